@@ -1,0 +1,102 @@
+// Value cells: every Tev value is 16 bytes, a header word and three payload words.
+//
+// The layout is the same in the 32-bit Windows build and the 64-bit host build
+// because a cell never holds a native pointer. Everything a cell refers to is a
+// 32-bit reference: a series is a NodeRef (an index into the node frames, see
+// runtime/memory.h), a native object is an index into the handle table, a
+// native!/action! is its slot number in the natives or action-entry table. The
+// collector can therefore move buffers by rewriting one node slot, and a cell
+// can be copied with memcpy, saved in Tevbin and compared bitwise.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+namespace tev {
+
+using NodeRef = uint32_t;  // 0 is "no node"
+
+// Datatype ids are fixed: Tevbin data, typesets and the type tables store them.
+enum TypeId : uint8_t {
+    T_NONE_ID = 0,  // not a type: marks "no parent" and empty rows
+    T_DATATYPE = 1, T_UNSET, T_NONE, T_LOGIC, T_BLOCK, T_PAREN, T_STRING, T_FILE,
+    T_URL, T_CHAR, T_INTEGER, T_FLOAT, T_SYMBOL, T_CONTEXT, T_WORD, T_SET_WORD,
+    T_LIT_WORD, T_GET_WORD, T_REFINEMENT, T_ISSUE, T_NATIVE, T_ACTION, T_OP,
+    T_FUNCTION, T_PATH, T_LIT_PATH, T_SET_PATH, T_GET_PATH, T_ROUTINE, T_BITSET,
+    T_TRIPLE, T_OBJECT, T_TYPESET, T_ERROR, T_VECTOR, T_HASH, T_PAIR, T_PERCENT,
+    T_TUPLE, T_MAP, T_BINARY, T_SERIES, T_TIME, T_TAG, T_EMAIL, T_HANDLE, T_DATE,
+    T_PORT, T_MONEY, T_REF, T_POINT2D, T_POINT3D, T_IMAGE, T_EVENT,
+    T_MAX_ID = T_EVENT
+};
+constexpr int TYPE_TABLE_ROWS = 57;  // ids 0..56
+
+// Header flags (bits 8-31). Type-specific meanings overlap by design; the
+// datatype that owns a cell decides how to read them.
+constexpr uint32_t CELL_TYPE_MASK = 0xFF;
+constexpr uint32_t FLAG_NEW_LINE = 0x40000000;   // block mold starts a line here
+constexpr uint32_t FLAG_SLOT_SET = 0x2000;       // object slot was assigned
+constexpr uint32_t FLAG_MONEY_SIGN = 0x400000;
+constexpr uint32_t FLAG_OWNED = 0x10000;         // image! owns its pixel store
+constexpr int TUPLE_COUNT_SHIFT = 19;
+
+struct Cell {
+    uint32_t header;
+    uint32_t w1, w2, w3;
+};
+static_assert(sizeof(Cell) == 16, "cells are 16 bytes in every build");
+
+// ------------------------------------------------------------------ header
+
+inline TypeId cell_type(const Cell* c) { return TypeId(c->header & CELL_TYPE_MASK); }
+inline void cell_set_type(Cell* c, TypeId t) { c->header = (c->header & ~CELL_TYPE_MASK) | t; }
+inline bool cell_is(const Cell* c, TypeId t) { return cell_type(c) == t; }
+inline bool cell_has_flag(const Cell* c, uint32_t f) { return (c->header & f) != 0; }
+inline void cell_set_flag(Cell* c, uint32_t f) { c->header |= f; }
+inline void cell_clear_flag(Cell* c, uint32_t f) { c->header &= ~f; }
+inline void cell_copy(Cell* dst, const Cell* src) { *dst = *src; }
+
+// A freshly reserved cell is unset! with no flags.
+inline void cell_init(Cell* c, TypeId t) { c->header = t; c->w1 = c->w2 = c->w3 = 0; }
+
+// ------------------------------------------------------------------ scalars
+
+inline void set_unset(Cell* c) { cell_init(c, T_UNSET); }
+inline void set_none(Cell* c) { cell_init(c, T_NONE); }
+inline void set_logic(Cell* c, bool b) { cell_init(c, T_LOGIC); c->w1 = b ? 1 : 0; }
+inline bool get_logic(const Cell* c) { return c->w1 != 0; }
+
+inline void set_integer(Cell* c, int32_t v) { cell_init(c, T_INTEGER); c->w2 = uint32_t(v); }
+inline int32_t get_integer(const Cell* c) { return int32_t(c->w2); }
+
+inline void set_char(Cell* c, uint32_t cp) { cell_init(c, T_CHAR); c->w2 = cp; }
+inline uint32_t get_char(const Cell* c) { return c->w2; }
+
+inline void set_datatype(Cell* c, TypeId t) { cell_init(c, T_DATATYPE); c->w1 = t; }
+inline TypeId get_datatype(const Cell* c) { return TypeId(c->w1); }
+
+// float!, percent!, time!: the double lives in words 2-3 (memcpy: cells are
+// only 4-byte aligned inside some buffers).
+inline double get_float(const Cell* c) { double d; std::memcpy(&d, &c->w2, 8); return d; }
+inline void put_float(Cell* c, double d) { std::memcpy(&c->w2, &d, 8); }
+inline void set_float(Cell* c, double d, TypeId t = T_FLOAT) { cell_init(c, t); put_float(c, d); }
+
+// ------------------------------------------------------------------ series
+
+// block!, paren!, paths, strings, binary!...: word 1 the head index in units,
+// word 2 the node of the series buffer; string types keep their conversion
+// cache node in word 3.
+inline uint32_t series_index(const Cell* c) { return c->w1; }
+inline NodeRef series_node(const Cell* c) { return c->w2; }
+inline void set_series(Cell* c, TypeId t, NodeRef node, uint32_t index = 0) {
+    cell_init(c, t); c->w1 = index; c->w2 = node;
+}
+
+// True for the types whose cell is (head index, node) over a series buffer.
+bool type_is_series(TypeId t);
+// True for block!, paren!, hash! and the path types: series of cells.
+bool type_is_list(TypeId t);
+// True for string!, file!, url!, tag!, email!, ref! (text series).
+bool type_is_string(TypeId t);
+bool type_is_word(TypeId t);   // word! .. issue!
+bool type_is_number(TypeId t); // integer!, float!, percent!
+
+}  // namespace tev

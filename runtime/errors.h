@@ -1,0 +1,44 @@
+// Raising language errors: the one entry every raise site uses, with the
+// catalogue's type and id and up to three argument values.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace tev {
+
+struct ErrCode { uint32_t code; };
+constexpr bool operator==(ErrCode a, ErrCode b) { return a.code == b.code; }
+
+// err::script::out_of_range, err::math::zero_divide ...: the code of each
+// catalogue entry, generated at build time from runtime/error_catalog.def.
+#include "error_codes.h"
+
+// Raise a catalogue error. The arguments are copied before anything allocates.
+// Never returns: unwinds to the nearest try frame (a C++ exception), or ends
+// the process with the error report when none exists.
+[[noreturn]] void raise_error(ErrCode code, const Cell* arg1 = nullptr,
+                              const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
+// Convenience raisers for common argument shapes.
+[[noreturn]] void raise_error_int(ErrCode code, int64_t arg1);
+[[noreturn]] void raise_error_type(ErrCode code, TypeId arg1, const Cell* arg2 = nullptr);
+
+// The C++ exception that carries a language-level non-local exit. The thrown
+// value (the error! or the thrown value) lives in a registered root cell, not
+// in the exception object, so the collector sees it.
+struct LanguageThrow {
+    uint32_t code;  // 0x7FFFFFFF error, ...FE break, ...FD continue, ...FC return, ...FB exit, ...FA throw
+};
+constexpr uint32_t THROW_ERROR = 0x7FFFFFFF;
+constexpr uint32_t THROW_BREAK = 0x7FFFFFFE;
+constexpr uint32_t THROW_CONTINUE = 0x7FFFFFFD;
+constexpr uint32_t THROW_RETURN = 0x7FFFFFFC;
+constexpr uint32_t THROW_EXIT = 0x7FFFFFFB;
+constexpr uint32_t THROW_THROW = 0x7FFFFFFA;
+
+// The value in flight (error! for THROW_ERROR). Rooted.
+Cell* thrown_value();
+// The code of the last raised error (until error! objects exist, tests read it).
+uint32_t last_error_code();
+
+}  // namespace tev

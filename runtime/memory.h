@@ -1,0 +1,137 @@
+// Series buffers: carved from memory frames, reached only through nodes so the collector can move them.
+//
+// THE RULE (read before writing any code that allocates):
+//   Any allocation may run the collector, and the collector moves buffers.
+//   * A SeriesBuffer* or a pointer into series data is valid only until the next
+//     allocation (anything that may allocate: making a value, appending,
+//     evaluating). Hold the NodeRef and call node_buffer() again afterwards.
+//   * A language value you keep across an allocation must be reachable by the
+//     collector: on the value stack (runtime/value_stack.h), in a RootCell, in
+//     a block that is itself reachable, or registered with gc_add_root().
+//   * A C++ local Cell is invisible to the collector: copy it to the stack first.
+//   TEV_GC_TORTURE=1 collects (and moves every buffer it can) at every
+//   allocation; the whole test suite passes in that mode.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace tev {
+
+// Buffer flags (word 0 of the header).
+constexpr uint32_t SER_UNIT_MASK = 0x1F;        // 1, 2, 4 (text/bytes) or 16 (cells)
+constexpr uint32_t SER_LIVE = 0x80000000;       // cleared when expand_series abandons it
+constexpr uint32_t SER_ALLOCATED = 0x20000000;
+constexpr uint32_t SER_HEAD_ROOM = 0x10000000;  // first element placed mid-buffer
+constexpr uint32_t SER_MARK = 0x8000000;        // collector mark; clear outside a collection
+constexpr uint32_t SER_BIG = 0x1000000;         // a block of its own
+constexpr uint32_t SER_MALLOC = 0x100000;       // outside the frames: never moved or swept
+// Flags copied when a buffer is expanded or copied; the rest describe the old
+// buffer's storage, not its contents.
+constexpr uint32_t SER_CONTENT_FLAGS = 0x000FFFFFu & ~SER_UNIT_MASK;
+
+// The header of a buffer. head and tail are byte offsets from data[] (not
+// addresses) so that moving a buffer changes nothing inside it.
+struct SeriesBuffer {
+    uint32_t flags;
+    NodeRef node;     // owning node, 0 once abandoned
+    uint32_t size;    // capacity of data[] in bytes, a multiple of 16
+    uint32_t head;    // byte offset of the first element
+    uint32_t tail;    // byte offset just past the last element
+    uint32_t spare;
+    alignas(8) uint8_t data[];
+
+    uint32_t unit() const { return flags & SER_UNIT_MASK; }
+    uint8_t* head_ptr() { return data + head; }
+    uint8_t* tail_ptr() { return data + tail; }
+    uint32_t count() const { return (tail - head) / unit(); }       // units head..tail
+    uint32_t room() const { return size - tail; }                    // free bytes after tail
+    Cell* cells() { return reinterpret_cast<Cell*>(data + head); }  // unit 16 only
+};
+static_assert(sizeof(SeriesBuffer) == 24);
+
+// --------------------------------------------------------------- nodes
+
+// Resolve a node to its buffer. Valid until the next allocation.
+SeriesBuffer* node_buffer(NodeRef node);
+// A small stable number for hashing: nodes are never renumbered while the
+// series lives, unlike buffer addresses.
+inline uint32_t node_id(NodeRef node) { return node; }
+
+// --------------------------------------------------------------- allocation
+
+// offset: byte offset of the first element from the data start, or -1 for the
+// middle (head room both ways). Raises internal/no-memory when the system
+// refuses or the size overflows.
+NodeRef alloc_series(uint32_t count, uint32_t unit, int32_t offset = 0);
+NodeRef alloc_series_cells(uint32_t n);      // unit 16, offset 0
+NodeRef alloc_series_unset(uint32_t n);      // cells, whole capacity unset!, tail at head
+NodeRef alloc_series_bytes(uint32_t size);   // unit 1; 0 gives 16 bytes
+NodeRef alloc_series_units(uint32_t count, uint32_t unit);
+NodeRef alloc_series_filled(uint32_t size, uint8_t byte);
+// Never moves, never swept (the root block, the stacks).
+NodeRef alloc_series_malloc(uint32_t count, uint32_t unit, int32_t offset = 0);
+void set_series_flags(NodeRef node, uint32_t bits);
+
+// Grow: the node is re-pointed at a new buffer of new_size bytes (0 = double).
+// expand_series leaves the contents behind; the _copy form carries them over,
+// the _fill form also sets the new bytes. Return the new buffer (valid until
+// the next allocation).
+SeriesBuffer* expand_series(NodeRef node, uint32_t new_size);
+SeriesBuffer* expand_series_copy(NodeRef node, uint32_t new_size);
+SeriesBuffer* expand_series_fill(NodeRef node, uint32_t new_size, uint8_t byte);
+// Make sure `extra` more bytes fit after the tail, growing (with copy) when not.
+SeriesBuffer* series_ensure_room(NodeRef node, uint32_t extra);
+// A new node with a copy of the buffer (same unit and content flags).
+NodeRef copy_series(NodeRef node);
+
+// --------------------------------------------------------------- collector
+
+struct MemoryStats {
+    uint64_t total_bytes;          // taken from the system
+    uint32_t node_frames, series_frames, big_series;
+    uint32_t nodes_used;
+    uint64_t series_bytes_used;
+    uint64_t collections;
+    uint64_t bytes_moved_last;     // by the last compaction
+};
+
+void memory_init();
+void memory_release_all();
+void gc_collect();                   // always collects (recycle)
+void gc_collect_if_pressure();       // the allocation-pressure entry; no-op while disabled
+extern bool collector_enabled;       // recycle/on, recycle/off
+extern bool gc_torture;              // collect at every allocation (TEV_GC_TORTURE=1)
+MemoryStats memory_stats();
+
+// Marking. A datatype registers how to mark a cell of its type; the default
+// for series types marks the node (and, for cell units, the cells).
+using MarkCellFn = void (*)(const Cell* c);
+void gc_register_mark(TypeId t, MarkCellFn fn);
+void gc_mark_node(NodeRef node);           // mark a buffer (cells inside are queued)
+void gc_mark_cell(const Cell* c);          // queue a value
+void gc_mark_cells(const Cell* c, size_t n);
+
+// Roots. gc_add_root registers a static cell (at most 100, checked);
+// mark hooks run at every collection for module state (symbol table, lexer...).
+void gc_add_root(Cell* cell);
+using MarkHookFn = void (*)();
+void gc_add_mark_hook(MarkHookFn fn);
+
+// A scoped root for a value held by C++ code. Stays valid across allocation;
+// the cell itself never moves.
+class RootCell {
+public:
+    RootCell();
+    explicit RootCell(const Cell& v);
+    ~RootCell();
+    RootCell(const RootCell&) = delete;
+    RootCell& operator=(const RootCell&) = delete;
+    Cell* get() { return cell_; }
+    Cell* operator->() { return cell_; }
+    Cell& operator*() { return *cell_; }
+private:
+    Cell* cell_;
+};
+
+}  // namespace tev

@@ -1,0 +1,13 @@
+// Unit-test entry: starts the runtime once, then runs every test.
+#include <gtest/gtest.h>
+#include "datatypes/registry.h"
+#include "runtime/memory.h"
+#include "runtime/value_stack.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    tev::memory_init();
+    tev::registry_init();
+    tev::value_stack_init();
+    return RUN_ALL_TESTS();
+}
