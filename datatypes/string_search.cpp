@@ -1,0 +1,600 @@
+// string! search, modification, sort and set operations: find, select, append, insert, change, swap, take, trim, sort.
+#include <algorithm>
+#include <unordered_set>
+#include "datatypes/string_internal.h"
+#include "runtime/errors.h"
+#include "runtime/sort.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+// Refinement positions, in the order of each action's spec.
+enum FindRef { F_PART, F_ONLY, F_CASE, F_SAME, F_ANY, F_WITH, F_SKIP, F_LAST, F_REVERSE, F_TAIL, F_MATCH };
+enum AppendRef { A_PART, A_ONLY, A_DUP };
+enum TakeRef { T_PART, T_DEEP, T_LAST };
+enum TrimRef { TR_HEAD, TR_TAIL, TR_AUTO, TR_LINES, TR_ALL, TR_WITH };
+enum SortRef { S_CASE, S_SKIP, S_COMPARE, S_PART, S_ALL, S_REVERSE, S_STABLE };
+
+static std::vector<uint32_t> read_text(const Cell* str) {
+    TextView t = text_view(str);
+    std::vector<uint32_t> out(t.length);
+    for (uint32_t i = 0; i < t.length; ++i) out[i] = t[i];
+    return out;
+}
+
+// --------------------------------------------------------------- find and select
+
+namespace {
+struct FindResult { bool found; uint32_t start, length; };
+
+struct FindOptions {
+    bool exact = false, last = false, reverse = false, match = false;
+    int64_t skip = 1;
+    int64_t part = -1;  // -1: no /part
+};
+
+// The value as the code points to look for. May allocate (forming), so it runs
+// before the series is read.
+std::vector<uint32_t> find_pattern(const Cell* value) {
+    TypeId t = cell_type(value);
+    if (t == T_CHAR) return {get_char(value)};
+    if (t == T_BINARY) raise_error(err::script::invalid_arg, value);
+    if (is_text_type(t) && t != T_TAG) return read_text(value);
+    if (t == T_BITSET) raise_error(err::internal::not_done);
+    Cell* formed = string_push(16);
+    form_value(value, formed, NO_LIMIT);
+    std::vector<uint32_t> out = read_text(formed);
+    stack_pop(1);
+    return out;
+}
+
+FindResult find_text(const Cell* series, const std::vector<uint32_t>& pattern, const FindOptions& o) {
+    FindResult none{false, 0, 0};
+    SeriesBuffer* b = node_buffer(series_node(series));
+    uint32_t total = b->count();
+    uint32_t plen = uint32_t(pattern.size());
+    if (total == 0 || plen == 0) return none;  // an empty value matches nothing (never read past the text)
+    uint32_t unit = b->unit();
+    const uint8_t* data = b->head_ptr();
+    int64_t index = series_index(series);
+    if (!o.reverse && index >= total) return none;
+    if (index > total) index = total;
+    // The searched range [lo, hi).
+    int64_t lo, hi;
+    if (o.reverse) {
+        if (o.match) return none;
+        hi = index;
+        lo = o.part >= 0 ? index - o.part : 0;
+        if (lo < 0) return none;
+    } else {
+        lo = index;
+        hi = o.part >= 0 ? std::min<int64_t>(total, index + o.part) : total;
+    }
+    auto same = [&](uint32_t a, uint32_t c) { return a == c || (!o.exact && fold_case(a) == fold_case(c)); };
+    auto matches_at = [&](int64_t start) {
+        if (start < lo || start + plen > hi) return false;
+        for (uint32_t k = 0; k < plen; ++k)
+            if (!same(unit_get(data + size_t(start + k) * unit, unit), pattern[k])) return false;
+        return true;
+    };
+    if (o.reverse || o.last) {
+        // A backward match ends at the position tried.
+        for (int64_t p = hi - 1; p >= lo; p -= o.skip) {
+            int64_t start = p - plen + 1;
+            if (matches_at(start)) return {true, uint32_t(start), plen};
+            if (o.match) break;
+        }
+        return none;
+    }
+    for (int64_t p = lo; p + plen <= hi; p += o.skip) {
+        if (matches_at(p)) return {true, uint32_t(p), plen};
+        if (o.match) break;
+    }
+    return none;
+}
+
+FindOptions find_options(ActionFrame& f, const Cell* series, bool* nothing) {
+    FindOptions o;
+    *nothing = false;
+    if (f.has(F_ANY) || f.has(F_WITH)) raise_error(err::internal::not_done);
+    o.exact = f.has(F_CASE) || f.has(F_SAME);
+    o.last = f.has(F_LAST);
+    o.reverse = f.has(F_REVERSE);
+    o.match = f.has(F_MATCH);
+    if (f.has(F_SKIP)) {
+        Cell* size = f.ref_arg(F_SKIP);
+        o.skip = get_integer(size);
+        if (o.skip < 1) raise_error(err::script::out_of_range, size);
+    }
+    if (f.has(F_PART)) {
+        int64_t d = string_part_distance(series, f.ref_arg(F_PART), "part");
+        if (d < 1) { *nothing = true; return o; }
+        o.part = std::min<int64_t>(d, string_rest_length(series) ? int64_t(string_length_from_head(series)) : d);
+    }
+    return o;
+}
+
+FindResult run_find(ActionFrame& f) {
+    Cell* series = f.args;
+    bool nothing;
+    FindOptions o = find_options(f, series, &nothing);
+    if (nothing) return {false, 0, 0};
+    std::vector<uint32_t> pattern = find_pattern(f.args + 1);
+    if (o.part >= 0 && !o.reverse) o.part = std::min<int64_t>(o.part, string_rest_length(series));
+    return find_text(series, pattern, o);
+}
+}  // namespace
+
+void string_find_action(ActionFrame& f) {
+    FindResult r = run_find(f);
+    if (!r.found) { set_none(f.args); return; }
+    f.args->w1 = f.has(F_TAIL) ? r.start + r.length : r.start;
+}
+
+void string_select_action(ActionFrame& f) {
+    FindResult r = run_find(f);
+    uint32_t after = r.start + r.length;
+    if (!r.found || after >= string_length_from_head(f.args)) { set_none(f.args); return; }
+    SeriesBuffer* b = node_buffer(series_node(f.args));
+    set_char(f.args, unit_get(b->head_ptr() + size_t(after) * b->unit(), b->unit()));
+}
+
+bool string_find_for_path(const Cell* series, const Cell* value, uint32_t* start, uint32_t* length) {
+    std::vector<uint32_t> pattern = find_pattern(value);
+    FindResult r = find_text(series, pattern, FindOptions{});
+    *start = r.start;
+    *length = r.length;
+    return r.found;
+}
+
+bool string_match_value(const Cell* str, const Cell* value, int op) {
+    TypeId t = cell_type(value);
+    TextView s = text_view(str);
+    if (t == T_CHAR) {
+        if (s.length == 0) return false;
+        uint32_t a = s[0], b = get_char(value);
+        return a == b || (op != CMP_STRICT_EQUAL && fold_case(a) == fold_case(b));
+    }
+    if (t == T_TAG) {
+        TextView tag = text_view(value);
+        if (s.length < tag.length + 2 || s[0] != '<' || s[tag.length + 1] != '>') return false;
+        for (uint32_t i = 0; i < tag.length; ++i) {
+            uint32_t a = s[i + 1], b = tag[i];
+            if (a != b && (op == CMP_STRICT_EQUAL || fold_case(a) != fold_case(b))) return false;
+        }
+        return true;
+    }
+    if (is_text_type(t)) return string_compare_text(str, value, op, true) == 0;
+    return false;
+}
+
+// --------------------------------------------------------------- append, insert, change
+
+namespace {
+// Appends the value at the tail of the series' buffer as append does (without
+// /dup); returns the code points added.
+uint32_t append_value(Cell* series, Cell* value, int64_t part, bool only) {
+    uint32_t before = string_length_from_head(series);
+    TypeId t = cell_type(value);
+    if (t == T_CHAR) {
+        if (part != 0) string_append_char(series_node(series), get_char(value));
+    } else if (t == T_TAG) {
+        int64_t budget = part < 0 ? INT64_MAX : part;
+        if (budget > 0) {
+            string_append_char(series_node(series), '<');
+            --budget;
+            int32_t n = int32_t(std::min<int64_t>(budget, string_rest_length(value)));
+            string_concatenate(series, value, n, 0, CONCAT_APPEND);
+            budget -= n;
+            if (budget > 0) string_append_char(series_node(series), '>');
+        }
+    } else if (is_text_type(t)) {
+        string_concatenate(series, value, part < 0 ? -1 : int32_t(std::min<int64_t>(part, INT32_MAX)), 0,
+                           CONCAT_APPEND);
+    } else if (t == T_BLOCK || t == T_PAREN || t == T_HASH) {
+        NodeRef node = series_node(value);
+        int64_t values = (!only && part >= 0) ? part : INT64_MAX;
+        for (uint32_t i = series_index(value); values > 0; ++i, --values) {
+            SeriesBuffer* b = node_buffer(node);
+            if (i >= b->count()) break;
+            form_value(b->cells() + i, series, NO_LIMIT);
+        }
+        if (only && part >= 0) {
+            SeriesBuffer* b = node_buffer(series_node(series));
+            uint32_t keep = uint32_t(std::min<int64_t>(b->count(), before + part));
+            b->tail = b->head + keep * b->unit();
+        }
+    } else {
+        form_value(value, series, NO_LIMIT);
+        if (only && part >= 0) {
+            SeriesBuffer* b = node_buffer(series_node(series));
+            uint32_t keep = uint32_t(std::min<int64_t>(b->count(), before + part));
+            b->tail = b->head + keep * b->unit();
+        }
+    }
+    return string_length_from_head(series) - before;
+}
+
+// Repeats the last `run` code points so that they stand `dup` times in all.
+void repeat_tail(Cell* series, uint32_t run, int64_t dup) {
+    if (run == 0 || dup <= 1) return;
+    NodeRef node = series_node(series);
+    SeriesBuffer* b = node_buffer(node);
+    uint32_t unit = b->unit();
+    uint64_t bytes = uint64_t(run) * unit * uint64_t(dup - 1);
+    if (bytes + b->tail > 0x7FFFFFF0u) raise_error(err::internal::no_memory);
+    b = series_ensure_room(node, uint32_t(bytes));
+    uint8_t* src = b->tail_ptr() - size_t(run) * unit;
+    for (int64_t k = 1; k < dup; ++k) {
+        std::memcpy(b->tail_ptr(), src, size_t(run) * unit);
+        b->tail += run * unit;
+    }
+}
+
+// Rotates the code points [from, tail) of the buffer so that the last `moved`
+// of them come first.
+void rotate_to(NodeRef node, uint32_t from, uint32_t moved) {
+    SeriesBuffer* b = node_buffer(node);
+    uint32_t unit = b->unit(), total = b->count();
+    uint8_t* base = b->head_ptr();
+    uint32_t mid = total - moved;
+    if (unit == 1) std::rotate(base + from, base + mid, base + total);
+    else if (unit == 2) {
+        auto* p = reinterpret_cast<uint16_t*>(base);
+        std::rotate(p + from, p + mid, p + total);
+    } else {
+        auto* p = reinterpret_cast<uint32_t*>(base);
+        std::rotate(p + from, p + mid, p + total);
+    }
+}
+
+int64_t dup_count(ActionFrame& f) { return f.has(A_DUP) ? int64_t(get_integer(f.ref_arg(A_DUP))) : 1; }
+
+int64_t part_limit(ActionFrame& f, Cell* series) {
+    if (!f.has(A_PART)) return -1;
+    return std::max<int64_t>(0, string_part_distance(series, f.ref_arg(A_PART), "part"));
+}
+
+// Appends the value (with /part, /only, /dup) at the tail; returns the run added.
+uint32_t append_with_dup(ActionFrame& f, Cell* series, int64_t part) {
+    int64_t dup = dup_count(f);
+    if (dup <= 0) return 0;
+    uint32_t run = append_value(series, f.args + 1, part, f.has(A_ONLY));
+    repeat_tail(series, run, dup);
+    return uint32_t(uint64_t(run) * uint64_t(dup));
+}
+}  // namespace
+
+void string_append_action(ActionFrame& f) {
+    Cell* series = f.args;
+    append_with_dup(f, series, part_limit(f, series));
+    series->w1 = 0;
+}
+
+void string_insert_action(ActionFrame& f) {
+    Cell* series = f.args;
+    uint32_t index = string_index_clamp(series);
+    uint32_t added = append_with_dup(f, series, part_limit(f, series));
+    rotate_to(series_node(series), index, added);
+    series->w1 = index + added;
+}
+
+void string_change_action(ActionFrame& f) {
+    Cell* series = f.args;
+    uint32_t index = string_index_clamp(series);
+    uint32_t rest = string_rest_length(series);
+    int64_t part = f.has(A_PART) ? string_part_distance(series, f.ref_arg(A_PART), "part") : -1;
+    uint32_t added = append_with_dup(f, series, -1);
+    // The new text is at the tail: bring it to the index, then drop the replaced run after it.
+    rotate_to(series_node(series), index, added);
+    uint32_t replaced = part >= 0 ? uint32_t(std::clamp<int64_t>(part, 0, rest)) : std::min(added, rest);
+    string_remove_chars(series_node(series), index + added, replaced);
+    series->w1 = index + added;
+}
+
+// --------------------------------------------------------------- swap and take
+
+void string_swap_action(ActionFrame& f) {
+    Cell* a = f.args;
+    Cell* b = f.args + 1;
+    if (!is_text_type(cell_type(b))) raise_error(err::script::invalid_arg, b);
+    if (string_rest_length(a) == 0 || string_rest_length(b) == 0) return;
+    uint32_t ia = string_index_clamp(a), ib = string_index_clamp(b);
+    uint32_t ca = string_char_at(a, 0), cb = string_char_at(b, 0);
+    string_poke_char(series_node(a), ia, cb);
+    string_poke_char(series_node(b), ib, ca);
+}
+
+void string_take_action(ActionFrame& f) {
+    Cell* series = f.args;
+    uint32_t index = string_index_clamp(series);
+    uint32_t rest = string_rest_length(series);
+    bool last = f.has(T_LAST);
+    if (!f.has(T_PART)) {
+        if (rest == 0) { set_none(series); return; }
+        uint32_t pos = last ? index + rest - 1 : index;
+        uint32_t cp = unit_get(node_buffer(series_node(series))->head_ptr() + size_t(pos) * node_buffer(series_node(series))->unit(),
+                               node_buffer(series_node(series))->unit());
+        string_remove_chars(series_node(series), pos, 1);
+        set_char(series, cp);
+        return;
+    }
+    int64_t d = string_part_distance(series, f.ref_arg(T_PART), "part");
+    uint32_t count = uint32_t(std::clamp<int64_t>(d, 0, rest));
+    uint32_t from = last ? index + rest - count : index;
+    Cell* out = stack_push();
+    string_copy_range(out, series, from, count);
+    string_remove_chars(series_node(series), from, count);
+    *series = *out;
+}
+
+// --------------------------------------------------------------- trim
+
+namespace {
+bool is_space(uint32_t c) {
+    if (c >= 1 && c <= 0x20) return true;
+    if (c < 0x85) return false;
+    return c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+           c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+bool is_line_space(uint32_t c) { return c == ' ' || c == '\t' || (c >= 0x85 && is_space(c)); }
+
+std::vector<uint32_t> trim_plain(const std::vector<uint32_t>& text, bool head, bool tail) {
+    size_t lo = 0, hi = text.size();
+    if (head) while (lo < hi && is_space(text[lo])) ++lo;
+    bool tail_had_lf = false;
+    if (tail) while (hi > lo && is_space(text[hi - 1])) tail_had_lf |= text[--hi] == '\n';
+    if (!(head && tail)) return {text.begin() + long(lo), text.begin() + long(hi)};
+    std::vector<uint32_t> out, pending;
+    bool after_lf = false;
+    for (size_t i = lo; i < hi; ++i) {
+        uint32_t c = text[i];
+        if (c == '\n') { pending.clear(); out.push_back(c); after_lf = true; }
+        else if (is_line_space(c)) { if (!after_lf) pending.push_back(c); }
+        else { out.insert(out.end(), pending.begin(), pending.end()); pending.clear(); out.push_back(c); after_lf = false; }
+    }
+    out.insert(out.end(), pending.begin(), pending.end());
+    if (tail_had_lf) out.push_back('\n');
+    return out;
+}
+
+std::vector<uint32_t> trim_lines(const std::vector<uint32_t>& text) {
+    std::vector<uint32_t> out;
+    bool in_space = false;
+    for (uint32_t c : text) {
+        if (is_space(c)) { in_space = true; continue; }
+        if (in_space && !out.empty()) out.push_back(' ');
+        in_space = false;
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<uint32_t> trim_set(const std::vector<uint32_t>& text, const std::vector<uint32_t>& set) {
+    std::vector<uint32_t> out;
+    for (uint32_t c : text)
+        if (std::find(set.begin(), set.end(), c) == set.end()) out.push_back(c);
+    return out;
+}
+}  // namespace
+
+void string_trim_action(ActionFrame& f) {
+    Cell* series = f.args;
+    if (f.has(TR_AUTO)) raise_error(err::internal::not_done);
+    uint32_t index = string_index_clamp(series);
+    std::vector<uint32_t> text = read_text(series), out;
+    if (f.has(TR_ALL) || f.has(TR_WITH)) {
+        std::vector<uint32_t> set = {9, 10, 13, 32};
+        if (f.has(TR_WITH)) {
+            Cell* with = f.ref_arg(TR_WITH);
+            if (cell_is(with, T_CHAR)) set = {get_char(with)};
+            else if (cell_is(with, T_INTEGER)) set = {uint32_t(get_integer(with))};
+            else if (is_text_type(cell_type(with))) set = read_text(with);
+            else if (cell_is(with, T_BINARY)) {
+                SeriesBuffer* b = node_buffer(series_node(with));
+                uint32_t from = std::min(series_index(with), b->count());
+                set.assign(b->head_ptr() + from, b->tail_ptr());
+            } else raise_error(err::script::invalid_arg, with);
+        }
+        out = trim_set(text, set);
+    } else if (f.has(TR_LINES)) {
+        out = trim_lines(text);
+    } else {
+        bool head = f.has(TR_HEAD), tail = f.has(TR_TAIL);
+        if (!head && !tail) head = tail = true;
+        out = trim_plain(text, head, tail);
+    }
+    // The result is never wider than the text it came from: write it in place.
+    SeriesBuffer* b = node_buffer(series_node(series));
+    uint32_t unit = b->unit();
+    uint8_t* d = b->head_ptr() + size_t(index) * unit;
+    for (size_t i = 0; i < out.size(); ++i) unit_put(d + i * unit, unit, out[i]);
+    b->tail = b->head + uint32_t((index + out.size()) * unit);
+}
+
+// --------------------------------------------------------------- sort
+
+namespace {
+struct SortContext {
+    bool exact;
+    bool reverse;
+    bool whole;          // /all: compare whole records
+    uint32_t offset;     // the compared code point within a record
+    uint32_t size;       // code points per record
+    Cell* function;      // /compare function, on the value stack, or nullptr
+    TypeId type;
+};
+
+int compare_points(uint32_t a, uint32_t b, bool exact) {
+    if (a != b && !exact) { a = fold_case(a); b = fold_case(b); }
+    return a < b ? -1 : a > b ? 1 : 0;
+}
+
+int compare_records(const void* pa, const void* pb, void* context) {
+    auto* c = static_cast<SortContext*>(context);
+    auto* a = static_cast<const uint32_t*>(pa);
+    auto* b = static_cast<const uint32_t*>(pb);
+    int r = 0;
+    if (c->whole) {
+        for (uint32_t i = 0; i < c->size && r == 0; ++i) r = compare_points(a[i], b[i], c->exact);
+    } else {
+        r = compare_points(a[c->offset], b[c->offset], c->exact);
+    }
+    return c->reverse ? -r : r;
+}
+
+// Pushes an item for the comparison function: a char!, or with /all a new
+// string holding the record.
+Cell* push_item(const SortContext* c, const uint32_t* record) {
+    Cell* item = stack_push();
+    if (!c->whole) { set_char(item, record[c->offset]); return item; }
+    string_make(item, c->size);
+    append_codepoints(item, record, c->size);
+    cell_set_type(item, c->type);
+    return item;
+}
+
+// Runs language code: it may raise or collect. The records are in malloc'd
+// memory, so neither moves them.
+int compare_by_function(const void* pa, const void* pb, void* context) {
+    auto* c = static_cast<SortContext*>(context);
+    StackScope scope;
+    uint32_t a_copy[64], b_copy[64];  // the items are read before pushing (pushing may collect)
+    std::vector<uint32_t> big_a, big_b;
+    const uint32_t* a = static_cast<const uint32_t*>(pa);
+    const uint32_t* b = static_cast<const uint32_t*>(pb);
+    if (c->size <= 64) {
+        std::memcpy(a_copy, a, c->size * 4); std::memcpy(b_copy, b, c->size * 4);
+        a = a_copy; b = b_copy;
+    } else {
+        big_a.assign(a, a + c->size); big_b.assign(b, b + c->size);
+        a = big_a.data(); b = big_b.data();
+    }
+    Cell* first = push_item(c, c->reverse ? a : b);
+    Cell* second = push_item(c, c->reverse ? b : a);
+    Cell* result = stack_push();
+    sort_function_call(c->function, first, second, result);
+    switch (cell_type(result)) {
+    case T_LOGIC: return get_logic(result) ? 1 : -1;
+    case T_INTEGER: { int32_t v = get_integer(result); return v > 0 ? -1 : v < 0 ? 1 : 0; }
+    case T_FLOAT: { double d = get_float(result); return d > 0 ? -1 : d < 0 ? 1 : 0; }
+    case T_NONE: return -1;
+    default: return 1;
+    }
+}
+
+// Writes the records back into the series from `from`, bounded by what the
+// series holds now (a comparison function may have changed it).
+void write_back(NodeRef node, uint32_t from, const std::vector<uint32_t>& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        SeriesBuffer* b = node_buffer(node);
+        if (from + i >= b->count()) return;
+        string_poke_char(node, uint32_t(from + i), text[i]);
+    }
+}
+}  // namespace
+
+void string_sort_action(ActionFrame& f) {
+    Cell* series = f.args;
+    uint32_t index = string_index_clamp(series);
+    int64_t count = string_rest_length(series);
+    if (f.has(S_PART)) {
+        count = string_part_distance(series, f.ref_arg(S_PART), "part");
+        if (count < 0) {
+            if (int64_t(index) + count < 0) return;  // reaches before the head: nothing sorted
+            index = uint32_t(int64_t(index) + count);
+            count = -count;
+            series->w1 = index;
+        }
+        count = std::min<int64_t>(count, string_rest_length(series));
+    }
+    SortContext c{f.has(S_CASE), f.has(S_REVERSE), false, 0, 1, nullptr, cell_type(series)};
+    if (f.has(S_SKIP)) {
+        Cell* size = f.ref_arg(S_SKIP);
+        int64_t s = get_integer(size);
+        if (s < 1 || count % s != 0 || count < s) raise_refine_arg("skip", size);
+        c.size = uint32_t(s);
+        c.whole = f.has(S_ALL);
+    } else if (f.has(S_ALL)) {
+        raise_error(err::script::bad_refines);
+    }
+    if (f.has(S_COMPARE)) {
+        Cell* cmp = f.ref_arg(S_COMPARE);
+        if (cell_is(cmp, T_INTEGER)) {
+            if (!f.has(S_SKIP) || f.has(S_ALL)) raise_error(err::script::bad_refines);
+            int32_t at = get_integer(cmp);
+            if (at < 1 || uint32_t(at) > c.size) raise_error(err::script::out_of_range, cmp);
+            c.offset = uint32_t(at - 1);
+        } else if (cell_is(cmp, T_FUNCTION)) {
+            if (!sort_function_call) raise_error(err::internal::not_done);
+            c.function = cmp;
+        } else {
+            raise_refine_arg("compare", cmp);
+        }
+    }
+    if (count < 2) return;
+    // Sorted as code points in pinned memory: the order does not depend on the
+    // buffer's unit, and nothing the comparison runs can move or shrink it.
+    TextView t = text_view(series);
+    std::vector<uint32_t> text(static_cast<size_t>(count));
+    for (uint32_t i = 0; i < count; ++i) text[i] = t[i];
+    uint32_t records = uint32_t(count) / c.size;
+    SortCompare compare = c.function ? compare_by_function : compare_records;
+    try {
+        if (f.has(S_STABLE)) sort_stable(text.data(), records, c.size * 4, compare, &c);
+        else sort_quick(text.data(), records, c.size * 4, compare, &c);
+    } catch (...) {
+        write_back(series_node(series), index, text);  // a permutation of the records
+        throw;
+    }
+    write_back(series_node(series), index, text);
+}
+
+// --------------------------------------------------------------- set operations
+
+void string_set_op(Cell* args, bool case_sensitive, int32_t skip, int op) {
+    if (skip < 1) {
+        Cell size;
+        set_integer(&size, skip);
+        raise_refine_arg("skip", &size);
+    }
+    std::vector<uint32_t> a = read_text(args), b;
+    bool two = op != SET_UNIQUE;
+    if (two) b = read_text(args + 1);
+    auto key = [&](uint32_t cp) { return case_sensitive ? cp : fold_case(cp); };
+    // The first code points of the records of a text (every skip-th position).
+    auto firsts = [&](const std::vector<uint32_t>& text) {
+        std::unordered_set<uint32_t> set;
+        for (size_t i = 0; i < text.size(); i += size_t(skip)) set.insert(key(text[i]));
+        return set;
+    };
+    std::vector<uint32_t> out;
+    std::unordered_set<uint32_t> taken;
+    auto walk = [&](const std::vector<uint32_t>& text, const std::unordered_set<uint32_t>* other, bool want_in) {
+        for (size_t i = 0; i < text.size(); i += size_t(skip)) {
+            uint32_t k = key(text[i]);
+            if (other && (other->count(k) != 0) != want_in) continue;
+            if (!taken.insert(k).second) continue;
+            size_t end = std::min(text.size(), i + size_t(skip));
+            out.insert(out.end(), text.begin() + long(i), text.begin() + long(end));
+        }
+    };
+    std::unordered_set<uint32_t> in_a, in_b;
+    if (two) { in_a = firsts(a); in_b = firsts(b); }
+    switch (op) {
+    case SET_UNIQUE: walk(a, nullptr, false); break;
+    case SET_UNION: walk(a, nullptr, false); walk(b, nullptr, false); break;
+    case SET_INTERSECT: walk(a, &in_b, true); break;
+    case SET_EXCLUDE: walk(a, &in_b, false); break;
+    case SET_DIFFERENCE: walk(a, &in_b, false); walk(b, &in_a, false); break;
+    default: raise_error(err::internal::not_done);
+    }
+    TypeId type = cell_type(args);
+    Cell* result = stack_push();
+    string_make(result, uint32_t(out.size()), type);
+    append_codepoints(result, out.data(), out.size());
+    *args = *result;
+    stack_pop(1);
+}
+
+}  // namespace tev
