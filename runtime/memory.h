@@ -52,8 +52,22 @@ static_assert(sizeof(SeriesBuffer) == 24);
 
 // --------------------------------------------------------------- nodes
 
+// A node is (node-frame number << NODE_SLOT_BITS | slot); frame numbers start
+// at 1, so 0 is never a node. A node slot holds its buffer's address.
+constexpr uint32_t NODE_SLOT_BITS = 14;
+constexpr uint32_t NODE_SLOT_MASK = (1u << NODE_SLOT_BITS) - 1;
+constexpr uint32_t NODES_PER_FRAME = 10000;
+constexpr uint32_t MAX_NODE_FRAMES = 1u << (32 - NODE_SLOT_BITS);
+namespace detail {
+extern uintptr_t* node_slot_table[MAX_NODE_FRAMES];  // frame number -> its slots
+}
+
 // Resolve a node to its buffer. Valid until the next allocation.
-SeriesBuffer* node_buffer(NodeRef node);
+inline SeriesBuffer* node_buffer(NodeRef node) {
+    return reinterpret_cast<SeriesBuffer*>(detail::node_slot_table[node >> NODE_SLOT_BITS][node & NODE_SLOT_MASK]);
+}
+// True when node names a slot that currently holds a buffer (diagnostics, asserts).
+bool node_is_live(NodeRef node);
 // A small stable number for hashing: nodes are never renumbered while the
 // series lives, unlike buffer addresses.
 inline uint32_t node_id(NodeRef node) { return node; }
@@ -87,6 +101,13 @@ NodeRef copy_series(NodeRef node);
 
 // --------------------------------------------------------------- collector
 
+// Sizes of the storage levels.
+constexpr uint32_t SERIES_HEADER_BYTES = sizeof(SeriesBuffer);  // need = size + this
+constexpr uint32_t SERIES_FRAME_INITIAL = 0x100000;             // the first series frame's data
+constexpr uint32_t BIG_SERIES_THRESHOLD = 0x200000;             // also the largest frame
+constexpr uint32_t PREDECESSOR_MIN_ROOM = 0xCCCC;               // less is not worth filling
+constexpr uint32_t MAX_SERIES_BYTES = 0x7FFFFFF0;
+
 struct MemoryStats {
     uint64_t total_bytes;          // taken from the system
     uint32_t node_frames, series_frames, big_series;
@@ -94,6 +115,7 @@ struct MemoryStats {
     uint64_t series_bytes_used;
     uint64_t collections;
     uint64_t bytes_moved_last;     // by the last compaction
+    uint64_t node_compactions;     // collections that evacuated a node frame
 };
 
 void memory_init();
@@ -102,7 +124,21 @@ void gc_collect();                   // always collects (recycle)
 void gc_collect_if_pressure();       // the allocation-pressure entry; no-op while disabled
 extern bool collector_enabled;       // recycle/on, recycle/off
 extern bool gc_torture;              // collect at every allocation (TEV_GC_TORTURE=1)
+// Node-frame evacuation renumbers the nodes of sparse frames and rewrites the
+// references marking finds. A NodeRef held in a C++ local is not found, so it
+// stays off until every such holder is a root.
+extern bool gc_node_evacuation;
+bool gc_collecting();
+uint64_t gc_cycle_count();           // collections so far; node frames remember it
 MemoryStats memory_stats();
+// Where a buffer lives: the position of its series frame in frame order, or
+// -1 for a big or malloc series; and the free bytes of a frame. For tests and
+// diagnostics.
+int32_t series_frame_of(NodeRef node);
+uint32_t series_frame_room(int32_t index);
+// The system refused memory the runtime cannot do without (its own tables):
+// ends the process with runtime error 94.
+[[noreturn]] void fatal_out_of_memory();
 
 // Marking. A datatype registers how to mark a cell of its type; the default
 // for series types marks the node (and, for cell units, the cells).
@@ -111,12 +147,24 @@ void gc_register_mark(TypeId t, MarkCellFn fn);
 void gc_mark_node(NodeRef node);           // mark a buffer (cells inside are queued)
 void gc_mark_cell(const Cell* c);          // queue a value
 void gc_mark_cells(const Cell* c, size_t n);
+// Mark the node held in *slot; when node evacuation moved it, *slot is
+// rewritten to the new node. Returns true when newly marked.
+bool gc_mark_node_ref(NodeRef* slot);
+// The built-in marking of a cell (what gc_mark_cell does for a type that
+// registered nothing); an override can call it for the common part.
+void gc_mark_cell_default(const Cell* c);
+// Replace moved nodes in a run of stored node references (tables outside
+// cells, such as the cycle guard's stack). No-op unless nodes moved.
+void gc_update_nodes(NodeRef* first, size_t n);
 
 // Roots. gc_add_root registers a static cell (at most 100, checked);
 // mark hooks run at every collection for module state (symbol table, lexer...).
 void gc_add_root(Cell* cell);
+void gc_add_root_cells(Cell* first, size_t n);   // a static array: one entry
+void gc_remove_root(Cell* cell);
 using MarkHookFn = void (*)();
-void gc_add_mark_hook(MarkHookFn fn);
+void gc_add_mark_hook(MarkHookFn fn);            // at most 100, checked
+void gc_remove_mark_hook(MarkHookFn fn);
 
 // A scoped root for a value held by C++ code. Stays valid across allocation;
 // the cell itself never moves.

@@ -9,5 +9,8 @@ int main(int argc, char** argv) {
     tev::memory_init();
     tev::registry_init();
     tev::value_stack_init();
+    // Tests run with the collector on, as scripts do after boot, so that
+    // TEV_GC_TORTURE=1 collects at every allocation they make.
+    tev::collector_enabled = true;
     return RUN_ALL_TESTS();
 }
