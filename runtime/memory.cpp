@@ -794,11 +794,25 @@ static void compact_series_frames() {
 // poisoned and released, so a pointer kept across an allocation reads garbage
 // (or faults) at once instead of by chance.
 constexpr uint8_t POISON_BYTE = 0xDB;
+// Released frames wait poisoned for a few collections before going back to
+// the C heap, so that a stale pointer reads poison rather than the buffer a
+// recycled block received.
+constexpr size_t QUARANTINE_FRAMES = 8;
+static std::vector<SeriesFrame*> quarantine;
+
+static void quarantine_frame(SeriesFrame* f) {
+    std::memset(f->data, POISON_BYTE, size_t(f->heap - f->data));
+    quarantine.push_back(f);
+    if (quarantine.size() > QUARANTINE_FRAMES) {
+        SeriesFrame* oldest = quarantine.front();
+        quarantine.erase(quarantine.begin());
+        system_block_free(oldest, sizeof(SeriesFrame) + oldest->data_size);
+    }
+}
 
 static void evacuate_series_frames() {
     SeriesFrame* old = first_series_frame;
     first_series_frame = last_series_frame = current_series_frame = nullptr;
-    uint32_t old_count = series_frame_count;
     series_frame_count = 0;
     next_frame_size = SERIES_FRAME_INITIAL;
     SeriesFrame* to = nullptr;
@@ -817,12 +831,9 @@ static void evacuate_series_frames() {
             }
             p += len;
         }
-        std::memset(f->data, POISON_BYTE, size_t(f->heap - f->data));
-        system_block_free(f, sizeof(SeriesFrame) + f->data_size);
-        --old_count;
+        quarantine_frame(f);
         f = next;
     }
-    (void)old_count;
     current_series_frame = first_frame_with_room();
 }
 
@@ -916,6 +927,8 @@ void memory_release_all() {
     while (first_big) big_series_free(first_big);
     while (first_series_frame) series_frame_free(first_series_frame);
     while (first_node_frame) node_frame_free(first_node_frame);
+    for (SeriesFrame* f : quarantine) system_block_free(f, sizeof(SeriesFrame) + f->data_size);
+    quarantine.clear();
     for (SeriesBuffer* b : malloc_buffers) std::free(b);
     malloc_buffers.clear();
     free_frame_numbers.clear();

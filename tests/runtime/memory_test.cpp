@@ -470,10 +470,13 @@ TEST(Collector, TortureCollectsAndMovesAtEveryAllocation) {
     RootCell root;
     set_series(root.get(), T_BINARY, make_bytes(40, 2));
     uint64_t before = memory_stats().collections;
-    SeriesBuffer* was = node_buffer(series_node(root.get()));
-    for (int i = 0; i < 10; ++i) alloc_series_bytes(10);
+    for (int i = 0; i < 10; ++i) {
+        SeriesBuffer* was = node_buffer(series_node(root.get()));
+        alloc_series_bytes(10);
+        EXPECT_NE(node_buffer(series_node(root.get())), was);
+        EXPECT_EQ(was->head, 0xDBDBDBDBu);   // the abandoned place is poisoned
+    }
     EXPECT_EQ(memory_stats().collections, before + 10);
-    EXPECT_NE(node_buffer(series_node(root.get())), was);
     EXPECT_TRUE(bytes_hold(series_node(root.get()), 40, 2));
     collector_enabled = false;   // and still nothing while disabled
     for (int i = 0; i < 10; ++i) alloc_series_bytes(10);
