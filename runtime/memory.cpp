@@ -798,7 +798,7 @@ constexpr uint8_t POISON_BYTE = 0xDB;
 // the C heap, so that a stale pointer reads poison rather than the buffer a
 // recycled block received.
 constexpr size_t QUARANTINE_FRAMES = 8;
-static std::vector<SeriesFrame*> quarantine;
+static std::vector<SeriesFrame*>& quarantine = *new std::vector<SeriesFrame*>;   // outlives exit handlers
 
 static void quarantine_frame(SeriesFrame* f) {
     std::memset(f->data, POISON_BYTE, size_t(f->heap - f->data));
