@@ -1,0 +1,183 @@
+// Key hashing: MurmurHash3 x86-32 over bytes, its finaliser over words, and hash_key_value by datatype.
+#include "runtime/hash.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+
+namespace tev {
+
+// ------------------------------------------------------------------ MurmurHash3 x86-32
+
+namespace {
+
+constexpr uint32_t C1 = 0xcc9e2d51u, C2 = 0x1b873593u;
+
+inline uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
+inline uint32_t load_le(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline uint8_t lower_ascii(uint8_t b) { return (b >= 'A' && b <= 'Z') ? uint8_t(b + 32) : b; }
+
+// The running state of one hash, fed 32-bit blocks; the length mixed in at the
+// end is whatever the caller counted (bytes, or 4 per character).
+struct Murmur3 {
+    uint32_t h;
+    explicit Murmur3(uint32_t seed = HASH_SEED) : h(seed) {}
+    void block(uint32_t k) {
+        k *= C1; k = rotl(k, 15); k *= C2;
+        h ^= k; h = rotl(h, 13); h = h * 5 + 0xe6546b64u;
+    }
+    void tail(uint32_t k) {  // the last 1-3 bytes, packed little-endian
+        k *= C1; k = rotl(k, 15); k *= C2;
+        h ^= k;
+    }
+    uint32_t finish(uint32_t length) { return murmur3_finalize(h ^ length); }
+};
+
+template <bool Fold>
+uint32_t hash_bytes(const uint8_t* p, size_t length, uint32_t seed = HASH_SEED) {
+    Murmur3 m(seed);
+    size_t blocks = length / 4;
+    for (size_t i = 0; i < blocks; ++i, p += 4) {
+        if constexpr (Fold) {
+            m.block(uint32_t(lower_ascii(p[0])) | uint32_t(lower_ascii(p[1])) << 8 |
+                    uint32_t(lower_ascii(p[2])) << 16 | uint32_t(lower_ascii(p[3])) << 24);
+        } else {
+            m.block(load_le(p));
+        }
+    }
+    uint32_t k = 0;
+    switch (length & 3) {
+        case 3: k ^= uint32_t(Fold ? lower_ascii(p[2]) : p[2]) << 16; [[fallthrough]];
+        case 2: k ^= uint32_t(Fold ? lower_ascii(p[1]) : p[1]) << 8; [[fallthrough]];
+        case 1: k ^= uint32_t(Fold ? lower_ascii(p[0]) : p[0]); m.tail(k);
+    }
+    return m.finish(uint32_t(length));
+}
+
+}  // namespace
+
+uint32_t murmur3_finalize(uint32_t h) {
+    h ^= h >> 16; h *= 0x85ebca6bu;
+    h ^= h >> 13; h *= 0xc2b2ae35u;
+    h ^= h >> 16;
+    return h;
+}
+
+uint32_t murmur3_hash_bytes(const void* data, size_t length) {
+    return hash_bytes<false>(static_cast<const uint8_t*>(data), length);
+}
+
+uint32_t murmur3_hash_bytes_seed(const void* data, size_t length, uint32_t seed) {
+    return hash_bytes<false>(static_cast<const uint8_t*>(data), length, seed);
+}
+
+uint32_t murmur3_hash_bytes_folded(const void* data, size_t length) {
+    return hash_bytes<true>(static_cast<const uint8_t*>(data), length);
+}
+
+// ------------------------------------------------------------------ text keys
+
+// Case folding for hashing text keys: upper case, so that every case variant of
+// a text lands on one probe path. Only ASCII and Latin-1 fold here until the
+// Unicode case tables are in.
+static uint32_t upper_for_hash(uint32_t cp) {
+    if (cp >= 'a' && cp <= 'z') return cp - 32;
+    if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 32;
+    return cp;
+}
+
+// Each code point is one 32-bit block, so a text hashes alike in 1, 2 and 4-byte
+// units (it equals the hash of its UTF-32LE bytes).
+uint32_t hash_string_chars(const Cell* str, int case_flag) {
+    SeriesBuffer* b = node_buffer(series_node(str));
+    uint32_t unit = b->unit();
+    uint64_t start = uint64_t(b->head) + uint64_t(series_index(str)) * unit;
+    uint32_t count = start < b->tail ? uint32_t((b->tail - start) / unit) : 0;
+    if (cell_type(str) == T_TEXT_KEY && int32_t(str->w3) >= 0 && str->w3 < count) count = str->w3;
+    const uint8_t* p = b->data + (start < b->tail ? start : b->tail);
+    Murmur3 m;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t cp = unit == 1 ? p[i]
+                    : unit == 2 ? uint32_t(p[2 * i]) | uint32_t(p[2 * i + 1]) << 8
+                                : load_le(p + 4 * i);
+        m.block(case_flag == 1 ? cp : upper_for_hash(cp));
+    }
+    return m.finish(4 * count);
+}
+
+uint32_t hash_symbol_spelling(const Cell* symbol) {
+    SeriesBuffer* b = node_buffer(symbol->w3);
+    return murmur3_hash_bytes_folded(b->head_ptr(), b->tail - b->head);
+}
+
+// ------------------------------------------------------------------ key cells
+
+static uint32_t hash_words(const Cell* c, int first, int count) {
+    uint32_t w[3] = {c->w1, c->w2, c->w3};
+    uint8_t bytes[12];
+    for (int i = 0; i < count; ++i) {
+        uint32_t v = w[first - 1 + i];
+        bytes[4 * i] = uint8_t(v); bytes[4 * i + 1] = uint8_t(v >> 8);
+        bytes[4 * i + 2] = uint8_t(v >> 16); bytes[4 * i + 3] = uint8_t(v >> 24);
+    }
+    return murmur3_hash_bytes(bytes, size_t(count) * 4);
+}
+
+// float!, percent! and time! keys hash their exact bits with -0.0 folded into
+// 0.0. Hashed lookups therefore find a float key only when it equals the
+// stored one bit for bit (up to the sign of zero) and `compare` also agrees:
+// the near-equality of `=` does not carry over to hashed find, select and maps.
+static uint32_t hash_float_key(const Cell* c) {
+    Cell k = *c;
+    if (get_float(&k) == 0.0) put_float(&k, 0.0);
+    return hash_words(&k, 2, 2);
+}
+
+uint32_t hash_key_value(const Cell* key, int case_flag) {
+    switch (int(cell_type(key))) {
+        case T_UNSET: return uint32_t(-2);
+        case T_NONE: return uint32_t(-1);
+        case T_DATATYPE: case T_LOGIC: case T_OBJECT: case T_ERROR: case T_PORT:
+            return murmur3_finalize(key->w1);
+        case T_CHAR: case T_INTEGER: case T_MAP: case T_HANDLE: case T_EVENT:
+            return murmur3_finalize(key->w2);
+        case T_NATIVE: case T_ACTION:
+            return murmur3_finalize(key->w3);
+        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: case T_ISSUE:
+            return murmur3_finalize(uint32_t(symbol_resolve_alias(int32_t(key->w2))));
+        case T_SYMBOL:
+            return hash_symbol_spelling(key);
+        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_TEXT_KEY:
+            return hash_string_chars(key, case_flag);
+        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+        case T_HASH: case T_IMAGE: case T_POINT2D:
+            return hash_words(key, 1, 2);
+        case T_FLOAT: case T_PERCENT: case T_TIME:
+            return hash_float_key(key);
+        case T_PAIR:
+            return hash_words(key, 2, 2);
+        case T_OP: case T_FUNCTION: case T_TRIPLE: case T_TYPESET: case T_DATE: case T_POINT3D:
+            return hash_words(key, 1, 3);
+        case T_TUPLE: {
+            uint32_t n = (key->header >> TUPLE_COUNT_SHIFT) & 0xF;  // bit 30 is the new-line flag
+            uint8_t bytes[12];
+            std::memcpy(bytes, &key->w1, 12);
+            return murmur3_hash_bytes(bytes, n < 12 ? n : 12);
+        }
+        case T_BINARY: {
+            SeriesBuffer* b = node_buffer(series_node(key));
+            uint64_t start = uint64_t(b->head) + series_index(key);
+            if (start > b->tail) start = b->tail;
+            return murmur3_hash_bytes(b->data + start, size_t(b->tail - start));
+        }
+        case T_MONEY: {
+            Cell k = *key;
+            k.header = T_MONEY | (key->header & FLAG_MONEY_SIGN);
+            return murmur3_hash_bytes(&k, sizeof k);
+        }
+        default:
+            return 0;
+    }
+}
+
+}  // namespace tev

@@ -1,0 +1,34 @@
+// Key hashing: MurmurHash3 x86-32 with one process-wide seed, and the hash of every kind of key cell.
+//
+// Hashes never depend on where a buffer lives: a key that refers to a series
+// hashes its NodeRef (node_id(), stable for the series' life), so tables need
+// no re-indexing after the collector moves buffers.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace tev {
+
+// Any fixed constant serves; table iteration orders and the seeds random/seed
+// derives from series depend on it, so it never changes at run time.
+constexpr uint32_t HASH_SEED = 0x5EED7E01u;
+
+// The internal key type of a text key that carries its character count in
+// word 3 (count >= 0): it hashes and matches only that many characters.
+constexpr TypeId T_TEXT_KEY = TypeId(56);
+
+uint32_t murmur3_hash_bytes(const void* data, size_t length);
+uint32_t murmur3_hash_bytes_seed(const void* data, size_t length, uint32_t seed);
+// The same hash over the bytes with A-Z lowered, without copying them.
+uint32_t murmur3_hash_bytes_folded(const void* data, size_t length);
+// fmix32 of one word: no seed, no length.
+uint32_t murmur3_finalize(uint32_t x);
+
+// Case flag: 1 hashes case-sensitively; any other value folds case.
+uint32_t hash_string_chars(const Cell* str, int case_flag);
+uint32_t hash_symbol_spelling(const Cell* symbol);
+// The hash of any key cell, by its datatype.
+uint32_t hash_key_value(const Cell* key, int case_flag);
+
+}  // namespace tev

@@ -1,0 +1,840 @@
+// Hash tables: creation, growth, insertion, lookup and removal for the five kinds of keys.
+//
+// Every routine re-reads the descriptor and the series it names after anything
+// that may allocate; positions and bucket numbers stay valid across allocation,
+// addresses do not.
+#include "runtime/hash_table.h"
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <vector>
+#include "datatypes/registry.h"
+#include "runtime/errors.h"
+#include "runtime/hash.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+
+namespace tev {
+
+namespace {
+
+constexpr double LOAD_FACTOR = 0.77;
+constexpr uint32_t FLAG_LIVE = 0, FLAG_DELETED = 1, FLAG_EMPTY = 2;
+constexpr uint8_t FLAGS_ALL_EMPTY = 0xAA;
+constexpr uint32_t REFRESH_LIMIT = 30000;
+
+// ---------------------------------------------------------------- rooting
+
+// Tables and nodes that C++ code holds while it allocates, before they are
+// reachable from a value: marked by the module's hook.
+std::vector<NodeRef> held_tables, held_nodes;
+bool hook_added = false;
+
+void mark_held() {
+    for (NodeRef t : held_tables) gc_mark_hash_table(t);
+    for (NodeRef n : held_nodes) if (n) gc_mark_node(n);
+}
+void add_hook() {
+    if (!hook_added) { hook_added = true; gc_add_mark_hook(mark_held); }
+}
+
+struct HoldTable {
+    explicit HoldTable(NodeRef t) { add_hook(); held_tables.push_back(t); }
+    ~HoldTable() { held_tables.pop_back(); }
+    HoldTable(const HoldTable&) = delete;
+    HoldTable& operator=(const HoldTable&) = delete;
+};
+struct HoldNode {
+    explicit HoldNode(NodeRef n) { add_hook(); held_nodes.push_back(n); }
+    ~HoldNode() { held_nodes.pop_back(); }
+    HoldNode(const HoldNode&) = delete;
+    HoldNode& operator=(const HoldNode&) = delete;
+};
+
+// ---------------------------------------------------------------- small helpers
+
+uint32_t round_up_pow2(uint64_t n) {
+    uint64_t p = 1;
+    while (p < n) p <<= 1;
+    if (p > 0x40000000u) raise_error(err::internal::no_memory);
+    return uint32_t(p);
+}
+
+// Byte series used as arrays of int32 (every one is allocated at offset 0).
+int32_t* i32_data(NodeRef n) { return reinterpret_cast<int32_t*>(node_buffer(n)->head_ptr()); }
+uint32_t i32_count(NodeRef n) { SeriesBuffer* b = node_buffer(n); return (b->tail - b->head) / 4; }
+void i32_append(NodeRef n, int32_t v) {
+    SeriesBuffer* b = series_ensure_room(n, 4);
+    std::memcpy(b->tail_ptr(), &v, 4);
+    b->tail += 4;
+}
+// A byte series of `bytes` bytes, all `fill`, its tail at the end of its capacity.
+NodeRef filled_series(uint32_t bytes, uint8_t fill) {
+    NodeRef n = alloc_series_filled(bytes, fill);
+    SeriesBuffer* b = node_buffer(n);
+    b->tail = b->head + b->size;
+    return n;
+}
+
+inline uint32_t flag_of(const uint32_t* flags, uint32_t i) { return (flags[i >> 4] >> ((i & 15) * 2)) & 3; }
+inline void set_flag(uint32_t* flags, uint32_t i, uint32_t v) {
+    uint32_t shift = (i & 15) * 2;
+    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (v << shift);
+}
+
+struct View {  // the descriptor and its bucket arrays; valid until the next allocation
+    HashDesc* d;
+    uint32_t* flags;
+    int32_t* keys;
+    Cell* cells;
+    uint32_t mask;
+};
+View view(NodeRef t) {
+    HashDesc* d = hash_table_desc(t);
+    SeriesBuffer* kb = node_buffer(d->key_block);
+    return View{d, reinterpret_cast<uint32_t*>(node_buffer(d->bucket_flags)->head_ptr()),
+                i32_data(d->bucket_keys), reinterpret_cast<Cell*>(kb->data + kb->head),
+                uint32_t(d->bucket_count) - 1};
+}
+
+uint32_t block_count(NodeRef block) { SeriesBuffer* b = node_buffer(block); return (b->tail - b->head) / 16; }
+// Appends n cells (unset!) at the key block's tail; returns the first one's position.
+uint32_t block_append(NodeRef block, uint32_t n) {
+    SeriesBuffer* b = series_ensure_room(block, 16 * n);
+    uint32_t pos = (b->tail - b->head) / 16;
+    Cell* c = reinterpret_cast<Cell*>(b->tail_ptr());
+    for (uint32_t i = 0; i < n; ++i) set_unset(c + i);
+    b->tail += 16 * n;
+    return pos;
+}
+
+// Triangular probing: start, start+1, start+3, start+6 ... The first
+// bucket_count visits reach every bucket once, so that bounds every probe.
+struct Probe {
+    uint32_t mask, i, step = 0, visited = 1;
+    Probe(uint32_t hash, uint32_t m) : mask(m), i(hash & m) {}
+    bool next() {
+        if (visited++ > mask) return false;
+        i = (i + ++step) & mask;
+        return true;
+    }
+};
+
+// Key equality through the datatype's compare entry (0 answers "equal" for the
+// equality operators); a type without one compares its payload bit for bit.
+bool keys_match(const Cell* stored, const Cell* key, int op) {
+    CompareFn cmp = action_of<Act::compare>(cell_type(stored));
+    if (!cmp) {
+        return cell_type(stored) == cell_type(key) && stored->w1 == key->w1 &&
+               stored->w2 == key->w2 && stored->w3 == key->w3;
+    }
+    return cmp(stored, key, op) == 0;
+}
+
+int32_t entry_cells(const HashDesc* d) { return int32_t(d->position_index / 16); }
+
+// ---------------------------------------------------------------- kind 0 chains
+
+int32_t first_position(NodeRef t, int32_t bucket_key) {
+    if (bucket_key >= 0) return bucket_key;
+    NodeRef chain = NodeRef(i32_data(hash_table_desc(t)->chain_list)[-bucket_key - 1]);
+    return i32_data(chain)[0];
+}
+
+void position_index_set(NodeRef t, uint32_t position, int32_t bucket1) {
+    NodeRef pi = hash_table_desc(t)->position_index;
+    if (i32_count(pi) <= position) {
+        uint64_t want = std::max<uint64_t>(8ull * position, 4ull * (position + 1));
+        if (want > 0x7FFFFFF0u) raise_error(err::internal::no_memory);
+        SeriesBuffer* b = expand_series_fill(pi, uint32_t(want), 0xFF);
+        b->tail = b->head + b->size;
+    }
+    i32_data(pi)[position] = bucket1;
+}
+int32_t position_index_get(NodeRef t, uint32_t position) {
+    NodeRef pi = hash_table_desc(t)->position_index;
+    return position < i32_count(pi) ? i32_data(pi)[position] : -1;
+}
+
+// Turns a bucket holding one position into a chain (when it is not one yet)
+// and appends the position.
+void chain_add(NodeRef t, uint32_t bucket, int32_t position) {
+    int32_t k = view(t).keys[bucket];
+    NodeRef chain;
+    if (k >= 0) {
+        chain = alloc_series_bytes(16);
+        HoldNode hold(chain);
+        i32_append(chain, k);
+        i32_append(hash_table_desc(t)->chain_list, int32_t(chain));
+        view(t).keys[bucket] = -int32_t(i32_count(hash_table_desc(t)->chain_list));
+    } else {
+        chain = NodeRef(i32_data(hash_table_desc(t)->chain_list)[-k - 1]);
+    }
+    i32_append(chain, position);
+}
+
+// ---------------------------------------------------------------- growth
+
+void resize_buckets(NodeRef t, uint64_t m);
+void rebuild_entries(NodeRef t, uint32_t size);
+
+// Grows (or cleans out deleted buckets) when the next insertion would pass the
+// grow limit. Returns true when a kind-0 table was rebuilt, which indexed its
+// whole block.
+bool grow_if_full(NodeRef t) {
+    HashDesc* d = hash_table_desc(t);
+    if (d->used_buckets < d->grow_limit) return false;
+    uint32_t bc = uint32_t(d->bucket_count);
+    uint32_t target = 2 * uint32_t(d->live_count) < bc ? bc - 1 : bc + 1;
+    switch (d->kind) {
+        case HASH_KIND_VALUES: hash_table_rebuild(t, target); return true;
+        case HASH_KIND_MAP: resize_buckets(t, bc + 1); return false;
+        case HASH_KIND_WORDS: resize_buckets(t, 16ull * target); return false;
+        default: rebuild_entries(t, target); return false;
+    }
+}
+
+// Places one key in fresh buckets (no duplicates, no deleted buckets there).
+void place(uint32_t* flags, int32_t* keys, uint32_t mask, uint32_t hash, int32_t key) {
+    Probe p(hash, mask);
+    while (flag_of(flags, p.i) != FLAG_EMPTY) p.next();
+    set_flag(flags, p.i, FLAG_LIVE);
+    keys[p.i] = key;
+}
+
+// New buckets for maps and word tables. A word table is re-placed in slot
+// order, so the earliest case variant of a spelling stays first on its probe
+// path; a map re-places its live buckets (removed pairs keep theirs).
+void resize_buckets(NodeRef t, uint64_t m) {
+    uint32_t n = std::max<uint32_t>(round_up_pow2(m), 4);
+    int32_t limit = int32_t(0.5 + LOAD_FACTOR * n);
+    if (hash_table_desc(t)->live_count >= limit) return;
+    NodeRef flags = filled_series(n / 4, FLAGS_ALL_EMPTY);
+    HoldNode hold_flags(flags);
+    NodeRef keys = filled_series(4 * n, 0);
+    HoldNode hold_keys(keys);
+
+    View v = view(t);
+    uint32_t* nf = reinterpret_cast<uint32_t*>(node_buffer(flags)->head_ptr());
+    int32_t* nk = i32_data(keys);
+    int32_t placed = 0;
+    if (v.d->kind == HASH_KIND_WORDS) {
+        uint32_t count = block_count(v.d->key_block);
+        for (uint32_t pos = 0; pos < count; ++pos, ++placed)
+            place(nf, nk, n - 1, hash_key_value(v.cells + pos, 0), int32_t(pos));
+    } else {
+        for (uint32_t j = 0; j <= v.mask; ++j) {
+            if (flag_of(v.flags, j) != FLAG_LIVE) continue;
+            place(nf, nk, n - 1, hash_key_value(v.cells + v.keys[j], 0), v.keys[j]);
+            ++placed;
+        }
+    }
+    v.d->bucket_flags = flags;
+    v.d->bucket_keys = keys;
+    v.d->bucket_count = int32_t(n);
+    v.d->grow_limit = limit;
+    v.d->used_buckets = placed;
+}
+
+// Kinds 3-4: fresh buckets and a compacted key block holding the live entries.
+void rebuild_entries(NodeRef t, uint32_t size) {
+    uint32_t n = round_up_pow2(size);
+    int32_t limit = int32_t(0.5 + LOAD_FACTOR * n);
+    n = std::max<uint32_t>(n, 4);
+    HashDesc* d = hash_table_desc(t);
+    int32_t per = entry_cells(d);
+    NodeRef old_block = d->key_block;
+    HoldNode hold_old(old_block);
+    uint32_t live = uint32_t(d->live_count);
+
+    NodeRef flags = filled_series(n / 4, FLAGS_ALL_EMPTY);
+    HoldNode hold_flags(flags);
+    NodeRef keys = filled_series(4 * n, 0);
+    HoldNode hold_keys(keys);
+    NodeRef block = alloc_series_cells(std::max<uint32_t>(live, 1) * uint32_t(per));
+    d = hash_table_desc(t);
+    d->bucket_flags = flags;
+    d->bucket_keys = keys;
+    d->key_block = block;
+    d->bucket_count = int32_t(n);
+    d->grow_limit = limit;
+    d->live_count = d->used_buckets = 0;
+
+    uint32_t old_cells = block_count(old_block);
+    for (uint32_t e = 0; e + uint32_t(per) <= old_cells; e += uint32_t(per)) {
+        const Cell* k = node_buffer(old_block)->cells() + e;
+        if (k->header != T_UNSET) continue;
+        int32_t first = hash_table_put_key(t, k->w1);
+        Cell* src = node_buffer(old_block)->cells() + e + 1;
+        std::memcpy(node_buffer(hash_table_desc(t)->key_block)->cells() + first, src,
+                    size_t(per - 1) * sizeof(Cell));
+    }
+}
+
+// Kinds 3-4: the bucket of an entry's key, or -1.
+int32_t find_entry_bucket(NodeRef t, uint32_t key) {
+    View v = view(t);
+    Probe p(murmur3_finalize(key), v.mask);
+    do {
+        uint32_t f = flag_of(v.flags, p.i);
+        if (f == FLAG_EMPTY) return -1;
+        if (f == FLAG_LIVE) {
+            const Cell* k = v.cells + v.keys[p.i];
+            if (k->header == T_UNSET && k->w1 == key) return int32_t(p.i);
+        }
+    } while (p.next());
+    return -1;
+}
+
+// Old position -> new position over [lo, hi) for kind-0 bookkeeping.
+struct Remap {
+    uint32_t lo, hi;
+    int32_t (*fn)(const Remap&, int32_t);
+    int32_t offset, run_from, run_count, run_to;
+    int32_t apply(int32_t q) const { return (q >= int32_t(lo) && q < int32_t(hi)) ? fn(*this, q) : q; }
+};
+
+// Corrects the stored positions of every key whose old position lies in
+// [lo, hi): each chain is corrected once, whatever number of its keys move.
+void remap_stored_positions(NodeRef t, const Remap& r) {
+    std::vector<char> chain_done;
+    for (uint32_t q = r.lo; q < r.hi; ++q) {
+        int32_t b1 = position_index_get(t, q);
+        if (b1 <= 0) continue;
+        View v = view(t);
+        int32_t k = v.keys[b1 - 1];
+        if (k >= 0) {
+            if (k == int32_t(q)) v.keys[b1 - 1] = r.apply(k);
+            continue;
+        }
+        uint32_t c = uint32_t(-k - 1);
+        if (chain_done.size() <= c) chain_done.resize(c + 1, 0);
+        if (chain_done[c]) continue;
+        chain_done[c] = 1;
+        NodeRef chain = NodeRef(i32_data(v.d->chain_list)[c]);
+        int32_t* pos = i32_data(chain);
+        for (uint32_t i = 0, n = i32_count(chain); i < n; ++i) pos[i] = r.apply(pos[i]);
+    }
+}
+
+// Kind 2: a new key cell (unset) at the tail of the key block, indexed in the
+// empty bucket where the probe stopped. Returns its position.
+uint32_t claim_empty_bucket(NodeRef t, uint32_t bucket) {
+    uint32_t pos = block_append(hash_table_desc(t)->key_block, 1);
+    View v = view(t);
+    set_flag(v.flags, bucket, FLAG_LIVE);
+    v.keys[bucket] = int32_t(pos);
+    v.d->live_count++;
+    v.d->used_buckets++;
+    return pos;
+}
+
+}  // namespace
+
+HashDesc* hash_table_desc(NodeRef table) {
+    return reinterpret_cast<HashDesc*>(node_buffer(table)->head_ptr());
+}
+
+// ---------------------------------------------------------------- creation
+
+NodeRef hash_table_create(uint32_t size, NodeRef block, uint32_t first, int32_t kind, int32_t value_cells) {
+    assert(kind >= HASH_KIND_VALUES && kind <= HASH_KIND_OWNED_KEYS);
+    HoldNode hold_block(block);
+    NodeRef t = alloc_series_bytes(sizeof(HashDesc));
+    node_buffer(t)->tail = sizeof(HashDesc);
+    std::memset(hash_table_desc(t), 0, sizeof(HashDesc));
+    HoldTable hold(t);
+    hash_table_desc(t)->kind = kind;
+    bool entries = kind >= HASH_KIND_KEYS;
+    if (entries) hash_table_desc(t)->position_index = uint32_t(value_cells + 1) * 16;
+    if (kind == HASH_KIND_WORDS && size >= 4000) size *= 2;
+    size = std::max<uint32_t>(size, 4);
+    uint32_t n = round_up_pow2(uint64_t(size / LOAD_FACTOR));
+    hash_table_desc(t)->bucket_count = int32_t(n);
+    hash_table_desc(t)->grow_limit = int32_t(n * LOAD_FACTOR);
+
+    NodeRef node = filled_series(n / 4, FLAGS_ALL_EMPTY);
+    hash_table_desc(t)->bucket_flags = node;
+    node = filled_series(4 * n, 0);
+    hash_table_desc(t)->bucket_keys = node;
+    if (kind == HASH_KIND_VALUES) {
+        node = filled_series(4 * size, 0xFF);
+        hash_table_desc(t)->position_index = node;
+        node = alloc_series_bytes(16);
+        hash_table_desc(t)->chain_list = node;
+    }
+    if (entries || !block) {
+        uint64_t cells = uint64_t(size) * (entries ? uint32_t(value_cells + 1) : 1);
+        if (cells > 0x7FFFFFFu) raise_error(err::internal::no_memory);
+        node = alloc_series_cells(uint32_t(cells));
+        hash_table_desc(t)->key_block = node;
+    } else {
+        hash_table_desc(t)->key_block = block;
+        hash_table_put_block(t, first, kind == HASH_KIND_MAP ? 2 : 1);
+    }
+    return t;
+}
+
+// ---------------------------------------------------------------- kinds 0-2
+
+int hash_table_insert(NodeRef t, uint32_t position) {
+    HoldTable hold(t);
+    if (grow_if_full(t)) return 2;
+    View v = view(t);
+    const Cell* key = v.cells + position;
+    int kind = v.d->kind;
+    Probe p(hash_key_value(key, 0), v.mask);
+    int32_t deleted = -1, target = -1;
+    do {
+        uint32_t f = flag_of(v.flags, p.i);
+        if (f == FLAG_EMPTY) { target = int32_t(p.i); break; }
+        if (f == FLAG_DELETED) { deleted = int32_t(p.i); continue; }
+        int32_t k = v.keys[p.i];
+        if (kind == HASH_KIND_VALUES) {
+            const Cell* stored = v.cells + first_position(t, k);
+            if (cell_type(stored) == cell_type(key) && keys_match(stored, key, CMP_EQUAL)) {
+                uint32_t bucket = p.i;
+                chain_add(t, bucket, int32_t(position));
+                position_index_set(t, position, int32_t(bucket) + 1);
+                return 0;
+            }
+        } else if (keys_match(v.cells + k, key, CMP_STRICT_EQUAL)) {
+            return 0;
+        }
+    } while (p.next());
+    bool was_empty = target >= 0 && deleted < 0;
+    if (deleted >= 0) target = deleted;
+    assert(target >= 0 && "the load factor keeps a free bucket");
+    set_flag(v.flags, uint32_t(target), FLAG_LIVE);
+    v.keys[target] = int32_t(position);
+    v.d->live_count++;
+    if (was_empty) v.d->used_buckets++;
+    if (kind == HASH_KIND_VALUES) position_index_set(t, position, target + 1);
+    return 0;
+}
+
+void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
+    HoldTable hold(t);
+    bool map = hash_table_desc(t)->kind == HASH_KIND_MAP;
+    for (uint32_t pos = first; pos < block_count(hash_table_desc(t)->key_block);) {
+        if (!map) {
+            if (hash_table_insert(t, pos) == 2) return;
+            pos += step;
+            continue;
+        }
+        // A repeated map key: the later value wins and the later pair goes.
+        View v = view(t);
+        if (pos + 1 >= block_count(v.d->key_block)) return;
+        int32_t found = hash_table_get(t, v.cells + pos, 0, 1, CMP_STRICT_EQUAL, false, false);
+        if (found < 0) {
+            hash_table_put(t, pos);
+            pos += step;
+            continue;
+        }
+        v = view(t);
+        v.cells[found + 1] = v.cells[pos + 1];
+        SeriesBuffer* b = node_buffer(v.d->key_block);
+        Cell* c = b->cells();
+        uint32_t count = block_count(v.d->key_block);
+        std::memmove(c + pos, c + pos + 2, size_t(count - pos - 2) * sizeof(Cell));
+        b->tail -= 32;
+    }
+}
+
+int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t skip, int op,
+                       bool last, bool reverse) {
+    View v = view(t);
+    int kind = v.d->kind;
+    Cell key = *key_in;  // the caller's cell is never changed
+    if (kind == HASH_KIND_MAP && (cell_type(&key) >= T_WORD && cell_type(&key) <= T_GET_WORD))
+        cell_set_type(&key, T_SET_WORD);  // map keys are stored as set-words
+    if (kind == HASH_KIND_VALUES && skip < 1) raise_error_int(err::script::out_of_range, skip);
+    if (reverse) last = true;
+
+    Probe p(hash_key_value(&key, 0), v.mask);
+    do {
+        uint32_t f = flag_of(v.flags, p.i);
+        if (f == FLAG_EMPTY) return -1;
+        if (f == FLAG_DELETED) continue;
+        int32_t k = v.keys[p.i];
+        if (kind != HASH_KIND_VALUES) {
+            const Cell* stored = v.cells + k;
+            if ((cell_type(&key) == T_TEXT_KEY || cell_type(&key) == cell_type(stored)) &&
+                keys_match(stored, &key, op))
+                return k;
+            continue;
+        }
+        if (!keys_match(v.cells + first_position(t, k), &key, CMP_EQUAL)) continue;
+        const int32_t* chain = &k;
+        uint32_t n = 1;
+        if (k < 0) {
+            NodeRef c = NodeRef(i32_data(v.d->chain_list)[-k - 1]);
+            chain = i32_data(c);
+            n = i32_count(c);
+        }
+        int32_t best = -1;
+        for (uint32_t i = 0; i < n; ++i) {
+            int32_t q = chain[i];
+            if (!keys_match(v.cells + q, &key, op)) continue;
+            int64_t dist = last ? int64_t(head) - 1 - q : int64_t(q) - head;
+            int64_t r = dist % skip;
+            if (r < 0) r += skip;
+            if (r != 0) continue;
+            bool after = q >= int64_t(head);
+            if (reverse ? !after && q > best
+                : last  ? after && q > best
+                        : after && (best < 0 || q < best))
+                best = q;
+        }
+        if (best >= 0) return best;
+    } while (p.next());
+    return -1;
+}
+
+int32_t hash_table_get_next(NodeRef t, const Cell* key_in, HashCursor& cur) {
+    View v = view(t);
+    Cell key = *key_in;
+    if (cell_type(&key) >= T_WORD && cell_type(&key) <= T_GET_WORD) cell_set_type(&key, T_SET_WORD);
+    if (cur.bucket < 0) {
+        cur.start = hash_key_value(&key, 0) & v.mask;
+        cur.bucket = int32_t(cur.start);
+        cur.step = 0;
+        cur.visited = 0;
+    } else {
+        if (++cur.visited > v.mask) return -1;
+        cur.bucket = int32_t((uint32_t(cur.bucket) + ++cur.step) & v.mask);
+    }
+    for (;;) {
+        uint32_t f = flag_of(v.flags, uint32_t(cur.bucket));
+        if (f == FLAG_EMPTY) return -1;
+        if (f == FLAG_LIVE) {
+            const Cell* stored = v.cells + v.keys[cur.bucket];
+            if (cell_type(stored) == cell_type(&key) && keys_match(stored, &key, CMP_EQUAL))
+                return v.keys[cur.bucket];
+        }
+        if (++cur.visited > v.mask) return -1;
+        cur.bucket = int32_t((uint32_t(cur.bucket) + ++cur.step) & v.mask);
+    }
+}
+
+void hash_table_delete(NodeRef t, uint32_t position) {
+    View v = view(t);
+    if (v.d->kind == HASH_KIND_MAP) {
+        v.cells[position + 1].header = 0;  // the key and its bucket stay
+        v.d->live_count--;
+        return;
+    }
+    if (v.d->kind != HASH_KIND_VALUES) return;
+    int32_t b1 = position_index_get(t, position);
+    if (b1 <= 0) return;
+    i32_data(v.d->position_index)[position] = -1;
+    int32_t k = v.keys[b1 - 1];
+    if (k < 0) {
+        int32_t* list = i32_data(v.d->chain_list);
+        NodeRef chain = NodeRef(list[-k - 1]);
+        SeriesBuffer* b = node_buffer(chain);
+        int32_t* pos = i32_data(chain);
+        uint32_t n = i32_count(chain);
+        for (uint32_t i = 0; i < n; ++i) {
+            if (pos[i] != int32_t(position)) continue;
+            std::memmove(pos + i, pos + i + 1, size_t(n - i - 1) * 4);
+            b->tail -= 4;
+            --n;
+            break;
+        }
+        if (n > 0) return;  // the bucket stays a chain
+        list[-k - 1] = 0;
+    }
+    set_flag(v.flags, uint32_t(b1 - 1), FLAG_DELETED);
+    v.d->live_count--;
+}
+
+void hash_table_delete_range(NodeRef t, uint32_t position, uint32_t count) {
+    HashDesc* d = hash_table_desc(t);
+    uint32_t cells = block_count(d->key_block);
+    if (count == 0 || position >= cells) return;
+    count = std::min(count, cells - position);
+    if (position == 0 && count == cells && d->kind == HASH_KIND_VALUES) {
+        d->live_count = d->used_buckets = 0;
+        SeriesBuffer* f = node_buffer(d->bucket_flags);
+        std::memset(f->head_ptr(), FLAGS_ALL_EMPTY, f->tail - f->head);
+        SeriesBuffer* pi = node_buffer(d->position_index);
+        std::memset(pi->head_ptr(), 0xFF, pi->tail - pi->head);
+        node_buffer(d->chain_list)->tail = node_buffer(d->chain_list)->head;
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i) hash_table_delete(t, position + i);
+}
+
+void hash_table_clear(NodeRef t) {
+    HashDesc* d = hash_table_desc(t);
+    d->live_count = d->used_buckets = 0;
+    SeriesBuffer* kb = node_buffer(d->key_block);
+    kb->tail = kb->head;
+    SeriesBuffer* f = node_buffer(d->bucket_flags);
+    std::memset(f->head_ptr(), FLAGS_ALL_EMPTY, f->tail - f->head);
+    if (d->kind == HASH_KIND_VALUES) {
+        SeriesBuffer* pi = node_buffer(d->position_index);
+        std::memset(pi->head_ptr(), 0xFF, pi->tail - pi->head);
+        node_buffer(d->chain_list)->tail = node_buffer(d->chain_list)->head;
+    }
+}
+
+NodeRef hash_table_copy(NodeRef t, NodeRef new_block) {
+    HoldTable hold_src(t);
+    HoldNode hold_block(new_block);
+    NodeRef c = copy_series(t);
+    node_buffer(c)->tail = node_buffer(c)->head + sizeof(HashDesc);
+    HashDesc* d = hash_table_desc(c);
+    d->key_block = new_block;
+    d->position_index = d->kind == HASH_KIND_VALUES ? 0 : d->position_index;
+    d->chain_list = 0;
+    d->bucket_flags = d->bucket_keys = 0;
+    HoldTable hold(c);
+    NodeRef n = copy_series(hash_table_desc(t)->bucket_flags);
+    hash_table_desc(c)->bucket_flags = n;
+    n = copy_series(hash_table_desc(t)->bucket_keys);
+    hash_table_desc(c)->bucket_keys = n;
+    if (hash_table_desc(t)->kind != HASH_KIND_VALUES) return c;
+    n = copy_series(hash_table_desc(t)->position_index);
+    hash_table_desc(c)->position_index = n;
+    n = copy_series(hash_table_desc(t)->chain_list);
+    hash_table_desc(c)->chain_list = n;
+    for (uint32_t i = 0, count = i32_count(n); i < count; ++i) {
+        NodeRef chain = NodeRef(i32_data(hash_table_desc(t)->chain_list)[i]);
+        if (!chain) continue;
+        NodeRef copy = copy_series(chain);
+        i32_data(hash_table_desc(c)->chain_list)[i] = int32_t(copy);
+    }
+    return c;
+}
+
+void hash_table_rebuild(NodeRef t, uint32_t size) {
+    HoldTable hold(t);
+    uint32_t n = round_up_pow2(uint64_t(1.5 * size));
+    int32_t limit = int32_t(LOAD_FACTOR * n);
+    n = std::max<uint32_t>(n, 4);
+    NodeRef flags = filled_series(n / 4, FLAGS_ALL_EMPTY);
+    HoldNode hold_flags(flags);
+    NodeRef keys = filled_series(4 * n, 0);
+    HashDesc* d = hash_table_desc(t);
+    d->bucket_flags = flags;
+    d->bucket_keys = keys;
+    d->bucket_count = int32_t(n);
+    d->grow_limit = limit;
+    d->live_count = d->used_buckets = 0;
+    node_buffer(d->chain_list)->tail = node_buffer(d->chain_list)->head;
+    SeriesBuffer* pi = node_buffer(d->position_index);
+    std::memset(pi->head_ptr(), 0xFF, pi->tail - pi->head);
+    hash_table_put_block(t, 0, 1);
+}
+
+int hash_table_refresh(NodeRef t, int32_t offset, uint32_t from, uint32_t count, bool drop) {
+    if (count > REFRESH_LIMIT) return 1;
+    HoldTable hold(t);
+    Remap shift{from, from + count, [](const Remap& r, int32_t q) { return q + r.offset; }, offset, 0, 0, 0};
+    remap_stored_positions(t, shift);
+    if (!drop) return 0;
+    if (offset < 0) {
+        int64_t lo = std::max<int64_t>(0, int64_t(from) + offset);
+        for (int64_t q = lo; q < from; ++q) hash_table_delete(t, uint32_t(q));
+    } else if (count > 0) {
+        uint64_t need = uint64_t(from) + count + uint32_t(offset);
+        if (i32_count(hash_table_desc(t)->position_index) < need) position_index_set(t, uint32_t(2 * need - 1), -1);
+    }
+    // The position index follows the moved keys; vacated entries index nothing.
+    NodeRef pi = hash_table_desc(t)->position_index;
+    uint32_t entries = i32_count(pi);
+    int32_t* idx = i32_data(pi);
+    uint32_t end = std::min(from + count, entries);
+    if (from >= end) return 0;
+    std::vector<int32_t> moved(idx + from, idx + end);
+    std::fill(idx + from, idx + end, -1);
+    for (uint32_t i = 0; i < moved.size(); ++i) {
+        int64_t q = int64_t(from) + i + offset;
+        if (q >= 0 && q < int64_t(entries)) idx[q] = moved[i];
+    }
+    return 0;
+}
+
+void hash_table_move_keys(NodeRef t, uint32_t to, uint32_t from, uint32_t count) {
+    if (count == 0 || (from <= to && to < from + count)) return;
+    // Forward moves name the run's last place; the run lands at [start, start + count).
+    int32_t start = to > from ? int32_t(to - (count - 1)) : int32_t(to);
+    uint32_t lo = std::min<uint32_t>(from, uint32_t(start));
+    uint32_t hi = std::max<uint32_t>(from + count, uint32_t(start) + count);
+    Remap r{lo, hi,
+            [](const Remap& m, int32_t q) {
+                if (q >= m.run_from && q < m.run_from + m.run_count) return q - m.run_from + m.run_to;
+                return m.run_to < m.run_from ? q + m.run_count : q - m.run_count;
+            },
+            0, int32_t(from), int32_t(count), start};
+    remap_stored_positions(t, r);
+    NodeRef pi = hash_table_desc(t)->position_index;
+    if (i32_count(pi) < hi) position_index_set(t, hi - 1, -1);
+    int32_t* idx = i32_data(hash_table_desc(t)->position_index);
+    std::vector<int32_t> moved(idx + lo, idx + hi);
+    for (uint32_t q = lo; q < hi; ++q) idx[r.apply(int32_t(q))] = moved[q - lo];
+}
+
+// ---------------------------------------------------------------- kinds 3-4
+
+int32_t hash_table_put_key(NodeRef t, uint32_t key) {
+    HoldTable hold(t);
+    int32_t b = find_entry_bucket(t, key);
+    if (b >= 0) return view(t).keys[b] + 1;
+    grow_if_full(t);
+    int32_t per = entry_cells(hash_table_desc(t));
+    uint32_t entry = block_append(hash_table_desc(t)->key_block, uint32_t(per));
+    View v = view(t);
+    v.cells[entry].w1 = key;
+    Probe p(murmur3_finalize(key), v.mask);
+    while (flag_of(v.flags, p.i) == FLAG_LIVE) p.next();
+    if (flag_of(v.flags, p.i) == FLAG_EMPTY) v.d->used_buckets++;
+    set_flag(v.flags, p.i, FLAG_LIVE);
+    v.keys[p.i] = int32_t(entry);
+    v.d->live_count++;
+    return int32_t(entry) + 1;
+}
+
+int32_t hash_table_get_key(NodeRef t, uint32_t key) {
+    int32_t b = find_entry_bucket(t, key);
+    return b < 0 ? -1 : view(t).keys[b] + 1;
+}
+
+int32_t hash_table_delete_key(NodeRef t, uint32_t key) {
+    int32_t b = find_entry_bucket(t, key);
+    if (b < 0) return -1;
+    View v = view(t);
+    Cell* k = v.cells + v.keys[b];
+    k->header = 0;
+    k->w1 = 0;
+    set_flag(v.flags, uint32_t(b), FLAG_DELETED);
+    v.d->live_count--;
+    return v.keys[b] + 1;
+}
+
+void hash_table_sweep_entries(NodeRef t, NodeLiveFn is_live) {
+    View v = view(t);
+    for (uint32_t j = 0; j <= v.mask; ++j) {
+        if (flag_of(v.flags, j) != FLAG_LIVE) continue;
+        Cell* k = v.cells + v.keys[j];
+        bool dead = !is_live(k->w1);
+        if (!dead && v.d->kind == HASH_KIND_OWNED_KEYS && k[2].w1) dead = !is_live(k[2].w1);
+        if (!dead) continue;
+        k->header = 0;
+        k->w1 = 0;
+        set_flag(v.flags, j, FLAG_DELETED);
+        v.d->live_count--;
+    }
+}
+
+// ---------------------------------------------------------------- words
+
+int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, int case_flag) {
+    HoldTable hold(t);
+    grow_if_full(t);
+    View v = view(t);
+    Probe p(murmur3_hash_bytes_folded(bytes, length), v.mask);
+    int32_t variant = 0;  // the first case variant met: the earliest interned
+    do {
+        uint32_t f = flag_of(v.flags, p.i);
+        if (f == FLAG_EMPTY) break;
+        if (f != FLAG_LIVE) continue;
+        int32_t id = v.keys[p.i] + 1;
+        SeriesBuffer* sb = node_buffer(v.cells[id - 1].w3);
+        uint32_t len = sb->tail - sb->head;
+        const uint8_t* s = sb->head_ptr();
+        if (len != length) continue;
+        if (case_flag != 1 && std::memcmp(s, bytes, length) == 0) return id;
+        if (variant) continue;
+        uint32_t i = 0;
+        while (i < length && (s[i] | (uint8_t(s[i] - 'A') < 26 ? 0x20 : 0)) ==
+                                 (bytes[i] | (uint8_t(bytes[i] - 'A') < 26 ? 0x20 : 0)))
+            ++i;
+        if (i == length) {
+            if (case_flag == 1) return id;
+            variant = id;
+        }
+    } while (p.next());
+    assert(flag_of(v.flags, p.i) == FLAG_EMPTY);
+    uint32_t bucket = p.i;
+    // The probe may meet a later variant first (after a resize): resolve it.
+    int32_t alias = -1;
+    if (variant) {
+        int32_t a = int32_t(v.cells[variant - 1].w1);
+        alias = a > 0 ? a : variant;
+    }
+    // The spelling may live in a buffer that the allocations below move.
+    std::string spelling(reinterpret_cast<const char*>(bytes), length);
+
+    uint32_t pos = claim_empty_bucket(t, bucket);
+    NodeRef text = alloc_series_bytes(length + 1);
+    SeriesBuffer* b = node_buffer(text);
+    std::memcpy(b->head_ptr(), spelling.data(), length);
+    b->head_ptr()[length] = 0;
+    b->tail = b->head + length;
+    Cell* c = view(t).cells + pos;
+    cell_init(c, T_SYMBOL);
+    c->w1 = uint32_t(alias);
+    c->w3 = text;
+    return int32_t(pos) + 1;
+}
+
+int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag, NodeRef context,
+                             int32_t* out_position) {
+    HoldTable hold(t);
+    if (context) grow_if_full(t);
+    View v = view(t);
+    int32_t canonical = symbol_resolve_alias(symbol);
+    int32_t wanted = case_flag ? canonical : symbol;
+    Probe p(murmur3_finalize(uint32_t(canonical)), v.mask);
+    do {
+        uint32_t f = flag_of(v.flags, p.i);
+        if (f == FLAG_EMPTY) break;
+        if (f != FLAG_LIVE) continue;
+        int32_t s = int32_t(v.cells[v.keys[p.i]].w2);
+        if ((case_flag ? symbol_resolve_alias(s) : s) == wanted) {
+            if (out_position) *out_position = v.keys[p.i];
+            return v.keys[p.i];
+        }
+    } while (p.next());
+    if (!context) return -1;
+    assert(flag_of(v.flags, p.i) == FLAG_EMPTY);
+    uint32_t bucket = p.i;
+    uint32_t pos = claim_empty_bucket(t, bucket);
+    Cell* w = view(t).cells + pos;
+    cell_init(w, T_WORD);
+    w->w1 = context;
+    w->w2 = uint32_t(symbol);
+    w->w3 = pos;
+    if (out_position) *out_position = int32_t(pos);
+    return -1;
+}
+
+// ---------------------------------------------------------------- collector
+
+void gc_mark_hash_table(NodeRef t) {
+    if (!t) return;
+    gc_mark_node(t);
+    HashDesc* d = hash_table_desc(t);
+    if (d->kind == HASH_KIND_VALUES) {
+        if (d->position_index) gc_mark_node(d->position_index);
+        if (d->chain_list) {
+            gc_mark_node(d->chain_list);
+            for (uint32_t i = 0, n = i32_count(d->chain_list); i < n; ++i)
+                if (NodeRef c = NodeRef(i32_data(d->chain_list)[i])) gc_mark_node(c);
+        }
+    }
+    if (d->bucket_flags) gc_mark_node(d->bucket_flags);
+    if (d->bucket_keys) gc_mark_node(d->bucket_keys);
+    if (!d->key_block) return;
+    if (d->kind >= HASH_KIND_KEYS && d->bucket_flags && d->bucket_keys) {
+        View v = view(t);
+        for (uint32_t j = 0; j <= v.mask; ++j)
+            if (flag_of(v.flags, j) == FLAG_LIVE && v.cells[v.keys[j]].w1) gc_mark_node(v.cells[v.keys[j]].w1);
+    }
+    gc_mark_node(d->key_block);
+}
+
+}  // namespace tev

@@ -1,0 +1,280 @@
+// Hash tables: every kind inserts, finds, removes and keeps working past the 0.77 load factor.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+#include "runtime/errors.h"
+#include "runtime/hash_table.h"
+#include "runtime/memory.h"
+
+namespace tev {
+namespace {
+
+NodeRef int_block(const std::vector<int32_t>& values) {
+    NodeRef node = alloc_series_cells(uint32_t(values.size()) + 1);
+    SeriesBuffer* b = node_buffer(node);
+    for (size_t i = 0; i < values.size(); ++i) set_integer(b->cells() + i, values[i]);
+    b->tail = b->head + uint32_t(values.size() * sizeof(Cell));
+    return node;
+}
+Cell* block_cells(NodeRef node) { return node_buffer(node)->cells(); }
+uint32_t block_len(NodeRef node) { SeriesBuffer* b = node_buffer(node); return (b->tail - b->head) / 16; }
+void block_push(NodeRef node, int32_t v) {
+    SeriesBuffer* b = series_ensure_room(node, 16);
+    set_integer(reinterpret_cast<Cell*>(b->tail_ptr()), v);
+    b->tail += 16;
+}
+Cell int_key(int32_t v) { Cell c; set_integer(&c, v); return c; }
+int32_t find(NodeRef t, int32_t v, uint32_t head = 0, int32_t skip = 1, bool last = false, bool reverse = false) {
+    Cell k = int_key(v);
+    return hash_table_get(t, &k, head, skip, 0, last, reverse);
+}
+
+TEST(HashTable, CreationSizes) {
+    struct Row { uint32_t size; int32_t kind, cells, buckets, limit; } rows[] = {
+        {0, 0, 0, 8, 6}, {3, 3, 1, 8, 6}, {4, 1, 0, 8, 6},
+        {4000, 2, 1, 16384, 12615}, {1000, 4, 3, 2048, 1576}, {1024, 3, 1, 2048, 1576},
+    };
+    for (const Row& r : rows) {
+        NodeRef t = hash_table_create(r.size, 0, 0, r.kind, r.cells);
+        EXPECT_EQ(hash_table_desc(t)->bucket_count, r.buckets) << r.size;
+        EXPECT_EQ(hash_table_desc(t)->grow_limit, r.limit) << r.size;
+    }
+}
+
+TEST(HashTable, ValuesChainEqualKeysInOneBucket) {
+    NodeRef block = int_block({7, 1, 7, 2, 7});
+    NodeRef t = hash_table_create(5, block, 0, HASH_KIND_VALUES, 0);
+    EXPECT_EQ(hash_table_desc(t)->live_count, 3);  // 7 (a chain of three), 1, 2
+    hash_table_delete(t, 0);
+    hash_table_delete(t, 4);
+    EXPECT_EQ(find(t, 7), 2);
+    EXPECT_EQ(hash_table_desc(t)->live_count, 3);  // the bucket stays live
+    hash_table_delete(t, 2);
+    EXPECT_EQ(find(t, 7), -1);
+    EXPECT_EQ(hash_table_desc(t)->live_count, 2);
+    EXPECT_EQ(find(t, 2), 3);
+}
+
+TEST(HashTable, ValuesLookupHonoursHeadSkipLastReverse) {
+    // 5 at positions 2, 5 and 8.
+    NodeRef block = int_block({0, 1, 5, 3, 4, 5, 6, 7, 5, 9});
+    NodeRef t = hash_table_create(10, block, 0, HASH_KIND_VALUES, 0);
+    struct Row { uint32_t head; int32_t skip; bool last, reverse; int32_t want; } rows[] = {
+        {3, 1, false, false, 5}, {3, 1, true, false, 8}, {3, 1, false, true, 2},
+        {2, 3, false, false, 2}, {0, 1, false, false, 2}, {9, 1, false, false, -1},
+        {3, 3, false, false, -1}, {0, 4, false, false, 8}, {10, 1, false, true, 8},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(find(t, 5, r.head, r.skip, r.last, r.reverse), r.want)
+            << "head " << r.head << " skip " << r.skip << " last " << r.last << " reverse " << r.reverse;
+    for (int32_t bad : {0, -1}) {
+        EXPECT_THROW(find(t, 5, 0, bad), LanguageThrow);
+        EXPECT_EQ(last_error_code(), err::script::out_of_range.code);
+    }
+}
+
+// Inserting well past the grow limit: every key stays findable in every kind.
+TEST(HashTable, ValuesGrowPastTheLoadFactor) {
+    NodeRef block = int_block({});
+    NodeRef t = hash_table_create(0, block, 0, HASH_KIND_VALUES, 0);
+    for (int32_t i = 0; i < 500; ++i) {
+        block_push(block, i * 7);
+        hash_table_insert(t, uint32_t(i));
+        ASSERT_LE(hash_table_desc(t)->used_buckets, hash_table_desc(t)->grow_limit);
+    }
+    EXPECT_GE(hash_table_desc(t)->bucket_count, 500 / 0.77);
+    for (int32_t i = 0; i < 500; ++i) ASSERT_EQ(find(t, i * 7), i);
+    EXPECT_EQ(find(t, 1), -1);
+}
+
+// A full table whose live keys fill fewer than half its buckets is cleaned at
+// the same size; otherwise it doubles.
+TEST(HashTable, KeyedEntriesCleanDeletedBucketsWhenFew) {
+    NodeRef t = hash_table_create(12, 0, 0, HASH_KIND_KEYS, 1);  // 16 buckets, limit 12
+    for (uint32_t k = 1; k <= 12; ++k) hash_table_put_key(t, k);
+    for (uint32_t k = 1; k <= 10; ++k) hash_table_delete_key(t, k);
+    hash_table_put_key(t, 100);
+    EXPECT_EQ(hash_table_desc(t)->bucket_count, 16);
+    EXPECT_EQ(hash_table_desc(t)->used_buckets, 3);
+    for (uint32_t k : {11u, 12u, 100u}) EXPECT_GE(hash_table_get_key(t, k), 0);
+    for (uint32_t k = 200; k < 210; ++k) hash_table_put_key(t, k);
+    EXPECT_EQ(hash_table_desc(t)->bucket_count, 32);
+}
+
+TEST(HashTable, RefreshFollowsInsertionsAndRemovals) {
+    NodeRef block = int_block({10, 11, 12, 11, 14, 15});
+    NodeRef t = hash_table_create(6, block, 0, HASH_KIND_VALUES, 0);
+    // Insert 99 at position 2: the cells from 2 on move one place up.
+    SeriesBuffer* b = series_ensure_room(block, 16);
+    Cell* c = b->cells();
+    std::memmove(c + 3, c + 2, 4 * sizeof(Cell));
+    set_integer(c + 2, 99);
+    b->tail += 16;
+    ASSERT_EQ(hash_table_refresh(t, 1, 2, 4, true), 0);
+    hash_table_insert(t, 2);
+    std::vector<int32_t> want = {10, 11, 99, 12, 11, 14, 15};
+    for (size_t i = 0; i < want.size(); ++i) {
+        int32_t last_place = int32_t(std::find(want.rbegin(), want.rend(), want[i]).base() - want.begin()) - 1;
+        EXPECT_EQ(find(t, want[i], uint32_t(i)), int32_t(i)) << i;
+        EXPECT_EQ(find(t, want[i], 0, 1, true), last_place) << i;
+    }
+    // Remove position 1 (an 11 whose twin stays).
+    c = block_cells(block);
+    std::memmove(c + 1, c + 2, 5 * sizeof(Cell));
+    node_buffer(block)->tail -= 16;
+    ASSERT_EQ(hash_table_refresh(t, -1, 2, 5, true), 0);
+    want = {10, 99, 12, 11, 14, 15};
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(find(t, want[i]), int32_t(i)) << i;
+    EXPECT_EQ(find(t, 11, 0, 1, true), 3);
+}
+
+TEST(HashTable, RefreshRefusesMoreThan30000Keys) {
+    NodeRef t = hash_table_create(4, int_block({1, 2}), 0, HASH_KIND_VALUES, 0);
+    EXPECT_EQ(hash_table_refresh(t, 1, 0, 30001, true), 1);
+    EXPECT_EQ(find(t, 1), 0);  // unchanged
+    EXPECT_EQ(hash_table_refresh(t, 0, 0, 30000, false), 0);
+}
+
+// Moves runs of keys (equal values among them, so chains are corrected once)
+// against a plain model of the block.
+TEST(HashTable, MoveKeysMatchesAModel) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<int32_t> model;
+        for (int i = 0; i < 12; ++i) model.push_back(int32_t(rng() % 5));
+        NodeRef block = int_block(model);
+        NodeRef t = hash_table_create(12, block, 0, HASH_KIND_VALUES, 0);
+        uint32_t from = rng() % 12, count = 1 + rng() % (12 - from), to = rng() % 12;
+        if (from <= to && to < from + count) continue;
+        std::vector<int32_t> run(model.begin() + from, model.begin() + from + count);
+        model.erase(model.begin() + from, model.begin() + from + count);
+        uint32_t at = to > from ? to - (count - 1) : to;
+        model.insert(model.begin() + at, run.begin(), run.end());
+        Cell* c = block_cells(block);
+        for (size_t i = 0; i < model.size(); ++i) set_integer(c + i, model[i]);
+        hash_table_move_keys(t, to, from, count);
+        for (uint32_t head = 0; head < 12; ++head) {
+            for (int32_t v = 0; v < 5; ++v) {
+                auto it = std::find(model.begin() + head, model.end(), v);
+                int32_t want = it == model.end() ? -1 : int32_t(it - model.begin());
+                ASSERT_EQ(find(t, v, head), want) << "round " << round << " value " << v << " head " << head;
+            }
+        }
+    }
+}
+
+TEST(HashTable, DeleteRangeOfEveryKeyEmptiesTheTable) {
+    NodeRef block = int_block({1, 2, 3, 1});
+    NodeRef t = hash_table_create(4, block, 0, HASH_KIND_VALUES, 0);
+    hash_table_delete_range(t, 1, 100);  // clamped to the tail
+    EXPECT_EQ(find(t, 1), 0);
+    EXPECT_EQ(find(t, 2), -1);
+    hash_table_delete_range(t, 0, 4);
+    EXPECT_EQ(hash_table_desc(t)->live_count, 0);
+    EXPECT_EQ(find(t, 1), -1);
+}
+
+TEST(HashTable, CopyIsIndependent) {
+    NodeRef block = int_block({4, 4, 5});
+    NodeRef t = hash_table_create(3, block, 0, HASH_KIND_VALUES, 0);
+    NodeRef t2 = hash_table_copy(t, copy_series(block));
+    hash_table_delete(t, 0);
+    EXPECT_EQ(find(t, 4), 1);
+    EXPECT_EQ(find(t2, 4), 0);
+    EXPECT_EQ(find(t2, 5), 2);
+}
+
+TEST(HashTable, MapKeepsTheLaterValueOfARepeatedKey) {
+    NodeRef block = int_block({1, 10, 2, 20, 1, 30});
+    NodeRef t = hash_table_create(3, block, 0, HASH_KIND_MAP, 0);
+    ASSERT_EQ(block_len(block), 4u);
+    EXPECT_EQ(get_integer(block_cells(block) + 1), 30);
+    EXPECT_EQ(find(t, 1), 0);
+    EXPECT_EQ(find(t, 2), 2);
+    hash_table_delete(t, 0);  // the value loses its type, the key stays findable
+    EXPECT_EQ(block_cells(block)[1].header, 0u);
+    EXPECT_EQ(find(t, 1), 0);
+    EXPECT_EQ(hash_table_desc(t)->live_count, 1);
+}
+
+TEST(HashTable, MapLookupLeavesTheCallersKeyAlone) {
+    NodeRef block = alloc_series_cells(2);
+    SeriesBuffer* b = node_buffer(block);
+    cell_init(b->cells(), T_SET_WORD);
+    b->cells()->w2 = 5;
+    set_integer(b->cells() + 1, 1);
+    b->tail = b->head + 32;
+    NodeRef t = hash_table_create(1, block, 0, HASH_KIND_MAP, 0);
+    Cell key;
+    cell_init(&key, T_WORD);
+    key.w2 = 5;
+    Cell before = key;
+    EXPECT_EQ(hash_table_get(t, &key, 0, 1, 0, false, false), 0);
+    EXPECT_EQ(std::memcmp(&key, &before, sizeof key), 0);
+    HashCursor cur;
+    EXPECT_EQ(hash_table_get_next(t, &key, cur), 0);
+    EXPECT_EQ(std::memcmp(&key, &before, sizeof key), 0);
+}
+
+TEST(HashTable, MapGrowsPastTheLoadFactor) {
+    NodeRef block = int_block({});
+    NodeRef t = hash_table_create(0, block, 0, HASH_KIND_MAP, 0);
+    for (int32_t i = 0; i < 300; ++i) {
+        block_push(block, i * 3);
+        block_push(block, i);
+        hash_table_insert(t, uint32_t(2 * i));
+    }
+    EXPECT_EQ(hash_table_desc(t)->bucket_count, 512);
+    for (int32_t i = 0; i < 300; ++i) ASSERT_EQ(find(t, i * 3), 2 * i);
+}
+
+TEST(HashTable, KeyedEntriesInsertFindRemoveAndGrow) {
+    for (int32_t kind : {HASH_KIND_KEYS, HASH_KIND_OWNED_KEYS}) {
+        NodeRef t = hash_table_create(4, 0, 0, kind, 2);
+        for (uint32_t k = 1; k <= 400; ++k) {
+            int32_t v = hash_table_put_key(t, k * 11);
+            Cell* cells = node_buffer(hash_table_desc(t)->key_block)->cells();
+            set_integer(cells + v, int32_t(k));
+            set_integer(cells + v + 1, -int32_t(k));
+        }
+        EXPECT_EQ(hash_table_desc(t)->live_count, 400);
+        for (uint32_t k = 1; k <= 400; k += 2) ASSERT_GE(hash_table_delete_key(t, k * 11), 0);
+        for (uint32_t k = 401; k <= 600; ++k) {
+            int32_t v = hash_table_put_key(t, k * 11);
+            set_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v, int32_t(k));
+        }
+        for (uint32_t k = 1; k <= 600; ++k) {
+            int32_t v = hash_table_get_key(t, k * 11);
+            bool gone = k <= 400 && k % 2 == 1;
+            ASSERT_EQ(v < 0, gone) << k;
+            if (!gone) {
+                ASSERT_EQ(get_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v), int32_t(k));
+            }
+        }
+        EXPECT_EQ(hash_table_put_key(t, 22), hash_table_get_key(t, 22));  // present: no second entry
+    }
+}
+
+TEST(HashTable, SweepDropsEntriesOfDeadNodes) {
+    NodeRef t = hash_table_create(8, 0, 0, HASH_KIND_KEYS, 1);
+    for (uint32_t k = 1; k <= 8; ++k) hash_table_put_key(t, k);
+    hash_table_sweep_entries(t, [](NodeRef n) { return n % 2 == 0; });
+    for (uint32_t k = 1; k <= 8; ++k) EXPECT_EQ(hash_table_get_key(t, k) >= 0, k % 2 == 0) << k;
+    EXPECT_EQ(hash_table_desc(t)->live_count, 4);
+}
+
+TEST(HashTable, ClearEmptiesKeysAndBuckets) {
+    NodeRef block = int_block({1, 2, 3});
+    NodeRef t = hash_table_create(3, block, 0, HASH_KIND_VALUES, 0);
+    hash_table_clear(t);
+    EXPECT_EQ(block_len(block), 0u);
+    EXPECT_EQ(find(t, 1), -1);
+    block_push(block, 2);
+    hash_table_insert(t, 0);
+    EXPECT_EQ(find(t, 2), 0);
+}
+
+}  // namespace
+}  // namespace tev
