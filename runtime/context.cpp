@@ -18,13 +18,14 @@ constexpr uint32_t GLOBAL_CONTEXT_SIZE = 4000;
 NodeRef global_ctx = 0;
 ChangeNotifyFn change_notifier = nullptr;
 
-void mark_global_context() { if (global_ctx) gc_mark_node(global_ctx); }
+void mark_global_context() { gc_mark_node_ref(&global_ctx); }
 
+// The word table is a hash table: everything it owns is marked with it.
 void mark_context_cell(const Cell* c) {
-    if (c->w1) gc_mark_hash_table(c->w1);
-    if (!(c->header & CTX_ON_STACK) && c->w2) gc_mark_node(c->w2);
+    Cell* home = const_cast<Cell*>(c);
+    gc_mark_hash_table(&home->w1);
+    if (!(c->header & CTX_ON_STACK)) gc_mark_node_ref(&home->w2);
 }
-void mark_word_cell(const Cell* c) { if (c->w1) gc_mark_node(c->w1); }
 
 // Keeps a context alive while C++ code that made it allocates.
 struct HoldContext {
@@ -84,8 +85,6 @@ void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag, std::v
 void global_context_init() {
     if (global_ctx) return;
     gc_register_mark(T_CONTEXT, mark_context_cell);
-    for (TypeId t : {T_WORD, T_SET_WORD, T_LIT_WORD, T_GET_WORD, T_REFINEMENT, T_ISSUE})
-        gc_register_mark(t, mark_word_cell);
     global_ctx = context_make(GLOBAL_CONTEXT_SIZE, false, false, 0, CTX_KIND_GLOBAL);
     gc_add_mark_hook(mark_global_context);
 }

@@ -1,5 +1,6 @@
 // Key hashing: MurmurHash3 x86-32 over bytes, its finaliser over words, and hash_key_value by datatype.
 #include "runtime/hash.h"
+#include "runtime/case_tables.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
 
@@ -77,15 +78,6 @@ uint32_t murmur3_hash_bytes_folded(const void* data, size_t length) {
 
 // ------------------------------------------------------------------ text keys
 
-// Case folding for hashing text keys: upper case, so that every case variant of
-// a text lands on one probe path. Only ASCII and Latin-1 fold here until the
-// Unicode case tables are in.
-static uint32_t upper_for_hash(uint32_t cp) {
-    if (cp >= 'a' && cp <= 'z') return cp - 32;
-    if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 32;
-    return cp;
-}
-
 // Each code point is one 32-bit block, so a text hashes alike in 1, 2 and 4-byte
 // units (it equals the hash of its UTF-32LE bytes).
 uint32_t hash_string_chars(const Cell* str, int case_flag) {
@@ -100,7 +92,7 @@ uint32_t hash_string_chars(const Cell* str, int case_flag) {
         uint32_t cp = unit == 1 ? p[i]
                     : unit == 2 ? uint32_t(p[2 * i]) | uint32_t(p[2 * i + 1]) << 8
                                 : load_le(p + 4 * i);
-        m.block(case_flag == 1 ? cp : upper_for_hash(cp));
+        m.block(case_flag == 1 ? cp : unicode_upper(cp));  // every case variant on one probe path
     }
     return m.finish(4 * count);
 }

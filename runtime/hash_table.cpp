@@ -31,19 +31,14 @@ std::vector<NodeRef> held_tables, held_nodes;
 bool hook_added = false;
 
 void mark_held() {
-    for (NodeRef t : held_tables) gc_mark_hash_table(t);
-    for (NodeRef n : held_nodes) if (n) gc_mark_node(n);
+    for (NodeRef& t : held_tables) gc_mark_hash_table(&t);
+    for (NodeRef& n : held_nodes) gc_mark_node_ref(&n);
 }
 void add_hook() {
     if (!hook_added) { hook_added = true; gc_add_mark_hook(mark_held); }
 }
 
-struct HoldTable {
-    explicit HoldTable(NodeRef t) { add_hook(); held_tables.push_back(t); }
-    ~HoldTable() { held_tables.pop_back(); }
-    HoldTable(const HoldTable&) = delete;
-    HoldTable& operator=(const HoldTable&) = delete;
-};
+using HoldTable = HashTableHold;
 struct HoldNode {
     explicit HoldNode(NodeRef n) { add_hook(); held_nodes.push_back(n); }
     ~HoldNode() { held_nodes.pop_back(); }
@@ -330,6 +325,9 @@ uint32_t claim_empty_bucket(NodeRef t, uint32_t bucket) {
 }
 
 }  // namespace
+
+HashTableHold::HashTableHold(NodeRef table) { add_hook(); held_tables.push_back(table); }
+HashTableHold::~HashTableHold() { held_tables.pop_back(); }
 
 HashDesc* hash_table_desc(NodeRef table) {
     return reinterpret_cast<HashDesc*>(node_buffer(table)->head_ptr());
@@ -733,7 +731,12 @@ void hash_table_sweep_entries(NodeRef t, NodeLiveFn is_live) {
 
 int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, int case_flag) {
     HoldTable hold(t);
-    grow_if_full(t);
+    if (hash_table_desc(t)->used_buckets >= hash_table_desc(t)->grow_limit) {
+        // Growing allocates, and the spelling may live in a buffer that moves.
+        std::string copy(reinterpret_cast<const char*>(bytes), length);
+        grow_if_full(t);
+        return symbol_table_intern(t, reinterpret_cast<const uint8_t*>(copy.data()), length, case_flag);
+    }
     View v = view(t);
     Probe p(murmur3_hash_bytes_folded(bytes, length), v.mask);
     int32_t variant = 0;  // the first case variant met: the earliest interned
@@ -814,27 +817,30 @@ int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag, NodeRef c
 
 // ---------------------------------------------------------------- collector
 
-void gc_mark_hash_table(NodeRef t) {
-    if (!t) return;
-    gc_mark_node(t);
-    HashDesc* d = hash_table_desc(t);
+// Node references stored in the table's series are marked through their home
+// so that node evacuation can rewrite them.
+void gc_mark_hash_table(NodeRef* slot) {
+    if (!*slot) return;
+    gc_mark_node_ref(slot);
+    HashDesc* d = hash_table_desc(*slot);
     if (d->kind == HASH_KIND_VALUES) {
-        if (d->position_index) gc_mark_node(d->position_index);
+        gc_mark_node_ref(&d->position_index);
+        gc_mark_node_ref(&d->chain_list);
         if (d->chain_list) {
-            gc_mark_node(d->chain_list);
-            for (uint32_t i = 0, n = i32_count(d->chain_list); i < n; ++i)
-                if (NodeRef c = NodeRef(i32_data(d->chain_list)[i])) gc_mark_node(c);
+            NodeRef* chains = reinterpret_cast<NodeRef*>(i32_data(d->chain_list));
+            for (uint32_t i = 0, n = i32_count(d->chain_list); i < n; ++i) gc_mark_node_ref(chains + i);
         }
     }
-    if (d->bucket_flags) gc_mark_node(d->bucket_flags);
-    if (d->bucket_keys) gc_mark_node(d->bucket_keys);
+    gc_mark_node_ref(&d->bucket_flags);
+    gc_mark_node_ref(&d->bucket_keys);
     if (!d->key_block) return;
-    if (d->kind >= HASH_KIND_KEYS && d->bucket_flags && d->bucket_keys) {
-        View v = view(t);
+    // The ownership table's keys are weak: its owner sweeps the dead ones.
+    if (d->kind == HASH_KIND_KEYS && d->bucket_flags && d->bucket_keys) {
+        View v = view(*slot);
         for (uint32_t j = 0; j <= v.mask; ++j)
-            if (flag_of(v.flags, j) == FLAG_LIVE && v.cells[v.keys[j]].w1) gc_mark_node(v.cells[v.keys[j]].w1);
+            if (flag_of(v.flags, j) == FLAG_LIVE) gc_mark_node_ref(&v.cells[v.keys[j]].w1);
     }
-    gc_mark_node(d->key_block);
+    gc_mark_node_ref(&d->key_block);
 }
 
 }  // namespace tev

@@ -101,6 +101,18 @@ int32_t hash_table_find_word(NodeRef table, int32_t symbol, int case_flag, NodeR
 
 // ---------------------------------------------------------------- collector
 
-void gc_mark_hash_table(NodeRef table);
+// Marks the table held in *slot and everything it owns; kind 3 also marks
+// its key nodes, kind 4 (weak keys) leaves them to hash_table_sweep_entries.
+void gc_mark_hash_table(NodeRef* slot);
+
+// Keeps a table (and all it owns) alive while C++ code that holds only its
+// node allocates. Scoped, last in first out.
+class HashTableHold {
+public:
+    explicit HashTableHold(NodeRef table);
+    ~HashTableHold();
+    HashTableHold(const HashTableHold&) = delete;
+    HashTableHold& operator=(const HashTableHold&) = delete;
+};
 
 }  // namespace tev

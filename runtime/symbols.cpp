@@ -15,14 +15,8 @@ NodeRef table_block = 0;  // symbol! cells; id n is cell n-1
 NodeRef table_index = 0;  // kind-2 hash index over table_block
 
 void mark_symbol_table() {
-    if (table_index) gc_mark_hash_table(table_index);
-    else if (table_block) gc_mark_node(table_block);
-}
-
-// A symbol! cell holds its string node (0 until made) and its spelling node.
-void mark_symbol_cell(const Cell* c) {
-    if (c->w2) gc_mark_node(c->w2);
-    if (c->w3) gc_mark_node(c->w3);
+    gc_mark_hash_table(&table_index);
+    gc_mark_node_ref(&table_block);
 }
 
 inline Cell* entry(int32_t id) {
@@ -35,7 +29,6 @@ inline Cell* entry(int32_t id) {
 void symbol_table_make_block() {
     if (table_block) return;
     table_block = alloc_series_cells(SYMBOL_TABLE_SIZE);
-    gc_register_mark(T_SYMBOL, mark_symbol_cell);
     gc_add_mark_hook(mark_symbol_table);
 }
 

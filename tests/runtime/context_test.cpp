@@ -32,11 +32,18 @@ Cell* push_block(std::initializer_list<Cell> cells) {
 }
 Cell* block_at(const Cell* blk, uint32_t i) { return node_buffer(series_node(blk))->cells() + i; }
 
+// Keeps a context alive across the allocations of a test.
+struct ContextHold {
+    RootCell root;
+    explicit ContextHold(NodeRef ctx) { set_series(root.get(), T_BLOCK, ctx); }
+};
+
 std::string word_name(NodeRef ctx, uint32_t n) { return symbol_text(int32_t(context_word_at(ctx, n)->w2)); }
 
 TEST(Contexts, ZeroSlotsStillHoldAWord) {
     StackScope scope;
     NodeRef ctx = context_make(0, false, true, 0, CTX_KIND_OBJECT);
+    ContextHold hold_ctx(ctx);
     Cell w = word(T_WORD, "ctx-a");
     EXPECT_EQ(context_add_word(ctx, &w), 0);
     Cell v = int_cell(5);
@@ -51,6 +58,7 @@ TEST(Contexts, SpecTakesArgumentWordsOnly) {
                              word(T_SET_WORD, "return"), int_cell(0), word(T_GET_WORD, "d"),
                              word(T_LIT_WORD, "e"), word(T_WORD, "A")});
     NodeRef ctx = context_make_from_spec(spec, false, false, CTX_KIND_OBJECT);
+    ContextHold hold_ctx(ctx);
     ASSERT_EQ(context_word_count(ctx), 5u);
     const char* want[] = {"a", "b", "c", "d", "e"};
     for (uint32_t i = 0; i < 5; ++i) {
@@ -66,6 +74,7 @@ TEST(Contexts, SpecTakesArgumentWordsOnly) {
 TEST(Contexts, BindingASelfContainingBlockTerminates) {
     StackScope scope;
     NodeRef ctx = context_make(2, false, true, 0, CTX_KIND_OBJECT);
+    ContextHold hold_ctx(ctx);
     Cell x = word(T_WORD, "bind-x");
     context_add_word(ctx, &x);
     Cell* blk = push_block({word(T_WORD, "bind-x"), int_cell(1), int_cell(2), word(T_WORD, "self"),
@@ -87,6 +96,7 @@ TEST(Contexts, BindingASelfContainingBlockTerminates) {
 TEST(Contexts, CollectSetWordsClampsTheIndex) {
     StackScope scope;
     NodeRef ctx = context_make(1, false, true, 0, CTX_KIND_OBJECT);
+    ContextHold hold_ctx(ctx);
     Cell* blk = push_block({word(T_SET_WORD, "cs-a"), int_cell(1), word(T_SET_WORD, "cs-b")});
     EXPECT_TRUE(context_collect_set_words(ctx, blk));
     EXPECT_EQ(context_word_count(ctx), 2u);
@@ -105,6 +115,7 @@ TEST(Contexts, UnresolvedAndUnavailableWordsRaise) {
 
     Cell* spec = push_block({word(T_WORD, "p"), word(T_WORD, "q")});
     NodeRef fn = context_make_from_spec(spec, true, false, CTX_KIND_FUNCTION);
+    ContextHold hold_fn(fn);
     Cell p = *context_word_at(fn, 0);
     EXPECT_THROW(word_get_value(&p), LanguageThrow);  // no call running
     EXPECT_EQ(last_error_code(), err::script::not_in_context.code);
@@ -144,6 +155,7 @@ TEST(Contexts, SettingRunsTheChangeHandlerOnlyWithARecord) {
     StackScope scope;
     context_set_change_notifier(record_change);
     NodeRef ctx = context_make(2, false, true, 0, CTX_KIND_OBJECT);
+    ContextHold hold_ctx(ctx);
     Cell f = word(T_WORD, "ctx-field");
     context_add_word(ctx, &f);
     context_bind_word(ctx, &f);
@@ -155,7 +167,8 @@ TEST(Contexts, SettingRunsTheChangeHandlerOnlyWithARecord) {
     word_set_value(&f, &one);  // no change-handler record
     EXPECT_EQ(notice.calls, 0);
     EXPECT_EQ(vstack.top, top);
-    context_self(ctx)->w3 = 1;  // a record
+    NodeRef record = alloc_series_bytes(16);  // stands in for a change-handler record
+    context_self(ctx)->w3 = record;
     word_set_value(&f, &two);
     EXPECT_EQ(notice.calls, 1);
     EXPECT_EQ(notice.old_value, 1);
@@ -186,6 +199,7 @@ TEST(Contexts, GlobalCaseVariantsShareOneSlot) {
 TEST(Contexts, CloneRebindsTheCopiedWords) {
     StackScope scope;
     NodeRef ctx = context_make(2, false, true, 0, CTX_KIND_OBJECT);
+    ContextHold hold_ctx(ctx);
     Cell a = word(T_WORD, "cl-a"), b = word(T_WORD, "cl-b");
     context_add_word(ctx, &a);
     context_add_word(ctx, &b);
@@ -193,6 +207,7 @@ TEST(Contexts, CloneRebindsTheCopiedWords) {
     cell_init(obj, T_OBJECT);
     obj->w1 = ctx;
     NodeRef copy = context_clone(obj, CTX_KIND_OBJECT);
+    ContextHold hold_copy(copy);
     EXPECT_NE(copy, ctx);
     EXPECT_EQ(obj->w1, copy);
     ASSERT_EQ(context_word_count(copy), 2u);

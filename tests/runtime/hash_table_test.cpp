@@ -46,6 +46,7 @@ TEST(HashTable, CreationSizes) {
 TEST(HashTable, ValuesChainEqualKeysInOneBucket) {
     NodeRef block = int_block({7, 1, 7, 2, 7});
     NodeRef t = hash_table_create(5, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     EXPECT_EQ(hash_table_desc(t)->live_count, 3);  // 7 (a chain of three), 1, 2
     hash_table_delete(t, 0);
     hash_table_delete(t, 4);
@@ -61,6 +62,7 @@ TEST(HashTable, ValuesLookupHonoursHeadSkipLastReverse) {
     // 5 at positions 2, 5 and 8.
     NodeRef block = int_block({0, 1, 5, 3, 4, 5, 6, 7, 5, 9});
     NodeRef t = hash_table_create(10, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     struct Row { uint32_t head; int32_t skip; bool last, reverse; int32_t want; } rows[] = {
         {3, 1, false, false, 5}, {3, 1, true, false, 8}, {3, 1, false, true, 2},
         {2, 3, false, false, 2}, {0, 1, false, false, 2}, {9, 1, false, false, -1},
@@ -79,6 +81,7 @@ TEST(HashTable, ValuesLookupHonoursHeadSkipLastReverse) {
 TEST(HashTable, ValuesGrowPastTheLoadFactor) {
     NodeRef block = int_block({});
     NodeRef t = hash_table_create(0, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     for (int32_t i = 0; i < 500; ++i) {
         block_push(block, i * 7);
         hash_table_insert(t, uint32_t(i));
@@ -92,7 +95,8 @@ TEST(HashTable, ValuesGrowPastTheLoadFactor) {
 // A full table whose live keys fill fewer than half its buckets is cleaned at
 // the same size; otherwise it doubles.
 TEST(HashTable, KeyedEntriesCleanDeletedBucketsWhenFew) {
-    NodeRef t = hash_table_create(12, 0, 0, HASH_KIND_KEYS, 1);  // 16 buckets, limit 12
+    NodeRef t = hash_table_create(12, 0, 0, HASH_KIND_OWNED_KEYS, 1);  // 16 buckets, limit 12
+    HashTableHold hold_t(t);
     for (uint32_t k = 1; k <= 12; ++k) hash_table_put_key(t, k);
     for (uint32_t k = 1; k <= 10; ++k) hash_table_delete_key(t, k);
     hash_table_put_key(t, 100);
@@ -106,6 +110,7 @@ TEST(HashTable, KeyedEntriesCleanDeletedBucketsWhenFew) {
 TEST(HashTable, RefreshFollowsInsertionsAndRemovals) {
     NodeRef block = int_block({10, 11, 12, 11, 14, 15});
     NodeRef t = hash_table_create(6, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     // Insert 99 at position 2: the cells from 2 on move one place up.
     SeriesBuffer* b = series_ensure_room(block, 16);
     Cell* c = b->cells();
@@ -132,6 +137,7 @@ TEST(HashTable, RefreshFollowsInsertionsAndRemovals) {
 
 TEST(HashTable, RefreshRefusesMoreThan30000Keys) {
     NodeRef t = hash_table_create(4, int_block({1, 2}), 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     EXPECT_EQ(hash_table_refresh(t, 1, 0, 30001, true), 1);
     EXPECT_EQ(find(t, 1), 0);  // unchanged
     EXPECT_EQ(hash_table_refresh(t, 0, 0, 30000, false), 0);
@@ -146,6 +152,7 @@ TEST(HashTable, MoveKeysMatchesAModel) {
         for (int i = 0; i < 12; ++i) model.push_back(int32_t(rng() % 5));
         NodeRef block = int_block(model);
         NodeRef t = hash_table_create(12, block, 0, HASH_KIND_VALUES, 0);
+        HashTableHold hold_t(t);
         uint32_t from = rng() % 12, count = 1 + rng() % (12 - from), to = rng() % 12;
         if (from <= to && to < from + count) continue;
         std::vector<int32_t> run(model.begin() + from, model.begin() + from + count);
@@ -168,6 +175,7 @@ TEST(HashTable, MoveKeysMatchesAModel) {
 TEST(HashTable, DeleteRangeOfEveryKeyEmptiesTheTable) {
     NodeRef block = int_block({1, 2, 3, 1});
     NodeRef t = hash_table_create(4, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     hash_table_delete_range(t, 1, 100);  // clamped to the tail
     EXPECT_EQ(find(t, 1), 0);
     EXPECT_EQ(find(t, 2), -1);
@@ -179,7 +187,9 @@ TEST(HashTable, DeleteRangeOfEveryKeyEmptiesTheTable) {
 TEST(HashTable, CopyIsIndependent) {
     NodeRef block = int_block({4, 4, 5});
     NodeRef t = hash_table_create(3, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     NodeRef t2 = hash_table_copy(t, copy_series(block));
+    HashTableHold hold_t2(t2);
     hash_table_delete(t, 0);
     EXPECT_EQ(find(t, 4), 1);
     EXPECT_EQ(find(t2, 4), 0);
@@ -189,6 +199,7 @@ TEST(HashTable, CopyIsIndependent) {
 TEST(HashTable, MapKeepsTheLaterValueOfARepeatedKey) {
     NodeRef block = int_block({1, 10, 2, 20, 1, 30});
     NodeRef t = hash_table_create(3, block, 0, HASH_KIND_MAP, 0);
+    HashTableHold hold_t(t);
     ASSERT_EQ(block_len(block), 4u);
     EXPECT_EQ(get_integer(block_cells(block) + 1), 30);
     EXPECT_EQ(find(t, 1), 0);
@@ -207,6 +218,7 @@ TEST(HashTable, MapLookupLeavesTheCallersKeyAlone) {
     set_integer(b->cells() + 1, 1);
     b->tail = b->head + 32;
     NodeRef t = hash_table_create(1, block, 0, HASH_KIND_MAP, 0);
+    HashTableHold hold_t(t);
     Cell key;
     cell_init(&key, T_WORD);
     key.w2 = 5;
@@ -221,6 +233,7 @@ TEST(HashTable, MapLookupLeavesTheCallersKeyAlone) {
 TEST(HashTable, MapGrowsPastTheLoadFactor) {
     NodeRef block = int_block({});
     NodeRef t = hash_table_create(0, block, 0, HASH_KIND_MAP, 0);
+    HashTableHold hold_t(t);
     for (int32_t i = 0; i < 300; ++i) {
         block_push(block, i * 3);
         block_push(block, i);
@@ -230,35 +243,53 @@ TEST(HashTable, MapGrowsPastTheLoadFactor) {
     for (int32_t i = 0; i < 300; ++i) ASSERT_EQ(find(t, i * 3), 2 * i);
 }
 
+// Kind 3-4 keys are nodes: n live ones, kept in a rooted block.
+struct KeyNodes {
+    RootCell root;
+    explicit KeyNodes(uint32_t n) {
+        set_series(root.get(), T_BLOCK, alloc_series_cells(n));
+        for (uint32_t i = 0; i < n; ++i) {
+            NodeRef key = alloc_series_bytes(16);
+            SeriesBuffer* b = series_ensure_room(series_node(root.get()), 16);
+            set_series(reinterpret_cast<Cell*>(b->tail_ptr()), T_BINARY, key);
+            b->tail += 16;
+        }
+    }
+    uint32_t operator[](uint32_t i) { return node_buffer(series_node(root.get()))->cells()[i].w2; }
+};
+
 TEST(HashTable, KeyedEntriesInsertFindRemoveAndGrow) {
+    KeyNodes keys(600);
     for (int32_t kind : {HASH_KIND_KEYS, HASH_KIND_OWNED_KEYS}) {
         NodeRef t = hash_table_create(4, 0, 0, kind, 2);
-        for (uint32_t k = 1; k <= 400; ++k) {
-            int32_t v = hash_table_put_key(t, k * 11);
+        HashTableHold hold(t);
+        for (uint32_t k = 0; k < 400; ++k) {
+            int32_t v = hash_table_put_key(t, keys[k]);
             Cell* cells = node_buffer(hash_table_desc(t)->key_block)->cells();
             set_integer(cells + v, int32_t(k));
             set_integer(cells + v + 1, -int32_t(k));
         }
         EXPECT_EQ(hash_table_desc(t)->live_count, 400);
-        for (uint32_t k = 1; k <= 400; k += 2) ASSERT_GE(hash_table_delete_key(t, k * 11), 0);
-        for (uint32_t k = 401; k <= 600; ++k) {
-            int32_t v = hash_table_put_key(t, k * 11);
+        for (uint32_t k = 1; k < 400; k += 2) ASSERT_GE(hash_table_delete_key(t, keys[k]), 0);
+        for (uint32_t k = 400; k < 600; ++k) {
+            int32_t v = hash_table_put_key(t, keys[k]);
             set_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v, int32_t(k));
         }
-        for (uint32_t k = 1; k <= 600; ++k) {
-            int32_t v = hash_table_get_key(t, k * 11);
-            bool gone = k <= 400 && k % 2 == 1;
+        for (uint32_t k = 0; k < 600; ++k) {
+            int32_t v = hash_table_get_key(t, keys[k]);
+            bool gone = k < 400 && k % 2 == 1;
             ASSERT_EQ(v < 0, gone) << k;
             if (!gone) {
                 ASSERT_EQ(get_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v), int32_t(k));
             }
         }
-        EXPECT_EQ(hash_table_put_key(t, 22), hash_table_get_key(t, 22));  // present: no second entry
+        EXPECT_EQ(hash_table_put_key(t, keys[2]), hash_table_get_key(t, keys[2]));  // present: no second entry
     }
 }
 
 TEST(HashTable, SweepDropsEntriesOfDeadNodes) {
-    NodeRef t = hash_table_create(8, 0, 0, HASH_KIND_KEYS, 1);
+    NodeRef t = hash_table_create(8, 0, 0, HASH_KIND_OWNED_KEYS, 3);
+    HashTableHold hold_t(t);
     for (uint32_t k = 1; k <= 8; ++k) hash_table_put_key(t, k);
     hash_table_sweep_entries(t, [](NodeRef n) { return n % 2 == 0; });
     for (uint32_t k = 1; k <= 8; ++k) EXPECT_EQ(hash_table_get_key(t, k) >= 0, k % 2 == 0) << k;
@@ -268,6 +299,7 @@ TEST(HashTable, SweepDropsEntriesOfDeadNodes) {
 TEST(HashTable, ClearEmptiesKeysAndBuckets) {
     NodeRef block = int_block({1, 2, 3});
     NodeRef t = hash_table_create(3, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
     hash_table_clear(t);
     EXPECT_EQ(block_len(block), 0u);
     EXPECT_EQ(find(t, 1), -1);

@@ -4,6 +4,7 @@
 #include <string>
 #include "runtime/hash.h"
 #include "runtime/memory.h"
+#include "runtime/value_stack.h"
 
 namespace tev {
 namespace {
@@ -28,8 +29,9 @@ TEST(KeyHashing, FoldedHashLowersOnlyAsciiLetters) {
     EXPECT_NE(murmur3_hash_bytes_folded("\xC3\x89", 2), murmur3_hash_bytes_folded("\xC3\xA9", 2));
 }
 
-// A string cell over a fresh buffer of the given unit holding the code points.
-Cell text_cell(const std::u32string& text, uint32_t unit, uint32_t index = 0) {
+// A string cell over a fresh buffer of the given unit holding the code points,
+// on the value stack.
+Cell* text_cell(const std::u32string& text, uint32_t unit, uint32_t index = 0) {
     NodeRef node = alloc_series_units(uint32_t(text.size()) + 1, unit);
     SeriesBuffer* b = node_buffer(node);
     for (size_t i = 0; i < text.size(); ++i) {
@@ -37,29 +39,34 @@ Cell text_cell(const std::u32string& text, uint32_t unit, uint32_t index = 0) {
         std::memcpy(b->data + b->head + i * unit, &cp, unit);  // little-endian units
     }
     b->tail = b->head + uint32_t(text.size()) * unit;
-    Cell c;
-    set_series(&c, T_STRING, node, index);
+    Cell* c = stack_push();
+    set_series(c, T_STRING, node, index);
     return c;
 }
 
 TEST(KeyHashing, TextHashesAlikeInEveryUnitWidth) {
-    std::u32string text = U"Tev";
-    Cell c1 = text_cell(text, 1), c2 = text_cell(text, 2), c4 = text_cell(text, 4);
+    StackScope scope;
+    std::u32string text = U"Tev\u00E9";
+    Cell* c1 = text_cell(text, 1);
+    Cell* c2 = text_cell(text, 2);
+    Cell* c4 = text_cell(text, 4);
     for (int flag : {0, 1}) {
-        EXPECT_EQ(hash_string_chars(&c1, flag), hash_string_chars(&c2, flag));
-        EXPECT_EQ(hash_string_chars(&c1, flag), hash_string_chars(&c4, flag));
+        EXPECT_EQ(hash_string_chars(c1, flag), hash_string_chars(c2, flag));
+        EXPECT_EQ(hash_string_chars(c1, flag), hash_string_chars(c4, flag));
     }
     // Equal to the hash of the UTF-32LE bytes of the text, case-sensitively.
-    EXPECT_EQ(hash_string_chars(&c1, 1), murmur3_hash_bytes(text.data(), 4 * text.size()));
+    EXPECT_EQ(hash_string_chars(c1, 1), murmur3_hash_bytes(text.data(), 4 * text.size()));
     // Only the characters from the index on count.
-    Cell tail = text_cell(U"xxTev", 2, 2);
-    EXPECT_EQ(hash_string_chars(&tail, 1), hash_string_chars(&c1, 1));
+    Cell* tail = text_cell(U"xxTev\u00E9", 2, 2);
+    EXPECT_EQ(hash_string_chars(tail, 1), hash_string_chars(c1, 1));
 }
 
 TEST(KeyHashing, CaseFlagOneKeepsCase) {
-    Cell lower = text_cell(U"abc", 1), upper = text_cell(U"ABC", 1);
-    EXPECT_EQ(hash_key_value(&lower, 0), hash_key_value(&upper, 0));
-    EXPECT_NE(hash_key_value(&lower, 1), hash_key_value(&upper, 1));
+    StackScope scope;
+    Cell* lower = text_cell(U"abc\u00E9\u0434", 2);
+    Cell* upper = text_cell(U"ABC\u00C9\u0414", 2);
+    EXPECT_EQ(hash_key_value(lower, 0), hash_key_value(upper, 0));
+    EXPECT_NE(hash_key_value(lower, 1), hash_key_value(upper, 1));
 }
 
 TEST(KeyHashing, ScalarKeys) {
@@ -83,12 +90,11 @@ TEST(KeyHashing, NegativeZeroHashesAsZero) {
 }
 
 TEST(KeyHashing, SeriesKeysHashTheirNodeNotTheirBuffer) {
-    NodeRef node = alloc_series_cells(4);
-    Cell a, b;
-    set_series(&a, T_BLOCK, node, 1);
-    set_series(&b, T_BLOCK, node, 1);
-    uint32_t before = hash_key_value(&a, 0);
-    expand_series_copy(node, 4096);  // the buffer moves, the node stays
+    RootCell a;
+    set_series(a.get(), T_BLOCK, alloc_series_cells(4), 1);
+    Cell b = *a;
+    uint32_t before = hash_key_value(a.get(), 0);
+    expand_series_copy(series_node(a.get()), 4096);  // the buffer moves, the node stays
     EXPECT_EQ(hash_key_value(&b, 0), before);
 }
 

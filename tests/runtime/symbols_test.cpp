@@ -61,6 +61,7 @@ TEST(Symbols, LongSpellingsIntern) {
 // every growth keep the earliest variant as alias, and lookups keep their ids.
 TEST(Symbols, AliasStaysEarliestAcrossResizes) {
     NodeRef table = hash_table_create(4, 0, 0, HASH_KIND_WORDS, 1);
+    HashTableHold hold(table);
     int32_t foo = intern(table, "foo");
     int32_t Foo = intern(table, "Foo");
     int32_t start_buckets = hash_table_desc(table)->bucket_count;
