@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     tev::memory_init();
     tev::registry_init();
+    tev::register_all_datatypes();
     tev::value_stack_init();
     tev::symbol_table_make_block();
     tev::global_context_init();

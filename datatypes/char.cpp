@@ -1,0 +1,162 @@
+// char!: one Unicode code point (0 to 10FFFFh) kept where integer! keeps its value; arithmetic must stay in range.
+#include <cstring>
+#include "datatypes/registry.h"
+#include "datatypes/scalar.h"
+#include "datatypes/string.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+Cell* char_push(uint32_t code_point) {
+    Cell* c = stack_push();
+    set_char(c, code_point);
+    return c;
+}
+
+namespace {
+
+bool valid_code_point(int64_t n) { return n >= 0 && n <= CHAR_MAX_CODE_POINT; }
+
+void char_math_op(ActionFrame& f, int op) {
+    Cell* left = f.args;
+    const Cell* right = f.args + 1;
+    int32_t r;
+    switch (cell_type(right)) {
+        case T_CHAR:
+        case T_INTEGER: r = get_integer(right); break;
+        case T_FLOAT: {
+            double d = get_float(right);
+            if (integer_out_of_range_q(d)) raise_error(err::math::overflow);
+            r = int32_t(d);
+            break;
+        }
+        default: raise_error_type(err::script::invalid_type, cell_type(right));
+    }
+    Cell scratch;
+    set_integer(&scratch, 0);
+    int32_t n = integer_do_math(get_integer(left), r, op, op == OP_DIV ? nullptr : &scratch);
+    if (!cell_is(&scratch, T_INTEGER) || !valid_code_point(n)) raise_error(err::math::overflow);
+    left->w2 = uint32_t(n);
+}
+void char_add(ActionFrame& f) { char_math_op(f, OP_ADD); }
+void char_subtract(ActionFrame& f) { char_math_op(f, OP_SUB); }
+void char_multiply(ActionFrame& f) { char_math_op(f, OP_MUL); }
+void char_divide(ActionFrame& f) { char_math_op(f, OP_DIV); }
+void char_remainder(ActionFrame& f) { char_math_op(f, OP_REM); }
+void char_or(ActionFrame& f) { char_math_op(f, OP_OR); }
+void char_and(ActionFrame& f) { char_math_op(f, OP_AND); }
+void char_xor(ActionFrame& f) { char_math_op(f, OP_XOR); }
+
+int char_compare(const Cell* a, const Cell* b, int op) {
+    TypeId bt = cell_type(b);
+    if ((op == CMP_STRICT_EQUAL || op == CMP_FIND) && bt != T_CHAR) return 1;
+    if (bt != T_CHAR && bt != T_INTEGER) return CMP_NOT_COMPARABLE;
+    int32_t x = get_integer(a), y = get_integer(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+int32_t char_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
+    string_append_codepoint(out, get_char(value));
+    return limit - 1;
+}
+
+// The molded form of one code point inside #"..." (caret escapes).
+size_t escape_char(uint32_t cp, bool all, char* out) {
+    static const char caret[32] = {'@', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '-', '/', 'K', 'L', 'M', 'N', 'O',
+                                   'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '[', '\\', ']', 0, '_'};
+    if (cp == 30 || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
+        static const char hex[] = "0123456789ABCDEF";
+        char digits[8];
+        int n = 0;
+        do { digits[n++] = hex[cp & 15]; cp >>= 4; } while (cp);
+        size_t o = 0;
+        out[o++] = '^';
+        out[o++] = '(';
+        while (n) out[o++] = digits[--n];
+        out[o++] = ')';
+        return o;
+    }
+    if (cp < 32) { out[0] = '^'; out[1] = caret[cp]; return 2; }
+    if (cp == '"') { out[0] = '^'; out[1] = '"'; return 2; }
+    if (cp == '^') { out[0] = '^'; out[1] = '^'; return 2; }
+    if (cp == 127) { out[0] = '^'; out[1] = '~'; return 2; }
+    return 0;  // the character itself
+}
+
+int32_t char_mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, int32_t limit, int32_t) {
+    uint32_t cp = get_char(value);
+    char escaped[16];
+    size_t n = escape_char(cp, all, escaped);
+    limit = append_ascii_limit(out, "#\"", 2, limit);
+    if (n) limit = append_ascii_limit(out, escaped, n, limit);
+    else { string_append_codepoint(out, cp); --limit; }
+    return append_ascii_limit(out, "\"", 1, limit);
+}
+
+// One UTF-8 character at the head of a binary.
+uint32_t decode_utf8_head(const Cell* binary) {
+    SeriesBuffer* b = node_buffer(series_node(binary));
+    uint32_t at = series_index(binary), count = b->count();
+    const uint8_t* p = b->head_ptr() + at;
+    uint32_t avail = count > at ? count - at : 0;
+    if (avail == 0) raise_error_type(err::script::bad_to_arg, T_CHAR, binary);
+    uint32_t c = p[0];
+    uint32_t len = c < 0x80 ? 1 : (c >= 0xC2 && c < 0xE0) ? 2 : (c >= 0xE0 && c < 0xF0) ? 3 : (c >= 0xF0 && c < 0xF5) ? 4 : 0;
+    if (!len || len > avail) raise_error(err::access::invalid_utf8, binary);
+    if (len > 1) c &= 0x3F >> (len - 1);
+    for (uint32_t i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) raise_error(err::access::invalid_utf8, binary);
+        c = (c << 6) | (p[i] & 0x3F);
+    }
+    static const uint32_t shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < shortest[len] || c > CHAR_MAX_CODE_POINT) raise_error(err::access::invalid_utf8, binary);
+    return c;
+}
+
+void char_make(ActionFrame& f) {
+    Cell* result = f.args;
+    const Cell* spec = f.args + 1;
+    TypeId st = cell_type(spec);
+    int64_t n;
+    switch (st) {
+        case T_CHAR:
+        case T_INTEGER: n = get_integer(spec); break;
+        case T_FLOAT:
+        case T_PERCENT: {
+            double d = get_float(spec);
+            if (!(d > -1.0 && d < double(CHAR_MAX_CODE_POINT) + 1.0)) raise_error(err::script::out_of_range, spec);
+            n = int64_t(d);
+            break;
+        }
+        case T_BINARY: n = decode_utf8_head(spec); break;
+        default:
+            if (type_is_string(st)) {
+                if (string_length(spec) == 0) raise_error_type(err::script::bad_to_arg, T_CHAR, spec);
+                n = string_char_at(spec, 0);
+                break;
+            }
+            raise_error_type(err::script::bad_to_arg, T_CHAR, spec);
+    }
+    if (!valid_code_point(n)) raise_error(err::script::out_of_range, spec);
+    set_char(result, uint32_t(n));
+}
+
+}  // namespace
+
+void char_init() {
+    register_datatype(T_CHAR, T_INTEGER, "char!",
+        char_make, inherit, nullptr, char_make, char_form, char_mold, nullptr, nullptr,
+        char_compare, inherit, char_add, char_divide, char_multiply, nullptr,
+        nullptr, char_remainder, nullptr, char_subtract, inherit, inherit,
+        char_and, nullptr, char_or, char_xor,
+        // series actions
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr,
+        // port actions
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace tev

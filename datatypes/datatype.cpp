@@ -1,0 +1,50 @@
+// datatype!: values that name a type by its id; formed as the bare name, molded with its "!".
+#include <cstring>
+#include "datatypes/registry.h"
+#include "datatypes/scalar.h"
+#include "datatypes/string.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+Cell* datatype_push(TypeId t) {
+    Cell* c = stack_push();
+    set_datatype(c, t);
+    return c;
+}
+
+namespace {
+
+int32_t datatype_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
+    const TypeName& n = type_names[get_datatype(value)];
+    return append_ascii_limit(out, n.name, n.length, limit);
+}
+
+int32_t datatype_mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, int32_t limit, int32_t) {
+    const TypeName& n = type_names[get_datatype(value)];
+    if (all) limit = append_ascii_limit(out, "#(", 2, limit);
+    limit = append_ascii_limit(out, n.name, n.length + 1, limit);
+    if (all) limit = append_ascii_limit(out, ")", 1, limit);
+    return limit;
+}
+
+int datatype_compare(const Cell* a, const Cell* b, int op) {
+    if (op != CMP_EQUAL && op != CMP_NOT_EQUAL && op != CMP_STRICT_EQUAL && op != CMP_SAME && op != CMP_FIND)
+        return CMP_NOT_COMPARABLE;
+    return cell_is(b, T_DATATYPE) && get_datatype(a) == get_datatype(b) ? 0 : 1;
+}
+
+}  // namespace
+
+void datatype_init() {
+    register_datatype(T_DATATYPE, T_NONE_ID, "datatype!",
+        nullptr, nullptr, nullptr, nullptr, datatype_form, datatype_mold, nullptr, nullptr,
+        datatype_compare, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace tev

@@ -1,0 +1,321 @@
+// integer!: 32-bit signed whole numbers whose add, subtract, multiply, power and inexact divide widen to float! instead of wrapping.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include "datatypes/registry.h"
+#include "datatypes/scalar.h"
+#include "datatypes/string.h"
+#include "interpreter/random.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+// ------------------------------------------------------------ helpers
+
+int32_t append_ascii_limit(Cell* out, const char* text, size_t length, int32_t limit) {
+    string_append_ascii(out, text, length);
+    return int32_t(int64_t(limit) - int64_t(length) < INT32_MIN ? INT32_MIN : int64_t(limit) - int64_t(length));
+}
+
+int32_t append_cstr_limit(Cell* out, const char* text, int32_t limit) {
+    return append_ascii_limit(out, text, std::strlen(text), limit);
+}
+
+Cell* integer_push(int32_t n) {
+    Cell* c = stack_push();
+    set_integer(c, n);
+    return c;
+}
+
+int32_t integer_abs(int32_t n) {
+    if (n == INT32_MIN) raise_error(err::math::overflow);
+    return n < 0 ? -n : n;
+}
+
+bool integer_out_of_range_q(double d) { return !(d >= -2147483648.0 && d <= 2147483647.0); }
+
+size_t integer_to_text(int32_t n, char* out) {
+    char tmp[12];
+    int len = 0;
+    uint32_t magnitude = n < 0 ? 0u - uint32_t(n) : uint32_t(n);
+    do { tmp[len++] = char('0' + magnitude % 10); magnitude /= 10; } while (magnitude);
+    size_t o = 0;
+    if (n < 0) out[o++] = '-';
+    while (len) out[o++] = tmp[--len];
+    out[o] = 0;
+    return o;
+}
+
+int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
+    int32_t r = 0;
+    switch (op) {
+        case OP_ADD:
+        case OP_SUB:
+        case OP_MUL: {
+            bool overflow = op == OP_ADD   ? __builtin_add_overflow(left, right, &r)
+                            : op == OP_SUB ? __builtin_sub_overflow(left, right, &r)
+                                           : __builtin_mul_overflow(left, right, &r);
+            if (overflow) {
+                double l = left, x = right;
+                set_float(result, op == OP_ADD ? l + x : op == OP_SUB ? l - x : l * x);
+                return 0;
+            }
+            break;
+        }
+        case OP_DIV:
+            if (right == 0) raise_error(err::math::zero_divide);
+            if (left == INT32_MIN && right == -1) raise_error(err::math::overflow);
+            if (result && left % right != 0) {
+                set_float(result, double(left) / double(right));
+                return 0;
+            }
+            r = left / right;
+            break;
+        case OP_REM:
+            if (right == 0) raise_error(err::math::zero_divide);
+            if (left == INT32_MIN && right == -1) raise_error(err::math::overflow);
+            r = left % right;
+            break;
+        case OP_OR: r = left | right; break;
+        case OP_AND: r = left & right; break;
+        case OP_XOR: r = left ^ right; break;
+        default: std::abort();  // an op code outside the table is a runtime fault, never a language error
+    }
+    if (result) result->w2 = uint32_t(r);
+    return r;
+}
+
+bool integer_from_hex(const uint32_t* chars, size_t count, int32_t* value) {
+    if (count > 8) return false;
+    uint32_t v = 0;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t c = chars[i], digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else return false;  // the whole code point: no folding of wide characters onto hex digits
+        v = (v << 4) | digit;
+    }
+    *value = int32_t(v);
+    return true;
+}
+
+namespace {
+
+[[noreturn]] void raise_expect_arg(const Cell* value) {
+    Cell none, type;
+    set_none(&none);
+    set_datatype(&type, cell_type(value));
+    raise_error(err::script::expect_arg, &none, &type, &none);
+}
+
+// Decimal text with an optional sign; "'" separators are skipped.
+// -1: a bad character (or no digits), -2: overflow.
+int scan_integer_text(const Cell* text, int32_t* value) {
+    uint32_t n = string_length(text);
+    uint32_t i = 0;
+    bool negative = false;
+    if (i < n && (string_char_at(text, i) == '+' || string_char_at(text, i) == '-')) {
+        negative = string_char_at(text, i) == '-';
+        ++i;
+    }
+    int64_t v = 0;
+    bool digits = false;
+    for (; i < n; ++i) {
+        uint32_t c = string_char_at(text, i);
+        if (c == '\'') continue;
+        if (c < '0' || c > '9') return -1;
+        digits = true;
+        v = v * 10 + (c - '0');
+        if (v > 2147483648LL) return -2;
+    }
+    if (!digits) return -1;
+    if (negative) v = -v;
+    if (v > INT32_MAX) return -2;
+    *value = int32_t(v);
+    return 0;
+}
+
+// ------------------------------------------------------------ actions
+
+void integer_make_to(ActionFrame& f, bool make) {
+    Cell* result = f.args;
+    const Cell* spec = f.args + 1;
+    TypeId st = cell_type(spec);
+    if (make && st == T_LOGIC) { set_integer(result, get_logic(spec) ? 1 : 0); return; }
+    if (st == T_INTEGER) { *result = *spec; return; }
+    int32_t n = 0;
+    switch (st) {
+        case T_CHAR: n = int32_t(get_char(spec)); break;
+        case T_FLOAT:
+        case T_PERCENT: {
+            double d = get_float(spec);
+            if (integer_out_of_range_q(d)) raise_error_type(err::script::type_limit, T_INTEGER);
+            n = int32_t(d);
+            break;
+        }
+        case T_TIME: {
+            double d = get_float(spec) + 0.5;
+            if (integer_out_of_range_q(d)) raise_error_type(err::script::type_limit, T_INTEGER);
+            n = int32_t(d);
+            break;
+        }
+        case T_BINARY: {
+            SeriesBuffer* b = node_buffer(series_node(spec));
+            uint32_t at = series_index(spec), count = b->count();
+            uint32_t v = 0;
+            for (uint32_t i = 0; i < 4 && at + i < count; ++i) v = (v << 8) | b->head_ptr()[at + i];
+            n = int32_t(v);
+            break;
+        }
+        default:
+            if (type_is_string(st) && scan_integer_text(spec, &n) == 0) break;
+            raise_error_type(err::script::bad_to_arg, T_INTEGER, spec);
+    }
+    set_integer(result, n);
+}
+void integer_make(ActionFrame& f) { integer_make_to(f, true); }
+void integer_to(ActionFrame& f) { integer_make_to(f, false); }
+
+void integer_random(ActionFrame& f) {
+    Cell* v = f.args;
+    if (f.has(RANDOM_SEED)) {
+        mt_seed(get_integer(v));
+        set_unset(v);
+        return;
+    }
+    v->w2 = uint32_t(random_int_range(f.has(RANDOM_SECURE), get_integer(v)));
+}
+
+int32_t integer_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
+    char text[12];
+    size_t n = integer_to_text(get_integer(value), text);
+    return append_ascii_limit(out, text, n, limit);
+}
+int32_t integer_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell* arg, int32_t limit, int32_t) {
+    return integer_form(value, out, arg, limit);
+}
+
+int integer_compare(const Cell* a, const Cell* b, int op) {
+    TypeId bt = cell_type(b);
+    if ((op == CMP_STRICT_EQUAL || op == CMP_FIND) && bt != T_INTEGER) return 1;
+    if (bt == T_INTEGER || bt == T_CHAR) {
+        int32_t x = get_integer(a), y = get_integer(b);
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    if (bt == T_FLOAT || bt == T_PERCENT || bt == T_TIME)
+        return float_compare_double(double(get_integer(a)), T_INTEGER, b, op);
+    return CMP_NOT_COMPARABLE;
+}
+
+void integer_math_op(ActionFrame& f, int op) {
+    Cell* left = f.args;
+    const Cell* right = f.args + 1;
+    switch (cell_type(right)) {
+        case T_INTEGER:
+        case T_CHAR: integer_do_math(get_integer(left), get_integer(right), op, left); return;
+        case T_FLOAT:
+        case T_PERCENT:
+        case T_TIME: float_mixed_math(f, op); return;
+        default: raise_error_type(err::script::invalid_type, cell_type(right));
+    }
+}
+void integer_add(ActionFrame& f) { integer_math_op(f, OP_ADD); }
+void integer_subtract(ActionFrame& f) { integer_math_op(f, OP_SUB); }
+void integer_multiply(ActionFrame& f) { integer_math_op(f, OP_MUL); }
+void integer_divide(ActionFrame& f) { integer_math_op(f, OP_DIV); }
+void integer_remainder(ActionFrame& f) { integer_math_op(f, OP_REM); }
+void integer_or(ActionFrame& f) { integer_math_op(f, OP_OR); }
+void integer_and(ActionFrame& f) { integer_math_op(f, OP_AND); }
+void integer_xor(ActionFrame& f) { integer_math_op(f, OP_XOR); }
+
+void integer_absolute(ActionFrame& f) { f.args->w2 = uint32_t(integer_abs(get_integer(f.args))); }
+void integer_negate(ActionFrame& f) {
+    int32_t n = get_integer(f.args);
+    if (n == INT32_MIN) raise_error(err::math::overflow);
+    f.args->w2 = uint32_t(-n);
+}
+void integer_complement(ActionFrame& f) { f.args->w2 = ~f.args->w2; }
+void integer_even_q(ActionFrame& f) { set_logic(f.args, (f.args->w2 & 1) == 0); }
+void integer_odd_q(ActionFrame& f) { set_logic(f.args, (f.args->w2 & 1) != 0); }
+
+void integer_power(ActionFrame& f) {
+    Cell* base_cell = f.args;
+    const Cell* exponent = f.args + 1;
+    TypeId et = cell_type(exponent);
+    if (et != T_INTEGER && et != T_FLOAT) raise_expect_arg(exponent);
+    int32_t base = get_integer(base_cell);
+    if (et == T_INTEGER && get_integer(exponent) >= 0) {
+        int32_t e = get_integer(exponent), result = 1;
+        bool overflow = false;
+        while (e && !overflow) {
+            if (e & 1) overflow = __builtin_mul_overflow(result, base, &result);
+            e >>= 1;
+            if (e && !overflow) overflow = __builtin_mul_overflow(base, base, &base);
+        }
+        if (!overflow) { set_integer(base_cell, result); return; }
+        base = get_integer(base_cell);
+    }
+    set_float(base_cell, double(base));
+    float_power_action(f);
+}
+
+void integer_round(ActionFrame& f) {
+    Cell* v = f.args;
+    const Cell* scale_cell = f.has(ROUND_TO) ? f.ref_arg(ROUND_TO) : nullptr;
+    if (scale_cell && cell_is(scale_cell, T_MONEY)) raise_error_type(err::script::not_related, T_MONEY);
+    int32_t value = get_integer(v);
+    if (value == INT32_MIN) return;
+    int32_t scale = 1;
+    if (scale_cell) {
+        if (!cell_is(scale_cell, T_INTEGER)) {
+            set_float(v, double(value));
+            float_round_action(f);
+            return;
+        }
+        scale = integer_abs(get_integer(scale_cell));
+        if (scale == 0) return;
+    }
+    const int64_t a = value < 0 ? -int64_t(value) : value;
+    const int64_t r = a % scale;
+    if (r == 0) return;
+    const int64_t d = scale - r;
+    const bool positive = value > 0;
+    auto toward = [&] { return positive ? a - r : r - a; };
+    auto away = [&] {
+        int64_t u = a + d;
+        if (u > INT32_MAX) raise_error(err::math::overflow);
+        return positive ? u : -u;
+    };
+    int64_t result;
+    if (f.has(ROUND_DOWN)) result = toward();
+    else if (f.has(ROUND_FLOOR)) result = positive ? toward() : away();
+    else if (f.has(ROUND_CEILING)) result = positive ? away() : toward();
+    else if (r < d) result = toward();
+    else if (r > d) result = away();
+    else if (f.has(ROUND_EVEN)) result = ((a / scale) % 2 == 0) ? toward() : away();
+    else if (f.has(ROUND_HALF_DOWN)) result = toward();
+    else if (f.has(ROUND_HALF_CEILING)) result = positive ? away() : toward();
+    else result = away();
+    v->w2 = uint32_t(int32_t(result));
+}
+
+}  // namespace
+
+void integer_init() {
+    register_datatype(T_INTEGER, T_NONE_ID, "integer!",
+        integer_make, integer_random, nullptr, integer_to, integer_form, integer_mold, nullptr, nullptr,
+        integer_compare, integer_absolute, integer_add, integer_divide, integer_multiply, integer_negate,
+        integer_power, integer_remainder, integer_round, integer_subtract, integer_even_q, integer_odd_q,
+        integer_and, integer_complement, integer_or, integer_xor,
+        // series actions
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr,
+        // port actions
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace tev

@@ -1,0 +1,33 @@
+// The start-up registration of every datatype, parents before their children, in the fixed order.
+#include "datatypes/registry.h"
+
+namespace tev {
+
+void datatype_init();
+void unset_init();
+void none_init();
+void logic_init();
+void integer_init();
+void char_init();
+void triple_init();
+void float_init();
+void time_init();
+
+// Types not built yet keep empty rows; their units add their call at their
+// place in this order: series!, block!, string!, binary! before integer!;
+// symbol! .. refinement! before char!; native! .. issue!, url!, file!,
+// object!, bitset! before triple!; typeset! .. tuple! before time!; tag! ..
+// image! after it.
+void register_all_datatypes() {
+    datatype_init();
+    unset_init();
+    none_init();
+    logic_init();
+    integer_init();
+    char_init();
+    triple_init();
+    float_init();
+    time_init();
+}
+
+}  // namespace tev

@@ -1,0 +1,14 @@
+// The secure random source on Windows: RtlGenRandom from ADVAPI32 (linked by default).
+#include "os/secure_random.h"
+#include <windows.h>
+#define SystemFunction036 NTAPI SystemFunction036
+#include <ntsecapi.h>
+#undef SystemFunction036
+
+namespace tev {
+
+void os_secure_random_bytes(void* buffer, size_t length) {
+    RtlGenRandom(buffer, ULONG(length));
+}
+
+}  // namespace tev
