@@ -62,37 +62,12 @@ int32_t char_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
     return limit - 1;
 }
 
-// The molded form of one code point inside #"..." (caret escapes).
-size_t escape_char(uint32_t cp, bool all, char* out) {
-    static const char caret[32] = {'@', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '-', '/', 'K', 'L', 'M', 'N', 'O',
-                                   'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '[', '\\', ']', 0, '_'};
-    if (cp == 30 || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
-        static const char hex[] = "0123456789ABCDEF";
-        char digits[8];
-        int n = 0;
-        do { digits[n++] = hex[cp & 15]; cp >>= 4; } while (cp);
-        size_t o = 0;
-        out[o++] = '^';
-        out[o++] = '(';
-        while (n) out[o++] = digits[--n];
-        out[o++] = ')';
-        return o;
-    }
-    if (cp < 32) { out[0] = '^'; out[1] = caret[cp]; return 2; }
-    if (cp == '"') { out[0] = '^'; out[1] = '"'; return 2; }
-    if (cp == '^') { out[0] = '^'; out[1] = '^'; return 2; }
-    if (cp == 127) { out[0] = '^'; out[1] = '~'; return 2; }
-    return 0;  // the character itself
-}
-
 int32_t char_mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, int32_t limit, int32_t) {
-    uint32_t cp = get_char(value);
-    char escaped[16];
-    size_t n = escape_char(cp, all, escaped);
-    limit = append_ascii_limit(out, "#\"", 2, limit);
-    if (n) limit = append_ascii_limit(out, escaped, n, limit);
-    else { string_append_codepoint(out, cp); --limit; }
-    return append_ascii_limit(out, "\"", 1, limit);
+    uint32_t before = string_length_from_head(out);
+    string_append_ascii(out, "#\"", 2);
+    string_append_escaped_char(out, get_char(value), ESCAPE_CARET, all);
+    string_append_ascii(out, "\"", 1);
+    return limit - int32_t(string_length_from_head(out) - before);
 }
 
 // One UTF-8 character at the head of a binary.

@@ -7,6 +7,7 @@ void datatype_init();
 void unset_init();
 void none_init();
 void logic_init();
+void string_init();
 void integer_init();
 void char_init();
 void triple_init();
@@ -14,7 +15,7 @@ void float_init();
 void time_init();
 
 // Types not built yet keep empty rows; their units add their call at their
-// place in this order: series!, block!, string!, binary! before integer!;
+// place in this order: series!, block! before string!; binary! before integer!;
 // symbol! .. refinement! before char!; native! .. issue!, url!, file!,
 // object!, bitset! before triple!; typeset! .. tuple! before time!; tag! ..
 // image! after it.
@@ -23,6 +24,7 @@ void register_all_datatypes() {
     unset_init();
     none_init();
     logic_init();
+    string_init();
     integer_init();
     char_init();
     triple_init();
