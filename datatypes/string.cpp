@@ -600,13 +600,7 @@ static void eval_path_string(PathStep& step) {
 
 // --------------------------------------------------------------- registration
 
-static void mark_string(const Cell* c) {
-    if (series_node(c)) gc_mark_node(series_node(c));
-    if (c->w3) gc_mark_node(c->w3);
-}
-
 void string_init() {
-    for (TypeId t : {T_STRING, T_FILE, T_URL, T_TAG, T_EMAIL, T_REF}) gc_register_mark(t, mark_string);
     register_datatype(T_STRING, T_SERIES, "string!",
         make_string, inherit, inherit, to_string, form_string, mold_string, eval_path_string, nullptr,
         compare_string,

@@ -217,14 +217,27 @@ struct Utf8Plan {
     uint32_t chars;
     uint32_t unit;
     bool malformed;
+    bool ascii;         // nothing but ASCII and no CR dropped: a plain copy
 };
 
+// True when none of the 8 bytes at p has its high bit set (and, with cr, none is CR).
+inline bool ascii_block(const uint8_t* p, bool cr) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    if (w & 0x8080808080808080ull) return false;
+    if (!cr) return true;
+    uint64_t x = w ^ 0x0D0D0D0D0D0D0D0Dull;  // a zero byte where a CR was
+    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0;
+}
+
 Utf8Plan plan_utf8(const uint8_t* s, uint32_t n, uint32_t min_unit, bool cr) {
-    Utf8Plan plan{0, 0, 0, min_unit, false};
+    Utf8Plan plan{0, 0, 0, min_unit, false, true};
     if (n >= 3 && s[0] == 0xEF && s[1] == 0xBB && s[2] == 0xBF) plan.start = 3;
     uint32_t i = plan.start, chars = 0, widest = 0;
     while (i < n) {
+        if (i + 8 <= n && ascii_block(s + i, cr)) { i += 8; chars += 8; continue; }
         if (s[i] < 0x80) {
+            if (cr && s[i] == '\r') plan.ascii = false;
             if (cr && s[i] == '\r' && i + 1 < n && s[i + 1] == '\n') { ++i; continue; }
             ++i; ++chars;
             continue;
@@ -232,6 +245,7 @@ Utf8Plan plan_utf8(const uint8_t* s, uint32_t n, uint32_t min_unit, bool cr) {
         uint32_t cp;
         int len = decode_one(s + i, n - i, &cp);
         if (len <= 0) { plan.malformed = len < 0; break; }
+        plan.ascii = false;
         if (cp > widest) widest = cp;
         i += uint32_t(len);
         ++chars;
@@ -268,7 +282,8 @@ NodeRef load_utf8(Source source, uint32_t n, NodeRef target, uint32_t* rest, boo
     NodeRef node = prepare_target(target, plan.chars, plan.unit);
     SeriesBuffer* b = node_buffer(node);
     const uint8_t* s = source();  // re-read: preparing the target may have moved it
-    if (plan.unit == 1) store_utf8(s, plan, b->head_ptr(), cr);
+    if (plan.unit == 1 && plan.ascii) std::memcpy(b->head_ptr(), s + plan.start, plan.chars);
+    else if (plan.unit == 1) store_utf8(s, plan, b->head_ptr(), cr);
     else if (plan.unit == 2) store_utf8(s, plan, reinterpret_cast<uint16_t*>(b->head_ptr()), cr);
     else store_utf8(s, plan, reinterpret_cast<uint32_t*>(b->head_ptr()), cr);
     b->tail = b->head + plan.chars * plan.unit;
@@ -303,7 +318,7 @@ NodeRef string_from_utf8(const uint8_t* src, uint32_t n) { return string_load_ut
 
 uint8_t* string_cache_buffer(Cell* str, uint32_t size) {
     NodeRef cache = str->w3;
-    if (!cache || !node_buffer(cache)) {
+    if (!cache) {
         cache = alloc_series_bytes(size);
         str->w3 = cache;
     } else {
@@ -335,7 +350,10 @@ NodeRef string_to_utf8_cache(Cell* str, int32_t* count, bool crlf) {
     uint8_t* d = string_cache_buffer(str, uint32_t(size));
     const uint8_t* s = node_buffer(series_node(str))->head_ptr() + (first << unit_shift(unit));
     uint8_t* start = d;
-    for (uint32_t i = 0; i < chars; ++i) {
+    uint32_t i = 0;
+    if (unit == 1 && !crlf)
+        for (; i + 8 <= chars && ascii_block(s + i, false); i += 8, d += 8) std::memcpy(d, s + i, 8);
+    for (; i < chars; ++i) {
         uint32_t cp = unit_get(s + i * unit, unit);
         if (cp < 0x80) {
             if (crlf && cp == '\n') *d++ = '\r';
