@@ -287,6 +287,16 @@ struct PinNode {
     int index;
 };
 
+// Allocation pressure collects only once the bytes carved since the last
+// collection reach what that collection kept: a growing live set then costs
+// the collector work in proportion to allocation, not to frames filled.
+static uint64_t carved_since_collection = 0;
+static uint64_t kept_by_last_collection = 0;
+
+static void pressure() {
+    if (carved_since_collection >= kept_by_last_collection) gc_collect_if_pressure();
+}
+
 static size_t series_size_for(uint64_t bytes) {
     uint64_t size = (bytes + 15) & ~uint64_t(15);
     if (size > MAX_SERIES_BYTES) raise_error(err::internal::no_memory);
@@ -306,7 +316,7 @@ static SeriesBuffer* series_alloc(size_t size, uint32_t unit, int32_t offset) {
     SeriesBuffer* b;
     uint32_t flags = unit | SER_LIVE | SER_ALLOCATED;
     if (need >= BIG_SERIES_THRESHOLD) {
-        if (!collected) gc_collect_if_pressure();
+        if (!collected) pressure();
         b = big_series_alloc(need);
         flags |= SER_BIG;
     } else {
@@ -314,7 +324,7 @@ static SeriesBuffer* series_alloc(size_t size, uint32_t unit, int32_t offset) {
         if (!f || size_t(f->end - f->heap) <= need) {
             f = series_frame_find(need);
             if (!f) {
-                if (!collected) gc_collect_if_pressure();
+                if (!collected) pressure();
                 f = series_frame_find(need);
                 if (!f || size_t(f->end - f->heap) < PREDECESSOR_MIN_ROOM) {
                     if (need >= next_frame_size) next_frame_size = BIG_SERIES_THRESHOLD;
@@ -326,6 +336,7 @@ static SeriesBuffer* series_alloc(size_t size, uint32_t unit, int32_t offset) {
         b = buffer_at(f->heap);
         f->heap += need;
     }
+    carved_since_collection += need;
     if (offset < 0) {
         flags |= SER_HEAD_ROOM;
         offset = int32_t(size >> 1);
@@ -874,6 +885,8 @@ void gc_collect() {
     }
     for (SeriesBuffer* b : malloc_buffers) b->flags &= ~SER_MARK;
     bytes_moved_last = bytes_moved;
+    carved_since_collection = 0;
+    kept_by_last_collection = memory_stats().series_bytes_used;
     ++collections;
     ++cycle_count;
     collecting = false;
