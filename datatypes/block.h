@@ -7,6 +7,7 @@
 // RootCell or a reachable series) when the helper may allocate.
 #pragma once
 #include <cstdint>
+#include "datatypes/registry.h"
 #include "runtime/cell.h"
 
 namespace tev {
@@ -50,6 +51,37 @@ Cell* block_cell_from_head(const Cell* block, uint32_t n);
 void block_clear_rest(const Cell* block);
 // Drops the last cell (when there is one).
 void block_remove_last(const Cell* block);
+
+// ------------------------------------------------------------------ values
+
+// Compares two cells with the first one's type compare entry (code op: 12 for
+// find, 2 strict, 9 same, 7/8 sort order). Types without a compare entry are
+// equal only when their payload is identical. Answers -1, 0, 1 or -2.
+int compare_cells(const Cell* a, const Cell* b, int op);
+// The compare entry of block! (and of every list type): rest lengths first for
+// equality, then cell by cell; the shorter block is the lesser.
+int block_compare(const Cell* a, const Cell* b, int op);
+
+// Set operations of the natives unique, union, intersect, exclude and
+// difference on two lists at args[0] and args[1] (op SET_UNIQUE..SET_DIFFERENCE;
+// skip = record size in cells, 1 by default). The result (a new block at index
+// 0) replaces the operand walked last, whose cell is returned.
+Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op);
+
+// ------------------------------------------------------------------ seams
+// What block! needs of units that start after it; each fills its entry at
+// start-up, and until then the fallback named here serves.
+struct BlockSeams {
+    // Scans text into a block (to block! of a string). Fallback: not-done.
+    void (*transcode)(Cell* out, const Cell* text);
+    // Calls a function! comparator with two values (b first, as sort passes
+    // them) and leaves its result in *result. Fallback: not-done.
+    void (*call_compare)(const Cell* function, const Cell* b, const Cell* a, Cell* result);
+};
+extern BlockSeams block_seams;
+
+void register_block_datatype();   // after series!
+void register_paren_datatype();
 
 // ------------------------------------------------------------------ paren!
 
