@@ -394,8 +394,7 @@ static void block_to_action(ActionFrame& f) {
 }
 
 static void no_transcode(Cell*, const Cell*) { raise_error(err::internal::not_done); }
-static void no_call_compare(const Cell*, const Cell*, const Cell*, Cell*) { raise_error(err::internal::not_done); }
-BlockSeams block_seams = {&no_transcode, &no_call_compare};
+BlockSeams block_seams = {&no_transcode};
 
 // ================================================================== append, insert, change
 
@@ -852,7 +851,9 @@ static int function_order(SortContext& s, uint32_t ra, uint32_t rb) {
         b = stack_push_copy(block_cell_from_head(s.snapshot, rb * s.size + s.offset));
     }
     Cell* result = stack_push();
-    block_seams.call_compare(s.function, b, a, result);
+    // The second record's value goes first.
+    if (!sort_function_call) raise_error(err::internal::not_done);
+    sort_function_call(s.function, b, a, result);
     switch (cell_type(result)) {
     case T_LOGIC: return get_logic(result) ? 1 : -1;
     case T_INTEGER: return get_integer(result) > 0 ? 1 : get_integer(result) < 0 ? -1 : 0;

@@ -74,9 +74,6 @@ Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op);
 struct BlockSeams {
     // Scans text into a block (to block! of a string). Fallback: not-done.
     void (*transcode)(Cell* out, const Cell* text);
-    // Calls a function! comparator with two values (b first, as sort passes
-    // them) and leaves its result in *result. Fallback: not-done.
-    void (*call_compare)(const Cell* function, const Cell* b, const Cell* a, Cell* result);
 };
 extern BlockSeams block_seams;
 

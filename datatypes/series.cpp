@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstring>
 #include "datatypes/block.h"
+#include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/value_stack.h"
@@ -158,10 +159,9 @@ static void store_unit(const Cell* s, uint32_t pos, const Cell* value) {
         v = get_char(value);
     }
     SeriesBuffer* b = buf(s);
-    if (b->unit() < 4 && v >= (1u << (8 * b->unit()))) {
-        // A wider code point widens the string in place (same node).
-        series_seams.widen(s, v);
-        b = buf(s);
+    if (type_is_string(cell_type(s))) {
+        string_poke_char(series_node(s), pos, v);  // widens the buffer when cp needs it
+        return;
     }
     uint8_t* p = unit_ptr(b, pos);
     switch (b->unit()) {
@@ -311,6 +311,19 @@ void series_copy(ActionFrame& f) {
 
 // ================================================================== move
 
+// Strings of different widths: character by character, the target widening as needed.
+static void move_text(Cell* source, Cell* target, uint32_t n) {
+    bool owned = ownership_notice(source, ChangeWord::move, nullptr, int32_t(series_index(source)), int32_t(n));
+    uint32_t from = series_index(source);
+    uint32_t ttotal = series_full_length(target);
+    uint32_t to = series_index(target) < ttotal ? series_index(target) : ttotal;
+    if (series_rest_length(source) < n) raise_error_int(err::script::out_of_range, n);
+    for (uint32_t i = 0; i < n; ++i)
+        string_insert_char(series_node(target), to + i, read_unit(buf(source), from + i));
+    string_remove_chars(series_node(source), from, n);
+    if (owned) ownership_notice(source, ChangeWord::moved, nullptr, int32_t(from), 0);
+}
+
 void series_move(ActionFrame& f) {
     Cell* source = f.args;
     Cell* target = f.args + 1;
@@ -385,7 +398,7 @@ void series_move(ActionFrame& f) {
     bool src_text = type_is_string(cell_type(source)), dst_text = type_is_string(tt);
     if ((src_list && dst_text) || (src_text && dst_list) || buf(source)->unit() != buf(target)->unit()) {
         if (src_text && dst_text) {
-            series_seams.move_text(source, target, n);  // the string layer widens the target
+            move_text(source, target, n);
         } else {
             Cell a, b;
             set_datatype(&a, cell_type(source));
@@ -518,9 +531,7 @@ void series_modify(ActionFrame& f) {
 
 static void no_word(Cell* out, const char*) { set_none(out); }
 static bool no_is_word(const Cell*, const char*) { return false; }
-static void no_widen(const Cell*, uint32_t) { raise_error(err::internal::not_done); }
-static void no_move_text(Cell*, Cell*, uint32_t) { raise_error(err::internal::not_done); }
-SeriesSeams series_seams = {&no_word, &no_is_word, &no_widen, &no_move_text};
+SeriesSeams series_seams = {&no_word, &no_is_word};
 
 bool series_find_key(Cell* s, const Cell* key) {
     auto find = action_of<Act::find>(cell_type(s));

@@ -101,11 +101,6 @@ struct SeriesSeams {
     void (*word)(Cell* out, const char* spelling);
     // True when c is a word whose spelling equals `spelling` ignoring ASCII case. Fallback: false.
     bool (*is_word)(const Cell* c, const char* spelling);
-    // Widens a string buffer in place so that it holds code point cp. Fallback: not-done.
-    void (*widen)(const Cell* str, uint32_t cp);
-    // Moves n characters from source's index to target's index between strings
-    // of different widths. Fallback: not-done.
-    void (*move_text)(Cell* source, Cell* target, uint32_t n);
 };
 extern SeriesSeams series_seams;
 

@@ -9,15 +9,6 @@ using V = std::vector<int>;
 
 class BlockSearch : public SeriesTest {};
 
-Cell* at_index(Cell* s, uint32_t index) {
-    s->w1 = index;
-    return s;
-}
-Cell* block_of(std::initializer_list<const Cell*> cells) {
-    Cell* b = block_push_new(uint32_t(cells.size()));
-    for (const Cell* c : cells) block_append(b, c);
-    return b;
-}
 // The index find answers, or -1 for none.
 int found(Cell* r) { return cell_is(r, T_NONE) ? -1 : int(series_index(r)); }
 
@@ -166,7 +157,9 @@ TEST_F(BlockSearch, StableSortKeepsEqualRecordsInOrder) {
     V got = values_of(s);
     for (size_t i = 2; i < got.size(); i += 2) {
         ASSERT_LE(got[i - 2], got[i]);
-        if (got[i - 2] == got[i]) EXPECT_LT(got[i - 1], got[i + 1]);
+        if (got[i - 2] == got[i]) {
+            EXPECT_LT(got[i - 1], got[i + 1]);
+        }
     }
 }
 
@@ -206,8 +199,8 @@ void test_call_compare(const Cell*, const Cell* b, const Cell* a, Cell* result) 
 }
 
 TEST_F(BlockSearch, FunctionComparatorsMayRunCodeThatSortsAgain) {
-    BlockSeams saved = block_seams;
-    block_seams.call_compare = &test_call_compare;
+    SortFunctionCall saved = sort_function_call;
+    sort_function_call = &test_call_compare;
     Cell* fn = stack_push();
     cell_init(fn, T_FUNCTION);
 
@@ -229,7 +222,7 @@ TEST_F(BlockSearch, FunctionComparatorsMayRunCodeThatSortsAgain) {
     comparator_log.target = t;
     call(Act::sort, {t}, {{ref::sort_compare, fn}});
     EXPECT_EQ(values_of(t).size(), 1u);
-    block_seams = saved;
+    sort_function_call = saved;
 }
 
 TEST_F(BlockSearch, SetOperations) {

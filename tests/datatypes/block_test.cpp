@@ -9,16 +9,6 @@ using V = std::vector<int>;
 
 class Block : public SeriesTest {};
 
-Cell* at_index(Cell* s, uint32_t index) {
-    s->w1 = index;
-    return s;
-}
-// A block holding the given values (cells copied).
-Cell* block_of(std::initializer_list<const Cell*> cells) {
-    Cell* b = block_push_new(uint32_t(cells.size()));
-    for (const Cell* c : cells) block_append(b, c);
-    return b;
-}
 
 TEST_F(Block, AppendSplicesOnlyAddsOneDupRepeats) {
     struct Row { bool only; int dup; int part; std::string mold; };

@@ -45,6 +45,12 @@ Cell* ints(std::initializer_list<int> values, TypeId type) {
     return b;
 }
 
+Cell* block_of(std::initializer_list<const Cell*> cells) {
+    Cell* b = block_push_new(uint32_t(cells.size()));
+    for (const Cell* c : cells) block_append(b, c);
+    return b;
+}
+
 std::vector<int> values_of(const Cell* block) {
     std::vector<int> out;
     for (uint32_t i = 0; i < block_length(block); ++i) {

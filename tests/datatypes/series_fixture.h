@@ -22,6 +22,13 @@ void ensure_registered();
 // A block of integers pushed on the stack; a nested {} inside ints() is not
 // supported: use nest() to build deeper shapes.
 Cell* ints(std::initializer_list<int> values, TypeId type = T_BLOCK);
+// A block holding copies of the given cells.
+Cell* block_of(std::initializer_list<const Cell*> cells);
+// Sets the series' index and returns it.
+inline Cell* at_index(Cell* s, uint32_t index) {
+    s->w1 = index;
+    return s;
+}
 // The integers of a block from its index (-999 marks a non-integer cell).
 std::vector<int> values_of(const Cell* block);
 

@@ -8,10 +8,6 @@ using V = std::vector<int>;
 
 class Series : public SeriesTest {};
 
-Cell* at_index(Cell* s, uint32_t index) {
-    s->w1 = index;
-    return s;
-}
 
 TEST_F(Series, PositionsClampAndAtCountsFromOne) {
     struct Row { Act act; uint32_t index; int offset; uint32_t expect; };
@@ -209,6 +205,38 @@ TEST_F(Series, ShuffleDrawsStayInsideTheSeries) {
     V got = values_of(s);
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, (V{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// The shared actions on text: poke widens, move converts between widths.
+TEST_F(Series, TextPokeWidensAndMoveCrossesWidths) {
+    Cell* s = string_push(4);
+    string_append_cstr(s, "abc");
+    Cell* base = stack_push_copy(s);
+    set_integer(stack_push(), 2);
+    set_char(stack_push(), 0x1F600);
+    ActionFrame f = action_frame(base, T_STRING);
+    series_poke(f);
+    EXPECT_EQ(string_char_at(s, 1), 0x1F600u);
+    EXPECT_EQ(string_char_at(s, 2), uint32_t('c'));
+
+    Cell* narrow = string_push(4);
+    string_append_cstr(narrow, "xy");
+    Cell* args = stack_push_copy(s);
+    stack_push_copy(narrow);
+    ActionFrame m = action_frame(args, T_STRING);
+    m.refs[ref::move_part] = 2;
+    set_integer(stack_push(), 2);
+    series_move(m);
+    EXPECT_EQ(string_length(s), 1u);
+    EXPECT_EQ(string_char_at(narrow, 0), uint32_t('a'));
+    EXPECT_EQ(string_char_at(narrow, 1), 0x1F600u);
+    EXPECT_EQ(string_to_utf8(narrow).size(), 1 + 4 + 2u);
+    stack_drop_to(args);
+    Cell* blk = ints({1});
+    Cell* a2 = stack_push_copy(s);
+    stack_push_copy(blk);
+    ActionFrame bad = action_frame(a2, T_STRING);
+    EXPECT_EQ(error_of([&] { series_move(bad); }), err::script::move_bad.code);
 }
 
 TEST_F(Series, ClearDropsTheRestOnly) {
