@@ -624,11 +624,10 @@ static void block_copy_action(ActionFrame& f) {
     Cell* held_types = types ? stack_push_copy(types) : nullptr;
     uint32_t start, count;
     series_copy_range(f.args, f.ref_arg(ref::copy_part), &start, &count);
-    NodeRef source = series_node(f.args);
     Cell* copy = series_push_copy(f.args, start, count);
     if (cell_is(copy, T_HASH)) cell_set_type(copy, T_BLOCK);
     {
-        CycleGuard guard(source);
+        CycleGuard guard(series_node(f.args));
         for (uint32_t i = 0; i < count; ++i) {
             if (deep) deep_copy_cell(copy, i);
             else if (matches_types(block_cell_from_head(copy, i), held_types)) copy_with_action(copy, i);

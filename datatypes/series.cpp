@@ -218,20 +218,17 @@ void series_remove(ActionFrame& f) {
 }
 
 Cell* series_push_copy(const Cell* s, uint32_t start, uint32_t count) {
-    Cell* out = stack_push();
-    SeriesBuffer* b = buf(s);
-    uint32_t unit = b->unit();
-    TypeId type = cell_type(s);
-    bool new_line = cell_has_flag(s, FLAG_NEW_LINE);
-    NodeRef from = series_node(s);
+    Cell* out = stack_push_copy(s);  // s may lie in a buffer that moves
+    uint32_t unit = buf(out)->unit();
     if (uint64_t(count) * unit > 0x7FFFFFF0u) raise_error(err::internal::no_memory);
     NodeRef node = alloc_series_units(count, unit);
-    SeriesBuffer* src = node_buffer(from);
+    SeriesBuffer* src = buf(out);
     SeriesBuffer* dst = node_buffer(node);
     dst->flags = (dst->flags & ~SER_CONTENT_FLAGS) | (src->flags & SER_CONTENT_FLAGS & ~SER_OWNED);
     std::memcpy(dst->head_ptr(), unit_ptr(src, start), size_t(count) * unit);
     dst->tail = dst->head + count * unit;
-    set_series(out, type, node, 0);
+    bool new_line = cell_has_flag(out, FLAG_NEW_LINE);
+    set_series(out, cell_type(out), node, 0);
     if (new_line) cell_set_flag(out, FLAG_NEW_LINE);
     return out;
 }

@@ -27,14 +27,36 @@ constexpr uint32_t ENTRY_CELLS = 3;
 static Cell entries;  // block!, a collector root once made
 static std::unordered_map<NodeRef, uint32_t> slot_of;
 static std::vector<uint32_t> free_slots;
+// Node evacuation renumbers nodes: the keys are then rebuilt from the entries'
+// owned values, whose cells the collector rewrites.
+static bool keys_stale = false;
+
+static void note_collection() {
+    if (gc_node_evacuation) keys_stale = true;
+}
+
+static void refresh_keys() {
+    if (!keys_stale) return;
+    keys_stale = false;
+    slot_of.clear();
+    uint32_t slots = series_full_length(&entries) / ENTRY_CELLS;
+    for (uint32_t s = 0; s < slots; ++s) {
+        const Cell* owned = block_cell_from_head(&entries, s * ENTRY_CELLS);
+        if (!cell_is(owned, T_UNSET)) slot_of[series_node(owned)] = s;
+    }
+}
 
 void ownership_init() {
     if (cell_is(&entries, T_BLOCK)) return;
     block_make(&entries, 1000 * ENTRY_CELLS);
     gc_add_root(&entries);
+    gc_add_mark_hook(&note_collection);
 }
 
-uint32_t ownership_count() { return uint32_t(slot_of.size()); }
+uint32_t ownership_count() {
+    refresh_keys();
+    return uint32_t(slot_of.size());
+}
 
 static bool is_owned_kind(TypeId t) { return type_is_series(t) || t == T_BITSET; }
 
@@ -69,6 +91,7 @@ static void put_entry(const Cell* value, const Cell* owner, const Cell* word) {
         slot = block_length(&entries) / ENTRY_CELLS;
         block_append_cells(&entries, staged, ENTRY_CELLS);
     }
+    refresh_keys();
     slot_of[series_node(staged)] = slot;
 }
 
@@ -87,12 +110,12 @@ void ownership_bind_value(const Cell* value, const Cell* owner, const Cell* word
         node_buffer(node)->flags |= SER_OWNED;
         put_entry(value, owner, word);
     }
-    if (!type_is_list(t) || cycle_find(node)) return;
+    if (!type_is_list(t) || cycle_find(series_node(value))) return;
     StackScope scope;
     Cell* list = stack_push_copy(value);
     Cell* held_owner = stack_push_copy(owner);
     Cell* held_word = stack_push_copy(word);
-    CycleGuard guard(node);
+    CycleGuard guard(series_node(list));
     for (uint32_t i = 0; i < block_length(list); ++i) {
         Cell* item = stack_push_copy(block_at(list, i));
         ownership_bind_value(item, held_owner, held_word);
@@ -119,6 +142,7 @@ void ownership_unbind(const Cell* value) {
     if (!is_owned_kind(t)) return;
     NodeRef node = series_node(value);
     node_buffer(node)->flags &= ~SER_OWNED;
+    refresh_keys();
     auto it = slot_of.find(node);
     // An already unbound list has no entry: that ends cycles.
     if (it == slot_of.end()) return;
@@ -147,6 +171,7 @@ void ownership_unbind_range(const Cell* block, uint32_t index, uint32_t count) {
 }
 
 void ownership_get_owner(NodeRef node, Cell* out) {
+    refresh_keys();
     auto it = slot_of.find(node);
     if (it == slot_of.end()) set_none(out);
     else *out = *block_cell_from_head(&entries, it->second * ENTRY_CELLS + 1);
@@ -160,6 +185,7 @@ bool ownership_notice(const Cell* target, ChangeWord action, const Cell* value, 
         key = series_node(target);
         if (!node_owned(key)) return false;  // the common case: one flag test
     } else return false;
+    refresh_keys();
     auto it = slot_of.find(key);
     if (it == slot_of.end()) return false;
     const Cell* entry = block_cell_from_head(&entries, it->second * ENTRY_CELLS);

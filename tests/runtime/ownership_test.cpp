@@ -25,11 +25,19 @@ protected:
         notices.clear();
         saved_ = ownership_deep_change_hook;
         ownership_deep_change_hook = &record;
+        // An object-shaped owner the collector can mark: a context series
+        // whose first cell is the context! cell, and a change-handler record.
+        Cell* context = block_push_new(2);
+        Cell* ctx_cell = stack_push();
+        cell_init(ctx_cell, T_CONTEXT);
+        block_append(context, ctx_cell);
+        Cell* record = block_push_new(2);
         owner_ = stack_push();
         cell_init(owner_, T_OBJECT);
-        owner_->w3 = 1;  // a change-handler record
+        owner_->w1 = series_node(context);
+        owner_->w3 = series_node(record);
         word_ = stack_push();
-        cell_init(word_, T_WORD);
+        cell_init(word_, T_WORD);  // no context: the collector skips node 0
     }
     void TearDown() override {
         ownership_deep_change_hook = saved_;
