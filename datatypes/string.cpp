@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include "datatypes/string_internal.h"
+#include "runtime/context.h"
 #include "runtime/errors.h"
+#include "runtime/float_text.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -247,6 +250,14 @@ Cell* string_load(const uint8_t* bytes, uint32_t len, Cell* target, int32_t enco
     return out;
 }
 
+double string_to_float(const uint8_t* text, uint32_t length, bool* error) {
+    size_t rest = 0;
+    auto* start = reinterpret_cast<const char*>(text);
+    double d = parse_float(start, start + length, 0, &rest);
+    *error = length == 0 || rest != 0;
+    return d;
+}
+
 static const char hex_digits[] = "0123456789ABCDEF";
 
 const char* string_byte_to_hex(uint8_t byte) {
@@ -438,10 +449,9 @@ void string_copy_range(Cell* out, const Cell* str, uint32_t from, uint32_t count
 }
 
 [[noreturn]] void raise_refine_arg(const char* refinement, const Cell* value) {
-    // The refinement is named by its spelling until words can be made here.
-    Cell* name = string_push(8);
-    string_append_cstr(name, refinement);
-    raise_error(err::script::invalid_refine_arg, name, value);
+    Cell* v = stack_push_copy(value);  // value may be series data; naming the word allocates
+    Cell word = word_from_symbol(symbol_from_cstring(refinement));
+    raise_error(err::script::invalid_refine_arg, &word, v);
 }
 
 int64_t string_part_distance(const Cell* str, const Cell* part, const char* refinement) {

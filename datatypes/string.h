@@ -72,6 +72,10 @@ Cell* string_load(const uint8_t* bytes, uint32_t len, Cell* target, int32_t enco
 const char* string_byte_to_hex(uint8_t byte);
 const char* string_int_to_hex(int32_t value, bool trim);
 
+// Parses a float from ASCII text (the lexer's and money!'s number text); *error
+// is set when the bytes are not all one number.
+double string_to_float(const uint8_t* text, uint32_t length, bool* error);
+
 // --------------------------------------------------------------- comparing and molding
 
 // -1, 0, 1 (see CompareOp). Match mode compares only b's length (parse).

@@ -4,6 +4,7 @@
 #include "datatypes/string_internal.h"
 #include "runtime/errors.h"
 #include "runtime/sort.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -40,6 +41,20 @@ std::vector<uint32_t> find_pattern(const Cell* value) {
     if (t == T_CHAR) return {get_char(value)};
     if (t == T_BINARY) raise_error(err::script::invalid_arg, value);
     if (is_text_type(t) && t != T_TAG) return read_text(value);
+    if (type_is_word(t)) {
+        // A word is searched by its spelling (UTF-8 in the symbol table).
+        uint32_t length;
+        const uint8_t* p = symbol_spelling(int32_t(value->w2), &length);
+        std::vector<uint32_t> out;
+        for (uint32_t i = 0; i < length;) {
+            uint32_t avail = length - i;
+            int32_t cp = utf8_decode_char(p + i, &avail);
+            if (cp < 0) break;
+            out.push_back(uint32_t(cp));
+            i += avail;
+        }
+        return out;
+    }
     if (t == T_BITSET) raise_error(err::internal::not_done);
     Cell* formed = string_push(16);
     form_value(value, formed, NO_LIMIT);

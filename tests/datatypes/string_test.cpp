@@ -6,7 +6,9 @@
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "runtime/context.h"
 #include "runtime/errors.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 using namespace tev;
@@ -454,4 +456,80 @@ TEST_F(StringTest, HexHelpers) {
     EXPECT_STREQ(string_int_to_hex(0x1E, false), "0000001E");
     EXPECT_STREQ(string_int_to_hex(-2, true), "FE");
     EXPECT_STREQ(string_byte_to_hex(0xA5), "A5");
+}
+
+// --------------------------------------------------------------- paths, words, storage
+
+TEST_F(StringTest, PathsPickPokeAndSelect) {
+    auto path = action_of<Act::eval_path>(T_STRING);
+    Cell* s = str("a=1b");
+    Cell* result = stack_push();
+    auto step = [&](Cell element, const Cell* set) {
+        Cell* e = stack_push_copy(&element);
+        Cell* v = set ? stack_push_copy(set) : nullptr;
+        PathStep st{s, e, v, nullptr, result, 1, true, false};
+        path(st);
+        return *result;
+    };
+    Cell r = step(num(2), nullptr);
+    EXPECT_EQ(get_char(&r), uint32_t('='));
+    EXPECT_TRUE(cell_is(&(r = step(num(9), nullptr)), T_NONE));
+    Cell omega = ch(0x3A9);
+    step(num(1), &omega);
+    EXPECT_EQ(text(s), "\xCE\xA9=1b");
+    r = step(*str("="), nullptr);  // select
+    EXPECT_EQ(get_char(&r), uint32_t('1'));
+    Cell x = ch('x');
+    step(*str("1"), &x);  // poke right after the match's first code point
+    EXPECT_EQ(text(s), "\xCE\xA9=1x");
+    EXPECT_EQ(error_of([&] { step(*str("zz"), &x); }), err::script::bad_path_set.code);
+    EXPECT_EQ(error_of([&] { step(num(99), &x); }), err::script::out_of_range.code);
+}
+
+TEST_F(StringTest, FindsAWordBySpellingAndNamesBadRefinementArguments) {
+    Cell word = word_from_symbol(symbol_from_cstring("Lazy"));
+    Cell* r = call(Act::find, {*str("the lazy dog"), word});
+    ASSERT_TRUE(cell_is(r, T_STRING));
+    EXPECT_EQ(series_index(r), 4u);
+    EXPECT_EQ(error_of([&] { call(Act::find, {*str("abc"), ch('a')}, {{F_PART_REF, {none()}}}); }),
+              err::script::invalid_refine_arg.code);
+}
+
+TEST_F(StringTest, StoragePrimitives) {
+    Cell* s = str("abcdef");
+    s->w1 = 99;
+    EXPECT_EQ(string_rest_length(s), 0u);
+    EXPECT_EQ(string_index_clamp(s), 6u);
+    EXPECT_EQ(s->w1, 6u);
+    // Insert and overwrite at the index + offset, converting a wider source down.
+    Cell* d = str("abcdef");
+    d->w1 = 1;
+    Cell* src = str("XY");
+    string_append_codepoint(src, 0x3A9);
+    string_remove_chars(series_node(src), 2, 1);  // a unit-2 buffer holding ASCII
+    string_concatenate(d, src, -1, 1, CONCAT_INSERT);
+    d->w1 = 0;
+    EXPECT_EQ(text(d), "abXYcdef");
+    EXPECT_EQ(unit_of(d), 1u);
+    d->w1 = 6;
+    string_concatenate(d, src, -1, 0, CONCAT_OVERWRITE);
+    d->w1 = 0;
+    EXPECT_EQ(text(d), "abXYcdXY");
+    string_insert_char(series_node(d), 0, 0x1F600);
+    EXPECT_EQ(unit_of(d), 4u);
+    EXPECT_EQ(string_char_at(d, 0), 0x1F600u);
+    EXPECT_EQ(string_find_char(d, 'X'), 3);
+    EXPECT_TRUE(string_starts_with_cstring(str("hello"), "he"));
+    EXPECT_FALSE(string_starts_with_cstring(str("h"), "he"));
+    string_reset(d);
+    EXPECT_EQ(string_length(d), 0u);
+    EXPECT_EQ(unit_of(d), 1u);
+    bool error = true;
+    EXPECT_EQ(string_to_float(reinterpret_cast<const uint8_t*>("1.5e2"), 5, &error), 150.0);
+    EXPECT_FALSE(error);
+    string_to_float(reinterpret_cast<const uint8_t*>("1.5x"), 4, &error);
+    EXPECT_TRUE(error);
+    Cell dt; set_datatype(&dt, T_STRING);
+    Cell big; set_float(&big, 3e9);
+    EXPECT_EQ(error_of([&] { call(Act::make, {dt, big}); }), err::script::out_of_range.code);
 }
