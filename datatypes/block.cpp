@@ -316,7 +316,7 @@ static bool make_from_other(ActionFrame& f, const Cell* spec) {
         if (!reflect) return false;
         StackScope scope;
         Cell* args = stack_push_copy(spec);
-        series_seams.word(stack_push(), "body");
+        series_word(stack_push(), "body");
         ActionFrame r = action_frame(args, t);
         reflect(r);
         if (!is_list(args)) return false;
@@ -397,12 +397,6 @@ static void no_transcode(Cell*, const Cell*) { raise_error(err::internal::not_do
 BlockSeams block_seams = {&no_transcode};
 
 // ================================================================== append, insert, change
-
-[[noreturn]] static void raise_bad_refine(const char* refinement, const Cell* value) {
-    Cell name;
-    series_seams.word(&name, refinement);
-    raise_error(err::script::invalid_refine_arg, &name, value);
-}
 
 // A /part count relative to `of`: an integer!, or a position in the same series.
 static int64_t part_of(const Cell* of, const Cell* part) {
@@ -1050,7 +1044,7 @@ static void block_eval_path(PathStep& step) {
 
 // ================================================================== registration
 
-void register_block_datatype() {
+void block_init() {
     register_datatype(T_BLOCK, T_SERIES, "block!",
         block_make_action, inherit, inherit, block_to_action, block_form, block_mold, block_eval_path,
         nullptr, block_compare,                                                                    // make..compare
@@ -1065,7 +1059,7 @@ void register_block_datatype() {
         nullptr, nullptr);                                                                         // update, write
 }
 
-void register_paren_datatype() {
+void paren_init() {
     register_datatype(T_PAREN, T_BLOCK, "paren!",
         inherit, inherit, inherit, inherit, inherit, paren_mold, inherit, inherit, inherit,        // make..compare
         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,           // absolute..subtract

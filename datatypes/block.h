@@ -77,8 +77,8 @@ struct BlockSeams {
 };
 extern BlockSeams block_seams;
 
-void register_block_datatype();   // after series!
-void register_paren_datatype();
+void block_init();   // registers block! (after series!)
+void paren_init();   // registers paren! (after block!)
 
 // ------------------------------------------------------------------ paren!
 

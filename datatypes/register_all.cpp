@@ -7,16 +7,19 @@ void datatype_init();
 void unset_init();
 void none_init();
 void logic_init();
+void series_init();
+void block_init();
 void string_init();
 void integer_init();
 void char_init();
+void paren_init();
 void triple_init();
 void float_init();
 void time_init();
 
 // Types not built yet keep empty rows; their units add their call at their
-// place in this order: series!, block! before string!; binary! before integer!;
-// symbol! .. refinement! before char!; native! .. issue!, url!, file!,
+// place in this order: binary! before integer!;
+// symbol! .. refinement! before char!; native! .. routine! before paren!; issue!, url!, file!,
 // object!, bitset! before triple!; typeset! .. tuple! before time!; tag! ..
 // image! after it.
 void register_all_datatypes() {
@@ -24,9 +27,12 @@ void register_all_datatypes() {
     unset_init();
     none_init();
     logic_init();
+    series_init();
+    block_init();
     string_init();
     integer_init();
     char_init();
+    paren_init();
     triple_init();
     float_init();
     time_init();

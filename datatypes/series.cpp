@@ -4,6 +4,7 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "runtime/symbols.h"
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/value_stack.h"
@@ -79,11 +80,24 @@ static void remove_units(SeriesBuffer* b, uint32_t pos, uint32_t count) {
     b->tail -= count << shift;
 }
 
-// A /part or /skip argument that is not what the action takes.
-[[noreturn]] static void raise_bad_refine(const char* refinement, const Cell* value) {
-    Cell name;
-    series_seams.word(&name, refinement);
-    raise_error(err::script::invalid_refine_arg, &name, value);
+void series_word(Cell* out, const char* spelling) {
+    int32_t symbol = symbol_from_cstring(spelling);
+    cell_init(out, T_WORD);
+    out->w2 = uint32_t(symbol);
+}
+
+bool series_is_word(const Cell* c, const char* spelling) {
+    if (!type_is_word(cell_type(c))) return false;
+    int32_t symbol = symbol_from_cstring_nocase(spelling);
+    return symbol_resolve_alias(int32_t(c->w2)) == symbol_resolve_alias(symbol);
+}
+
+void raise_bad_refine(const char* refinement, const Cell* value) {
+    StackScope scope;
+    Cell* held = stack_push_copy(value);  // interning the word allocates
+    Cell* name = stack_push();
+    series_word(name, refinement);
+    raise_error(err::script::invalid_refine_arg, name, held);
 }
 
 // The count a /part argument names: an integer!, or a position in the same
@@ -503,7 +517,7 @@ void series_random(ActionFrame& f) {
 // ================================================================== reflect, modify
 
 void series_reflect(ActionFrame& f) {
-    if (!series_seams.is_word(f.args + 1, "owned")) raise_error(err::internal::not_done);
+    if (!series_is_word(f.args + 1, "owned")) raise_error(err::internal::not_done);
     Cell owner;
     ownership_get_owner(series_node(f.args), &owner);
     *f.args = owner;
@@ -512,7 +526,7 @@ void series_reflect(ActionFrame& f) {
 void series_modify(ActionFrame& f) {
     Cell* field = f.args + 1;
     Cell* value = f.args + 2;
-    if (series_seams.is_word(field, "owned")) {
+    if (series_is_word(field, "owned")) {
         if (cell_is(value, T_NONE)) ownership_unbind(f.args);
         else if (cell_is(value, T_BLOCK) && block_length(value) >= 2) {
             StackScope scope;
@@ -524,11 +538,8 @@ void series_modify(ActionFrame& f) {
     *f.args = *value;
 }
 
-// ================================================================== seams
+// ================================================================== find for remove/key
 
-static void no_word(Cell* out, const char*) { set_none(out); }
-static bool no_is_word(const Cell*, const char*) { return false; }
-SeriesSeams series_seams = {&no_word, &no_is_word};
 
 bool series_find_key(Cell* s, const Cell* key) {
     auto find = action_of<Act::find>(cell_type(s));
@@ -546,7 +557,7 @@ bool series_find_key(Cell* s, const Cell* key) {
 
 // ================================================================== registration
 
-void register_series_datatype() {
+void series_init() {
     register_datatype(T_SERIES, T_NONE_ID, "series!",
         nullptr, series_random, series_reflect, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // make..compare
         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract

@@ -93,21 +93,20 @@ void series_copy_range(Cell* s, const Cell* part, uint32_t* start, uint32_t* cou
 // new-line marker of s, index 0, no owned flag).
 Cell* series_push_copy(const Cell* s, uint32_t start, uint32_t count);
 
-// ------------------------------------------------------------------ seams
-// What series! needs of units that start after it. Each unit fills its entry
-// at start-up; until then the fallback named here serves.
-struct SeriesSeams {
-    // A word! of that spelling (error arguments such as `part`). Fallback: none.
-    void (*word)(Cell* out, const char* spelling);
-    // True when c is a word whose spelling equals `spelling` ignoring ASCII case. Fallback: false.
-    bool (*is_word)(const Cell* c, const char* spelling);
-};
-extern SeriesSeams series_seams;
+// ------------------------------------------------------------------ words and errors
+
+// An unbound word! of that spelling (error arguments such as `part`, reflect fields).
+void series_word(Cell* out, const char* spelling);
+// True when c is a word of any kind spelled `spelling`, ignoring ASCII case.
+bool series_is_word(const Cell* c, const char* spelling);
+// The refinement's argument is not what the action takes: invalid-refine-arg
+// with the refinement's word and the value.
+[[noreturn]] void raise_bad_refine(const char* refinement, const Cell* value);
 
 // Finds key from the series' index with the type's find (/case); on success
 // the cell is set to the found position and true is returned.
 bool series_find_key(Cell* s, const Cell* key);
 
-void register_series_datatype();
+void series_init();  // registers series!
 
 }  // namespace tev

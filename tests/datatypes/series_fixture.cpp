@@ -4,31 +4,6 @@
 namespace tev {
 namespace testing_series {
 
-// integer! arrives with its own unit; until then the tests order and mold
-// integers with these (only installed into an empty row).
-static int int_compare(const Cell* a, const Cell* b, int op) {
-    if (!cell_is(b, T_INTEGER)) return CMP_NOT_COMPARABLE;
-    int32_t x = get_integer(a), y = get_integer(b);
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-static int32_t int_mold(const Cell* v, Cell* out, bool, bool, bool, const Cell*, int32_t limit, int32_t) {
-    std::string s = std::to_string(get_integer(v));
-    string_append_ascii(out, s.data(), s.size());
-    return limit - int32_t(s.size());
-}
-static int32_t int_form(const Cell* v, Cell* out, const Cell*, int32_t limit) {
-    return int_mold(v, out, false, false, false, nullptr, limit, 0);
-}
-
-void ensure_registered() {
-    if (!action_of<Act::at>(T_SERIES)) register_series_datatype();
-    if (!action_of<Act::append>(T_BLOCK)) register_block_datatype();
-    if (!action_of<Act::append>(T_PAREN)) register_paren_datatype();
-    if (!action_of<Act::compare>(T_INTEGER)) action_table[T_INTEGER][int(Act::compare) - 1] = reinterpret_cast<ActionEntry>(&int_compare);
-    if (!action_of<Act::mold>(T_INTEGER)) action_table[T_INTEGER][int(Act::mold) - 1] = reinterpret_cast<ActionEntry>(&int_mold);
-    if (!action_of<Act::form>(T_INTEGER)) action_table[T_INTEGER][int(Act::form) - 1] = reinterpret_cast<ActionEntry>(&int_form);
-}
-
 Cell* integer(int v) {
     Cell* c = stack_push();
     set_integer(c, v);

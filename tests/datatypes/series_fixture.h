@@ -15,10 +15,6 @@
 namespace tev {
 namespace testing_series {
 
-// Registers series!, block! and paren! when start-up has not (the test entry
-// registers every datatype once they all exist).
-void ensure_registered();
-
 // A block of integers pushed on the stack; a nested {} inside ints() is not
 // supported: use nest() to build deeper shapes.
 Cell* ints(std::initializer_list<int> values, TypeId type = T_BLOCK);
@@ -58,7 +54,7 @@ std::string form_of(const Cell* v);
 
 class SeriesTest : public ::testing::Test {
 protected:
-    void SetUp() override { ensure_registered(); mark_ = vstack.top; }
+    void SetUp() override { mark_ = vstack.top; }
     void TearDown() override { stack_drop_to(mark_); }
     Cell* mark_ = nullptr;
 };

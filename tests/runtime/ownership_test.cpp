@@ -118,20 +118,22 @@ TEST_F(Ownership, AnOwnerWithoutHandlersHearsNothing) {
 }
 
 TEST_F(Ownership, ModifyOwnedBindsAndUnbinds) {
-    auto saved = series_seams.is_word;
-    series_seams.is_word = [](const Cell* c, const char* spelling) {
-        return cell_is(c, T_WORD) && std::string(spelling) == "owned";
-    };
+    Cell* owned = stack_push();
+    series_word(owned, "OWNED");
     uint32_t before = ownership_count();
     Cell* s = ints({1});
     Cell* spec = block_of({owner_, word_});
-    call(Act::modify, {s, word_, spec});
+    call(Act::modify, {s, owned, spec});
     EXPECT_EQ(ownership_count(), before + 1);
     Cell* none = stack_push();
     set_none(none);
-    call(Act::modify, {s, word_, none});
+    call(Act::modify, {s, word_, none});  // another field changes nothing
+    EXPECT_EQ(ownership_count(), before + 1);
+    Cell* reflected = call(Act::reflect, {s, owned});
+    EXPECT_TRUE(cell_is(reflected, T_OBJECT));
+    call(Act::modify, {s, owned, none});
     EXPECT_EQ(ownership_count(), before);
-    series_seams.is_word = saved;
+    EXPECT_TRUE(cell_is(call(Act::reflect, {s, owned}), T_NONE));
 }
 
 }  // namespace
