@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <vector>
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
@@ -74,25 +75,32 @@ static NodeFrame* last_node_frame = nullptr;
 static NodeFrame* current_node_frame = nullptr;
 static uint32_t node_frame_count = 0;
 static uint32_t next_frame_number = 1;
-static std::vector<uint32_t> free_frame_numbers;
+static std::deque<uint32_t> free_frame_numbers;
+constexpr size_t FRAME_NUMBER_QUARANTINE = 64;
 static uint64_t cycle_count = 0;
 
 static inline bool slot_is_free(uintptr_t v) { return (v & 1) != 0; }
 static inline uintptr_t free_link(int32_t next) { return (uintptr_t(next + 1) << 1) | 1; }
 static inline int32_t free_next(uintptr_t v) { return int32_t(v >> 1) - 1; }
 
-static NodeFrame* node_frame_make() {
-    uint32_t number;
-    if (!free_frame_numbers.empty()) {
-        number = free_frame_numbers.back();
-        free_frame_numbers.pop_back();
-    } else {
-        if (next_frame_number >= MAX_NODE_FRAMES) raise_error(err::internal::no_memory);
-        number = next_frame_number;
-    }
+// `fatal` is for the collector, which cannot raise.
+static NodeFrame* node_frame_make(bool fatal = false) {
     auto* f = static_cast<NodeFrame*>(system_block_alloc(sizeof(NodeFrame)));
-    if (!f) raise_error(err::internal::no_memory);
-    if (number == next_frame_number) ++next_frame_number;
+    // Numbers are reused oldest first, so a stale node names a missing frame
+    // for as long as possible.
+    bool reuse = free_frame_numbers.size() > FRAME_NUMBER_QUARANTINE || next_frame_number >= MAX_NODE_FRAMES;
+    if (!f || (reuse && free_frame_numbers.empty())) {
+        system_block_free(f, sizeof(NodeFrame));
+        if (fatal) fatal_out_of_memory();
+        raise_error(err::internal::no_memory);
+    }
+    uint32_t number;
+    if (reuse) {
+        number = free_frame_numbers.front();
+        free_frame_numbers.pop_front();
+    } else {
+        number = next_frame_number++;
+    }
     f->next = nullptr;
     f->prev = last_node_frame;
     f->number = number;
@@ -688,7 +696,7 @@ static NodeFrame* evacuation_target(NodeFrame* avoid) {
     if (f && f != avoid && f->free_head >= 0 && !f->evacuated) return f;
     for (f = first_node_frame; f; f = f->next)
         if (f != avoid && f->free_head >= 0 && !f->evacuated) break;
-    if (!f) return nullptr;
+    if (!f) f = node_frame_make(true);
     current_node_frame = f;
     return f;
 }
@@ -699,7 +707,6 @@ static void evacuate_node_frame(NodeFrame* from) {
         uintptr_t v = from->slots[slot];
         if (!v || slot_is_free(v)) continue;
         NodeFrame* to = evacuation_target(from);
-        if (!to) break;   // cannot happen: free nodes elsewhere were counted
         int32_t s = to->free_head;
         to->free_head = free_next(to->slots[s]);
         to->slots[s] = v;
@@ -732,6 +739,21 @@ static void node_compaction() {
         any = true;
     }
     if (any) ++node_compactions;
+}
+
+// Torture: every node is renumbered into fresh frames, so a NodeRef that
+// escaped marking names a released frame at once.
+static void node_evacuate_all() {
+    NodeFrame* last_old = last_node_frame;
+    if (!last_old) return;
+    for (NodeFrame* g = first_node_frame; g; g = g->next) g->evacuated = true;
+    current_node_frame = nullptr;
+    if (!moved_nodes) moved_nodes = raw_map_create(20000);
+    for (NodeFrame* g = first_node_frame;; g = g->next) {
+        evacuate_node_frame(g);
+        if (g == last_old) break;
+    }
+    ++node_compactions;
 }
 
 // ================================================================ series compaction
@@ -871,7 +893,10 @@ void gc_collect() {
     if (collecting) return;
     collecting = true;
     bytes_moved = 0;
-    if (gc_node_evacuation) node_compaction();
+    if (gc_node_evacuation) {
+        if (gc_torture) node_evacuate_all();
+        else node_compaction();
+    }
     mark_roots();
     cycle_update_nodes();
     handle_table_sweep();
@@ -932,6 +957,7 @@ void memory_init() {
     for (MarkCellFn& fn : mark_fns)
         if (!fn) fn = gc_mark_cell_default;
     if (const char* env = std::getenv("TEV_GC_TORTURE")) gc_torture = env[0] == '1';
+    if (const char* env = std::getenv("TEV_GC_EVACUATE")) gc_node_evacuation = env[0] == '1';
     node_frame_make();
     series_frame_make();
 }

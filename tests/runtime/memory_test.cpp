@@ -483,6 +483,53 @@ TEST(Collector, TortureCollectsAndMovesAtEveryAllocation) {
     EXPECT_EQ(memory_stats().collections, before + 10);
 }
 
+TEST(Collector, ASparseStableNodeFrameIsEvacuatedAndReferencesRewritten) {
+    CollectorSetting off(false, false);
+    struct EvacuationOn {
+        bool was = gc_node_evacuation;
+        ~EvacuationOn() { gc_node_evacuation = was; }
+    } restore;
+    gc_node_evacuation = false;
+    gc_collect();
+    constexpr uint32_t N = 2 * NODES_PER_FRAME + 5000;
+    RootCell holder;
+    make_holder(holder, N);
+    for (uint32_t i = 0; i < N; ++i) set_series(holder_cell(holder, i), T_BINARY, make_bytes(4, uint8_t(i)));
+    // A frame holding only our nodes keeps 4999 of them.
+    std::vector<uint32_t> per_frame(MAX_NODE_FRAMES >> 8);
+    auto frame_of = [](NodeRef n) { return n >> NODE_SLOT_BITS; };
+    for (uint32_t i = 0; i < N; ++i) ++per_frame[frame_of(series_node(holder_cell(holder, i)))];
+    uint32_t sparse = 0;
+    for (uint32_t f = 1; f < per_frame.size() && !sparse; ++f)
+        if (per_frame[f] == NODES_PER_FRAME) sparse = f;
+    ASSERT_NE(sparse, 0u);
+    std::vector<uint32_t> kept;
+    uint32_t in_sparse = 0;
+    for (uint32_t i = 0; i < N; ++i) {
+        if (frame_of(series_node(holder_cell(holder, i))) == sparse && in_sparse < 4999) {
+            kept.push_back(i);
+            ++in_sparse;
+        } else if (i % 7 != 0 || frame_of(series_node(holder_cell(holder, i))) == sparse) {
+            set_none(holder_cell(holder, i));
+        } else {
+            kept.push_back(i);   // a few live nodes in other frames too
+        }
+    }
+    for (int i = 0; i < 7; ++i) gc_collect();   // six unchanged sweeps
+    uint64_t compactions = memory_stats().node_compactions;
+    uint32_t frames = memory_stats().node_frames;
+    gc_node_evacuation = true;
+    gc_collect();
+    EXPECT_EQ(memory_stats().node_compactions, compactions + 1);
+    EXPECT_LT(memory_stats().node_frames, frames);   // other sparse frames may go too
+    for (uint32_t i : kept) {
+        NodeRef n = series_node(holder_cell(holder, i));
+        ASSERT_NE(frame_of(n), sparse) << i;
+        ASSERT_EQ(node_buffer(n)->node, n);
+        ASSERT_TRUE(bytes_hold(n, 4, uint8_t(i))) << i;
+    }
+}
+
 // ---------------------------------------------------------------- statistics
 
 TEST(MemoryStatistics, FiguresFollowTheHeap) {
