@@ -12,6 +12,7 @@ static bool roots_added = false;
 
 Cell* thrown_value() { return &thrown_cell; }
 uint32_t last_error_code() { return last_code; }
+const Cell* last_error_args() { return error_args; }
 
 static void add_roots() {
     if (roots_added) return;

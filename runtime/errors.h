@@ -40,5 +40,7 @@ constexpr uint32_t THROW_THROW = 0x7FFFFFFA;
 Cell* thrown_value();
 // The code of the last raised error (until error! objects exist, tests read it).
 uint32_t last_error_code();
+// Its three arguments (none when not given), rooted until the next raise.
+const Cell* last_error_args();
 
 }  // namespace tev

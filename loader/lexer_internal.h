@@ -1,0 +1,62 @@
+// What the scan loop (lexer.cpp) and the value loaders (lexer_loaders.cpp) share:
+// the state of one transcode call and the loaders' entry points.
+#pragma once
+#include <cstdint>
+#include "loader/lexer.h"
+#include "loader/lexer_tables.h"
+#include "runtime/errors.h"
+
+namespace tev::lex {
+
+// Marks an open block, paren, path, map or point in the cell stack. No datatype
+// has this id, so no value can be taken for a marker.
+constexpr TypeId T_LEX_MARKER = TypeId(0xFF);
+
+struct LexerState {
+    LexerState* previous;          // the enclosing call (nested calls chain)
+    // Cell stack indices: this call's first cell and the innermost open block's
+    // first cell (the cell after its marker). The tail is the stack's top.
+    uint32_t cells_head, block_start;
+    uint32_t open_markers;         // markers above cells_head
+    const uint8_t* input_start;
+    const uint8_t* input_end;
+    const uint8_t* position;       // where the next token starts scanning
+    int32_t line;
+    int32_t token_lines;           // line feeds in the blanks before the last token
+    TypeId token_type;             // datatype of the last token (T_NONE_ID: none)
+    TypeId forced_type;            // datatype the next syntax error names (0: none)
+    uint8_t mode;                  // state the next token starts in (0, 4, 35 or 59)
+    uint8_t previous_state;        // last scanning state before the exit
+    // The open braced string: where its "{" is, how deep, and its collected flags.
+    const uint8_t* brace_start;
+    int32_t brace_depth;
+    uint32_t brace_flags;
+    const uint8_t* token_start;    // the token being processed
+    const uint8_t* token_end;
+    LexMode lex_mode;
+    bool loading;                  // lex_mode == load
+    bool char_units;               // positions seen by hooks are characters (string! input)
+    LexHook* hook;
+    // Byte offset -> character count cache for char_units inputs.
+    uint32_t cache_bytes, cache_chars;
+};
+
+// Raises the syntax error `id` (invalid, missing, bad-char, malconstruct) for the
+// current token, after offering it to the hook's error event. `type` is the
+// datatype named by invalid (T_NONE_ID: worked out from the state) and `missing`
+// the character named by missing.
+[[noreturn]] void syntax_error(LexerState& ls, ErrCode id, TypeId type = T_NONE_ID, char missing = 0);
+
+// A value loader: checks [s, e) and, when out is not null, makes the value there
+// (out is a cell of the lexer's stack, set to none, seen by the collector).
+// flags are the class flags collected over the token.
+using Loader = void (*)(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out);
+
+// The loader of each exit state 79..101; nullptr while the datatype does not exist.
+Loader loader_for_exit(int exit);
+// Word kinds share one loader: the token text is checked and the spelling interned.
+void load_word_text(LexerState& ls, const uint8_t* s, const uint8_t* e, TypeId kind, Cell* out);
+// #( ... ): the construction between the parentheses; raises malconstruct.
+void load_construction(LexerState& ls, const uint8_t* s, const uint8_t* e, Cell* out);
+
+}  // namespace tev::lex

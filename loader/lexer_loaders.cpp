@@ -1,0 +1,475 @@
+// The lexer's value loaders: each checks a token's text closely and makes its value;
+// with no target cell a loader only checks. Also the escape decoder and the decimal
+// checker.
+#include <cstring>
+#include <string>
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "loader/lexer_internal.h"
+#include "runtime/context.h"
+#include "runtime/float_text.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+
+namespace tev::lex {
+
+namespace {
+
+[[noreturn]] void invalid(LexerState& ls, TypeId type) { syntax_error(ls, err::syntax::invalid, type); }
+
+int hex_value(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool same_nocase(const uint8_t* s, const uint8_t* e, const char* word) {
+    size_t n = std::strlen(word);
+    if (size_t(e - s) != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t c = s[i];
+        if (c >= 'A' && c <= 'Z') c = uint8_t(c + 32);
+        if (c != uint8_t(word[i])) return false;
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------ UTF-8
+
+// One strictly decoded character at p (p < e): the code point, or -1 for a
+// malformed, overlong, surrogate or cut sequence. Advances p.
+int32_t next_char(const uint8_t*& p, const uint8_t* e) {
+    uint8_t b = *p++;
+    if (b < 0x80) return b;
+    int len;
+    uint32_t cp, min;
+    if (b >= 0xC2 && b <= 0xDF) { len = 1; cp = b & 0x1F; min = 0x80; }
+    else if (b >= 0xE0 && b <= 0xEF) { len = 2; cp = b & 0x0F; min = 0x800; }
+    else if (b >= 0xF0 && b <= 0xF4) { len = 3; cp = b & 0x07; min = 0x10000; }
+    else return -1;
+    if (e - p < len) return -1;
+    for (int i = 0; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return -1;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    p += len;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
+    return int32_t(cp);
+}
+
+bool valid_utf8(const uint8_t* s, const uint8_t* e) {
+    while (s < e) {
+        if (*s < 0x80) { ++s; continue; }
+        if (next_char(s, e) < 0) return false;
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------ escapes
+
+struct EscapeName { const char* name; uint32_t cp; };
+constexpr EscapeName escape_names[] = {
+    {"null", 0}, {"back", 8}, {"tab", 9}, {"line", 10}, {"page", 12}, {"esc", 27}, {"del", 127},
+};
+
+// The escape after a "^" at p: the code point, or -1 when malformed. Advances p.
+int32_t decode_escape(const uint8_t*& p, const uint8_t* e) {
+    if (p >= e) return -1;
+    uint8_t c = *p;
+    if (c == '(') {
+        const uint8_t* s = p + 1;
+        const uint8_t* close = s;
+        while (close < e && *close != ')' && close - s <= 6) ++close;
+        if (close >= e || *close != ')') return -1;
+        p = close + 1;
+        for (const EscapeName& n : escape_names)
+            if (same_nocase(s, close, n.name)) return int32_t(n.cp);
+        size_t digits = size_t(close - s);
+        if (digits == 0 || digits > 6) return -1;
+        uint32_t cp = 0;
+        for (const uint8_t* q = s; q < close; ++q) {
+            int v = hex_value(*q);
+            if (v < 0) return -1;
+            cp = cp * 16 + uint32_t(v);
+        }
+        // Like the char! form: nothing beyond the last code point.
+        if (cp > 0x10FFFF) return -1;
+        return int32_t(cp);
+    }
+    switch (c) {
+    case '@': ++p; return 0;
+    case '/': ++p; return 10;
+    case '-': ++p; return 9;
+    case '~': ++p; return 127;
+    case '"': case '{': case '}': case '^': ++p; return c;
+    default: break;
+    }
+    if (c >= 'a' && c <= 'z') { ++p; return c - 'a' + 1; }
+    if ((c >= 'A' && c <= 'Z') || c == '[' || c == '\\' || c == ']' || c == '_') { ++p; return c - 64; }
+    return next_char(p, e);  // any other character stands for itself
+}
+
+// ------------------------------------------------------------------ strings
+
+uint32_t unit_of_flags(uint32_t flags) { return (flags & F_WIDE4) ? 4 : (flags & F_WIDE2) ? 2 : 1; }
+uint32_t unit_of_char(uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4; }
+
+void put_unit(uint8_t* p, uint32_t unit, uint32_t cp) {
+    if (unit == 1) *p = uint8_t(cp);
+    else if (unit == 2) { uint16_t v = uint16_t(cp); std::memcpy(p, &v, 2); }
+    else std::memcpy(p, &cp, 4);
+}
+
+// Decodes [s, e) into a new string of `type` in out; escapes after "^" when
+// `escapes`. Raises invalid for `type` on bad UTF-8 or a bad escape.
+void load_text(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, bool escapes,
+               TypeId type, Cell* out) {
+    escapes = escapes && (flags & F_CARET);
+    // Measure: characters and the widest unit.
+    uint32_t count = 0;
+    uint32_t unit = unit_of_flags(flags);
+    bool ascii = !(flags & (F_WIDE2 | F_WIDE4));
+    if (ascii && !escapes) {
+        uint8_t any = 0;
+        for (const uint8_t* p = s; p < e; ++p) any |= *p;
+        if (any & 0x80) invalid(ls, type);  // a stray continuation byte
+        count = uint32_t(e - s);
+    } else {
+        for (const uint8_t* p = s; p < e;) {
+            int32_t cp;
+            if (escapes && *p == '^') {
+                ++p;
+                cp = decode_escape(p, e);
+            } else {
+                cp = next_char(p, e);
+            }
+            if (cp < 0) invalid(ls, type);
+            uint32_t u = unit_of_char(uint32_t(cp));
+            if (u > unit) unit = u;
+            ++count;
+        }
+    }
+    if (!out) return;
+    string_make_width(out, count, unit, type);
+    SeriesBuffer* b = node_buffer(series_node(out));
+    uint8_t* dst = b->head_ptr();
+    if (ascii && !escapes) {
+        std::memcpy(dst, s, count);
+    } else {
+        for (const uint8_t* p = s; p < e; dst += unit) {
+            int32_t cp;
+            if (escapes && *p == '^') { ++p; cp = decode_escape(p, e); }
+            else cp = next_char(p, e);
+            put_unit(dst, unit, uint32_t(cp));
+        }
+    }
+    b->tail = b->head + count * unit;
+}
+
+// Percent-decoding for files and urls: "%" and two hexadecimal digits is a byte,
+// and runs of such bytes are read as UTF-8 with the rest.
+void load_percent_text(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, TypeId type, Cell* out) {
+    if (!(flags & F_PERCENT)) return load_text(ls, s, e, flags, false, type, out);
+    std::string bytes;
+    bytes.reserve(size_t(e - s));
+    uint32_t decoded_flags = 0;
+    for (const uint8_t* p = s; p < e; ++p) {
+        uint8_t c = *p;
+        if (c == '%' && e - p >= 3 && hex_value(p[1]) >= 0 && hex_value(p[2]) >= 0) {
+            c = uint8_t(hex_value(p[1]) * 16 + hex_value(p[2]));
+            p += 2;
+        }
+        if (c >= 0xC2 && c <= 0xEF) decoded_flags |= F_WIDE2;
+        else if (c >= 0xF0) decoded_flags |= F_WIDE4;
+        bytes.push_back(char(c));
+    }
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    load_text(ls, b, b + bytes.size(), decoded_flags, false, type, out);
+}
+
+// ------------------------------------------------------------------ words
+
+Cell global_word(int32_t symbol, TypeId kind) {
+    Cell w = word_intern_global(symbol, true, true);
+    cell_set_type(&w, kind);
+    return w;
+}
+
+int32_t intern(LexerState& ls, const uint8_t* s, const uint8_t* e, TypeId type) {
+    if (s >= e || !valid_utf8(s, e)) invalid(ls, type);
+    return symbol_from_utf8(s, uint32_t(e - s));
+}
+
+// ------------------------------------------------------------------ numbers
+
+// The decimal checker: a 7-column automaton over the text.
+bool is_decimal(const uint8_t* s, const uint8_t* e) {
+    if (e - s > 312) return false;
+    enum { REJECT = 9 };
+    // Columns: other, sign, digit, exponent, ".", "'", end.
+    static constexpr uint8_t table[9][7] = {
+        {REJECT, 0, 1, REJECT, 4, REJECT, REJECT},
+        {REJECT, REJECT, 1, 6, 5, 2, 0xFF},
+        {REJECT, REJECT, 1, REJECT, REJECT, REJECT, 0xFF},
+        {REJECT, REJECT, 3, 6, REJECT, 4, 0xFF},
+        {REJECT, REJECT, 3, REJECT, REJECT, REJECT, 0xFF},
+        {REJECT, REJECT, 3, REJECT, REJECT, REJECT, 0xFF},
+        {REJECT, 7, 8, REJECT, REJECT, REJECT, REJECT},
+        {REJECT, REJECT, 8, REJECT, REJECT, REJECT, REJECT},
+        {REJECT, REJECT, 8, REJECT, REJECT, REJECT, 0xFF},
+    };
+    int state = 0;
+    for (const uint8_t* p = s; p < e; ++p) {
+        uint8_t c = *p;
+        int col = (c == '+' || c == '-') ? 1 : (c >= '0' && c <= '9') ? 2 : (c == 'e' || c == 'E') ? 3
+                : c == '.' ? 4 : c == '\'' ? 5 : 0;
+        state = table[state][col];
+        if (state == REJECT) return false;
+    }
+    return table[state][6] == 0xFF;
+}
+
+// The double of a decimal text, "'" separators dropped.
+double decimal_value(const uint8_t* s, const uint8_t* e) {
+    const char* cs = reinterpret_cast<const char*>(s);
+    const char* ce = reinterpret_cast<const char*>(e);
+    if (!std::memchr(s, '\'', size_t(e - s))) return parse_float(cs, ce);
+    std::string text;
+    text.reserve(size_t(e - s));
+    for (const char* p = cs; p < ce; ++p)
+        if (*p != '\'') text.push_back(*p);
+    return parse_float(text.data(), text.data() + text.size());
+}
+
+void load_integer(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    const uint8_t* p = s;
+    bool negative = false;
+    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    uint64_t value = 0;
+    int digits = 0;
+    bool separator = false;
+    for (; p < e; ++p) {
+        if (*p == '\'') {
+            if (separator) invalid(ls, T_INTEGER);
+            separator = true;
+            continue;
+        }
+        if (*p < '0' || *p > '9') invalid(ls, T_INTEGER);
+        separator = false;
+        if (++digits <= 10) value = value * 10 + uint64_t(*p - '0');
+    }
+    if (!digits) invalid(ls, T_INTEGER);
+    if (!out) return;
+    uint64_t limit = negative ? 2147483648u : 2147483647u;
+    if (digits > 10 || value > limit) {
+        set_float(out, decimal_value(s, e));
+        return;
+    }
+    set_integer(out, negative ? int32_t(-int64_t(value)) : int32_t(value));
+}
+
+// Hexadecimal integers such as FFh: 1 to 8 digits, a single digit only 0-9.
+void load_hex(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    size_t n = size_t(e - s) - 1;  // without the "h"
+    if (n < 1 || n > 8 || (n == 1 && !(s[0] >= '0' && s[0] <= '9'))) invalid(ls, T_INTEGER);
+    uint32_t value = 0;
+    for (size_t i = 0; i < n; ++i) {
+        int v = hex_value(s[i]);
+        if (v < 0) invalid(ls, T_INTEGER);
+        value = value * 16 + uint32_t(v);
+    }
+    if (out) set_integer(out, int32_t(value));
+}
+
+void load_float(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    if (!is_decimal(s, e)) invalid(ls, T_FLOAT);
+    if (out) set_float(out, decimal_value(s, e));
+}
+
+// 1.#NaN, 1.#INF, -1.#INF, any case.
+void load_special_float(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    const uint8_t* p = s;
+    bool negative = false;
+    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (e - p != 6 || p[0] != '1' || p[1] != '.' || p[2] != '#') invalid(ls, T_FLOAT);
+    double value;
+    if (same_nocase(p + 3, e, "nan")) value = __builtin_nan("");
+    else if (same_nocase(p + 3, e, "inf")) value = negative ? -__builtin_inf() : __builtin_inf();
+    else invalid(ls, T_FLOAT);
+    if (out) set_float(out, value);
+}
+
+// [-]h:m, [-]h:m:s[.f], or m:s.f when the second number carries the fraction.
+void load_time(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    const uint8_t* p = s;
+    bool negative = false;
+    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    // Up to three numbers separated by ":"; only the last may have a fraction.
+    const uint8_t* field[3];
+    const uint8_t* field_end[3];
+    int fields = 0;
+    while (fields < 3) {
+        const uint8_t* f = p;
+        while (p < e && *p >= '0' && *p <= '9') ++p;
+        if (p == f || p - f > 9) invalid(ls, T_TIME);
+        if (p < e && *p == '.') {
+            ++p;
+            const uint8_t* digits = p;
+            while (p < e && *p >= '0' && *p <= '9') ++p;
+            if (p == digits || fields == 0) invalid(ls, T_TIME);
+            field[fields] = f;
+            field_end[fields++] = p;
+            break;
+        }
+        field[fields] = f;
+        field_end[fields++] = p;
+        if (p == e) break;
+        if (*p != ':') invalid(ls, T_TIME);
+        ++p;
+    }
+    if (p != e || fields < 2) invalid(ls, T_TIME);
+    if (!out) return;
+    auto whole = [](const uint8_t* a, const uint8_t* b) {
+        double v = 0;
+        for (; a < b; ++a) v = v * 10 + (*a - '0');
+        return v;
+    };
+    const char* last = reinterpret_cast<const char*>(field[fields - 1]);
+    double seconds;
+    bool last_has_fraction = std::memchr(field[fields - 1], '.', size_t(field_end[fields - 1] - field[fields - 1]));
+    if (fields == 2 && last_has_fraction) {
+        seconds = whole(field[0], field_end[0]) * 60 + parse_float(last, reinterpret_cast<const char*>(field_end[1]));
+    } else {
+        seconds = whole(field[0], field_end[0]) * 3600 + whole(field[1], field_end[1]) * 60;
+        if (fields == 3) seconds += parse_float(last, reinterpret_cast<const char*>(field_end[2]));
+    }
+    set_float(out, negative ? -seconds : seconds, T_TIME);
+}
+
+// ------------------------------------------------------------------ characters and text
+
+void load_char(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    const uint8_t* p = s + 2;  // after #"
+    const uint8_t* end = e - 1; // before the closing quote
+    if (p >= end) invalid(ls, T_CHAR);
+    int32_t cp;
+    if (*p == '^') { ++p; cp = decode_escape(p, end); }
+    else cp = next_char(p, end);
+    if (cp < 0 || p != end) invalid(ls, T_CHAR);
+    if (out) set_char(out, uint32_t(cp));
+}
+
+void load_string(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    load_text(ls, s + 1, e - 1, flags, true, T_STRING, out);
+}
+
+// {...}: the text between the outer braces; a "{" after a line feed marks the string.
+void load_braced_string(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    load_text(ls, s + 1, e - 1, flags, true, T_STRING, out);
+}
+
+// n "%" signs, "{", the text, "}" and n "%" signs.
+void load_raw_string(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    size_t n = 0;
+    while (s + n < e && s[n] == '%') ++n;
+    const uint8_t* text = s + n + 1;
+    const uint8_t* p = text;
+    for (; p < e; ++p) {
+        if (*p != '}' || size_t(e - p - 1) < n) continue;
+        size_t k = 0;
+        while (k < n && p[1 + k] == '%') ++k;
+        if (k == n) break;
+    }
+    if (p >= e || p + 1 + n != e) invalid(ls, T_STRING);
+    load_text(ls, text, p, flags & ~F_CARET, false, T_STRING, out);
+}
+
+void load_file(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    if (e - s >= 2 && s[1] == '"') {
+        if (e - s < 3 || e[-1] != '"') invalid(ls, T_FILE);
+        return load_text(ls, s + 2, e - 1, flags, true, T_FILE, out);
+    }
+    load_percent_text(ls, s + 1, e, flags, T_FILE, out);
+}
+
+void load_url(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    if (s < e && (*s == ':' || *s == '\'')) invalid(ls, T_URL);
+    load_percent_text(ls, s, e, flags, T_URL, out);
+}
+
+void load_issue(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    int32_t symbol = intern(ls, s + 1, e, T_ISSUE);
+    if (!out) return;
+    *out = global_word(symbol, T_ISSUE);
+    out->w3 = uint32_t(-1);
+}
+
+void load_refinement(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    int32_t symbol = intern(ls, s + 1, e, T_REFINEMENT);
+    if (out) *out = global_word(symbol, T_REFINEMENT);
+}
+
+}  // namespace
+
+// A word token of a known kind: the spelling without its "'" or ":" marks.
+void load_word_text(LexerState& ls, const uint8_t* s, const uint8_t* e, TypeId kind, Cell* out) {
+    if (kind == T_LIT_WORD || kind == T_GET_WORD) ++s;
+    if (kind == T_SET_WORD) --e;
+    int32_t symbol = intern(ls, s, e, T_WORD);
+    if (out) *out = global_word(symbol, kind);
+}
+
+// #(true) #(false) #(none) #(unset), or a datatype name: a prefix of the first
+// registered type name that starts with it, at most one character longer than the
+// name without its "!".
+void load_construction(LexerState& ls, const uint8_t* s, const uint8_t* e, Cell* out) {
+    const uint8_t* name = s + 2;
+    const uint8_t* end = e - 1;
+    Cell value;
+    if (same_nocase(name, end, "true")) set_logic(&value, true);
+    else if (same_nocase(name, end, "false")) set_logic(&value, false);
+    else if (same_nocase(name, end, "none")) set_none(&value);
+    else if (same_nocase(name, end, "unset")) set_unset(&value);
+    else {
+        size_t n = size_t(end - name);
+        int found = 0;
+        for (int t = 1; n && t <= highest_type_id && !found; ++t) {
+            const char* type_name = type_names[t].name;
+            if (!type_name || n > type_names[t].length + 1) continue;
+            size_t i = 0;
+            for (; i < n; ++i) {
+                uint8_t c = name[i];
+                if (c >= 'A' && c <= 'Z') c = uint8_t(c + 32);
+                if (c != uint8_t(type_name[i])) break;
+            }
+            if (i == n) found = t;
+        }
+        if (!found) syntax_error(ls, err::syntax::malconstruct);
+        set_datatype(&value, TypeId(found));
+    }
+    if (out) *out = value;
+}
+
+Loader loader_for_exit(int exit) {
+    switch (exit) {
+    case X_STRING: return load_string;
+    case X_BRACE_CLOSE: return load_braced_string;
+    case X_RAW_STRING: return load_raw_string;
+    case X_ISSUE: return load_issue;
+    case X_INTEGER: return load_integer;
+    case X_HEX: return load_hex;
+    case X_REFINEMENT: return load_refinement;
+    case X_CHAR: return load_char;
+    case X_FILE: return load_file;
+    case X_FLOAT: return load_float;
+    case X_SPECIAL_FLOAT: return load_special_float;
+    case X_TIME: return load_time;
+    case X_URL: return load_url;
+    // Loaded with their datatypes: binary, percent, tuple, date, pair, point,
+    // money, tag, email, ref.
+    default: return nullptr;
+    }
+}
+
+}  // namespace tev::lex
