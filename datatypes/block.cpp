@@ -806,9 +806,10 @@ static void block_put_action(ActionFrame& f) {
 
 // ================================================================== sort
 
-// One sort's state. The records are sorted as indexes into a rooted snapshot
-// of the range (the comparator may run language code, move buffers, even change
-// the block itself), then written back in their new order.
+// One sort's state. With a function comparator the records are sorted as
+// indexes into a rooted snapshot of the range (the comparator runs language
+// code: it may move buffers, sort again, even change the block itself), then
+// written back in their new order.
 struct SortContext {
     Cell* snapshot;      // block! on the stack: the range as it was
     uint32_t size;       // record size in cells
@@ -856,25 +857,27 @@ static int function_order(SortContext& s, uint32_t ra, uint32_t rb) {
     }
 }
 
+// Records compared in place (no function comparator).
+static int sort_cells(const void* pa, const void* pb, void* context) {
+    SortContext& s = *static_cast<SortContext*>(context);
+    const Cell* a = static_cast<const Cell*>(pa);
+    const Cell* b = static_cast<const Cell*>(pb);
+    int r = 0;
+    if (s.all) {
+        for (uint32_t k = 0; k < s.size && r == 0; ++k) r = sort_cell_order(a + k, b + k, s.op);
+    } else {
+        r = sort_cell_order(a + s.offset, b + s.offset, s.op);
+    }
+    return s.reverse ? -r : r;
+}
+
+// Records as indexes into the snapshot, compared by the function comparator.
 static int sort_records(const void* pa, const void* pb, void* context) {
     SortContext& s = *static_cast<SortContext*>(context);
     uint32_t ra, rb;
     std::memcpy(&ra, pa, 4);
     std::memcpy(&rb, pb, 4);
-    int r;
-    if (s.function) {
-        r = function_order(s, ra, rb);
-    } else {
-        const Cell* cells = buf(s.snapshot)->cells();
-        const Cell* a = cells + size_t(ra) * s.size;
-        const Cell* b = cells + size_t(rb) * s.size;
-        if (s.all) {
-            r = 0;
-            for (uint32_t k = 0; k < s.size && r == 0; ++k) r = sort_cell_order(a + k, b + k, s.op);
-        } else {
-            r = sort_cell_order(a + s.offset, b + s.offset, s.op);
-        }
-    }
+    int r = function_order(s, ra, rb);
     return s.reverse ? -r : r;
 }
 
@@ -927,6 +930,18 @@ static void block_sort_action(ActionFrame& f) {
     if (owned && uint64_t(start) + n > series_full_length(f.args)) {  // the handler shortened it
         uint32_t total = series_full_length(f.args);
         n = start < total ? (total - start) / s.size * s.size : 0;
+    }
+    if (!s.function) {
+        // No language code runs (compare entries never allocate): the cells
+        // are sorted in a malloc'd copy, whose values stay reachable through
+        // the block itself, then written back.
+        std::vector<Cell> records(buf(f.args)->cells() + start, buf(f.args)->cells() + start + n);
+        uint32_t width = s.size * 16;
+        if (f.has(ref::sort_stable)) sort_stable(records.data(), n / s.size, width, &sort_cells, &s);
+        else sort_quick(records.data(), n / s.size, width, &sort_cells, &s);
+        std::memcpy(buf(f.args)->cells() + start, records.data(), size_t(n) * 16);
+        if (owned) ownership_notice(f.args, ChangeWord::sorted, nullptr, int32_t(start), 0);
+        return;
     }
     s.snapshot = series_push_copy(f.args, start, n);
     uint32_t records = n / s.size;
