@@ -1,10 +1,9 @@
 // Block benchmarks: append/insert growth, copy/deep, mold of large and deeply nested blocks, linear find and
 // sort with and without a function comparator, each printed beside Python's list doing the same in the same run.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
+#include "bench/bench_common.h"
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -15,37 +14,26 @@
 #include "runtime/value_stack.h"
 
 using namespace tev;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// Each round drops what it pushed on the value stack.
 template <class F> double best_seconds(int rounds, F f) {
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i) {
+    return bench::best_seconds(rounds, [&] {
         StackScope scope;
-        auto t0 = Clock::now();
         f();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    return best;
+    });
 }
 
-// Runs a Python snippet that prints one number (seconds); -1 when no peer.
+// A Python peer with a best-of-5 timer in scope.
 double python_seconds(const std::string& body) {
-    std::string code =
+    return bench::python_seconds(
         "import time, copy, functools\n"
         "def best(f):\n"
         "    b = 1e30\n"
         "    for _ in range(5):\n"
         "        t = time.perf_counter(); f(); b = min(b, time.perf_counter() - t)\n"
-        "    return b\n" + body;
-    std::string cmd = "python3 -c '" + code + "' 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    double secs = -1;
-    if (std::fscanf(p, "%lf", &secs) != 1) secs = -1;
-    pclose(p);
-    return secs;
+        "    return b\n" + body);
 }
 
 void report(const char* what, double ours, double peer) {
