@@ -3,7 +3,12 @@
 #include <cassert>
 #include <cstring>
 #include "runtime/hash_table.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "runtime/case_tables.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
+#include "runtime/value_stack.h"
 
 namespace tev {
 
@@ -75,6 +80,51 @@ std::string symbol_text(int32_t id) {
     uint32_t length;
     const uint8_t* s = symbol_spelling(id, &length);
     return std::string(reinterpret_cast<const char*>(s), length);
+}
+
+int32_t symbol_from_string(const Cell* str) {
+    std::string text = string_to_utf8(str);
+    return symbol_from_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+}
+
+NodeRef symbol_ensure_string(int32_t id) {
+    if (NodeRef made = entry(id)->w2) return made;
+    std::string text = symbol_text(id);  // the spelling's buffer may move below
+    StackScope scope;
+    Cell* str = string_load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), nullptr, 0);
+    entry(id)->w2 = series_node(str);
+    return series_node(str);
+}
+
+Cell* symbol_get(int32_t id) {
+    symbol_ensure_string(id);
+    return entry(id);
+}
+
+int compare_spellings(NodeRef a, NodeRef b, int op) {
+    SeriesBuffer* ba = node_buffer(a);
+    SeriesBuffer* bb = node_buffer(b);
+    const uint8_t *pa = ba->head_ptr(), *ea = ba->tail_ptr();
+    const uint8_t *pb = bb->head_ptr(), *eb = bb->tail_ptr();
+    bool exact = op == CMP_STRICT_EQUAL || op == CMP_CASE_SORT;
+    while (pa < ea && pb < eb) {
+        int32_t ca, cb;
+        pa = utf8_next_char(pa, ea, &ca);
+        pb = utf8_next_char(pb, eb, &cb);
+        if (ca == cb) continue;
+        if (!exact && ca >= 0 && cb >= 0) {
+            ca = int32_t(unicode_upper(uint32_t(ca)));
+            cb = int32_t(unicode_upper(uint32_t(cb)));
+            if (ca == cb) continue;
+        }
+        return ca < cb ? -1 : 1;
+    }
+    if (pa < ea) return 1;
+    return pb < eb ? -1 : 0;
+}
+
+int symbol_compare(int32_t a, int32_t b, int op) {
+    return compare_spellings(entry(a)->w3, entry(b)->w3, op);
 }
 
 }  // namespace tev

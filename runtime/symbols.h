@@ -39,4 +39,10 @@ NodeRef symbol_ensure_string(int32_t id);
 // The symbol's entry, with its string made first. Valid until the next allocation.
 Cell* symbol_get(int32_t id);
 
+// Orders two UTF-8 spellings (byte series nodes) as strings compare: code point
+// by code point, case-folded unless op is strict-equal or case-sensitive sort.
+// -1, 0 or 1; never allocates.
+int compare_spellings(NodeRef a, NodeRef b, int op);
+int symbol_compare(int32_t a, int32_t b, int op);
+
 }  // namespace tev
