@@ -1,5 +1,6 @@
 // The start-up registration of every datatype, parents before their children, in the fixed order.
 #include "datatypes/registry.h"
+#include "datatypes/word.h"
 
 namespace tev {
 
@@ -11,6 +12,8 @@ void series_init();
 void block_init();
 void string_init();
 void integer_init();
+void symbol_init();
+void context_datatype_init();
 void char_init();
 void paren_init();
 void triple_init();
@@ -18,10 +21,9 @@ void float_init();
 void time_init();
 
 // Types not built yet keep empty rows; their units add their call at their
-// place in this order: binary! before integer!;
-// symbol! .. refinement! before char!; native! .. routine! before paren!; issue!, url!, file!,
-// object!, bitset! before triple!; typeset! .. tuple! before time!; tag! ..
-// image! after it.
+// place in this order: binary! before integer!; native! .. routine! before
+// paren!; url!, file!, object!, bitset! between issue! and triple!;
+// typeset! .. tuple! before time!; tag! .. image! after it.
 void register_all_datatypes() {
     datatype_init();
     unset_init();
@@ -31,8 +33,16 @@ void register_all_datatypes() {
     block_init();
     string_init();
     integer_init();
+    symbol_init();
+    context_datatype_init();
+    word_init();
+    lit_word_init();
+    set_word_init();
+    get_word_init();
+    refinement_init();
     char_init();
     paren_init();
+    issue_init();
     triple_init();
     float_init();
     time_init();

@@ -5,6 +5,7 @@
 #include <string>
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "loader/lexer.h"
 #include "runtime/context.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -218,60 +219,21 @@ static int issue_compare(const Cell* a, const Cell* b, int op) {
 
 // ================================================================ make and to
 
-// Which word type, if any, a spelling scans as, and its bare name. A small
-// scanner of word syntax that stands in until the lexer is in: only the first
-// value of the text counts.
-static bool is_delimiter(uint8_t c) {
-    return c <= ' ' || std::strchr("[](){}\";", c) != nullptr;
-}
-static bool scan_word(const std::string& text, TypeId* type, std::string* name) {
-    size_t i = 0, n = text.size();
-    while (i < n && uint8_t(text[i]) <= ' ') ++i;
-    size_t start = i;
-    while (i < n && !is_delimiter(uint8_t(text[i]))) ++i;
-    std::string token = text.substr(start, i - start);
-    if (token.empty()) return false;
-    if (token.find_first_not_of('/') == std::string::npos) {  // / and // are words
-        *type = T_WORD;
-        *name = token;
-        return true;
+// The first value the text holds, as the lexer loads it (words bound to the
+// global context); none when it holds none or is not valid syntax.
+static Cell scan_first_value(const std::string& text) {
+    StackScope scope;
+    Cell* out = stack_push();
+    TranscodeOptions one;
+    one.one = true;
+    one.wrap = false;
+    try {
+        transcode_utf8(out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), one);
+    } catch (const LanguageThrow& t) {
+        if (t.code != THROW_ERROR) throw;
+        set_none(out);
     }
-    TypeId t = T_WORD;
-    switch (token[0]) {
-        case '\'': t = T_LIT_WORD; break;
-        case ':': t = T_GET_WORD; break;
-        case '/': t = T_REFINEMENT; break;
-        case '#': t = T_ISSUE; break;
-        default: break;
-    }
-    std::string body = t == T_WORD ? token : token.substr(1);
-    if (t == T_WORD && body.size() > 1 && body.back() == ':') {
-        t = T_SET_WORD;
-        body.pop_back();
-    }
-    if (body.empty()) return false;
-    bool digit_lead = (body[0] >= '0' && body[0] <= '9') ||
-                      (body.size() > 1 && std::strchr("+-.", body[0]) && body[1] >= '0' && body[1] <= '9');
-    if (digit_lead && t != T_ISSUE && t != T_REFINEMENT) return false;  // a number
-    if (body.find_first_of(":/@$%") != std::string::npos) return false;  // paths, URLs, times, emails...
-    if (body[0] == '<' && body.find_first_not_of("<>=") != std::string::npos) return false;  // a tag
-    *type = t;
-    *name = body;
-    return true;
-}
-
-// The scanned word as the lexer would load it: bound to the global context (an
-// issue with no slot).
-static void load_scanned(Cell* out, TypeId type, const std::string& name) {
-    int32_t symbol = symbol_from_utf8(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()));
-    if (type == T_ISSUE) {
-        cell_init(out, T_ISSUE);
-        out->w1 = global_context();
-        out->w2 = uint32_t(symbol);
-        out->w3 = uint32_t(-1);
-        return;
-    }
-    *out = word_intern_global(symbol, true, true);
+    return *out;  // a word holds nothing the collector must keep
 }
 
 static std::string char_text(uint32_t cp) {
@@ -288,18 +250,14 @@ static void word_make(ActionFrame& f) {
     if (st >= T_WORD && st <= T_GET_WORD) {
         result = *spec;
     } else if (st == T_ISSUE || st == T_REFINEMENT) {
-        TypeId scanned;
-        std::string name;
-        if (!scan_word(symbol_text(int32_t(spec->w2)), &scanned, &name) || scanned > T_GET_WORD)
+        Cell scanned = scan_first_value(symbol_text(int32_t(spec->w2)));
+        if (cell_type(&scanned) < T_WORD || cell_type(&scanned) > T_GET_WORD)
             raise_error_type(err::script::bad_to_arg, target, spec);
         result = *spec;
         context_bind_word(global_context(), &result);
     } else if (st == T_STRING || st == T_CHAR) {
-        std::string text = st == T_CHAR ? char_text(get_char(spec)) : string_to_utf8(spec);
-        TypeId scanned;
-        std::string name;
-        if (!scan_word(text, &scanned, &name)) raise_error(err::script::invalid_chars);
-        load_scanned(&result, scanned, name);
+        result = scan_first_value(st == T_CHAR ? char_text(get_char(spec)) : string_to_utf8(spec));
+        if (!type_is_word(cell_type(&result))) raise_error(err::script::invalid_chars);
     } else if (st == T_DATATYPE) {
         TypeId t = get_datatype(spec);
         if (t < 1 || t > T_MAX_ID || !type_names[t].name) raise_error_type(err::script::bad_to_arg, target, spec);

@@ -10,22 +10,10 @@
 #include "runtime/value_stack.h"
 
 namespace tev {
-
-void symbol_init();
-
 namespace {
 
 class Words : public ::testing::Test {
 protected:
-    void SetUp() override {
-        symbol_init();
-        word_init();
-        lit_word_init();
-        set_word_init();
-        get_word_init();
-        refinement_init();
-        issue_init();
-    }
     StackScope scope;
 };
 
