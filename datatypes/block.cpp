@@ -10,6 +10,7 @@
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
 #include "runtime/errors.h"
+#include "runtime/hash_table.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
 
@@ -961,13 +962,21 @@ static void block_sort_action(ActionFrame& f) {
 
 // ================================================================== set operations
 
-// Position of the first record in `list` whose key equals `key`, or -1.
-static int64_t find_key(const Cell* list, const Cell* key, uint32_t size, int op) {
+// Position of the first record in `list` (from its index) whose key equals
+// `key`, or -1: the walk that list keys take (find/only).
+static int64_t find_key_linear(const Cell* list, const Cell* key, uint32_t size, int op) {
     uint32_t n = block_length(list);
     const Cell* cells = block_head(list);
-    for (uint32_t i = 0; i + size <= n || (i < n && size > n); i += size)
+    for (uint32_t i = 0; i < n; i += size)
         if (compare_cells(cells + i, key, op) == 0) return i;
     return -1;
+}
+
+// Whether `list` holds a record keyed `key`: through its hash table (positions
+// from `head`, records of `size` cells), or walking for a list key.
+static bool has_key(const Cell* list, NodeRef table, const Cell* key, uint32_t size, int op) {
+    if (is_list(key)) return find_key_linear(list, key, size, op) >= 0;
+    return hash_table_get(table, key, series_index(list), int32_t(size), op, false, false) >= 0;
 }
 
 Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op) {
@@ -981,27 +990,43 @@ Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op) {
     Cell* a = args;
     Cell* b = args + 1;
     bool two_passes = op == SET_UNION || op == SET_DIFFERENCE;
+    bool membership = op == SET_INTERSECT || op == SET_EXCLUDE || op == SET_DIFFERENCE;
     uint64_t room = uint64_t(block_length(a)) + (op == SET_UNION ? block_length(b) : 0);
+    if (room > BLOCK_MAX_CELLS) raise_error(err::internal::no_memory);
+    if (room == 0) room = 1;
     StackScope scope;
-    Cell* result = block_push_new(uint32_t(room > BLOCK_MAX_CELLS ? BLOCK_MAX_CELLS : room));
+    Cell* result = block_push_new(uint32_t(room));
+    NodeRef result_table = hash_table_create(uint32_t(room), series_node(result), 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_result(result_table);
     for (int pass = 0; pass < (two_passes ? 2 : 1); ++pass) {
         Cell* from = pass ? b : a;
         Cell* other = pass ? a : b;
+        NodeRef other_table = 0;
+        if (membership) {
+            uint32_t n = block_length(other);
+            other_table = hash_table_create(n ? n : 1, series_node(other), series_index(other), HASH_KIND_VALUES, 0);
+        }
+        HashTableHold hold_other(other_table ? other_table : result_table);
         uint32_t n = block_length(from);
         for (uint32_t i = 0; i < n; i += size) {
-            const Cell* key = block_at(from, i);
+            Cell* key = stack_push_copy(block_at(from, i));
             bool keep = true;
-            if (op == SET_INTERSECT) keep = find_key(other, key, size, cmp) >= 0;
-            else if (op == SET_EXCLUDE || op == SET_DIFFERENCE) keep = find_key(other, key, size, cmp) < 0;
-            if (!keep || find_key(result, key, size, cmp) >= 0) continue;
-            uint32_t take = n - i < size ? n - i : size;
-            block_append_cells(result, block_at(from, i), take);
+            if (op == SET_INTERSECT) keep = has_key(other, other_table, key, size, cmp);
+            else if (membership) keep = !has_key(other, other_table, key, size, cmp);
+            if (keep && !has_key(result, result_table, key, size, cmp)) {
+                uint32_t at = series_full_length(result);
+                uint32_t take = n - i < size ? n - i : size;
+                block_append_cells(result, block_at(from, i), take);
+                if (!is_list(key)) hash_table_put(result_table, at);
+            }
+            stack_drop_to(key);
         }
     }
     Cell* target = two_passes ? b : a;
     TypeId type = cell_type(target);
     if (cell_is(a, T_HASH) || (op != SET_UNIQUE && cell_is(b, T_HASH))) type = T_HASH;
     set_series(target, type, series_node(result), 0);
+    if (type == T_HASH) target->w3 = result_table;  // the result keeps its index table
     return target;
 }
 

@@ -253,5 +253,40 @@ TEST_F(BlockSearch, SetOperations) {
     EXPECT_EQ(error_of([&] { block_set_op(args, false, 0, SET_UNIQUE); }), err::script::invalid_refine_arg.code);
 }
 
+TEST_F(BlockSearch, SetOperationsOnListKeysTextAndManyValues) {
+    // List keys are compared, not hashed.
+    Cell* one = ints({1});
+    Cell* two = integer(2);
+    Cell* blocks = block_of({one, ints({1}), two, ints({1, 2})});
+    Cell* args = stack_push_copy(blocks);
+    stack_push_copy(ints({}));
+    EXPECT_EQ(mold_of(block_set_op(args, false, 1, SET_UNIQUE)), "[[1] 2 [1 2]]");
+
+    // Text keys fold case unless /case.
+    Cell* lower = string_push(1);
+    string_append_cstr(lower, "a");
+    Cell* upper = string_push(1);
+    string_append_cstr(upper, "A");
+    Cell* texts = block_of({lower, upper});
+    for (bool case_sensitive : {false, true}) {
+        Cell* ta = stack_push_copy(texts);
+        stack_push_copy(ints({}));
+        EXPECT_EQ(block_length(block_set_op(ta, case_sensitive, 1, SET_UNIQUE)), case_sensitive ? 2u : 1u);
+    }
+
+    // Enough values to grow the tables: the evens of 0..1999 less the multiples of 3.
+    Cell* a = block_push_new(2000);
+    Cell* b = block_push_new(700);
+    for (int i = 0; i < 2000; ++i) block_append(a, integer(i - i % 2));
+    for (int i = 0; i < 2000; i += 3) block_append(b, integer(i));
+    Cell* ea = stack_push_copy(a);
+    stack_push_copy(b);
+    V got = values_of(block_set_op(ea, false, 1, SET_EXCLUDE));
+    V want;
+    for (int i = 0; i < 2000; i += 2)
+        if (i % 3) want.push_back(i);
+    EXPECT_EQ(got, want);
+}
+
 }  // namespace
 }  // namespace tev
