@@ -521,6 +521,14 @@ void gc_remove_mark_hook(MarkHookFn fn) {
         if (mark_hooks[i] == fn) { mark_hooks[i] = nullptr; return; }
 }
 
+static SweepHookFn sweep_hooks[MAX_ROOT_ENTRIES];
+static int sweep_hook_count = 0;
+
+void gc_add_sweep_hook(SweepHookFn fn) {
+    if (sweep_hook_count >= MAX_ROOT_ENTRIES) raise_error_int(err::internal::limit_hit, MAX_ROOT_ENTRIES);
+    sweep_hooks[sweep_hook_count++] = fn;
+}
+
 // RootCells come from fixed chunks (a cell never moves) and are listed while
 // live; destruction is nearly always in reverse order, so the search from the
 // back is short.
@@ -582,6 +590,13 @@ bool gc_mark_node_ref(NodeRef* slot) {
     if (b->flags & SER_MARK) return false;
     mark_buffer(b);
     return true;
+}
+
+bool gc_node_marked(NodeRef node) {
+    if (moved_nodes) {
+        if (const uint32_t* moved = raw_map_get(moved_nodes, node)) node = *moved;
+    }
+    return node && (node_buffer(node)->flags & SER_MARK) != 0;
 }
 
 void gc_update_nodes(NodeRef* first, size_t n) {
@@ -900,6 +915,7 @@ void gc_collect() {
     mark_roots();
     cycle_update_nodes();
     handle_table_sweep();
+    for (int i = 0; i < sweep_hook_count; ++i) sweep_hooks[i]();
     if (gc_torture) evacuate_series_frames();
     else compact_series_frames();
     big_series_sweep();

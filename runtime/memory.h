@@ -165,6 +165,12 @@ void gc_remove_root(Cell* cell);
 using MarkHookFn = void (*)();
 void gc_add_mark_hook(MarkHookFn fn);            // at most 100, checked
 void gc_remove_mark_hook(MarkHookFn fn);
+// Sweep hooks run once marking is complete, before anything moves or is
+// released: weak tables drop entries whose node gc_node_marked() denies.
+// A sweep hook must not allocate.
+using SweepHookFn = void (*)();
+void gc_add_sweep_hook(SweepHookFn fn);          // at most 100, checked
+bool gc_node_marked(NodeRef node);               // during a collection
 
 // A scoped root for a value held by C++ code. Stays valid across allocation;
 // the cell itself never moves.

@@ -378,6 +378,29 @@ TEST(Collector, ValuesOnTheStackAndInRootsSurvive) {
     gc_remove_root(&static_root);
 }
 
+// A weak table: its entries do not keep their nodes alive, and the sweep
+// hook drops those the marking did not reach.
+std::vector<NodeRef> weak_entries;
+void sweep_weak_entries() {
+    std::vector<NodeRef> kept;
+    for (NodeRef n : weak_entries)
+        if (gc_node_marked(n)) kept.push_back(n);
+    weak_entries = kept;
+}
+
+TEST(Collector, SweepHooksSeeWhatMarkingReached) {
+    static bool added = false;
+    if (!added) gc_add_sweep_hook(sweep_weak_entries);
+    added = true;
+    RootCell strong;
+    set_series(strong.get(), T_BINARY, make_bytes(8, 1));
+    weak_entries = {series_node(strong.get()), alloc_series_bytes(8)};
+    gc_collect();
+    ASSERT_EQ(weak_entries.size(), 1u);
+    EXPECT_EQ(weak_entries[0], series_node(strong.get()));
+    weak_entries.clear();
+}
+
 TEST(Collector, RootEntriesAreBounded) {
     static Cell cells[101];
     int added = 0;
