@@ -15,9 +15,13 @@ void integer_init();
 void symbol_init();
 void context_datatype_init();
 void char_init();
+void native_init();
+void function_init();
 void paren_init();
+void object_init();
 void triple_init();
 void float_init();
+void error_init();
 void time_init();
 
 // Types not built yet keep empty rows; their units add their call at their
@@ -41,10 +45,14 @@ void register_all_datatypes() {
     get_word_init();
     refinement_init();
     char_init();
+    native_init();
+    function_init();
     paren_init();
     issue_init();
+    object_init();
     triple_init();
     float_init();
+    error_init();
     time_init();
 }
 

@@ -19,6 +19,9 @@ constexpr bool operator==(ErrCode a, ErrCode b) { return a.code == b.code; }
 [[noreturn]] void raise_error(ErrCode code, const Cell* arg1 = nullptr,
                               const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// Raise an existing error! value (`do` of an error!).
+[[noreturn]] void raise_error_value(const Cell* error);
+
 // Convenience raisers for common argument shapes.
 [[noreturn]] void raise_error_int(ErrCode code, int64_t arg1);
 [[noreturn]] void raise_error_type(ErrCode code, TypeId arg1, const Cell* arg2 = nullptr);
@@ -38,7 +41,7 @@ constexpr uint32_t THROW_THROW = 0x7FFFFFFA;
 
 // The value in flight (error! for THROW_ERROR). Rooted.
 Cell* thrown_value();
-// The code of the last raised error (until error! objects exist, tests read it).
+// The code of the last raised error.
 uint32_t last_error_code();
 // Its three arguments (none when not given), rooted until the next raise.
 const Cell* last_error_args();

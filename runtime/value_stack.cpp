@@ -1,4 +1,4 @@
-// The value stack: a fixed array of cells outside the collector's frames.
+// The value stack and the frame stack: fixed arrays outside the collector's frames.
 #include "runtime/value_stack.h"
 #include <cstdlib>
 #include "runtime/errors.h"
@@ -7,8 +7,16 @@
 namespace tev {
 
 ValueStack vstack;
+FrameStack fstack;
 
-static void mark_value_stack() { gc_mark_cells(vstack.begin, size_t(vstack.top - vstack.begin)); }
+static void mark_stacks() {
+    gc_mark_cells(vstack.begin, size_t(vstack.top - vstack.begin));
+    for (uint32_t i = 0; i < fstack.top; ++i) {
+        CallFrame& f = fstack.begin[i];
+        gc_mark_node_ref(&f.word_context);
+        gc_mark_node_ref(&f.function_context);
+    }
+}
 
 void value_stack_init() {
     if (vstack.begin) return;
@@ -16,11 +24,21 @@ void value_stack_init() {
     vstack.begin = node_buffer(node)->cells();
     vstack.end = vstack.begin + VALUE_STACK_CELLS;
     vstack.base = vstack.top = vstack.begin;
-    gc_add_mark_hook(mark_value_stack);
+    fstack.begin = static_cast<CallFrame*>(std::calloc(FRAME_STACK_RECORDS, sizeof(CallFrame)));
+    if (!fstack.begin) std::abort();
+    fstack.top = 0;
+    gc_add_mark_hook(mark_stacks);
+}
+
+// Leaves room for the error that reports the overflow to be built.
+[[noreturn]] static void raise_stack_overflow() {
+    vstack.top = vstack.top - vstack.begin > 5 ? vstack.top - 5 : vstack.begin;
+    if (vstack.base > vstack.top) vstack.base = vstack.top;
+    raise_error(err::internal::stack_overflow);
 }
 
 Cell* stack_push() {
-    if (vstack.top >= vstack.end) raise_error(err::internal::stack_overflow);
+    if (vstack.top + 1 >= vstack.end) raise_stack_overflow();
     Cell* c = vstack.top++;
     set_unset(c);
     return c;
@@ -36,6 +54,61 @@ Cell* stack_push_copy(const Cell* v) {
 void stack_pop(size_t n) {
     size_t depth = stack_depth();
     vstack.top = vstack.begin + (n > depth ? 0 : depth - n);
+}
+
+// ------------------------------------------------------------------ frames
+
+uint32_t context_values_word(NodeRef context) { return node_buffer(context)->cells()[0].w2; }
+void context_set_values_word(NodeRef context, uint32_t values) {
+    node_buffer(context)->cells()[0].w2 = values;
+}
+
+Cell* frame_push(uint8_t kind, uint8_t flags, uint32_t symbol, NodeRef word_context) {
+    if (fstack.top >= FRAME_STACK_RECORDS) raise_stack_overflow();
+    CallFrame& f = fstack.begin[fstack.top++];
+    f.kind = kind;
+    f.flags = flags;
+    f.symbol = symbol;
+    f.word_context = word_context;
+    f.function_context = 0;
+    f.saved_values = 0;
+    f.saved_base = stack_index_of(vstack.base);
+    f.base = stack_index_of(vstack.top);
+    vstack.base = vstack.top;
+    return vstack.base;
+}
+
+void frame_enter_function(NodeRef context) {
+    CallFrame& f = fstack.begin[fstack.top - 1];
+    f.function_context = context;
+    f.saved_values = context_values_word(context);
+    context_set_values_word(context, f.base + 1);
+}
+
+static inline void restore_function(const CallFrame& f) {
+    if (f.function_context) context_set_values_word(f.function_context, f.saved_values);
+}
+
+void frame_pop_keep() {
+    const CallFrame& f = fstack.begin[--fstack.top];
+    restore_function(f);
+    vstack.top = vstack.begin + f.base + 1;
+    vstack.base = vstack.begin + f.saved_base;
+}
+
+void frame_pop_drop() {
+    const CallFrame& f = fstack.begin[--fstack.top];
+    restore_function(f);
+    vstack.top = vstack.begin + f.base;
+    vstack.base = vstack.begin + f.saved_base;
+}
+
+void frames_unwind_to(uint32_t depth) {
+    while (fstack.top > depth) {
+        const CallFrame& f = fstack.begin[--fstack.top];
+        restore_function(f);
+        vstack.base = vstack.begin + f.saved_base;
+    }
 }
 
 }  // namespace tev

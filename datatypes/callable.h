@@ -1,0 +1,59 @@
+// Callable values (native!, action!, op!, function!): making them and the cached
+// form of their spec that the interpreter walks on every call.
+//
+// Cells: native!/action! = (entry index, spec node, node of [context! cell, cached spec]);
+// op! = the words of the value it was made from, with that value's type in header
+// bits 16-23; function! = (context node, spec node, node of the 5-cell `more` series:
+// body, cached spec, unset, op source, extra number).
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace tev {
+
+// Cached spec: a block whose cell 0 is an integer! (w1 plain argument count,
+// w2 refinement count) followed, in spec order, by
+//   typeset! cells for arguments (kind in header bits 20-21, argument symbol in w3),
+//   refinement! cells (symbol in w2, 0-based ordinal in w3), each followed by
+//   the typeset! cells of its own arguments,
+//   and for a spec with /local one integer! whose w2 counts the /local slot and its words.
+constexpr uint32_t CACHE_KIND_SHIFT = 20;
+enum ArgKind : uint32_t { ARG_EVALUATED = 0, ARG_GET = 1, ARG_LITERAL = 2, ARG_RETURN = 3 };
+
+constexpr uint32_t FUNCTION_NO_TRACE = 0x200;
+constexpr uint32_t FUNCTION_TRACE = 0x400;
+
+// The node of a callable's cached spec.
+NodeRef callable_spec_cache(const Cell* fn);
+// The spec block (index 0) of a callable, written into *out.
+void callable_spec(const Cell* fn, Cell* out);
+// Builds the cached spec of a spec block. Raises the spec errors (bad-func-def,
+// invalid-type-spec, no-value). The cache block goes into *out (rooted).
+void spec_cache_build(const Cell* spec, Cell* out);
+
+// Typesets as type masks (bit t set for type id t) and the byte layout of typeset! cells.
+uint64_t typeset_mask_by_name(const char* name, bool* found);
+// "integer!" and so on by type id (nullptr outside 1..56).
+const char* datatype_name(TypeId t);
+void typeset_cell_from_mask(Cell* out, uint64_t mask);
+uint64_t typeset_cell_mask(const Cell* ts);
+constexpr uint64_t TYPESET_ANY_TYPE = (~0ull >> (63 - T_MAX_ID)) & ~1ull;  // every type id
+constexpr uint64_t TYPESET_DEFAULT = TYPESET_ANY_TYPE & ~(1ull << T_UNSET);
+
+// native! or action! from a spec block and a 1-based index, checked against the
+// table (natives: 1..107, actions: 1..62 but 8): anything else raises bad-make-arg.
+void native_make_value(Cell* out, const Cell* spec, uint32_t index, TypeId type);
+// op! from a callable (bad-op-spec, invalid-type).
+void op_make_value(Cell* out, const Cell* from);
+
+// function! values.
+uint32_t function_validate_spec(const Cell* spec);  // the attribute flags
+// Makes a function! from spec and body (copied deep, bound to a new context) and
+// pushes it; returns the pushed cell.
+Cell* function_push(const Cell* spec, const Cell* body, uint32_t flags);
+// A deep copy of a list (nested lists copied too) written into *out (rooted).
+void block_copy_deep(const Cell* src, Cell* out);
+// `function`: extends the spec (a copy the caller owns) with the set-words of the body.
+void function_collect_locals(Cell* spec, const Cell* body);
+
+}  // namespace tev

@@ -1,0 +1,399 @@
+// native!, action! and op!: making them, their cached specs, form, mold, compare and reflect.
+#include <cstring>
+#include "datatypes/block.h"
+#include "datatypes/callable.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/natives.h"
+#include "runtime/context.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+// ================================================================== typesets
+
+static constexpr uint64_t bit(TypeId t) { return 1ull << t; }
+static constexpr uint64_t ANY_WORD = bit(T_WORD) | bit(T_SET_WORD) | bit(T_LIT_WORD) | bit(T_GET_WORD);
+static constexpr uint64_t ANY_PATH = bit(T_PATH) | bit(T_LIT_PATH) | bit(T_SET_PATH) | bit(T_GET_PATH);
+static constexpr uint64_t ANY_LIST = bit(T_BLOCK) | bit(T_PAREN) | bit(T_HASH);
+static constexpr uint64_t ANY_STRING =
+    bit(T_STRING) | bit(T_FILE) | bit(T_URL) | bit(T_TAG) | bit(T_EMAIL) | bit(T_REF);
+static constexpr uint64_t SCALAR = bit(T_INTEGER) | bit(T_FLOAT) | bit(T_PERCENT) | bit(T_POINT2D) |
+                                   bit(T_POINT3D) | bit(T_MONEY) | bit(T_CHAR) | bit(T_PAIR) |
+                                   bit(T_TUPLE) | bit(T_TIME) | bit(T_DATE);
+static constexpr uint64_t ALL_WORD = ANY_WORD | bit(T_REFINEMENT) | bit(T_ISSUE);
+
+struct TypesetName { const char* name; uint64_t mask; };
+static const TypesetName typeset_names[] = {
+    {"any-type!", TYPESET_ANY_TYPE},
+    {"any-list!", ANY_LIST},
+    {"any-block!", ANY_LIST | ANY_PATH},
+    {"any-function!", bit(T_NATIVE) | bit(T_ACTION) | bit(T_OP) | bit(T_FUNCTION) | bit(T_ROUTINE)},
+    {"any-object!", bit(T_OBJECT) | bit(T_ERROR) | bit(T_PORT)},
+    {"any-path!", ANY_PATH},
+    {"any-string!", ANY_STRING},
+    {"any-word!", ANY_WORD},
+    {"series!", ANY_LIST | ANY_PATH | ANY_STRING | bit(T_BINARY) | bit(T_IMAGE) | bit(T_VECTOR)},
+    {"number!", bit(T_INTEGER) | bit(T_FLOAT) | bit(T_PERCENT)},
+    {"immediate!", ALL_WORD | SCALAR | bit(T_NONE) | bit(T_LOGIC) | bit(T_DATATYPE) | bit(T_TYPESET) |
+                       bit(T_HANDLE) | bit(T_DATE)},
+    {"scalar!", SCALAR},
+    {"all-word!", ALL_WORD},
+    {"any-point!", bit(T_PAIR) | bit(T_POINT2D) | bit(T_POINT3D)},
+    {"planar!", bit(T_PAIR) | bit(T_POINT2D)},
+};
+
+// The datatype names by id, so that specs can name types whose unit has not
+// registered yet.
+static const char* const datatype_names[TYPE_TABLE_ROWS] = {
+    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!",
+    "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!", "get-word!",
+    "refinement!", "issue!", "native!", "action!", "op!", "function!", "path!", "lit-path!", "set-path!",
+    "get-path!", "routine!", "bitset!", "triple!", "object!", "typeset!", "error!", "vector!", "hash!",
+    "pair!", "percent!", "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!",
+    "date!", "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!"};
+
+const char* datatype_name(TypeId t) { return t > 0 && t < TYPE_TABLE_ROWS ? datatype_names[t] : nullptr; }
+
+uint64_t typeset_mask_by_name(const char* name, bool* found) {
+    for (const auto& t : typeset_names)
+        if (std::strcmp(t.name, name) == 0) { *found = true; return t.mask; }
+    for (int t = 1; t < TYPE_TABLE_ROWS; ++t)
+        if (datatype_names[t] && std::strcmp(datatype_names[t], name) == 0) {
+            *found = true;
+            return bit(TypeId(t));
+        }
+    *found = false;
+    return 0;
+}
+
+// A typeset's bit for type id t is 0x80 >> (t mod 8) in byte t div 8 of the payload.
+void typeset_cell_from_mask(Cell* out, uint64_t mask) {
+    uint8_t bytes[12] = {};
+    for (int t = 0; t < 64; ++t)
+        if (mask & (1ull << t)) bytes[t >> 3] |= uint8_t(0x80 >> (t & 7));
+    cell_init(out, T_TYPESET);
+    std::memcpy(&out->w1, bytes, 12);
+}
+
+uint64_t typeset_cell_mask(const Cell* ts) {
+    uint8_t bytes[12];
+    std::memcpy(bytes, &ts->w1, 12);
+    uint64_t mask = 0;
+    for (int t = 0; t < 64; ++t)
+        if (bytes[t >> 3] & (0x80 >> (t & 7))) mask |= 1ull << t;
+    return mask;
+}
+
+// ================================================================== spec cache
+
+static bool is_arg_word(TypeId t) { return t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD; }
+
+// The types named by a spec's type block.
+static uint64_t type_block_mask(const Cell* types) {
+    uint64_t mask = 0;
+    uint32_t n = block_length(types);
+    for (uint32_t k = 0; k < n; ++k) {
+        Cell v = *block_at(types, k);
+        if (cell_is(&v, T_WORD)) {
+            const Cell* value = nullptr;
+            if (v.w1) {
+                try { value = word_value_cell(&v); } catch (const LanguageThrow&) { value = nullptr; }
+            }
+            if (value && cell_is(value, T_DATATYPE)) { mask |= bit(get_datatype(value)); continue; }
+            if (value && cell_is(value, T_TYPESET)) { mask |= typeset_cell_mask(value); continue; }
+            bool found;
+            uint64_t m = typeset_mask_by_name(symbol_text(int32_t(v.w2)).c_str(), &found);
+            if (found) { mask |= m; continue; }
+            if (!value || cell_is(value, T_UNSET)) raise_error(err::script::no_value, &v);
+            raise_error(err::script::invalid_type_spec, value);
+        }
+        if (cell_is(&v, T_DATATYPE)) { mask |= bit(get_datatype(&v)); continue; }
+        if (cell_is(&v, T_TYPESET)) { mask |= typeset_cell_mask(&v); continue; }
+        raise_error(err::script::invalid_type_spec, &v);
+    }
+    return mask;
+}
+
+void spec_cache_build(const Cell* spec_in, Cell* out) {
+    Cell* spec = stack_push_copy(spec_in);
+    Cell* cache = block_push_new(8);
+    Cell info;
+    cell_init(&info, T_INTEGER);
+    block_append(cache, &info);
+    uint32_t n = block_length(spec);
+    uint32_t plain = 0, refinements = 0;
+    bool in_refinement = false;
+    int32_t local_sym = symbol_resolve_alias(symbol_from_cstring("local"));
+    for (uint32_t k = 0; k < n; ++k) {
+        Cell v = *block_at(spec, k);
+        TypeId t = cell_type(&v);
+        if (is_arg_word(t)) {
+            uint64_t mask = TYPESET_DEFAULT;
+            if (k + 1 < n && cell_is(block_at(spec, k + 1), T_BLOCK)) {
+                Cell types = *block_at(spec, k + 1);
+                if (block_length(&types)) mask = type_block_mask(&types);
+                ++k;
+            }
+            Cell entry;
+            typeset_cell_from_mask(&entry, mask);
+            uint32_t kind = t == T_WORD ? ARG_EVALUATED : t == T_GET_WORD ? ARG_GET : ARG_LITERAL;
+            entry.header |= kind << CACHE_KIND_SHIFT;
+            entry.w3 = v.w2;
+            block_append(cache, &entry);
+            if (!in_refinement) ++plain;
+        } else if (t == T_REFINEMENT) {
+            if (symbol_resolve_alias(int32_t(v.w2)) == local_sym) {
+                uint32_t count = 1;
+                for (uint32_t j = k + 1; j < n; ++j) {
+                    TypeId u = cell_type(block_at(spec, j));
+                    if (u == T_SET_WORD) break;
+                    if (is_arg_word(u)) ++count;
+                }
+                Cell locals;
+                set_integer(&locals, 0);
+                locals.w2 = count;
+                block_append(cache, &locals);
+                break;
+            }
+            Cell entry;
+            cell_init(&entry, T_REFINEMENT);
+            entry.w2 = v.w2;
+            entry.w3 = refinements++;
+            if (refinements > MAX_CALL_REFINEMENTS) raise_error(err::script::bad_func_def, spec);
+            block_append(cache, &entry);
+            in_refinement = true;
+        } else if (t == T_SET_WORD && k + 1 < n && cell_is(block_at(spec, k + 1), T_BLOCK)) {
+            ++k;  // return: [types]
+        }
+        // strings and attribute blocks: documentation
+    }
+    Cell* first = block_cell_from_head(cache, 0);
+    first->w1 = plain;
+    first->w2 = refinements;
+    *out = *cache;
+    vstack.top = spec;
+}
+
+NodeRef callable_spec_cache(const Cell* fn) {
+    const Cell* more = node_buffer(fn->w3)->cells();
+    return series_node(&more[1]);
+}
+
+void callable_spec(const Cell* fn, Cell* out) { set_series(out, T_BLOCK, fn->w2, 0); }
+
+// ================================================================== make
+
+void native_make_value(Cell* out, const Cell* spec_in, uint32_t index, TypeId type) {
+    bool ok = type == T_NATIVE ? (index >= 1 && index <= NATIVE_SLOTS && natives_table[index - 1])
+                               : (index >= 1 && index <= ACTION_COUNT && action_entry_table[index]);
+    if (!ok) {
+        Cell proto, arg;
+        set_datatype(&proto, type);
+        set_integer(&arg, int32_t(index));
+        raise_error(err::script::bad_make_arg, &proto, &arg);
+    }
+    StackScope scope;
+    Cell* spec = stack_push_copy(spec_in);
+    if (series_index(spec)) {
+        Cell* copy = block_push_cells(block_head(spec), block_length(spec));
+        *spec = *copy;
+    }
+    Cell* more = block_push_new(2);
+    NodeRef ctx = context_make_from_spec(spec, true, false, CTX_KIND_FUNCTION);
+    Cell* ctx_cell = stack_push_copy(node_buffer(ctx)->cells());
+    block_append(more, ctx_cell);
+    Cell* cache = stack_push();
+    spec_cache_build(spec, cache);
+    block_append(more, cache);
+    cell_init(out, type);
+    out->w1 = index;
+    out->w2 = series_node(spec);
+    out->w3 = series_node(more);
+}
+
+// An op needs exactly two arguments before any refinement other than /local or /extern.
+static bool spec_usable_as_op(const Cell* spec) {
+    uint32_t n = block_length(spec), count = 0;
+    bool plain_seen = false;
+    int32_t local_sym = symbol_resolve_alias(symbol_from_cstring("local"));
+    int32_t extern_sym = symbol_resolve_alias(symbol_from_cstring("extern"));
+    for (uint32_t k = 0; k < n; ++k) {
+        const Cell* v = block_at(spec, k);
+        TypeId t = cell_type(v);
+        if (t == T_WORD) { ++count; plain_seen = true; }
+        else if (t == T_LIT_WORD || t == T_GET_WORD) {
+            if (!plain_seen) return false;
+            ++count;
+        } else if (t == T_SET_WORD) break;
+        else if (t == T_REFINEMENT) {
+            int32_t s = symbol_resolve_alias(int32_t(v->w2));
+            if (s == local_sym || s == extern_sym) break;
+            return false;
+        }
+    }
+    return count == 2;
+}
+
+void op_make_value(Cell* out, const Cell* from_in) {
+    Cell from = *from_in;
+    TypeId t = cell_type(&from);
+    if (t != T_ACTION && t != T_NATIVE && t != T_FUNCTION && t != T_ROUTINE) {
+        Cell type;
+        set_datatype(&type, t);
+        raise_error(err::script::invalid_type, &type);
+    }
+    Cell spec;
+    callable_spec(&from, &spec);
+    if (!spec_usable_as_op(&spec)) raise_error(err::script::bad_op_spec);
+    *out = from;
+    out->header = T_OP | (uint32_t(t) << 16);
+    if (t == T_FUNCTION || t == T_ROUTINE) node_buffer(from.w3)->cells()[3] = from;
+}
+
+// ================================================================== actions
+
+// make native! [spec index], make action! [spec index]
+static void native_make(ActionFrame& f) {
+    Cell* spec = f.args + 1;
+    TypeId target = f.type;
+    Cell proto;
+    set_datatype(&proto, target);
+    if (target == T_OP) {
+        op_make_value(f.args, spec);
+        return;
+    }
+    if (!cell_is(spec, T_BLOCK) || block_length(spec) != 2 || !cell_is(block_at(spec, 0), T_BLOCK) ||
+        !cell_is(block_at(spec, 1), T_INTEGER) || get_integer(block_at(spec, 1)) < 1)
+        raise_error(err::script::bad_make_arg, &proto, spec);
+    Cell body = *block_at(spec, 0);
+    uint32_t index = uint32_t(get_integer(block_at(spec, 1)));
+    Cell* held = stack_push_copy(&body);
+    native_make_value(f.args, held, index, target);
+}
+
+static int32_t fixed_form(Cell* out, const char* text, int32_t limit) {
+    string_append_cstr(out, text);
+    return limit - int32_t(std::strlen(text));
+}
+
+static int32_t native_form(const Cell* v, Cell* out, const Cell*, int32_t limit) {
+    switch (cell_type(v)) {
+    case T_NATIVE: return fixed_form(out, "?native?", limit);
+    case T_ACTION: return fixed_form(out, "?action?", limit);
+    default: return fixed_form(out, "?op?", limit);
+    }
+}
+
+static int32_t mold_spec_of(const Cell* fn, Cell* out, bool all, bool flat, int32_t limit, int32_t indent) {
+    Cell* spec = stack_push();
+    callable_spec(fn, spec);
+    MoldFn mold = action_of<Act::mold>(T_BLOCK);
+    limit = mold ? mold(spec, out, false, all, flat, nullptr, limit, indent) : limit;
+    stack_pop(1);
+    return limit;
+}
+
+static int32_t native_mold(const Cell* v_in, Cell* out, bool only, bool all, bool flat, const Cell* arg,
+                           int32_t limit, int32_t indent) {
+    Cell* v = stack_push_copy(v_in);
+    TypeId t = cell_type(v);
+    if (t == T_OP) {
+        string_append_cstr(out, "make op! ");
+        limit -= 9;
+        TypeId from = TypeId((v->header >> 16) & 0xFF);
+        if (from == T_FUNCTION) {
+            string_append_cstr(out, "func ");
+            limit = mold_spec_of(v, out, all, flat, limit - 5, indent);
+            Cell* body = stack_push_copy(node_buffer(v->w3)->cells());
+            MoldFn mold = action_of<Act::mold>(cell_type(body));
+            if (cell_is(body, T_BLOCK) && mold) limit = mold(body, out, false, all, flat, nullptr, limit, indent);
+        } else {
+            string_append_cstr(out, "[");
+            limit = mold_spec_of(v, out, all, flat, limit - 1, indent);
+            string_append_cstr(out, "]");
+            --limit;
+        }
+    } else {
+        const char* head = t == T_NATIVE ? "make native! [" : "make action! [";
+        string_append_cstr(out, head);
+        limit = mold_spec_of(v, out, all, flat, limit - int32_t(std::strlen(head)), indent);
+        string_append_cstr(out, "]");
+        --limit;
+    }
+    stack_pop(1);
+    return limit;
+}
+
+// Natives and actions compare by their index (the same in every build), ops by
+// the word they were made from.
+static int native_compare(const Cell* a, const Cell* b, int op) {
+    if (cell_type(a) != cell_type(b)) return CMP_NOT_COMPARABLE;
+    switch (op) {
+    case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL: case CMP_SORT: case CMP_CASE_SORT:
+    case CMP_SAME: case CMP_FIND:
+        break;
+    default: return CMP_NOT_COMPARABLE;
+    }
+    uint32_t x = a->w1, y = b->w1;
+    if (cell_is(a, T_OP) && ((a->header >> 16) & 0xFF) != ((b->header >> 16) & 0xFF))
+        return ((a->header >> 16) & 0xFF) < ((b->header >> 16) & 0xFF) ? -1 : 1;
+    if (cell_is(a, T_OP) && ((a->header >> 16) & 0xFF) == T_FUNCTION) { x = a->w3; y = b->w3; }
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+static void native_reflect(ActionFrame& f) {
+    Cell* v = f.args;
+    Cell* field = f.args + 1;
+    std::string name = type_is_word(cell_type(field)) ? symbol_text(int32_t(field->w2)) : "";
+    if (name == "spec") {
+        Cell spec;
+        callable_spec(v, &spec);
+        *f.args = spec;
+        return;
+    }
+    if (name == "body") {
+        if (cell_is(v, T_OP) && ((v->header >> 16) & 0xFF) == T_FUNCTION) {
+            Cell body = node_buffer(v->w3)->cells()[0];
+            Cell* copy = block_push_cells(block_head(&body), block_length(&body));
+            *f.args = *copy;
+            return;
+        }
+        set_integer(f.args, int32_t(v->w1));
+        return;
+    }
+    raise_error(err::internal::not_done);
+}
+
+void native_init() {
+    register_datatype(T_NATIVE, T_NONE_ID, "native!",
+                      native_make, nullptr, native_reflect, nullptr, native_form, native_mold, nullptr, nullptr, native_compare,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    register_datatype(T_ACTION, T_NATIVE, "action!",
+                      inherit, nullptr, inherit, nullptr, native_form, native_mold, nullptr, nullptr, native_compare,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    register_datatype(T_OP, T_NATIVE, "op!",
+                      inherit, nullptr, inherit, nullptr, native_form, native_mold, nullptr, nullptr, native_compare,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace tev

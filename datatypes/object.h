@@ -1,0 +1,26 @@
+// object!: a value naming a context of its own whose words are the fields.
+// Cell: w1 the context node, w2 the class id, w3 the change-handler record (0: none).
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace tev {
+
+int32_t object_new_class_id();
+// Pushes a new object of `type` (object!, error!) on a fresh context with the
+// words of `proto_ctx` (0: none) and room for `slots`; its self cell refers to it.
+Cell* object_push_new(TypeId type, NodeRef proto_ctx, uint32_t slots);
+// make object! / make an-object: collects the set-words of spec, binds and
+// evaluates it. Pushes the object; check pending_exit afterwards.
+Cell* object_make(const Cell* proto, const Cell* spec);
+// The field's value cell, or nullptr when the object has no such field.
+Cell* object_field(const Cell* obj, int32_t symbol);
+// Pushes a block of copies of the field values.
+Cell* object_values_block(const Cell* obj);
+// The `set` native on an object: a block or object value goes field by field,
+// anything else to every field.
+void object_set_words(const Cell* obj, const Cell* value, bool any, bool only, bool some);
+// `construct`: fields from an unevaluated spec; the logic words are evaluated unless only.
+Cell* object_construct(const Cell* spec, const Cell* proto, bool only);
+
+}  // namespace tev

@@ -1,0 +1,645 @@
+// The interpreter: block evaluation, calls with argument fetching, infix operators and paths.
+//
+// A block is walked by (node, index): its buffer may move whenever something
+// allocates, so the buffer is re-read after every step and values taken from it
+// are copied first. The block being walked stays reachable through a copy of
+// its cell on the value stack.
+#include "interpreter/interpreter.h"
+#include <cstring>
+#include "datatypes/block.h"
+#include "datatypes/callable.h"
+#include "datatypes/registry.h"
+#include "interpreter/natives.h"
+#include "runtime/context.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+
+namespace tev {
+
+uint32_t pending_exit = 0;
+static Cell exit_cells[2];
+static Cell current_eval_cell;
+static char* machine_stack_origin = nullptr;
+#ifdef _WIN32
+static size_t machine_stack_budget = 700 * 1024;
+#else
+static size_t machine_stack_budget = 6 * 1024 * 1024;
+#endif
+
+Cell* exit_value() { return &exit_cells[0]; }
+Cell* exit_name() { return &exit_cells[1]; }
+Cell* current_evaluation() { return &current_eval_cell; }
+
+void exit_as_exception() {
+    uint32_t code = pending_exit;
+    pending_exit = 0;
+    throw LanguageThrow{code};
+}
+
+void exit_from_exception(const LanguageThrow& t) {
+    if (t.code == THROW_ERROR) throw t;
+    pending_exit = t.code;
+}
+
+void interp_init() {
+    static bool rooted = false;
+    char here;
+    machine_stack_origin = &here;
+    set_unset(&current_eval_cell);
+    set_unset(&exit_cells[0]);
+    set_none(&exit_cells[1]);
+    if (!rooted) {
+        rooted = true;
+        gc_add_root(&current_eval_cell);
+        gc_add_root(&exit_cells[0]);
+        gc_add_root(&exit_cells[1]);
+    }
+    pending_exit = 0;
+}
+
+void interp_set_machine_stack_budget(size_t bytes) { machine_stack_budget = bytes; }
+
+void interp_check_machine_stack() {
+    char here;
+    if (!machine_stack_origin) return;
+    size_t used = machine_stack_origin > &here ? size_t(machine_stack_origin - &here)
+                                               : size_t(&here - machine_stack_origin);
+    if (used > machine_stack_budget) raise_error(err::internal::stack_overflow);
+}
+
+bool is_truthy_strict(const Cell* v) {
+    if (cell_is(v, T_UNSET)) raise_error(err::script::no_return);
+    return is_truthy(v);
+}
+
+// ================================================================== words
+
+// The value cell of a bound word, or nullptr when its context has no values
+// (a function context whose call is not running) or the word is unbound.
+static inline Cell* word_value_fast(const Cell* word) {
+    NodeRef ctx = word->w1;
+    uint32_t index = word->w3;
+    if (!ctx || index == 0xFFFFFFFFu) return nullptr;
+    const Cell* cc = node_buffer(ctx)->cells();
+    uint32_t values = cc->w2;
+    if (!values) return nullptr;
+    if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
+    return node_buffer(values)->cells() + index;
+}
+
+Cell* word_value_cell(const Cell* word) {
+    if (Cell* v = word_value_fast(word)) return v;
+    if (!word->w1) raise_error(err::script::not_defined, word);
+    if (word->w3 != 0xFFFFFFFFu) raise_error(err::script::not_defined, word);
+    return word_get_value(word);  // self and unresolved words: the checked lookup
+}
+
+void word_assign(const Cell* word, const Cell* value) {
+    NodeRef ctx = word->w1;
+    if (ctx && word->w3 != 0xFFFFFFFFu) {
+        const Cell* cc = node_buffer(ctx)->cells();
+        if (cc->w2 && ((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) != CTX_KIND_OBJECT) {
+            Cell v = *value;
+            *word_value_fast(word) = v;
+            return;
+        }
+    }
+    if (!ctx) raise_error(err::script::not_defined, word);
+    Cell w = *word;
+    word_set_value(&w, value);
+}
+
+void word_from_symbol_in(Cell* out, uint32_t symbol, NodeRef context) {
+    *out = context ? word_lookup_in_context(context, int32_t(symbol)) : word_from_symbol(int32_t(symbol));
+}
+
+void word_from_cstring(Cell* out, const char* name) { *out = word_from_symbol(symbol_from_cstring(name)); }
+
+// ================================================================== calls
+
+// The word that names a call, in error reports and traces.
+void current_call_word(Cell* out) {
+    for (uint32_t i = frame_depth(); i-- > 0;) {
+        const CallFrame* f = frame_at(i);
+        if (f->symbol) {
+            word_from_symbol_in(out, f->symbol, f->word_context);
+            return;
+        }
+    }
+    set_none(out);
+}
+
+// Raise with the call word as arg1 (the innermost call when `word` is null).
+[[noreturn]] static void raise_with_call_word(ErrCode code, const Cell* word, const Cell* a2,
+                                              const Cell* a3) {
+    Cell w;
+    if (word) w = *word;
+    else current_call_word(&w);
+    raise_error(code, &w, a2, a3);
+}
+
+static inline bool typeset_has(const Cell* ts, TypeId t) {
+    uint8_t bytes[12];
+    std::memcpy(bytes, &ts->w1, 12);
+    return (bytes[t >> 3] & (0x80 >> (t & 7))) != 0;
+}
+
+static void check_arg_type(const Cell* entry, const Cell* value, const Cell* fn_word) {
+    TypeId t = cell_type(value);
+    if (typeset_has(entry, t)) return;
+    Cell type, arg;
+    set_datatype(&type, t);
+    word_from_symbol_in(&arg, entry->w3, 0);
+    raise_with_call_word(err::script::expect_arg, fn_word, &type, &arg);
+}
+
+static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix);
+
+// Where a call's refinements come from: the path elements after the function.
+struct PathRefs {
+    const Cell* path;   // on the stack
+    uint32_t first;     // index of the first refinement element
+};
+
+// Symbol (alias-resolved) of a path element naming a refinement.
+static uint32_t refinement_symbol(const Cell* element) {
+    Cell e = *element;
+    if (cell_is(&e, T_GET_WORD)) e = *word_value_cell(&e);
+    if (!cell_is(&e, T_REFINEMENT) && !cell_is(&e, T_WORD)) raise_error(err::script::bad_refine, element);
+    return uint32_t(symbol_resolve_alias(int32_t(e.w2)));
+}
+
+// Fetches one argument described by `entry` (an argument cell of the cached spec)
+// and pushes it. Returns the new block index.
+static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry, const Cell* fn_word,
+                                 bool right_of_op, bool quoted) {
+    uint32_t kind = (entry->header >> CACHE_KIND_SHIFT) & 3;
+    uint32_t count = node_buffer(series_node(blk))->count();
+    if (i >= count) {
+        if (typeset_has(entry, T_UNSET)) { stack_push(); return i; }
+        Cell arg;
+        word_from_symbol_in(&arg, entry->w3, 0);
+        raise_with_call_word(err::script::no_arg, fn_word, &arg, nullptr);
+    }
+    if (kind == ARG_EVALUATED && !quoted) {
+        Cell* at = vstack.top;
+        i = eval_expr(blk, i, right_of_op);
+        if (pending_exit) return i;
+        check_arg_type(entry, at, fn_word);
+        return i;
+    }
+    Cell* at = stack_push_copy(node_buffer(series_node(blk))->cells() + i);
+    check_arg_type(entry, at, fn_word);
+    return i + 1;
+}
+
+// Calls a callable value. Its arguments come from the block after index i (the
+// first from `infix_left` for an operator). Pushes the result (or, infix, leaves
+// it in *infix_left) and returns the index after the last argument.
+static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, const Cell* word,
+                              const PathRefs* refs_from, Cell* infix_left, bool quoted = false) {
+    Cell fn = *fn_in;
+    TypeId ft = cell_type(&fn);
+    if (ft == T_OP) ft = TypeId((fn.header >> 16) & 0xFF);
+    Cell* fnslot = nullptr;
+    if (!infix_left) fnslot = stack_push_copy(&fn);  // keeps spec and body alive
+
+    bool is_function = ft == T_FUNCTION;
+    uint8_t kind = is_function ? FRAME_FUNCTION : FRAME_NATIVE;
+    uint8_t flags = FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0);
+    uint32_t sym = word ? word->w2 : 0;
+    NodeRef wctx = word ? word->w1 : 0;
+    if (infix_left) {
+        vstack.top = infix_left;  // the left operand becomes the first argument
+        frame_push(kind, flags, sym, wctx);
+        vstack.top = infix_left + 1;
+    } else {
+        frame_push(kind, flags, sym, wctx);
+    }
+    Cell* base = vstack.base;
+    NodeRef cache = callable_spec_cache(&fn);
+
+    NativeCall call;
+    call.args = base;
+    call.symbol = sym;
+    std::memset(call.refs, -1, sizeof call.refs);
+
+    // Refinements named by the path, alias-resolved, in path order.
+    uint32_t used[MAX_CALL_REFINEMENTS];
+    uint32_t used_count = 0;
+    if (refs_from) {
+        uint32_t n = block_length(refs_from->path);
+        for (uint32_t k = refs_from->first; k < n; ++k) {
+            if (used_count == MAX_CALL_REFINEMENTS) raise_error(err::script::bad_refines);
+            used[used_count++] = refinement_symbol(block_at(refs_from->path, k));
+        }
+    }
+
+    const Cell* wordp = word;
+    uint32_t entries = node_buffer(cache)->count();
+    uint32_t e = 1;
+    uint32_t args_done = infix_left ? 1 : 0;
+    // Plain arguments.
+    for (; e < entries; ++e) {
+        Cell entry = node_buffer(cache)->cells()[e];
+        if (!cell_is(&entry, T_TYPESET)) break;
+        if (args_done) { --args_done; check_arg_type(&entry, infix_left, wordp); continue; }
+        i = fetch_arg(blk, i, &entry, wordp, infix_left != nullptr, quoted);
+        if (pending_exit) goto unwind_pending;
+    }
+    // Refinements.
+    {
+        uint32_t matched = 0;
+        for (; e < entries; ++e) {
+            Cell entry = node_buffer(cache)->cells()[e];
+            if (cell_is(&entry, T_INTEGER)) {  // /local and its words
+                if (is_function) {
+                    uint32_t n = entry.w2;
+                    if (n) set_logic(stack_push(), false);
+                    for (uint32_t k = 1; k < n; ++k) set_none(stack_push());
+                }
+                break;
+            }
+            // T_REFINEMENT
+            bool on = false;
+            uint32_t rs = uint32_t(symbol_resolve_alias(int32_t(entry.w2)));
+            for (uint32_t k = 0; k < used_count; ++k)
+                if (used[k] == rs) { on = true; ++matched; break; }
+            uint32_t ordinal = entry.w3;
+            if (is_function) set_logic(stack_push(), on);
+            else if (on) call.refs[ordinal] = 0;
+            // The refinement's own arguments follow it.
+            bool first = true;
+            while (e + 1 < entries) {
+                Cell a = node_buffer(cache)->cells()[e + 1];
+                if (!cell_is(&a, T_TYPESET)) break;
+                ++e;
+                if (on) {
+                    if (!is_function && first) call.refs[ordinal] = int8_t(vstack.top - base + 1);
+                    i = fetch_arg(blk, i, &a, wordp, false, quoted);
+                    if (pending_exit) goto unwind_pending;
+                } else if (is_function) {
+                    set_none(stack_push());
+                }
+                first = false;
+            }
+        }
+        if (matched < used_count) {
+            // A refinement the callee does not have.
+            Cell w, r;
+            if (word) w = *word; else current_call_word(&w);
+            for (uint32_t k = 0; k < used_count; ++k) {
+                bool found = false;
+                for (uint32_t x = 1; x < entries; ++x) {
+                    const Cell* en = node_buffer(cache)->cells() + x;
+                    if (cell_is(en, T_REFINEMENT) && uint32_t(symbol_resolve_alias(int32_t(en->w2))) == used[k]) found = true;
+                }
+                if (!found) {
+                    word_from_symbol_in(&r, used[k], 0);
+                    cell_set_type(&r, T_REFINEMENT);
+                    raise_error(err::script::no_refine, &w, &r);
+                }
+            }
+        }
+    }
+
+    // Run.
+    if (is_function) {
+        const Cell* more = node_buffer(fn.w3)->cells();
+        Cell body = more[0];
+        frame_enter_function(fn.w1);
+        uint32_t depth = frame_depth();
+        Cell* mark = vstack.top;
+        Cell* r;
+        try {
+            r = eval_block(&body);
+        } catch (const LanguageThrow& t) {
+            exit_from_exception(t);
+            frames_unwind_to(depth);
+            vstack.top = mark;
+            r = stack_push();
+        }
+        if (pending_exit) {
+            if (pending_exit == THROW_RETURN || pending_exit == THROW_EXIT) {
+                if (pending_exit == THROW_RETURN) *base = exit_cells[0];
+                else set_unset(base);
+                pending_exit = 0;
+                set_unset(&exit_cells[0]);
+            } else {
+                goto unwind_pending;
+            }
+        } else {
+            *base = *r;
+        }
+    } else if (ft == T_NATIVE) {
+        natives_table[fn.w1 - 1](call);
+        if (pending_exit) goto unwind_pending;
+    } else if (ft == T_ACTION) {
+        action_entry_table[fn.w1](call);
+        if (pending_exit) goto unwind_pending;
+    } else {
+        raise_error(err::internal::not_done);
+    }
+    frame_pop_keep();
+    if (fnslot) {
+        *fnslot = *base;
+        vstack.top = fnslot + 1;
+    }
+    return i;
+
+unwind_pending:
+    frame_pop_drop();
+    if (fnslot) vstack.top = fnslot;
+    stack_push();  // a placeholder result; callers stop at the pending exit
+    return i;
+}
+
+// ================================================================== paths
+
+[[noreturn]] static void raise_path(ErrCode code, const Cell* a1, const Cell* a2) {
+    raise_error(code, a1, a2);
+}
+
+static bool is_callable_type(TypeId t) {
+    return t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE;
+}
+
+// Evaluates a path, get-path or set-path (`set_value` on the stack for the
+// last); pushes the result and returns the block index after the path (and its
+// arguments when it calls a function).
+static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, const Cell* set_value) {
+    Cell* path = stack_push_copy(path_in);  // rooted for the whole walk
+    TypeId pt = cell_type(path);
+    uint32_t n = block_length(path);
+    if (n == 0) raise_error(err::script::empty_path, path);
+    Cell first = *block_at(path, 0);
+    if (!cell_is(&first, T_WORD)) raise_error(err::script::word_first, path);
+    Cell* parent = stack_push_copy(word_value_cell(&first));
+    if (cell_is(parent, T_UNSET)) raise_path(err::script::unset_path, path, &first);
+    if (is_callable_type(cell_type(parent))) {
+        if (pt == T_GET_PATH) raise_error(err::script::invalid_path_get, path);
+        if (pt == T_SET_PATH) raise_error(err::script::invalid_path_set, path);
+        PathRefs refs{path, 1};
+        Cell fn = *parent;
+        i = call_callable(blk, i, &fn, &first, &refs, nullptr);
+        Cell r = *stack_top();
+        vstack.top = path;
+        *stack_push() = r;
+        return i;
+    }
+    for (uint32_t k = 1; k < n; ++k) {
+        Cell* element = stack_push_copy(block_at(path, k));
+        if (cell_is(element, T_GET_WORD)) *element = *word_value_cell(element);
+        else if (cell_is(element, T_PAREN)) {
+            Cell* r = eval_block(element);
+            if (pending_exit) return i;
+            *element = *r;
+            vstack.top = element + 1;
+        }
+        if (cell_is(element, T_UNSET)) raise_path(err::script::invalid_path, path, element);
+        TypeId t = cell_type(parent);
+        EvalPathFn fn = action_of<Act::eval_path>(t);
+        if (!fn) {
+            Cell type;
+            set_datatype(&type, t);
+            raise_error(err::script::bad_path_type2, element, &type);
+        }
+        Cell* result = stack_push();
+        bool last = k + 1 == n;
+        PathStep step{parent, element, (last && set_value) ? const_cast<Cell*>(set_value) : nullptr,
+                      path, result, int32_t(k), last, true};
+        fn(step);
+        *parent = *result;
+        vstack.top = parent + 1;
+        if (!last && pt == T_PATH && is_callable_type(cell_type(parent))) {
+            PathRefs refs{path, k + 1};
+            Cell fnv = *parent;
+            Cell w = *block_at(path, k);
+            i = call_callable(blk, i, &fnv, cell_is(&w, T_WORD) ? &w : nullptr, &refs, nullptr);
+            Cell r = *stack_top();
+            vstack.top = path;
+            *stack_push() = r;
+            return i;
+        }
+    }
+    if (pt == T_PATH && is_callable_type(cell_type(parent))) {
+        Cell fnv = *parent;
+        Cell w = *block_at(path, n - 1);
+        i = call_callable(blk, i, &fnv, cell_is(&w, T_WORD) ? &w : nullptr, nullptr, nullptr);
+        Cell r = *stack_top();
+        vstack.top = path;
+        *stack_push() = r;
+        return i;
+    }
+    Cell r = *parent;
+    if (set_value) r = *set_value;
+    vstack.top = path;
+    *stack_push() = r;
+    return i;
+}
+
+// ================================================================== expressions
+
+static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
+    NodeRef node = series_node(blk);
+    Cell* out = vstack.top;
+    Cell val = node_buffer(node)->cells()[i];
+    ++i;
+    switch (cell_type(&val)) {
+    case T_WORD: {
+        Cell* vc = word_value_cell(&val);
+        switch (cell_type(vc)) {
+        case T_UNSET: raise_error(err::script::no_value, &val);
+        case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE: {
+            Cell fn = *vc;
+            i = call_callable(blk, i, &fn, &val, nullptr, nullptr);
+            if (pending_exit) return i;
+            break;
+        }
+        case T_OP: raise_error(err::script::no_op_arg);
+        default: stack_push_copy(vc);
+        }
+        break;
+    }
+    case T_SET_WORD: {
+        if (i >= node_buffer(node)->count()) raise_error(err::script::need_value, &val);
+        Cell* slot = stack_push_copy(&val);  // keeps the word while the value is evaluated
+        i = eval_expr(blk, i, false);
+        if (pending_exit) return i;
+        Cell* v = slot + 1;
+        if (cell_is(v, T_UNSET)) raise_error(err::script::need_value, slot);
+        word_assign(slot, v);
+        *out = *v;
+        vstack.top = out + 1;
+        break;
+    }
+    case T_LIT_WORD:
+        val.header = T_WORD;
+        *stack_push() = val;
+        break;
+    case T_GET_WORD:
+        stack_push_copy(word_value_cell(&val));
+        break;
+    case T_PAREN:
+        eval_block(&val);
+        if (pending_exit) return i;
+        break;
+    case T_PATH: case T_GET_PATH:
+        i = eval_path(blk, i, &val, nullptr);
+        if (pending_exit) return i;
+        break;
+    case T_LIT_PATH:
+        val.header = T_PATH;
+        *stack_push() = val;
+        break;
+    case T_SET_PATH: {
+        if (i >= node_buffer(node)->count()) raise_error(err::script::need_value, &val);
+        Cell* slot = stack_push_copy(&val);
+        i = eval_expr(blk, i, false);
+        if (pending_exit) return i;
+        Cell* v = slot + 1;
+        if (cell_is(v, T_UNSET)) raise_error(err::script::need_value, slot);
+        eval_path(blk, i, slot, v);
+        *out = *v;
+        vstack.top = out + 1;
+        break;
+    }
+    case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE:
+        i = call_callable(blk, i, &val, nullptr, nullptr, nullptr);
+        if (pending_exit) return i;
+        break;
+    case T_OP:
+        raise_error(err::internal::not_done);
+    default:
+        *stack_push() = val;
+    }
+    if (no_infix) return i;
+    // Operators apply strictly from left to right.
+    for (;;) {
+        SeriesBuffer* b = node_buffer(node);
+        if (i >= b->count()) break;
+        const Cell* next = b->cells() + i;
+        if (!cell_is(next, T_WORD)) break;
+        Cell* opv = word_value_fast(next);
+        if (!opv || !cell_is(opv, T_OP)) break;
+        Cell op = *opv, opword = *next;
+        vstack.top = out + 1;
+        i = call_callable(blk, i + 1, &op, &opword, nullptr, out);
+        if (pending_exit) return i;
+    }
+    return i;
+}
+
+Cell* eval_block(const Cell* block) {
+    interp_check_machine_stack();
+    Cell* slot = stack_push_copy(block);
+    NodeRef node = series_node(slot);
+    uint32_t i = series_index(slot);
+    uint32_t count = node_buffer(node)->count();
+    if (i >= count) {
+        set_unset(slot);
+        return slot;
+    }
+    bool library = (node_buffer(node)->flags & SER_LIBRARY_FLAG) != 0;
+    // The caller's position is kept on the stack (rooted) and put back at the end.
+    Cell* saved_eval = stack_push_copy(&current_eval_cell);
+    for (;;) {
+        if (!library) {
+            current_eval_cell = *slot;
+            current_eval_cell.header = T_BLOCK;
+            current_eval_cell.w1 = i;
+        }
+        Cell* mark = vstack.top;
+        i = eval_expr(slot, i, false);
+        if (pending_exit || i >= node_buffer(node)->count()) {
+            current_eval_cell = *saved_eval;
+            *slot = *mark;
+            vstack.top = slot + 1;
+            break;
+        }
+        vstack.top = mark;
+    }
+    return slot;
+}
+
+uint32_t eval_next(const Cell* block, uint32_t index) {
+    Cell* slot = stack_push_copy(block);
+    uint32_t count = node_buffer(series_node(slot))->count();
+    if (index >= count) {
+        set_unset(slot);
+        return count;
+    }
+    Cell* saved_eval = stack_push_copy(&current_eval_cell);
+    if (!(node_buffer(series_node(slot))->flags & SER_LIBRARY_FLAG)) {
+        current_eval_cell = *slot;
+        current_eval_cell.header = T_BLOCK;
+        current_eval_cell.w1 = index;
+    }
+    Cell* mark = vstack.top;
+    index = eval_expr(slot, index, false);
+    current_eval_cell = *saved_eval;
+    *slot = *mark;
+    vstack.top = slot + 1;
+    return index;
+}
+
+Cell* eval_value(const Cell* value) {
+    // A one-value block makes the value an expression of its own.
+    Cell* blk = block_push_cells(value, 1);
+    Cell* r = eval_block(blk);
+    *blk = *r;
+    vstack.top = blk + 1;
+    return blk;
+}
+
+Cell* path_get(const Cell* path_in) {
+    Cell* blk = block_push_new(1);
+    Cell path = *path_in;
+    path.header = T_GET_PATH;
+    eval_path(blk, 0, &path, nullptr);
+    Cell r = *stack_top();
+    vstack.top = blk;
+    Cell* out = stack_push();
+    *out = r;
+    return out;
+}
+
+void path_set(const Cell* path_in, const Cell* value) {
+    Cell* blk = block_push_new(1);
+    Cell* v = stack_push_copy(value);
+    Cell path = *path_in;
+    path.header = T_SET_PATH;
+    eval_path(blk, 0, &path, v);
+    vstack.top = blk;
+}
+
+Cell* call_quoted(const Cell* fn, const Cell* word, const Cell* args, const Cell* refinements) {
+    Cell f = *fn;
+    Cell* blk = stack_push_copy(args);
+    Cell* refs_block = refinements ? stack_push_copy(refinements) : nullptr;
+    PathRefs refs{refs_block, 0};
+    Cell w;
+    if (word) w = *word;
+    call_callable(blk, series_index(blk), &f, word ? &w : nullptr, refs_block ? &refs : nullptr, nullptr, true);
+    Cell r = *stack_top();
+    vstack.top = blk;
+    Cell* out = stack_push();
+    *out = r;
+    return out;
+}
+
+Cell* call_with_args(const Cell* fn, const Cell* args, uint32_t count) {
+    // The arguments go in as values: a block holding the function and the
+    // arguments, each argument fetched as it stands (no evaluation).
+    Cell f = *fn;
+    Cell* blk = block_push_new(count + 1);
+    for (uint32_t k = 0; k < count; ++k) block_append(blk, &args[k]);
+    call_callable(blk, 0, &f, nullptr, nullptr, nullptr, true);
+    Cell r = *stack_top();
+    vstack.top = blk;
+    Cell* out = stack_push();
+    *out = r;
+    return out;
+}
+
+}  // namespace tev

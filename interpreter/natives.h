@@ -1,0 +1,80 @@
+// Natives and the calling protocol shared by natives and action stack entries:
+// arguments from the arguments base on, refinements as -1 or a cell position,
+// the result left in the first cell.
+#pragma once
+#include <cstdint>
+#include <string>
+#include "runtime/cell.h"
+#include "datatypes/registry.h"
+
+namespace tev {
+
+constexpr int NATIVE_SLOTS = 120;
+constexpr int NATIVE_COUNT = 107;
+constexpr int MAX_CALL_REFINEMENTS = 24;
+
+struct NativeCall {
+    Cell* args;            // args[0] is also the result slot
+    uint32_t symbol;       // the word that named the call (0 when none)
+    // -1 absent, 0 present without argument, else 1 + the cell position of its
+    // first argument (a native without plain arguments has one at position 0).
+    int8_t refs[MAX_CALL_REFINEMENTS];
+    bool has(int i) const { return refs[i] >= 0; }
+    Cell* ref_arg(int i) const { return refs[i] > 0 ? args + refs[i] - 1 : nullptr; }
+    Cell* result() const { return args; }
+};
+using NativeFn = void (*)(NativeCall& call);
+
+// A native's definition: its word, its spec in source form, its entry.
+struct NativeDef {
+    const char* name;
+    const char* spec;
+    NativeFn fn;
+};
+
+// Slot i (0-based) holds native index i + 1; slots past NATIVE_COUNT are empty.
+extern NativeFn natives_table[NATIVE_SLOTS];
+extern const NativeDef native_defs[NATIVE_COUNT];
+// Slot s (1..62) of the action-entry table; slot 8 and 0 are empty.
+extern NativeFn action_entry_table[ACTION_COUNT + 1];
+extern const char* const action_specs[ACTION_COUNT + 1];
+extern const char* const action_words[ACTION_COUNT + 1];
+
+// Each family's entries (natives_*.cpp), looked up by name when the table is built.
+NativeFn find_native_entry(const char* name);
+struct NativeEntry { const char* name; NativeFn fn; };
+void add_native_entries(const NativeEntry* entries, int count);
+void natives_control_entries();
+void natives_eval_entries();
+void natives_compare_entries();
+void natives_output_entries();
+
+// Start-up: fills the tables and binds every native and action word globally.
+void natives_init();
+void actions_init();
+void actions_bind_words();
+void ops_init();
+// The evaluator's start-up after the symbol table and global context: the
+// interpreter state, actions, natives, operators and the error catalogue.
+void evaluator_init();
+
+// The native whose index is given has no implementation yet.
+[[noreturn]] void raise_not_available(NativeCall& call);
+
+// Set-operation engines of the datatypes (block!, string!, bitset!, typeset!,
+// date!): set1 (and set2) at args, the result written into args[0].
+using SetOperationFn = void (*)(Cell* args, bool case_sensitive, int skip_position, int code);
+void register_set_operation(TypeId t, SetOperationFn fn);
+
+// Where print and prin send their text (standard output unless a console installs one).
+using PrintHook = void (*)(const std::string& text, bool new_line);
+void set_print_hook(PrintHook hook);
+
+// ------------------------------------------------------------------ helpers for natives
+
+// Results.
+inline void result_unset(NativeCall& c) { set_unset(c.args); }
+inline void result_none(NativeCall& c) { set_none(c.args); }
+inline void result_logic(NativeCall& c, bool b) { set_logic(c.args, b); }
+
+}  // namespace tev

@@ -1,0 +1,636 @@
+// Control natives: conditionals, loops, switch and case, try and catch, and the
+// non-local exits break, continue, return, exit and throw.
+//
+// A non-local exit is checked where it is raised: `break` looks for a loop frame,
+// `return` for a function frame, `throw` for a catch frame, none of them crossing a
+// try/all frame, so the error for a missing target names the call that raised it
+// and leaves the stacks as they were. The exit itself then travels as a pending
+// code (see interpreter.h).
+#include <cmath>
+#include <cstring>
+#include "datatypes/block.h"
+#include "datatypes/string.h"
+#include "interpreter/actions.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/natives.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+// ================================================================== block evaluation
+
+// Evaluates a block; copies its value into *result. Returns false when an exit is
+// pending (the stack top is then back at where it was).
+static bool do_into(const Cell* block, Cell* result) {
+    Cell* mark = vstack.top;
+    Cell* r = eval_block(block);
+    if (pending_exit) {
+        vstack.top = mark;
+        return false;
+    }
+    *result = *r;
+    vstack.top = mark;
+    return true;
+}
+
+enum BodyOutcome { BODY_NEXT, BODY_BREAK, BODY_LEAVE };
+
+// One evaluation of a loop body: break and continue stop here, every other exit
+// goes on outward. An exit that arrives as an exception (from C++ code that
+// evaluated language code) is treated the same.
+static BodyOutcome run_body(const Cell* body, Cell* result) {
+    uint32_t depth = frame_depth();
+    Cell* mark = vstack.top;
+    try {
+        Cell* r = eval_block(body);
+        if (!pending_exit) {
+            *result = *r;
+            vstack.top = mark;
+            return BODY_NEXT;
+        }
+    } catch (const LanguageThrow& t) {
+        exit_from_exception(t);
+        frames_unwind_to(depth);
+    }
+    vstack.top = mark;
+    if (pending_exit == THROW_BREAK) {
+        pending_exit = 0;
+        *result = *exit_value();
+        set_unset(exit_value());
+        return BODY_BREAK;
+    }
+    if (pending_exit == THROW_CONTINUE) {
+        pending_exit = 0;
+        return BODY_NEXT;
+    }
+    return BODY_LEAVE;
+}
+
+// A loop marks a loop frame for the time of its iterations.
+struct LoopFrame {
+    uint32_t depth;
+    LoopFrame() : depth(frame_depth()) { frame_push(FRAME_LOOP, 0, 0, 0); }
+    ~LoopFrame() { if (frame_depth() > depth) frames_unwind_to(depth); }
+};
+
+// ================================================================== conditionals
+
+static void native_if(NativeCall& c) {
+    if (!is_truthy(c.args)) { result_none(c); return; }
+    Cell body = c.args[1];
+    do_into(&body, c.args);
+}
+
+static void native_unless(NativeCall& c) {
+    if (is_truthy(c.args)) { result_none(c); return; }
+    Cell body = c.args[1];
+    do_into(&body, c.args);
+}
+
+static void native_either(NativeCall& c) {
+    Cell body = is_truthy_strict(c.args) ? c.args[1] : c.args[2];
+    do_into(&body, c.args);
+}
+
+static void native_any(NativeCall& c) {
+    Cell* block = c.args;
+    uint32_t i = series_index(block);
+    for (;;) {
+        if (i >= node_buffer(series_node(block))->count()) break;
+        Cell* mark = vstack.top;
+        i = eval_next(block, i);
+        if (pending_exit) return;
+        if (is_truthy(mark)) {
+            *c.args = *mark;
+            vstack.top = c.args + 1;
+            return;
+        }
+        vstack.top = mark;
+    }
+    result_none(c);
+}
+
+static void native_all(NativeCall& c) {
+    Cell* block = c.args;
+    uint32_t i = series_index(block);
+    uint32_t count = node_buffer(series_node(block))->count();
+    if (i >= count) { result_none(c); return; }
+    Cell* last = stack_push();
+    for (;;) {
+        if (i >= node_buffer(series_node(block))->count()) break;
+        Cell* mark = vstack.top;
+        i = eval_next(block, i);
+        if (pending_exit) return;
+        if (!is_truthy(mark)) { result_none(c); return; }
+        *last = *mark;
+        vstack.top = mark;
+    }
+    *c.args = *last;
+}
+
+// ================================================================== loops
+
+// A loop count: integers as they are, floats truncated toward zero; NaN and
+// values beyond 32 bits are out of range.
+static int64_t loop_count(const Cell* v) {
+    if (cell_is(v, T_INTEGER)) return get_integer(v);
+    double d = get_float(v);
+    if (!(d > -2147483649.0 && d < 2147483648.0)) raise_error(err::script::out_of_range, v);
+    return int64_t(d);
+}
+
+static void native_while(NativeCall& c) {
+    Cell cond = c.args[0], body = c.args[1];
+    Cell* held = stack_push_copy(&cond);
+    stack_push_copy(&body);
+    Cell* scratch = stack_push();
+    LoopFrame loop;
+    for (;;) {
+        Cell* mark = vstack.top;
+        uint32_t depth = frame_depth();
+        Cell* r = nullptr;
+        try {
+            r = eval_block(held);
+        } catch (const LanguageThrow& t) {
+            exit_from_exception(t);
+            frames_unwind_to(depth);
+        }
+        if (pending_exit) {
+            vstack.top = mark;
+            if (pending_exit == THROW_BREAK || pending_exit == THROW_CONTINUE) {
+                pending_exit = 0;
+                set_unset(exit_value());
+                raise_error(err::throw_::while_cond);
+            }
+            return;
+        }
+        bool go = is_truthy_strict(r);
+        vstack.top = mark;
+        if (!go) break;
+        BodyOutcome o = run_body(held + 1, scratch);
+        if (o == BODY_BREAK) break;
+        if (o == BODY_LEAVE) return;
+    }
+    result_unset(c);
+}
+
+static void native_until(NativeCall& c) {
+    Cell body = c.args[0];
+    Cell* held = stack_push_copy(&body);
+    Cell* result = stack_push();
+    LoopFrame loop;
+    for (;;) {
+        set_unset(result);
+        bool continued = false;
+        uint32_t depth = frame_depth();
+        Cell* mark = vstack.top;
+        Cell* r = nullptr;
+        try {
+            r = eval_block(held);
+        } catch (const LanguageThrow& t) {
+            exit_from_exception(t);
+            frames_unwind_to(depth);
+        }
+        if (pending_exit) {
+            vstack.top = mark;
+            if (pending_exit == THROW_BREAK) {
+                pending_exit = 0;
+                *result = *exit_value();
+                set_unset(exit_value());
+                break;
+            }
+            if (pending_exit != THROW_CONTINUE) return;
+            pending_exit = 0;
+            continued = true;
+        } else {
+            *result = *r;
+            vstack.top = mark;
+        }
+        if (!continued && is_truthy_strict(result)) break;
+    }
+    *c.args = *result;
+}
+
+static void native_loop(NativeCall& c) {
+    int64_t n = loop_count(c.args);
+    if (n <= 0) { result_none(c); return; }
+    Cell body = c.args[1];
+    Cell* held = stack_push_copy(&body);
+    Cell* result = stack_push();
+    LoopFrame loop;
+    for (int64_t k = 0; k < n; ++k) {
+        BodyOutcome o = run_body(held, result);
+        if (o == BODY_BREAK) break;
+        if (o == BODY_LEAVE) return;
+    }
+    *c.args = *result;
+}
+
+static void native_repeat(NativeCall& c) {
+    int64_t n = loop_count(c.args + 1);
+    if (n <= 0) { result_none(c); return; }
+    Cell* word = c.args;
+    Cell* body = c.args + 2;
+    Cell* result = stack_push();
+    Cell* counter = stack_push();
+    LoopFrame loop;
+    for (int64_t k = 1; k <= n; ++k) {
+        set_integer(counter, int32_t(k));
+        word_assign(word, counter);
+        BodyOutcome o = run_body(body, result);
+        if (o == BODY_BREAK) break;
+        if (o == BODY_LEAVE) return;
+    }
+    *c.args = *result;
+}
+
+static void native_forever(NativeCall& c) {
+    Cell* body = c.args;
+    Cell* result = stack_push();
+    LoopFrame loop;
+    for (;;) {
+        BodyOutcome o = run_body(body, result);
+        if (o == BODY_BREAK) break;
+        if (o == BODY_LEAVE) return;
+    }
+    *c.args = *result;
+}
+
+// ------------------------------------------------------------------ series walking
+
+static uint32_t series_count(const Cell* s) {
+    SeriesBuffer* b = node_buffer(series_node(s));
+    return b->count();
+}
+
+// Value k (from the head) of a walked series, into *out (none past the tail).
+static void series_pick(const Cell* s, uint32_t k, Cell* out) {
+    if (k >= series_count(s)) { set_none(out); return; }
+    TypeId t = cell_type(s);
+    if (type_is_list(t)) { *out = node_buffer(series_node(s))->cells()[k]; return; }
+    if (type_is_string(t)) {
+        Cell at = *s;
+        at.w1 = 0;
+        set_char(out, string_char_at(&at, k));
+        return;
+    }
+    if (t == T_BINARY) { set_integer(out, node_buffer(series_node(s))->head_ptr()[k]); return; }
+    raise_error(err::internal::not_done);
+}
+
+static bool walkable(TypeId t) { return type_is_list(t) || type_is_string(t) || t == T_BINARY; }
+
+// Sets the loop words from position `pos`; returns how many values a step takes.
+static uint32_t set_loop_words(const Cell* words, const Cell* series, uint32_t pos) {
+    Cell* value = stack_push();
+    uint32_t step;
+    if (cell_is(words, T_BLOCK)) {
+        step = block_length(words);
+        for (uint32_t k = 0; k < step; ++k) {
+            Cell w = *block_at(words, k);
+            if (!type_is_word(cell_type(&w)) || cell_is(&w, T_REFINEMENT) || cell_is(&w, T_ISSUE))
+                raise_error(err::script::invalid_arg, words);
+            series_pick(series, pos + k, value);
+            word_assign(&w, value);
+        }
+    } else {
+        step = 1;
+        series_pick(series, pos, value);
+        word_assign(words, value);
+    }
+    stack_pop(1);
+    return step;
+}
+
+static void native_foreach(NativeCall& c) {
+    Cell* words = c.args;
+    Cell* series = c.args + 1;
+    Cell* body = c.args + 2;
+    if (cell_is(series, T_MAP)) {
+        if (!cell_is(words, T_BLOCK)) raise_error(err::script::invalid_arg, words);
+        raise_error(err::internal::not_done);
+    }
+    if (!walkable(cell_type(series))) raise_no_action(cell_type(series), int(Act::pick));
+    if (cell_is(words, T_BLOCK) && block_length(words) == 0) raise_error(err::script::invalid_arg, words);
+    Cell* result = stack_push();
+    LoopFrame loop;
+    uint32_t pos = series_index(series);
+    while (pos < series_count(series)) {
+        pos += set_loop_words(words, series, pos);
+        BodyOutcome o = run_body(body, result);
+        if (o == BODY_BREAK) break;
+        if (o == BODY_LEAVE) return;
+    }
+    *c.args = *result;
+}
+
+static void native_forall(NativeCall& c) {
+    Cell* word = c.args;
+    Cell* body = c.args + 1;
+    Cell* start = stack_push_copy(word_value_cell(word));
+    TypeId t = cell_type(start);
+    if (!walkable(t) && t != T_VECTOR && t != T_IMAGE) {
+        Cell w, type, arg;
+        current_call_word(&w);
+        set_datatype(&type, t);
+        word_from_cstring(&arg, "word");
+        raise_error(err::script::expect_arg, &w, &type, &arg);
+    }
+    Cell* result = stack_push();
+    Cell* pos = stack_push_copy(start);
+    LoopFrame loop;
+    while (series_index(pos) < series_count(pos)) {
+        BodyOutcome o = run_body(body, result);
+        if (o == BODY_LEAVE) return;
+        if (o == BODY_BREAK) { *c.args = *result; return; }
+        *pos = *word_value_cell(word);
+        if (!type_is_series(cell_type(pos)) || series_node(pos) != series_node(start))
+            raise_error(err::script::bad_loop_series, pos);
+        pos->w1 += 1;
+        word_assign(word, pos);
+    }
+    word_assign(word, start);
+    *c.args = *result;
+}
+
+static void native_remove_each(NativeCall& c) {
+    Cell* words = c.args;
+    Cell* data = c.args + 1;
+    Cell* body = c.args + 2;
+    if (!walkable(cell_type(data))) raise_no_action(cell_type(data), int(Act::remove));
+    if (cell_is(words, T_BLOCK) && block_length(words) == 0) raise_error(err::script::invalid_arg, words);
+    Cell* result = stack_push();
+    Cell* at = stack_push_copy(data);
+    LoopFrame loop;
+    while (series_index(at) < series_count(at)) {
+        uint32_t pos = series_index(at);
+        uint32_t step = set_loop_words(words, at, pos);
+        BodyOutcome o = run_body(body, result);
+        if (o == BODY_BREAK) break;
+        if (o == BODY_LEAVE) return;
+        if (is_truthy(result)) {
+            uint32_t count = series_count(at);
+            uint32_t n = pos + step > count ? count - pos : step;
+            if (type_is_list(cell_type(at))) {
+                SeriesBuffer* b = node_buffer(series_node(at));
+                Cell* cells = b->cells();
+                std::memmove(cells + pos, cells + pos + n, size_t(count - pos - n) * 16);
+                b->tail -= n * 16;
+            } else {
+                Cell args[2];
+                args[0] = *at;
+                set_integer(&args[1], int32_t(n));
+                int8_t refs[2] = {1, -1};
+                action_call(Act::remove, args, 2, refs, 2);
+                vstack.top = at + 1;
+            }
+        } else {
+            at->w1 = pos + step;
+        }
+    }
+    *c.args = *data;
+}
+
+// ================================================================== switch, case
+
+static void native_switch(NativeCall& c) {
+    Cell* value = c.args;
+    Cell* cases = c.args + 1;
+    uint32_t n = block_length(cases);
+    for (uint32_t k = 0; k < n; ++k) {
+        Cell v = *block_at(cases, k);
+        if (!compare_values(value, &v, CMP_EQUAL)) continue;
+        for (uint32_t j = k + 1; j < n; ++j) {
+            Cell b = *block_at(cases, j);
+            if (cell_is(&b, T_BLOCK)) {
+                do_into(&b, c.args);
+                return;
+            }
+        }
+        result_none(c);
+        return;
+    }
+    if (c.has(0)) {
+        Cell b = *c.ref_arg(0);
+        do_into(&b, c.args);
+        return;
+    }
+    result_none(c);
+}
+
+static void native_case(NativeCall& c) {
+    bool all = c.has(0);
+    Cell* cases = stack_push_copy(c.args);
+    Cell* result = stack_push();
+    bool found = false;
+    uint32_t i = series_index(cases);
+    if (i >= series_count(cases)) { result_none(c); return; }
+    while (i < series_count(cases)) {
+        if (all) found = false;
+        Cell* mark = vstack.top;
+        i = eval_next(cases, i);
+        if (pending_exit) return;
+        if (i >= series_count(cases)) {
+            Cell w;
+            word_from_cstring(&w, "case");
+            raise_error(err::script::need_value, &w);
+        }
+        bool truthy = is_truthy_strict(mark);
+        vstack.top = mark;
+        if (!truthy) { ++i; continue; }
+        Cell next = node_buffer(series_node(cases))->cells()[i];
+        if (cell_is(&next, T_BLOCK)) {
+            if (!do_into(&next, result)) return;
+            ++i;
+        } else {
+            i = eval_next(cases, i);
+            if (pending_exit) return;
+            *result = *mark;
+            vstack.top = mark;
+        }
+        found = true;
+        if (!all) break;
+    }
+    if (!found) set_none(result);
+    *c.args = *result;
+}
+
+// ================================================================== try, catch
+
+static void native_try(NativeCall& c) {
+    bool all = c.has(0);
+    Cell body = c.args[0];
+    uint32_t depth = frame_depth();
+    Cell* mark = vstack.top;
+    Cell* saved_eval = stack_push_copy(current_evaluation());
+    mark = vstack.top;
+    frame_push(all ? FRAME_TRY_ALL : FRAME_TRY, 0, 0, 0);
+    try {
+        Cell* r = eval_block(&body);
+        if (pending_exit) {
+            frames_unwind_to(depth);
+            vstack.top = mark;
+            if (!all) return;
+            // try/all stops every exit; its value is the result.
+            pending_exit = 0;
+            *c.args = *exit_value();
+            set_unset(exit_value());
+            return;
+        }
+        *c.args = *r;
+    } catch (const LanguageThrow& t) {
+        frames_unwind_to(depth);
+        vstack.top = mark;
+        *current_evaluation() = *saved_eval;
+        if (t.code == THROW_ERROR) {
+            *c.args = *thrown_value();
+        } else if (all) {
+            *c.args = *exit_value();
+            set_unset(exit_value());
+        } else {
+            pending_exit = t.code;
+            return;
+        }
+    }
+    frames_unwind_to(depth);
+    vstack.top = c.args + 1;
+}
+
+// True when a catch frame lies below the top without a try/all frame between.
+static bool catch_frame_below(uint32_t from) {
+    for (uint32_t k = from; k-- > 0;) {
+        uint8_t kind = frame_at(k)->kind;
+        if (kind == FRAME_TRY_ALL) return false;
+        if (kind == FRAME_CATCH) return true;
+    }
+    return false;
+}
+
+static bool catch_name_matches(const Cell* names, const Cell* thrown) {
+    if (!cell_is(thrown, T_WORD)) return false;
+    int32_t s = symbol_resolve_alias(int32_t(thrown->w2));
+    if (cell_is(names, T_BLOCK)) {
+        uint32_t n = block_length(names);
+        for (uint32_t k = 0; k < n; ++k)
+            if (symbol_resolve_alias(int32_t(block_at(names, k)->w2)) == s) return true;
+        return false;
+    }
+    return symbol_resolve_alias(int32_t(names->w2)) == s;
+}
+
+static void native_catch(NativeCall& c) {
+    Cell body = c.args[0];
+    if (c.has(0)) {
+        Cell* names = c.ref_arg(0);
+        if (cell_is(names, T_BLOCK)) {
+            uint32_t n = block_length(names);
+            for (uint32_t k = 0; k < n; ++k)
+                if (!cell_is(block_at(names, k), T_WORD)) {
+                    Cell w;
+                    word_from_cstring(&w, "name");
+                    raise_error(err::script::invalid_refine_arg, &w, names);
+                }
+        }
+    }
+    uint32_t depth = frame_depth();
+    Cell* mark = vstack.top;
+    frame_push(FRAME_CATCH, 0, 0, 0);
+    Cell* r = nullptr;
+    try {
+        r = eval_block(&body);
+    } catch (const LanguageThrow& t) {
+        exit_from_exception(t);
+    }
+    frames_unwind_to(depth);
+    if (!pending_exit) {
+        *c.args = *r;
+        vstack.top = c.args + 1;
+        return;
+    }
+    vstack.top = mark;
+    if (pending_exit != THROW_THROW) return;
+    bool caught = !c.has(0) ? true : catch_name_matches(c.ref_arg(0), exit_name());
+    if (caught && c.has(0) == false && !cell_is(exit_name(), T_UNSET) && !cell_is(exit_name(), T_NONE))
+        caught = true;
+    if (caught) {
+        pending_exit = 0;
+        *c.args = *exit_value();
+        set_unset(exit_value());
+        set_none(exit_name());
+        vstack.top = c.args + 1;
+        return;
+    }
+    if (!catch_frame_below(frame_depth() - 1)) {
+        pending_exit = 0;
+        Cell v = *exit_value();
+        raise_error(err::throw_::throw_, &v);
+    }
+}
+
+// ================================================================== exits
+
+// The frame below the native's own one where an exit of `kind` lands, or -1 when
+// a try/all frame or the bottom comes first.
+static int64_t find_exit_frame(uint8_t kind, uint8_t flag) {
+    uint32_t top = frame_depth();
+    for (uint32_t k = top - 1; k-- > 0;) {
+        const CallFrame* f = frame_at(k);
+        if (f->kind == FRAME_TRY_ALL) return -1;
+        if (flag ? (f->flags & flag) != 0 : f->kind == kind) return k;
+    }
+    return -1;
+}
+
+static void native_break(NativeCall& c) {
+    if (find_exit_frame(FRAME_LOOP, 0) < 0) raise_error(err::throw_::break_);
+    if (c.has(0)) *exit_value() = *c.ref_arg(0);
+    else set_unset(exit_value());
+    pending_exit = THROW_BREAK;
+}
+
+static void native_continue(NativeCall& c) {
+    if (find_exit_frame(FRAME_LOOP, 0) < 0) raise_error(err::throw_::continue_);
+    set_unset(exit_value());
+    pending_exit = THROW_CONTINUE;
+}
+
+static void native_return(NativeCall& c) {
+    if (find_exit_frame(0, FRAME_IN_FUNCTION) < 0) raise_error(err::throw_::return_);
+    *exit_value() = c.args[0];
+    pending_exit = THROW_RETURN;
+}
+
+static void native_exit(NativeCall& c) {
+    if (find_exit_frame(0, FRAME_IN_FUNCTION) < 0) raise_error(err::throw_::return_);
+    set_unset(exit_value());
+    pending_exit = THROW_EXIT;
+}
+
+static void native_throw(NativeCall& c) {
+    if (find_exit_frame(FRAME_CATCH, 0) < 0) {
+        Cell v = c.args[0];
+        raise_error(err::throw_::throw_, &v);
+    }
+    *exit_value() = c.args[0];
+    if (c.has(0)) *exit_name() = *c.ref_arg(0);
+    else set_unset(exit_name());
+    pending_exit = THROW_THROW;
+}
+
+void natives_control_entries() {
+    static const NativeEntry entries[] = {
+        {"if", native_if}, {"unless", native_unless}, {"either", native_either},
+        {"any", native_any}, {"all", native_all}, {"while", native_while}, {"until", native_until},
+        {"loop", native_loop}, {"repeat", native_repeat}, {"forever", native_forever},
+        {"foreach", native_foreach}, {"forall", native_forall}, {"remove-each", native_remove_each},
+        {"switch", native_switch}, {"case", native_case}, {"try", native_try}, {"catch", native_catch},
+        {"break", native_break}, {"continue", native_continue}, {"return", native_return},
+        {"exit", native_exit}, {"throw", native_throw},
+    };
+    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
+}
+
+}  // namespace tev

@@ -1,0 +1,122 @@
+// The interpreter on blocks read by the test reader: words, calls, exits, errors.
+#include <gtest/gtest.h>
+#include "datatypes/block.h"
+#include "interpreter/interpreter.h"
+#include "runtime/errors.h"
+#include "runtime/value_stack.h"
+#include "tests/interpreter/reader.h"
+
+namespace tev {
+namespace {
+
+struct IntCase { const char* source; int32_t expected; };
+
+TEST(Interpreter, EvaluatesToIntegers) {
+    const IntCase cases[] = {
+        {"x: 5 x", 5},
+        {"x: y: 7 y", 7},
+        {"if true [3]", 3},
+        {"either false [1] [2]", 2},
+        {"unless false [4]", 4},
+        {"all [1 2]", 2},
+        {"any [none false 8]", 8},
+        {"f: func [a b] [b] f 1 2", 2},
+        {"f: func [a /r b] [either r [b] [a]] f/r 1 9", 9},
+        {"f: func [a /r b] [either r [b] [a]] f 1", 1},
+        {"f: does [return 6 7] f", 6},
+        {"loop 3 [x: 11] x", 11},
+        {"repeat i 3 [i]", 3},
+        {"repeat i 3 [] i", 3},
+        {"catch [throw 5 6]", 5},
+        {"catch/name [throw/name 5 'a] 'A", 5},
+        {"forever [break/return 12]", 12},
+        {"x: 0 loop 2.9 [x: 21] x", 21},
+        {"case [false [1] true [2]]", 2},
+        {"switch 2 [1 [10] 2 [20]]", 20},
+        {"f: func [n] [either n [f none] [30]] f true", 30},
+        {"o: make object! [a: 1 b: 2] o/b", 2},
+        {"do [1 2 13]", 13},
+        {"1 + 2 * 3", 9},
+        {"fib: func [n] [either n < 2 [n] [(fib n - 1) + fib n - 2]] fib 15", 610},
+        {"x: 0 repeat i 100 [x: x + i] x", 5050},
+        {"x: 0 while [x < 10] [x: x + 1] x", 10},
+        {"x: 0 until [x: x + 1 x = 5] x", 5},
+        {"x: 0 loop 10 [x: x + 1 if x = 4 [break]] x", 4},
+        {"x: 0 repeat i 10 [if i > 3 [continue] x: x + 1] x", 3},
+        {"f: func [a] [loop 5 [if a > 2 [return a * 10] a: a + 1] 0] f 0", 30},
+        {"f: func [/local x] [x: 5 x] f", 5},
+        {"f: function [] [x: 41 x + 1] f", 42},
+        {"f: has [a b] [a: 1 b: 2 a + b] f", 3},
+        {"apply :subtract [10 3]", 7},
+        {"g: func [a /r b] [either r [a + b] [a]] apply/all :g [1 true 2]", 3},
+    };
+    for (const auto& c : cases) {
+        if (uint32_t code = test_error(c.source)) { ADD_FAILURE() << c.source << " raised " << code; continue; }
+        Cell* r = test_eval(c.source);
+        ASSERT_TRUE(cell_is(r, T_INTEGER)) << c.source << " gave type " << int(cell_type(r));
+        EXPECT_EQ(get_integer(r), c.expected) << c.source;
+        stack_pop(1);
+    }
+    EXPECT_EQ(frame_depth(), 0u);
+}
+
+struct ErrCase { const char* source; ErrCode code; };
+
+TEST(Interpreter, RaisesCatalogueErrors) {
+    const ErrCase cases[] = {
+        {"x:", err::script::need_value},
+        {"unset-word-here", err::script::no_value},
+        {"break", err::throw_::break_},
+        {"continue", err::throw_::continue_},
+        {"return 1", err::throw_::return_},
+        {"throw 1", err::throw_::throw_},
+        {"catch/name [throw/name 1 'b] 'a", err::throw_::throw_},
+        {"loop 2 [try/all [break]]", err::throw_::break_},
+        {"either () [1] [2]", err::script::no_return},
+        {"f: func [a] [a] f", err::script::no_arg},
+        {"if 1 2", err::script::expect_arg},
+        {"f: func [a a] []", err::script::dup_vars},
+        {"f: func [a] [] f/z 1", err::script::no_refine},
+        {"make native! [[] 108]", err::script::bad_make_arg},
+        {"make native! [[] 121]", err::script::bad_make_arg},
+        {"make action! [[] 8]", err::script::bad_make_arg},
+        {"make action! [[] 63]", err::script::bad_make_arg},
+    };
+    for (const auto& c : cases) EXPECT_EQ(test_error(c.source), c.code.code) << c.source;
+    EXPECT_EQ(frame_depth(), 0u);
+}
+
+TEST(Interpreter, NonLocalExitsLeaveTheStacksBalanced) {
+    Cell* mark = vstack.top;
+    const char* sources[] = {
+        "f: func [] [loop 3 [return 1]] loop 5 [f]",
+        "loop 3 [catch [throw 1]]",
+        "try [loop 1 [1 / 0]]",
+        "foreach [a b] [1 2 3] [b]",
+    };
+    for (const char* s : sources) {
+        test_error(s);
+        EXPECT_EQ(vstack.top, mark) << s;
+        EXPECT_EQ(frame_depth(), 0u) << s;
+        EXPECT_EQ(pending_exit, 0u) << s;
+    }
+}
+
+TEST(Interpreter, DeepRecursionEndsInStackOverflow) {
+    EXPECT_EQ(test_error("f: func [] [f] f"), err::internal::stack_overflow.code);
+    EXPECT_EQ(test_error("f: func [x] [f (((((x)))))] f 1"), err::internal::stack_overflow.code);
+    EXPECT_EQ(frame_depth(), 0u);
+}
+
+TEST(Interpreter, ValueStackHoldsOneCellLessThanItsSize) {
+    test_evaluator_start();
+    Cell* mark = vstack.top;
+    size_t room = VALUE_STACK_CELLS - 1 - stack_depth();
+    for (size_t k = 0; k < room; ++k) stack_push();
+    EXPECT_THROW(stack_push(), LanguageThrow);
+    EXPECT_EQ(last_error_code(), err::internal::stack_overflow.code);
+    vstack.top = mark;
+}
+
+}  // namespace
+}  // namespace tev

@@ -1,0 +1,16 @@
+// A small reader for the interpreter tests: builds blocks from text before the
+// lexer exists (integers, decimals, strings, words and their kinds, blocks, parens, paths).
+#pragma once
+#include <string>
+#include "runtime/cell.h"
+
+namespace tev {
+// Pushes the block read from text and returns it.
+Cell* test_read(const char* text);
+// Evaluates text; pushes the result and returns it.
+Cell* test_eval(const char* text);
+// Evaluates text expecting an error; returns its code (0 when none was raised).
+uint32_t test_error(const char* text);
+// Starts the evaluator once.
+void test_evaluator_start();
+}  // namespace tev
