@@ -83,11 +83,35 @@ struct MergeSort : Records {
         return p + 1;
     }
 
+    // The first position in [lo, hi) whose record compares after record `key`
+    // (hi when none); and the first that does not compare before it.
+    uint32_t first_after(uint32_t lo, uint32_t hi, uint32_t key) const {
+        while (lo < hi) {
+            uint32_t m = lo + (hi - lo) / 2;
+            if (cmp(m, key) > 0) hi = m;
+            else lo = m + 1;
+        }
+        return lo;
+    }
+    uint32_t first_not_before(uint32_t lo, uint32_t hi, uint32_t key) const {
+        while (lo < hi) {
+            uint32_t m = lo + (hi - lo) / 2;
+            if (cmp(m, key) >= 0) hi = m;
+            else lo = m + 1;
+        }
+        return lo;
+    }
+
     // Merges [lo, mid) and [mid, hi) through the buffer. The records not yet
     // placed always fill the gap exactly, so an exception from the comparison
     // is answered by copying the buffered ones back into it.
     void merge(uint32_t lo, uint32_t mid, uint32_t hi) const {
         if (lo >= mid || mid >= hi || cmp(mid - 1, mid) <= 0) return;
+        // Records already in place stay out of the merge: the left run's head
+        // up to the first record after the right run's first, and the right
+        // run's tail from the first record not before the left run's last.
+        lo = first_after(lo, mid, mid);
+        hi = first_not_before(mid, hi, mid - 1);
         uint32_t left = mid - lo, right = hi - mid;
         if (right < left) {
             copy(buffer, at(mid), right);

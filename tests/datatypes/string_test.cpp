@@ -533,3 +533,38 @@ TEST_F(StringTest, StoragePrimitives) {
     Cell big; set_float(&big, 3e9);
     EXPECT_EQ(error_of([&] { call(Act::make, {dt, big}); }), err::script::out_of_range.code);
 }
+
+TEST_F(StringTest, FormedValuesAndParseMatching) {
+    Cell dt; set_datatype(&dt, T_STRING);
+    Cell* block = block_push_new(4);
+    Cell one = num(1), b = ch('b');
+    block_append(block, &one);
+    block_append(block, str("a"));
+    block_append(block, &b);
+    EXPECT_EQ(text(call(Act::to, {dt, *block})), "1ab");
+    EXPECT_EQ(text(call(Act::to, {dt, num(-42)})), "-42");
+    // With /only, /part is a budget of code points over all the formed text.
+    Cell* words = block_push_new(2);
+    block_append(words, str("bc"));
+    block_append(words, str("de"));
+    EXPECT_EQ(text(call(Act::append, {*str("a"), *words}, {{A_PART_REF, {num(3)}}, {A_ONLY_REF, {}}})), "abcd");
+    EXPECT_EQ(text(call(Act::append, {*str("a"), num(12)})), "a12");
+    // Mold with a part budget cuts the text, never the delimiters.
+    Cell* out = string_push(8);
+    Cell part = num(3);
+    auto mold = action_of<Act::mold>(T_STRING);
+    EXPECT_EQ(mold(str("abcdef"), out, false, false, false, &part, 3, 0), -2);
+    EXPECT_EQ(text(out), "\"abc\"");
+
+    Cell* s = str("<b>Hello");
+    EXPECT_TRUE(string_match_value(s, str("b", T_TAG), CMP_EQUAL));
+    EXPECT_FALSE(string_match_value(s, str("bc", T_TAG), CMP_EQUAL));
+    s->w1 = 3;
+    EXPECT_TRUE(string_match_value(s, str("hel"), CMP_EQUAL));
+    EXPECT_FALSE(string_match_value(s, str("hel"), CMP_STRICT_EQUAL));
+    EXPECT_FALSE(string_match_value(s, str("Hello!"), CMP_EQUAL));
+    Cell h = ch('h');
+    EXPECT_TRUE(string_match_value(s, &h, CMP_EQUAL));
+    s->w1 = 8;
+    EXPECT_FALSE(string_match_value(s, &h, CMP_EQUAL));  // at the tail: nothing to read
+}
