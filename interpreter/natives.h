@@ -61,11 +61,6 @@ void evaluator_init();
 // The native whose index is given has no implementation yet.
 [[noreturn]] void raise_not_available(NativeCall& call);
 
-// Set-operation engines of the datatypes (block!, string!, bitset!, typeset!,
-// date!): set1 (and set2) at args, the result written into args[0].
-using SetOperationFn = void (*)(Cell* args, bool case_sensitive, int skip_position, int code);
-void register_set_operation(TypeId t, SetOperationFn fn);
-
 // Where print and prin send their text (standard output unless a console installs one).
 using PrintHook = void (*)(const std::string& text, bool new_line);
 void set_print_hook(PrintHook hook);

@@ -1,6 +1,7 @@
 // Comparison, logic, type and set-operation natives.
 #include <cstring>
 #include "datatypes/block.h"
+#include "datatypes/string.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
@@ -69,10 +70,7 @@ static void native_type_q(NativeCall& c) {
 
 // ================================================================== set operations
 
-static SetOperationFn set_engines[TYPE_TABLE_ROWS];
-void register_set_operation(TypeId t, SetOperationFn fn) { set_engines[t] = fn; }
-
-static void set_operation(NativeCall& c, int code, bool unique) {
+static void set_operation(NativeCall& c, SetOp code, bool unique) {
     Cell* set1 = c.args;
     TypeId t1 = cell_type(set1);
     if (!unique) {
@@ -86,13 +84,38 @@ static void set_operation(NativeCall& c, int code, bool unique) {
             raise_error(err::script::expect_val, &a, &b);
         }
     }
-    int case_pos = c.refs[0];
-    int skip_pos = c.refs[1] > 0 ? c.refs[1] - 1 : -1;
-    bool supported = t1 == T_BLOCK || t1 == T_HASH || t1 == T_STRING || t1 == T_BITSET || t1 == T_TYPESET ||
-                     (t1 == T_DATE && code == SET_DIFFERENCE);
-    SetOperationFn fn = set_engines[t1];
-    if (!supported || !fn) raise_no_action(t1, int(Act::append));
-    fn(c.args, case_pos >= 0, skip_pos, code);
+    bool case_sensitive = c.has(0);
+    int32_t skip = 1;
+    if (Cell* size = c.ref_arg(1)) {
+        skip = get_integer(size);
+        if (skip < 1) raise_error(err::script::out_of_range, size);
+    }
+    // The engines read two operands side by side.
+    Cell* operands = stack_push_copy(c.args);
+    stack_push_copy(unique ? c.args : c.args + 1);
+    switch (t1) {
+    case T_BLOCK: case T_HASH: {
+        Cell* r = block_set_op(operands, case_sensitive, skip, code);
+        *c.args = *r;
+        return;
+    }
+    case T_STRING:
+        string_set_op(operands, case_sensitive, skip, code);
+        *c.args = *operands;
+        return;
+    case T_BITSET: case T_TYPESET:
+        raise_error(err::internal::not_done);
+    case T_DATE:
+        if (code == SET_DIFFERENCE) raise_error(err::internal::not_done);
+        [[fallthrough]];
+    default: {
+        Cell w, type, arg;
+        current_call_word(&w);
+        set_datatype(&type, t1);
+        word_from_cstring(&arg, unique ? "set" : "set1");
+        raise_error(err::script::expect_arg, &w, &type, &arg);
+    }
+    }
 }
 
 static void native_union(NativeCall& c) { set_operation(c, SET_UNION, false); }

@@ -1,2 +1,4 @@
 // The program entry: hands over to the start-up sequence.
-int main(int argc, char** argv) { return 0; }
+#include "interpreter/script_runner.h"
+
+int main(int argc, char** argv) { return tev::script_main(argc, argv); }

@@ -1,0 +1,114 @@
+// The script runner: `tev FILE` reads a script, checks its header (the word Tev and a
+// block), evaluates the rest and reports an error that nothing caught.
+#include "interpreter/script_runner.h"
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+#include "datatypes/block.h"
+#include "datatypes/error.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "interpreter/actions.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/natives.h"
+#include "loader/lexer.h"
+#include "runtime/context.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+static void text_as_block(const Cell* text, Cell* out) { transcode_value(out, text); }
+
+static bool read_whole_file(const char* path, std::vector<uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    uint8_t buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+    return true;
+}
+
+static void path_string(Cell* out, const char* path) {
+    string_make(out, 16);
+    string_append_utf8(out, path, std::strlen(path));
+}
+
+int run_script_text(const uint8_t* text, size_t length, const char* name) {
+    StackScope scope;
+    uint32_t depth = frame_depth();
+    try {
+        Cell* code = stack_push();
+        transcode_utf8(code, text, length);
+        bool header = block_length(code) >= 2 && cell_is(block_at(code, 0), T_WORD) &&
+                      cell_is(block_at(code, 1), T_BLOCK) &&
+                      symbol_resolve_alias(int32_t(block_at(code, 0)->w2)) ==
+                          symbol_resolve_alias(symbol_from_cstring("Tev"));
+        if (!header) {
+            Cell* arg = stack_push();
+            path_string(arg, name);
+            raise_error(err::syntax::no_header, arg);
+        }
+        code->w1 = 2;
+        eval_block(code);
+        pending_exit = 0;  // every exit that reaches the top was refused where it was raised
+        return 0;
+    } catch (const LanguageThrow& t) {
+        frames_unwind_to(depth);
+        pending_exit = 0;
+        Cell* report = stack_push();
+        string_make(report, 128);
+        Cell* error = stack_push_copy(thrown_value());
+        if (cell_is(error, T_ERROR)) error_form_report(error, report, NO_LIMIT);
+        else string_append_cstr(report, "*** Internal Error: error raised during start-up");
+        std::string out = string_to_utf8(report);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+        return EXIT_UNCAUGHT_ERROR;
+    }
+}
+
+int run_script_file(const char* path) {
+    std::vector<uint8_t> bytes;
+    if (!read_whole_file(path, bytes)) {
+        StackScope scope;
+        try {
+            Cell* arg = stack_push();
+            path_string(arg, path);
+            raise_error(err::access::cannot_open, arg);
+        } catch (const LanguageThrow&) {
+            Cell* report = stack_push();
+            string_make(report, 64);
+            error_form_report(thrown_value(), report, NO_LIMIT);
+            std::string out = string_to_utf8(report);
+            std::printf("%s\n", out.c_str());
+            return EXIT_UNCAUGHT_ERROR;
+        }
+    }
+    return run_script_text(bytes.data(), bytes.size(), path);
+}
+
+void script_runner_init() { set_transcode_hook(text_as_block); }
+
+int script_main(int argc, char** argv) {
+    memory_init();
+    registry_init();
+    register_all_datatypes();
+    value_stack_init();
+    symbol_table_make_block();
+    global_context_init();
+    symbol_table_make_index();
+    lexer_init();
+    evaluator_init();
+    script_runner_init();
+    collector_enabled = true;
+    if (argc < 2) return 0;
+    return run_script_file(argv[1]);
+}
+
+}  // namespace tev
