@@ -1,4 +1,5 @@
 // The start-up registration of every datatype, parents before their children, in the fixed order.
+#include "datatypes/bitset.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 
@@ -26,7 +27,7 @@ void time_init();
 
 // Types not built yet keep empty rows; their units add their call at their
 // place in this order: binary! before integer!; native! .. routine! before
-// paren!; url!, file!, object!, bitset! between issue! and triple!;
+// paren!; url!, file! between issue! and object!;
 // typeset! .. tuple! before time!; tag! .. image! after it.
 void register_all_datatypes() {
     datatype_init();
@@ -50,6 +51,7 @@ void register_all_datatypes() {
     paren_init();
     issue_init();
     object_init();
+    bitset_init();
     triple_init();
     float_init();
     error_init();
