@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include "datatypes/string_internal.h"
+#include "interpreter/interpreter.h"
 #include "runtime/context.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
@@ -23,7 +24,17 @@ void string_trim_action(ActionFrame& f);
 void string_sort_action(ActionFrame& f);
 bool string_find_for_path(const Cell* series, const Cell* value, uint32_t* start, uint32_t* length);
 
-SortFunctionCall sort_function_call = nullptr;
+// Runs a /compare function through the evaluator. The two items are passed
+// as one run of arguments on the stack.
+static void call_sort_function(const Cell* fn, const Cell* a, const Cell* b, Cell* result) {
+    StackScope scope;
+    Cell* args = stack_push_copy(a);
+    stack_push_copy(b);
+    *result = *call_with_args(fn, args, 2);
+}
+
+SortFunctionCall sort_function_call = call_sort_function;
+
 
 bool is_text_type(TypeId t) { return type_is_string(t); }
 

@@ -3,6 +3,7 @@
 #include <unordered_set>
 #include "datatypes/string_internal.h"
 #include "runtime/errors.h"
+#include "runtime/ownership.h"
 #include "runtime/sort.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
@@ -280,30 +281,49 @@ uint32_t append_with_dup(ActionFrame& f, Cell* series, int64_t part) {
 }
 }  // namespace
 
+// The code points a value brings, as far as is known before forming it (the
+// part of a change notice).
+static int32_t notice_part(const Cell* value) {
+    if (cell_is(value, T_CHAR)) return 1;
+    if (is_text_type(cell_type(value))) return int32_t(std::min<uint32_t>(string_rest_length(value), INT32_MAX));
+    return 0;
+}
+
+// Everything is read again after the notice: an owner's handler may have
+// changed the series or the value.
 void string_append_action(ActionFrame& f) {
     Cell* series = f.args;
+    int32_t pos = int32_t(string_length_from_head(series));
+    bool owned = ownership_notice(series, ChangeWord::append, f.args + 1, pos, notice_part(f.args + 1));
     append_with_dup(f, series, part_limit(f, series));
+    if (owned) ownership_notice(series, ChangeWord::appended, nullptr, pos, 0);
     series->w1 = 0;
 }
 
 void string_insert_action(ActionFrame& f) {
     Cell* series = f.args;
+    bool owned = ownership_notice(series, ChangeWord::insert, f.args + 1, int32_t(string_index_clamp(series)),
+                                  notice_part(f.args + 1));
     uint32_t index = string_index_clamp(series);
     uint32_t added = append_with_dup(f, series, part_limit(f, series));
     rotate_to(series_node(series), index, added);
+    if (owned) ownership_notice(series, ChangeWord::inserted, nullptr, int32_t(index), 0);
     series->w1 = index + added;
 }
 
 void string_change_action(ActionFrame& f) {
     Cell* series = f.args;
+    int64_t part = f.has(A_PART) ? string_part_distance(series, f.ref_arg(A_PART), "part") : -1;
+    bool owned = ownership_notice(series, ChangeWord::change, f.args + 1, int32_t(string_index_clamp(series)),
+                                  part >= 0 ? int32_t(std::clamp<int64_t>(part, 0, INT32_MAX)) : notice_part(f.args + 1));
     uint32_t index = string_index_clamp(series);
     uint32_t rest = string_rest_length(series);
-    int64_t part = f.has(A_PART) ? string_part_distance(series, f.ref_arg(A_PART), "part") : -1;
     uint32_t added = append_with_dup(f, series, -1);
     // The new text is at the tail: bring it to the index, then drop the replaced run after it.
     rotate_to(series_node(series), index, added);
     uint32_t replaced = part >= 0 ? uint32_t(std::clamp<int64_t>(part, 0, rest)) : std::min(added, rest);
     string_remove_chars(series_node(series), index + added, replaced);
+    if (owned) ownership_notice(series, ChangeWord::changed, nullptr, int32_t(index), 0);
     series->w1 = index + added;
 }
 
@@ -314,32 +334,36 @@ void string_swap_action(ActionFrame& f) {
     Cell* b = f.args + 1;
     if (!is_text_type(cell_type(b))) raise_error(err::script::invalid_arg, b);
     if (string_rest_length(a) == 0 || string_rest_length(b) == 0) return;
+    bool owned_a = ownership_notice(a, ChangeWord::swap, b, int32_t(string_index_clamp(a)), 1);
+    bool owned_b = ownership_notice(b, ChangeWord::swap, a, int32_t(string_index_clamp(b)), 1);
+    if (string_rest_length(a) == 0 || string_rest_length(b) == 0) return;
     uint32_t ia = string_index_clamp(a), ib = string_index_clamp(b);
     uint32_t ca = string_char_at(a, 0), cb = string_char_at(b, 0);
     string_poke_char(series_node(a), ia, cb);
     string_poke_char(series_node(b), ib, ca);
+    if (owned_a) ownership_notice(a, ChangeWord::swaped, nullptr, int32_t(ia), 0);
+    if (owned_b) ownership_notice(b, ChangeWord::swaped, nullptr, int32_t(ib), 0);
 }
 
 void string_take_action(ActionFrame& f) {
     Cell* series = f.args;
+    bool last = f.has(T_LAST);
+    int64_t wanted = f.has(T_PART) ? string_part_distance(series, f.ref_arg(T_PART), "part") : 1;
+    bool owned = ownership_notice(series, ChangeWord::take, nullptr, int32_t(string_index_clamp(series)),
+                                  int32_t(std::clamp<int64_t>(wanted, 0, INT32_MAX)));
     uint32_t index = string_index_clamp(series);
     uint32_t rest = string_rest_length(series);
-    bool last = f.has(T_LAST);
-    if (!f.has(T_PART)) {
-        if (rest == 0) { set_none(series); return; }
-        uint32_t pos = last ? index + rest - 1 : index;
-        uint32_t cp = unit_get(node_buffer(series_node(series))->head_ptr() + size_t(pos) * node_buffer(series_node(series))->unit(),
-                               node_buffer(series_node(series))->unit());
-        string_remove_chars(series_node(series), pos, 1);
-        set_char(series, cp);
-        return;
-    }
-    int64_t d = string_part_distance(series, f.ref_arg(T_PART), "part");
-    uint32_t count = uint32_t(std::clamp<int64_t>(d, 0, rest));
+    uint32_t count = uint32_t(std::clamp<int64_t>(wanted, 0, rest));
     uint32_t from = last ? index + rest - count : index;
     Cell* out = stack_push();
-    string_copy_range(out, series, from, count);
+    if (!f.has(T_PART)) {
+        if (rest == 0) set_none(out);
+        else set_char(out, string_char_at(series, from - index));
+    } else {
+        string_copy_range(out, series, from, count);
+    }
     string_remove_chars(series_node(series), from, count);
+    if (owned) ownership_notice(series, ChangeWord::taken, nullptr, int32_t(from), 0);
     *series = *out;
 }
 
@@ -396,6 +420,8 @@ std::vector<uint32_t> trim_set(const std::vector<uint32_t>& text, const std::vec
 void string_trim_action(ActionFrame& f) {
     Cell* series = f.args;
     if (f.has(TR_AUTO)) raise_error(err::internal::not_done);
+    bool owned = ownership_notice(series, ChangeWord::trim, nullptr, int32_t(string_index_clamp(series)),
+                                  int32_t(string_rest_length(series)));
     uint32_t index = string_index_clamp(series);
     std::vector<uint32_t> text = read_text(series), out;
     if (f.has(TR_ALL) || f.has(TR_WITH)) {
@@ -425,6 +451,7 @@ void string_trim_action(ActionFrame& f) {
     uint8_t* d = b->head_ptr() + size_t(index) * unit;
     for (size_t i = 0; i < out.size(); ++i) unit_put(d + i * unit, unit, out[i]);
     b->tail = b->head + uint32_t((index + out.size()) * unit);
+    if (owned) ownership_notice(series, ChangeWord::trimmed, nullptr, int32_t(index), 0);
 }
 
 // --------------------------------------------------------------- sort
@@ -548,6 +575,9 @@ void string_sort_action(ActionFrame& f) {
         }
     }
     if (count < 2) return;
+    bool owned = ownership_notice(series, ChangeWord::sort, nullptr, int32_t(index), int32_t(count));
+    count = std::min<int64_t>(count, int64_t(string_length_from_head(series)) - std::min(index, string_length_from_head(series)));
+    if (count < c.size) return;
     // Sorted as code points in pinned memory: the order does not depend on the
     // buffer's unit, and nothing the comparison runs can move or shrink it.
     TextView t = text_view(series);
@@ -563,6 +593,7 @@ void string_sort_action(ActionFrame& f) {
         throw;
     }
     write_back(series_node(series), index, text);
+    if (owned) ownership_notice(series, ChangeWord::sorted, nullptr, int32_t(index), 0);
 }
 
 // --------------------------------------------------------------- set operations

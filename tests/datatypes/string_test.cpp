@@ -394,6 +394,7 @@ void test_comparator(const Cell*, const Cell* a, const Cell* b, Cell* result) {
 }  // namespace
 
 TEST_F(StringTest, SortWithAComparisonFunctionThatRaisesOrLies) {
+    SortFunctionCall saved = sort_function_call;
     sort_function_call = test_comparator;
     std::string in;
     for (int i = 0; i < 1000; ++i) in += char('A' + (999 - i) % 50);
@@ -421,7 +422,7 @@ TEST_F(StringTest, SortWithAComparisonFunctionThatRaisesOrLies) {
         EXPECT_EQ(shuffled, b);
     }
     random_answers = false;
-    sort_function_call = nullptr;
+    sort_function_call = saved;
 }
 
 // --------------------------------------------------------------- set operations
