@@ -65,6 +65,17 @@ int32_t string_find_char(const Cell* str, uint32_t cp) {
     return -1;
 }
 
+bool string_find_char_skip(const Cell* str, uint32_t cp, uint32_t skip, bool case_sensitive) {
+    TextView t = text_view(str);
+    if (skip == 0) skip = 1;
+    uint32_t want = case_sensitive ? cp : fold_case(cp);
+    for (uint32_t i = 0; i < t.length; i += skip) {
+        uint32_t c = t[i];
+        if ((case_sensitive ? c : fold_case(c)) == want) return true;
+    }
+    return false;
+}
+
 bool string_starts_with_cstring(const Cell* str, const char* s) {
     TextView t = text_view(str);
     size_t n = std::strlen(s);
@@ -175,8 +186,25 @@ void string_append_ascii(Cell* str, const char* s, size_t n) { string_append_byt
 void string_append_cstr(Cell* str, const char* s) { string_append_ascii(str, s, std::strlen(s)); }
 
 void string_append_bytes(Cell* str, const uint8_t* s, size_t n) {
-    std::vector<uint32_t> cps(s, s + n);
-    append_codepoints(str, cps.data(), n);
+    if (n == 0) return;
+    NodeRef node = series_node(str);
+    uint32_t widest = 1;
+    for (size_t i = 0; i < n; ++i) widest = std::max(widest, unit_for_append(s[i]));
+    SeriesBuffer* b = node_buffer(node);
+    if (widest > b->unit()) b = string_widen_to(node, widest);
+    uint32_t unit = b->unit();
+    b = grow_for(node, uint64_t(n) * unit);
+    uint8_t* d = b->tail_ptr();
+    if (unit == 1) std::memcpy(d, s, n);
+    else for (size_t i = 0; i < n; ++i) unit_put(d + i * unit, unit, s[i]);
+    b->tail += uint32_t(n * unit);
+}
+
+void string_truncate(NodeRef node, uint32_t n) {
+    SeriesBuffer* b = node_buffer(node);
+    uint64_t bytes = uint64_t(n) * b->unit();
+    if (bytes > uint64_t(b->size) - b->head) return;
+    b->tail = std::min(b->tail, b->head + uint32_t(bytes));
 }
 
 void string_append_utf8(Cell* str, const char* s, size_t n) {

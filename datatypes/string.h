@@ -44,6 +44,11 @@ uint32_t string_length_from_head(const Cell* str);
 // Offset from the index of the first code point equal to cp (exact), or -1.
 int32_t string_find_char(const Cell* str, uint32_t cp);
 bool string_starts_with_cstring(const Cell* str, const char* s);
+// True when cp is at the index or at a skip-th position after it (folding
+// case unless case_sensitive).
+bool string_find_char_skip(const Cell* str, uint32_t cp, uint32_t skip, bool case_sensitive);
+// Cuts the text to its first n code points (form and mold with a limit).
+void string_truncate(NodeRef node, uint32_t n);
 void string_reset(Cell* str);                      // empty, unit 1, index 0
 // Writers on a node (positions in code points from the buffer's head). They
 // widen the buffer when cp needs a wider unit and return the buffer (valid

@@ -569,3 +569,20 @@ TEST_F(StringTest, FormedValuesAndParseMatching) {
     s->w1 = 8;
     EXPECT_FALSE(string_match_value(s, &h, CMP_EQUAL));  // at the tail: nothing to read
 }
+
+TEST_F(StringTest, SkipSearchAndTruncation) {
+    Cell* s = str("aXbYcZ");
+    EXPECT_TRUE(string_find_char_skip(s, 'c', 2, true));
+    EXPECT_FALSE(string_find_char_skip(s, 'X', 2, true));  // only every 2nd position
+    EXPECT_TRUE(string_find_char_skip(s, 'C', 2, false));
+    EXPECT_FALSE(string_find_char_skip(s, 'C', 2, true));
+    string_truncate(series_node(s), 3);
+    EXPECT_EQ(text(s), "aXb");
+    string_truncate(series_node(s), 1000000);  // beyond the buffer: nothing
+    EXPECT_EQ(text(s), "aXb");
+    Cell* t = str("ab");
+    const uint8_t latin[] = {'c', 0xE9};
+    string_append_bytes(t, latin, 2);
+    EXPECT_EQ(text(t), "abc\xC3\xA9");
+    EXPECT_EQ(unit_of(t), 2u);
+}
