@@ -166,39 +166,32 @@ void string_remove_chars(NodeRef node, uint32_t pos, uint32_t count) {
     b->tail -= count * unit;
 }
 
-void append_codepoints(Cell* out, const uint32_t* cps, size_t n) {
+// Appends n code points (bytes or 32-bit values) at the tail, widening once.
+// The source must not be series data (growing the buffer may move it).
+template <class T>
+static void append_units(Cell* out, const T* src, size_t n) {
     if (n == 0) return;
     NodeRef node = series_node(out);
-    uint32_t widest = 0;
-    for (size_t i = 0; i < n; ++i) widest = std::max(widest, unit_for_append(cps[i]));
+    uint32_t widest = 1;
+    for (size_t i = 0; i < n; ++i) widest = std::max(widest, unit_for_append(src[i]));
     SeriesBuffer* b = node_buffer(node);
     if (widest > b->unit()) b = string_widen_to(node, widest);
     uint32_t unit = b->unit();
     b = grow_for(node, uint64_t(n) * unit);
     uint8_t* d = b->tail_ptr();
-    for (size_t i = 0; i < n; ++i) unit_put(d + i * unit, unit, cps[i]);
+    if (unit == sizeof(T)) std::memcpy(d, src, n * unit);
+    else for (size_t i = 0; i < n; ++i) unit_put(d + i * unit, unit, src[i]);
     b->tail += uint32_t(n * unit);
 }
+
+void append_codepoints(Cell* out, const uint32_t* cps, size_t n) { append_units(out, cps, n); }
 
 void string_append_codepoint(Cell* str, uint32_t cp) { string_append_char(series_node(str), cp); }
 
 void string_append_ascii(Cell* str, const char* s, size_t n) { string_append_bytes(str, reinterpret_cast<const uint8_t*>(s), n); }
 void string_append_cstr(Cell* str, const char* s) { string_append_ascii(str, s, std::strlen(s)); }
 
-void string_append_bytes(Cell* str, const uint8_t* s, size_t n) {
-    if (n == 0) return;
-    NodeRef node = series_node(str);
-    uint32_t widest = 1;
-    for (size_t i = 0; i < n; ++i) widest = std::max(widest, unit_for_append(s[i]));
-    SeriesBuffer* b = node_buffer(node);
-    if (widest > b->unit()) b = string_widen_to(node, widest);
-    uint32_t unit = b->unit();
-    b = grow_for(node, uint64_t(n) * unit);
-    uint8_t* d = b->tail_ptr();
-    if (unit == 1) std::memcpy(d, s, n);
-    else for (size_t i = 0; i < n; ++i) unit_put(d + i * unit, unit, s[i]);
-    b->tail += uint32_t(n * unit);
-}
+void string_append_bytes(Cell* str, const uint8_t* s, size_t n) { append_units(str, s, n); }
 
 void string_truncate(NodeRef node, uint32_t n) {
     SeriesBuffer* b = node_buffer(node);
