@@ -18,6 +18,8 @@ namespace tev {
 
 bool collector_enabled = false;
 bool gc_torture = false;
+uint32_t gc_torture_interval = 1;
+static uint32_t torture_countdown = 0;
 bool gc_node_evacuation = false;
 
 namespace detail {
@@ -317,7 +319,8 @@ static SeriesBuffer* series_alloc(size_t size, uint32_t unit, int32_t offset) {
     size_t need = SERIES_HEADER_BYTES + size;
     if (offset > int32_t(size)) raise_error(err::internal::no_memory);
     bool collected = false;
-    if (gc_torture && collector_enabled && !collecting) {
+    if (gc_torture && collector_enabled && !collecting && ++torture_countdown >= gc_torture_interval) {
+        torture_countdown = 0;
         gc_collect();
         collected = true;
     }
@@ -972,7 +975,12 @@ void memory_init() {
     if (first_node_frame) return;
     for (MarkCellFn& fn : mark_fns)
         if (!fn) fn = gc_mark_cell_default;
-    if (const char* env = std::getenv("TEV_GC_TORTURE")) gc_torture = env[0] == '1';
+    if (const char* env = std::getenv("TEV_GC_TORTURE")) {
+        uint32_t n = 0;
+        for (const char* p = env; *p >= '0' && *p <= '9' && n < 100000000; ++p) n = n * 10 + uint32_t(*p - '0');
+        gc_torture = n > 0;
+        gc_torture_interval = n > 0 ? n : 1;
+    }
     if (const char* env = std::getenv("TEV_GC_EVACUATE")) gc_node_evacuation = env[0] == '1';
     node_frame_make();
     series_frame_make();

@@ -124,6 +124,7 @@ void gc_collect();                   // always collects (recycle)
 void gc_collect_if_pressure();       // the allocation-pressure entry; no-op while disabled
 extern bool collector_enabled;       // recycle/on, recycle/off
 extern bool gc_torture;              // collect at every allocation (TEV_GC_TORTURE=1)
+extern uint32_t gc_torture_interval; // or every Nth (TEV_GC_TORTURE=N) when the live set is large
 // Node-frame evacuation renumbers the nodes of sparse frames and rewrites the
 // references marking finds. A NodeRef held in a C++ local is not found, so it
 // stays off until every such holder is a root.

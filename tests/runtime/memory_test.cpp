@@ -14,15 +14,18 @@ namespace {
 // every allocation would move them.
 struct CollectorSetting {
     CollectorSetting(bool enabled, bool torture)
-        : enabled_(collector_enabled), torture_(gc_torture) {
+        : enabled_(collector_enabled), torture_(gc_torture), interval_(gc_torture_interval) {
         collector_enabled = enabled;
         gc_torture = torture;
+        if (torture) gc_torture_interval = 1;
     }
     ~CollectorSetting() {
         collector_enabled = enabled_;
         gc_torture = torture_;
+        gc_torture_interval = interval_;
     }
     bool enabled_, torture_;
+    uint32_t interval_;
 };
 
 uint32_t raised_code(void (*fn)()) {
