@@ -1,5 +1,5 @@
 // Allocator and collector benchmarks: allocation (bump and growth), nodes, and the pause of
-// collecting a large live set. Prints figures; run a release build (bench_memory_bench).
+// collecting a large live set. Prints figures; build with `make memory_bench` in a release tree.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
