@@ -78,6 +78,27 @@ uint32_t murmur3_hash_bytes_folded(const void* data, size_t length) {
 
 // ------------------------------------------------------------------ text keys
 
+namespace {
+
+template <class Unit, bool Fold>
+void feed_chars(Murmur3& m, const uint8_t* p, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        Unit u;
+        std::memcpy(&u, p + size_t(i) * sizeof(Unit), sizeof(Unit));  // units are little-endian
+        uint32_t cp = u;
+        m.block(Fold ? unicode_upper(cp) : cp);  // upper case puts every case variant on one probe path
+    }
+}
+
+template <bool Fold>
+void feed_text(Murmur3& m, const uint8_t* p, uint32_t unit, uint32_t count) {
+    if (unit == 1) feed_chars<uint8_t, Fold>(m, p, count);
+    else if (unit == 2) feed_chars<uint16_t, Fold>(m, p, count);
+    else feed_chars<uint32_t, Fold>(m, p, count);
+}
+
+}  // namespace
+
 // Each code point is one 32-bit block, so a text hashes alike in 1, 2 and 4-byte
 // units (it equals the hash of its UTF-32LE bytes).
 uint32_t hash_string_chars(const Cell* str, int case_flag) {
@@ -88,12 +109,8 @@ uint32_t hash_string_chars(const Cell* str, int case_flag) {
     if (cell_type(str) == T_TEXT_KEY && int32_t(str->w3) >= 0 && str->w3 < count) count = str->w3;
     const uint8_t* p = b->data + (start < b->tail ? start : b->tail);
     Murmur3 m;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t cp = unit == 1 ? p[i]
-                    : unit == 2 ? uint32_t(p[2 * i]) | uint32_t(p[2 * i + 1]) << 8
-                                : load_le(p + 4 * i);
-        m.block(case_flag == 1 ? cp : unicode_upper(cp));  // every case variant on one probe path
-    }
+    if (case_flag == 1) feed_text<false>(m, p, unit, count);
+    else feed_text<true>(m, p, unit, count);
     return m.finish(4 * count);
 }
 
