@@ -65,8 +65,12 @@ int32_t symbol_from_cstring_nocase(const char* text) {
 
 int32_t symbol_alias_raw(int32_t id) { return int32_t(entry(id)->w1); }
 
+// An id outside the table (a malformed word) resolves to itself instead of
+// reading past the table.
 int32_t symbol_resolve_alias(int32_t id) {
-    int32_t alias = int32_t(entry(id)->w1);
+    SeriesBuffer* b = node_buffer(table_block);
+    if (id < 1 || uint32_t(id) > (b->tail - b->head) / sizeof(Cell)) return id;
+    int32_t alias = int32_t(b->cells()[id - 1].w1);
     return alias > 0 ? alias : id;
 }
 
