@@ -37,7 +37,7 @@ protected:
         owner_->w1 = series_node(context);
         owner_->w3 = series_node(record);
         word_ = stack_push();
-        cell_init(word_, T_WORD);  // no context: the collector skips node 0
+        series_word(word_, "field");
     }
     void TearDown() override {
         ownership_deep_change_hook = saved_;
