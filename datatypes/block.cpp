@@ -9,6 +9,9 @@
 #include "runtime/cycle_guard.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/natives.h"
+#include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
 #include "runtime/memory.h"
@@ -317,7 +320,7 @@ static bool make_from_other(ActionFrame& f, const Cell* spec) {
         if (!reflect) return false;
         StackScope scope;
         Cell* args = stack_push_copy(spec);
-        series_word(stack_push(), "body");
+        word_from_cstring(stack_push(), "body");
         ActionFrame r = action_frame(args, t);
         reflect(r);
         if (!is_list(args)) return false;
@@ -374,7 +377,7 @@ static void block_to_action(ActionFrame& f) {
     if (type_is_string(cell_type(spec))) {
         StackScope scope;
         Cell* out = stack_push();
-        block_seams.transcode(out, spec);
+        transcode_value(out, spec);
         cell_set_type(out, f.type);
         *f.args = *out;
         return;
@@ -394,8 +397,6 @@ static void block_to_action(ActionFrame& f) {
     *f.args = *out;
 }
 
-static void no_transcode(Cell*, const Cell*) { raise_error(err::internal::not_done); }
-BlockSeams block_seams = {&no_transcode};
 
 // ================================================================== append, insert, change
 
@@ -1030,6 +1031,17 @@ Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op) {
     return target;
 }
 
+// The engine the set natives call: skip from its argument slot, result in args[0].
+static void block_set_operation(Cell* args, bool case_sensitive, int skip_position, int code) {
+    int32_t skip = 1;
+    if (skip_position >= 0) {
+        const Cell* sk = args + skip_position;
+        if (!cell_is(sk, T_INTEGER)) raise_bad_refine("skip", sk);
+        skip = get_integer(sk);
+    }
+    *args = *block_set_op(args, case_sensitive, skip, SetOp(code));
+}
+
 // ================================================================== path access
 
 static void block_eval_path(PathStep& step) {
@@ -1085,6 +1097,8 @@ static void block_eval_path(PathStep& step) {
 // ================================================================== registration
 
 void block_init() {
+    register_set_operation(T_BLOCK, &block_set_operation);
+    register_set_operation(T_HASH, &block_set_operation);
     register_datatype(T_BLOCK, T_SERIES, "block!",
         block_make_action, inherit, inherit, block_to_action, block_form, block_mold, block_eval_path,
         nullptr, block_compare,                                                                    // make..compare

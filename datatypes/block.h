@@ -65,17 +65,9 @@ int block_compare(const Cell* a, const Cell* b, int op);
 // Set operations of the natives unique, union, intersect, exclude and
 // difference on two lists at args[0] and args[1] (op SET_UNIQUE..SET_DIFFERENCE;
 // skip = record size in cells, 1 by default). The result (a new block at index
-// 0) replaces the operand walked last, whose cell is returned.
+// 0) replaces the operand walked last, whose cell is returned. The natives'
+// engine for block! and hash! (registered by block_init) then moves it to args[0].
 Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op);
-
-// ------------------------------------------------------------------ seams
-// What block! needs of units that start after it; each fills its entry at
-// start-up, and until then the fallback named here serves.
-struct BlockSeams {
-    // Scans text into a block (to block! of a string). Fallback: not-done.
-    void (*transcode)(Cell* out, const Cell* text);
-};
-extern BlockSeams block_seams;
 
 void block_init();   // registers block! (after series!)
 void paren_init();   // registers paren! (after block!)

@@ -4,6 +4,9 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/random.h"
+#include "runtime/hash.h"
 #include "runtime/symbols.h"
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
@@ -80,12 +83,6 @@ static void remove_units(SeriesBuffer* b, uint32_t pos, uint32_t count) {
     b->tail -= count << shift;
 }
 
-void series_word(Cell* out, const char* spelling) {
-    int32_t symbol = symbol_from_cstring(spelling);
-    cell_init(out, T_WORD);
-    out->w2 = uint32_t(symbol);
-}
-
 bool series_is_word(const Cell* c, const char* spelling) {
     if (!type_is_word(cell_type(c))) return false;
     int32_t symbol = symbol_from_cstring_nocase(spelling);
@@ -96,7 +93,7 @@ void raise_bad_refine(const char* refinement, const Cell* value) {
     StackScope scope;
     Cell* held = stack_push_copy(value);  // interning the word allocates
     Cell* name = stack_push();
-    series_word(name, refinement);
+    word_from_cstring(name, refinement);
     raise_error(err::script::invalid_refine_arg, name, held);
 }
 
@@ -463,26 +460,9 @@ void series_reverse(ActionFrame& f) {
     if (owned) ownership_notice(f.args, ChangeWord::reversed, nullptr, int32_t(index), 0);
 }
 
-// A small generator for the time before the random module plugs in its own.
-static uint32_t fallback_state = 0x9E3779B9u;
-static uint32_t fallback_next() {
-    uint32_t x = fallback_state;
-    x ^= x << 13; x ^= x >> 17; x ^= x << 5;
-    return fallback_state = x;
-}
-static uint32_t fallback_range(bool, uint32_t n) {
-    // Unbiased: draw below the largest multiple of n.
-    uint32_t limit = 0xFFFFFFFFu - 0xFFFFFFFFu % n;
-    uint32_t r;
-    do r = fallback_next(); while (r >= limit);
-    return r % n + 1;
-}
-static void fallback_seed(const void* bytes, uint32_t size) {
-    uint32_t h = 2166136261u;
-    for (uint32_t i = 0; i < size; ++i) h = (h ^ static_cast<const uint8_t*>(bytes)[i]) * 16777619u;
-    fallback_state = h ? h : 1;
-}
-SeriesRandomSource series_random_source = {&fallback_range, &fallback_seed};
+static uint32_t module_range(bool secure, uint32_t n) { return uint32_t(random_int_range(secure, int32_t(n))); }
+static void module_seed(const void* bytes, uint32_t size) { mt_seed(int32_t(murmur3_hash_bytes(bytes, size))); }
+SeriesRandomSource series_random_source = {&module_range, &module_seed};
 
 void series_random(ActionFrame& f) {
     bool secure = f.has(ref::random_secure);

@@ -51,9 +51,8 @@ enum Trim : int { trim_head = 0, trim_tail, trim_auto, trim_lines, trim_all, tri
 ActionFrame action_frame(Cell* args, TypeId type);
 
 // ------------------------------------------------------------------ random source
-// series! random draws through these so that the random module (Mersenne
-// Twister, secure source) plugs in when it starts; until then a small internal
-// generator serves.
+// series! random draws through these: the random module's generator (Mersenne
+// Twister, or the secure source), replaceable so that tests can choose draws.
 struct SeriesRandomSource {
     // A number in 1..n (n >= 1).
     uint32_t (*range)(bool secure, uint32_t n);
@@ -95,8 +94,6 @@ Cell* series_push_copy(const Cell* s, uint32_t start, uint32_t count);
 
 // ------------------------------------------------------------------ words and errors
 
-// An unbound word! of that spelling (error arguments such as `part`, reflect fields).
-void series_word(Cell* out, const char* spelling);
 // True when c is a word of any kind spelled `spelling`, ignoring ASCII case.
 bool series_is_word(const Cell* c, const char* spelling);
 // The refinement's argument is not what the action takes: invalid-refine-arg

@@ -1,5 +1,6 @@
 // The ownership table: owned series announce each in-place change to their owner, before and after, deeply.
 #include <functional>
+#include "interpreter/interpreter.h"
 #include "runtime/ownership.h"
 #include "tests/datatypes/series_fixture.h"
 
@@ -37,7 +38,7 @@ protected:
         owner_->w1 = series_node(context);
         owner_->w3 = series_node(record);
         word_ = stack_push();
-        series_word(word_, "field");
+        word_from_cstring(word_, "field");
     }
     void TearDown() override {
         ownership_deep_change_hook = saved_;
@@ -119,7 +120,7 @@ TEST_F(Ownership, AnOwnerWithoutHandlersHearsNothing) {
 
 TEST_F(Ownership, ModifyOwnedBindsAndUnbinds) {
     Cell* owned = stack_push();
-    series_word(owned, "OWNED");
+    word_from_cstring(owned, "OWNED");
     uint32_t before = ownership_count();
     Cell* s = ints({1});
     Cell* spec = block_of({owner_, word_});
