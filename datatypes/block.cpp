@@ -10,7 +10,6 @@
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
 #include "interpreter/interpreter.h"
-#include "interpreter/natives.h"
 #include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
@@ -1031,17 +1030,6 @@ Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op) {
     return target;
 }
 
-// The engine the set natives call: skip from its argument slot, result in args[0].
-static void block_set_operation(Cell* args, bool case_sensitive, int skip_position, int code) {
-    int32_t skip = 1;
-    if (skip_position >= 0) {
-        const Cell* sk = args + skip_position;
-        if (!cell_is(sk, T_INTEGER)) raise_bad_refine("skip", sk);
-        skip = get_integer(sk);
-    }
-    *args = *block_set_op(args, case_sensitive, skip, SetOp(code));
-}
-
 // ================================================================== path access
 
 static void block_eval_path(PathStep& step) {
@@ -1097,8 +1085,6 @@ static void block_eval_path(PathStep& step) {
 // ================================================================== registration
 
 void block_init() {
-    register_set_operation(T_BLOCK, &block_set_operation);
-    register_set_operation(T_HASH, &block_set_operation);
     register_datatype(T_BLOCK, T_SERIES, "block!",
         block_make_action, inherit, inherit, block_to_action, block_form, block_mold, block_eval_path,
         nullptr, block_compare,                                                                    // make..compare

@@ -65,8 +65,7 @@ int block_compare(const Cell* a, const Cell* b, int op);
 // Set operations of the natives unique, union, intersect, exclude and
 // difference on two lists at args[0] and args[1] (op SET_UNIQUE..SET_DIFFERENCE;
 // skip = record size in cells, 1 by default). The result (a new block at index
-// 0) replaces the operand walked last, whose cell is returned. The natives'
-// engine for block! and hash! (registered by block_init) then moves it to args[0].
+// 0) replaces the operand walked last, whose cell is returned.
 Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op);
 
 void block_init();   // registers block! (after series!)
