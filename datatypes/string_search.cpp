@@ -125,7 +125,7 @@ FindOptions find_options(ActionFrame& f, const Cell* series, bool* nothing) {
     if (f.has(F_PART)) {
         int64_t d = string_part_distance(series, f.ref_arg(F_PART), "part");
         if (d < 1) { *nothing = true; return o; }
-        o.part = std::min<int64_t>(d, string_rest_length(series) ? int64_t(string_length_from_head(series)) : d);
+        o.part = d;  // cut to the rest below for forward searches
     }
     return o;
 }
