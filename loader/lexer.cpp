@@ -290,7 +290,7 @@ Token scan_token(LexerState& ls) {
     switch (next) {
     case X_BLOCK_OPEN: case X_BLOCK_CLOSE: case X_PAREN_OPEN: case X_PAREN_CLOSE:
     case X_BRACE_OPEN: case X_BRACE_CLOSE: case X_MAP_OPEN: case X_CONSTRUCT: case X_COMMA:
-    case X_STRING: case X_CHAR: case X_BINARY: case X_POINT: case X_TAG:
+    case X_STRING: case X_CHAR: case X_BINARY: case X_POINT: case X_TAG: case X_PERCENT:
         if (p < end) ++t.end;
         break;
     case X_FILE:
@@ -419,6 +419,13 @@ struct Scanner {
         --cells.size;
     }
 
+    void drop_marker() {
+        uint32_t marker_index = ls.block_start - 1;
+        ls.block_start = cells.data[marker_index].w1;
+        cells.size = marker_index;
+        --ls.open_markers;
+    }
+
     [[noreturn]] void path_error(const uint8_t* at) {
         (void)at;
         syntax_error(ls, err::syntax::invalid, T_PATH);
@@ -513,6 +520,12 @@ struct Scanner {
     Step brace_close(const Token& t) {
         ls.brace_flags |= t.flags;
         if (--ls.brace_depth > 0) return Step::go_on;
+        // A hook that moved the input back before the "{" leaves no string to close.
+        if (t.end < ls.brace_start + 2) {
+            ls.brace_flags = 0;
+            ls.mode = S_START;
+            syntax_error(ls, err::syntax::invalid, T_STRING);
+        }
         Token whole{ls.brace_start, t.end, ls.brace_flags, (ls.brace_flags & F_BRACE_NEW_LINE) ? 1 : 0, X_STRING};
         ls.token_start = whole.start;
         ls.brace_flags = 0;
@@ -559,7 +572,11 @@ struct Scanner {
                 syntax_error(ls, err::syntax::missing, T_NONE_ID, closing_char(kind));
             } catch (LexRecover&) {
                 m = innermost_marker(ls);  // the hook may have moved the cell stack
-                close_marker(ls, kind == T_POINT2D && marker_commas(m) == 2 ? T_POINT3D : kind);
+                try {
+                    close_marker(ls, kind == T_POINT2D && marker_commas(m) == 2 ? T_POINT3D : kind);
+                } catch (LexRecover&) {
+                    drop_marker();  // it cannot close either: its values go
+                }
             }
         }
         (void)t;
@@ -789,6 +806,44 @@ TranscodeResult transcode_value(Cell* out, const Cell* input, const TranscodeOpt
         raise_error(err::script::invalid_arg, input);
     }
     return run(out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), char_units, options);
+}
+
+void transcode_call(Cell* result, const TranscodeArgs& args) {
+    TranscodeOptions o;
+    TypeId src_type = cell_type(args.src);
+    if (args.part) {
+        if (cell_is(args.part, T_INTEGER)) {
+            int32_t n = get_integer(args.part);
+            o.part = n > 0 ? uint32_t(n) : 0;
+        } else if (cell_type(args.part) == src_type) {
+            int64_t n = int64_t(series_index(args.part)) - int64_t(series_index(args.src));
+            o.part = n > 0 ? uint32_t(n) : 0;
+        } else {
+            raise_error(err::script::not_same_type);
+        }
+    }
+    o.mode = args.scan ? LexMode::scan : args.prescan ? LexMode::prescan : LexMode::load;
+    o.one = args.next || args.one;
+    o.wrap = !o.one;
+    o.into = args.next || args.one ? nullptr : args.into;
+    o.hook = args.hook;
+    StackScope scope;
+    Cell* value = stack_push();
+    TranscodeResult r = transcode_value(value, args.src, o);
+    if (o.mode != LexMode::load) {
+        if (r.type == T_NONE_ID) set_none(value);
+        else set_datatype(value, r.type);
+    }
+    if (!args.next) {
+        *result = *value;
+        return;
+    }
+    Cell* rest = stack_push_copy(args.src);
+    rest->w1 = series_index(args.src) + r.consumed;
+    Cell* pair = block_push_new(2);
+    block_append(pair, value);
+    block_append(pair, rest);
+    *result = *pair;
 }
 
 }  // namespace tev

@@ -67,6 +67,24 @@ TranscodeResult transcode_utf8(Cell* out, const uint8_t* text, size_t length,
 // input: a string! (from its index) or a binary! (from its index).
 TranscodeResult transcode_value(Cell* out, const Cell* input, const TranscodeOptions& options = {});
 
+// transcode's arguments as the native receives them.
+struct TranscodeArgs {
+    const Cell* src = nullptr;     // string! or binary!, read from its index
+    bool next = false;             // the first value and the input after it
+    bool one = false;              // the first value alone
+    bool prescan = false;          // the datatype the automaton guesses
+    bool scan = false;             // the datatype of the first value, checked
+    const Cell* part = nullptr;    // integer!, or a position in a series of src's datatype
+    Cell* into = nullptr;          // append to this block
+    LexHook* hook = nullptr;       // /trace
+};
+// Runs transcode into `result` (rooted): the block (or `into`); with /one the
+// value; with /next a block of the value and the input after it; with /scan or
+// /prescan the datatype (none at the end; error! for a bad token), and with
+// /next too, a block of it and the input after it. A /part position of another
+// datatype raises not-same-type.
+void transcode_call(Cell* result, const TranscodeArgs& args);
+
 // Start-up: registers the collector hook that marks the values under construction.
 void lexer_init();
 

@@ -2,6 +2,7 @@
 // the state of one transcode call and the loaders' entry points.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "loader/lexer.h"
 #include "loader/lexer_tables.h"
 #include "runtime/errors.h"
@@ -54,6 +55,8 @@ using Loader = void (*)(LexerState& ls, const uint8_t* s, const uint8_t* e, uint
 
 // The loader of each exit state 79..101; nullptr while the datatype does not exist.
 Loader loader_for_exit(int exit);
+// The bytes of a binary literal ("#{...}", "2#{...}", "64#{...}"); false when malformed.
+bool decode_binary_literal(const uint8_t* s, const uint8_t* e, std::string* bytes);
 // Word kinds share one loader: the token text is checked and the spelling interned.
 void load_word_text(LexerState& ls, const uint8_t* s, const uint8_t* e, TypeId kind, Cell* out);
 // #( ... ): the construction between the parentheses; raises malconstruct.

@@ -125,6 +125,7 @@ void put_unit(uint8_t* p, uint32_t unit, uint32_t cp) {
 // `escapes`. Raises invalid for `type` on bad UTF-8 or a bad escape.
 void load_text(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, bool escapes,
                TypeId type, Cell* out) {
+    if (e < s) invalid(ls, type);
     escapes = escapes && (flags & F_CARET);
     // Measure: characters and the widest unit.
     uint32_t count = 0;
@@ -410,6 +411,171 @@ void load_refinement(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_
     if (out) *out = global_word(symbol, T_REFINEMENT);
 }
 
+// ------------------------------------------------------------------ forms checked before their datatypes exist
+// These check the token fully; making the value lands with each datatype
+// (until then a load raises not-done after the check).
+
+[[noreturn]] void value_not_made() { raise_error(err::internal::not_done); }
+
+// Skips blanks and ";" comments in binary digits; false at the end.
+bool skip_binary_blanks(const uint8_t*& p, const uint8_t* e, bool base64) {
+    while (p < e) {
+        uint8_t c = *p;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || (base64 && (c == 8 || c == 12 || c == '\''))) ++p;
+        else if (c == ';') { while (p < e && *p != '\n') ++p; }
+        else return true;
+    }
+    return false;
+}
+
+int base64_value(uint8_t c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+}  // namespace
+
+// [2#|16#|64#]{digits}: the bytes the digits stand for; false when malformed.
+// A lone hexadecimal digit at the end is malformed, not dropped.
+bool decode_binary_literal(const uint8_t* s, const uint8_t* e, std::string* bytes) {
+    int base = 0;
+    const uint8_t* p = s;
+    for (; p < e && *p >= '0' && *p <= '9'; ++p) {
+        base = base * 10 + (*p - '0');
+        if (base > 64) return false;
+    }
+    if (p == s) base = 16;
+    if ((base != 2 && base != 16 && base != 64) || e - p < 3 || p[0] != '#' || p[1] != '{' || e[-1] != '}')
+        return false;
+    p += 2;
+    const uint8_t* end = e - 1;
+    if (base == 16) {
+        while (skip_binary_blanks(p, end, false)) {
+            int hi = hex_value(*p++);
+            if (hi < 0 || !skip_binary_blanks(p, end, false)) return false;
+            int lo = hex_value(*p++);
+            if (lo < 0) return false;
+            if (bytes) bytes->push_back(char(hi * 16 + lo));
+        }
+        return true;
+    }
+    if (base == 2) {
+        while (skip_binary_blanks(p, end, false)) {
+            int byte = 0;
+            for (int bit = 0; bit < 8; ++bit) {
+                if (bit && !skip_binary_blanks(p, end, false)) return false;
+                if (*p != '0' && *p != '1') return false;
+                byte = byte * 2 + (*p++ - '0');
+            }
+            if (bytes) bytes->push_back(char(byte));
+        }
+        return true;
+    }
+    while (skip_binary_blanks(p, end, true)) {
+        uint32_t group = 0;
+        int count = 0;
+        while (count < 4 && skip_binary_blanks(p, end, true) && *p != '=') {
+            int v = base64_value(*p++);
+            if (v < 0) return false;
+            group = group << 6 | uint32_t(v);
+            ++count;
+        }
+        if (count == 4) {
+            if (bytes) { bytes->push_back(char(group >> 16)); bytes->push_back(char(group >> 8)); bytes->push_back(char(group)); }
+            continue;
+        }
+        // "=" padding after two or three characters ends the data.
+        if ((count != 2 && count != 3) || p >= end || *p != '=') return false;
+        group <<= 6 * (4 - count);
+        if (bytes) {
+            bytes->push_back(char(group >> 16));
+            if (count == 3) bytes->push_back(char(group >> 8));
+        }
+        while (p < end && *p == '=') ++p;
+        return !skip_binary_blanks(p, end, true);
+    }
+    return true;
+}
+
+namespace {
+
+void load_binary(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    if (!decode_binary_literal(s, e, nullptr)) invalid(ls, T_BINARY);
+    if (out) value_not_made();
+}
+
+// [sign]digits, within 32 bits; advances p.
+bool read_int32(const uint8_t*& p, const uint8_t* e, int64_t* value) {
+    bool negative = false;
+    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const uint8_t* digits = p;
+    int64_t v = 0;
+    for (; p < e && *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > 2147483648LL) return false;
+    }
+    if (p == digits) return false;
+    v = negative ? -v : v;
+    if (v > INT32_MAX || v < INT32_MIN) return false;
+    *value = v;
+    return true;
+}
+
+// Two integers joined by "x": both within 32 bits.
+void load_pair(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    const uint8_t* p = s;
+    int64_t x, y;
+    if (!read_int32(p, e, &x) || p >= e || (*p != 'x' && *p != 'X')) invalid(ls, T_PAIR);
+    ++p;
+    if (!read_int32(p, e, &y) || p != e) invalid(ls, T_PAIR);
+    if (out) value_not_made();
+}
+
+// 3 to 12 components of 0 to 255 separated by single dots.
+void load_tuple(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    int components = 0;
+    for (const uint8_t* p = s; p <= e; ++p) {
+        const uint8_t* digits = p;
+        int v = 0;
+        for (; p < e && *p >= '0' && *p <= '9'; ++p) {
+            v = v * 10 + (*p - '0');
+            if (v > 255) invalid(ls, T_TUPLE);
+        }
+        if (p == digits || (p < e && *p != '.')) invalid(ls, T_TUPLE);
+        ++components;
+    }
+    if (components < 3 || components > 12) invalid(ls, T_TUPLE);
+    if (out) value_not_made();
+}
+
+void load_percent(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    if (e - s < 2 || e[-1] != '%' || !is_decimal(s, e - 1)) invalid(ls, T_PERCENT);
+    if (out) value_not_made();
+}
+
+void load_tag(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    if (e - s < 2 || e[-1] != '>') invalid(ls, T_TAG);
+    load_text(ls, s + 1, e - 1, flags, false, T_TAG, nullptr);
+    if (out) value_not_made();
+}
+
+void load_email(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    const void* at = std::memchr(s, '@', size_t(e - s));
+    if (!at || std::memchr(static_cast<const uint8_t*>(at) + 1, '@', size_t(e - static_cast<const uint8_t*>(at) - 1)))
+        invalid(ls, T_EMAIL);
+    load_text(ls, s, e, flags, false, T_EMAIL, nullptr);
+    if (out) value_not_made();
+}
+
+void load_ref(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
+    load_text(ls, s + 1, e, flags, false, T_REF, nullptr);
+    if (out) value_not_made();
+}
+
 }  // namespace
 
 // A word token of a known kind: the spelling without its "'" or ":" marks.
@@ -466,8 +632,15 @@ Loader loader_for_exit(int exit) {
     case X_SPECIAL_FLOAT: return load_special_float;
     case X_TIME: return load_time;
     case X_URL: return load_url;
-    // Loaded with their datatypes: binary, percent, tuple, date, pair, point,
-    // money, tag, email, ref.
+    // Checked here, made with their datatypes.
+    case X_BINARY: return load_binary;
+    case X_PAIR: return load_pair;
+    case X_TUPLE: return load_tuple;
+    case X_PERCENT: return load_percent;
+    case X_TAG: return load_tag;
+    case X_EMAIL: return load_email;
+    case X_REF: return load_ref;
+    // Date, money and point: checked and made with their datatypes.
     default: return nullptr;
     }
 }

@@ -316,6 +316,40 @@ TEST(Lexer, ScanningClassifiesWithoutMakingValues) {
     }
 }
 
+// Binary, pair, tuple, percent, tag, email and ref tokens are checked in full
+// even while their datatypes are missing.
+TEST(Lexer, ChecksLiteralFormsInScanMode) {
+    const struct { const char* text; TypeId type; } cases[] = {
+        {"#{0A0b}", T_BINARY},
+        {"#{0A 0b ; note\n 1F}", T_BINARY},
+        {"#{0A0}", T_ERROR},
+        {"64#{SGVsbG8=}", T_BINARY},
+        {"64#{SGVsbG8}", T_ERROR},
+        {"2#{00000001}", T_BINARY},
+        {"2#{0000000}", T_ERROR},
+        {"8#{00}", T_ERROR},
+        {"1x2", T_PAIR},
+        {"-2147483648x2147483647", T_PAIR},
+        {"2147483648x1", T_ERROR},
+        {"1x99999999999", T_ERROR},
+        {"1.5x2", T_ERROR},
+        {"1.2.3", T_TUPLE},
+        {"1.2.256", T_ERROR},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", T_ERROR},
+        {"12% 1.5e2%", T_PERCENT},
+        {"<a b=\"c\">", T_TAG},
+        {"a@b.c", T_EMAIL},
+        {"@ref", T_REF},
+    };
+    for (const auto& c : cases) {
+        StackScope scope;
+        Cell* out = stack_push();
+        TranscodeOptions o;
+        o.mode = LexMode::scan;
+        EXPECT_EQ(int(transcode_text(out, c.text, o).type), int(c.type)) << c.text;
+    }
+}
+
 struct Recorder {
     std::vector<std::string> events;
     bool error_answer = false;
@@ -412,6 +446,62 @@ TEST(Lexer, AppendsIntoAGivenBlock) {
     transcode_text(out, "8 9", o);
     EXPECT_EQ(describe(into), "[7 8 9]");
     EXPECT_EQ(describe(out), "[7 8 9]");
+}
+
+// ------------------------------------------------------------------ the native's arguments
+
+TEST(Lexer, TranscodeRefinementsShapeTheResult) {
+    StackScope scope;
+    Cell* src = stack_push();
+    string_make(src, 16);
+    string_append_utf8(src, "\xC3\xA9 [b] c", 8);
+    const struct { bool next, one, scan, prescan; const char* expected; } cases[] = {
+        {false, false, false, false, "[\xC3\xA9 [b] c]"},
+        {false, true, false, false, "\xC3\xA9"},
+        {true, false, false, false, "[\xC3\xA9 \" [b] c\"]"},
+        {false, false, true, false, "#(type 15)"},
+        {true, false, true, false, "[#(type 15) \" [b] c\"]"},
+        {false, false, false, true, "#(type 15)"},
+    };
+    for (const auto& c : cases) {
+        Cell* result = stack_push();
+        TranscodeArgs a;
+        a.src = src;
+        a.next = c.next;
+        a.one = c.one;
+        a.scan = c.scan;
+        a.prescan = c.prescan;
+        transcode_call(result, a);
+        EXPECT_EQ(describe(result), c.expected);
+    }
+}
+
+TEST(Lexer, TranscodePartLimitsTheInput) {
+    StackScope scope;
+    Cell* src = stack_push();
+    string_make(src, 16);
+    string_append_utf8(src, "12 34 56", 8);
+    Cell* part = stack_push();
+    set_integer(part, 4);
+    Cell* result = stack_push();
+    TranscodeArgs a;
+    a.src = src;
+    a.part = part;
+    transcode_call(result, a);
+    EXPECT_EQ(describe(result), "[12 3]");
+    Cell* position = stack_push_copy(src);
+    position->w1 = 5;
+    a.part = position;
+    transcode_call(result, a);
+    EXPECT_EQ(describe(result), "[12 34]");
+    Cell* other = block_push_new(1);
+    a.part = other;
+    try {
+        transcode_call(result, a);
+        ADD_FAILURE() << "a block position limited a string";
+    } catch (LanguageThrow&) {
+        EXPECT_EQ(last_error_code(), err::script::not_same_type.code);
+    }
 }
 
 }  // namespace
