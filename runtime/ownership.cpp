@@ -1,4 +1,4 @@
-// The ownership table: entries {owned value, owner, field word} in one rooted block, found by node.
+// The ownership table: weak entries {owned value, owner, field word}, found by the owned node.
 #include "runtime/ownership.h"
 #include <unordered_map>
 #include <vector>
@@ -21,42 +21,69 @@ static_assert(sizeof change_spellings / sizeof *change_spellings == size_t(Chang
 
 const char* change_word_spelling(ChangeWord w) { return change_spellings[int(w)]; }
 
-// Entry slot s lives in cells 3s..3s+2 of the entries block; freed slots are
-// unset and reused.
+// Entry slot s is cells 3s..3s+2 of the entries store; freed slots are unset
+// and reused. The store is a unit-4 series, so the collector keeps its buffer
+// but does not trace the cells in it: entries are weak. After marking, an entry
+// whose owned series, owner context or field word's context nobody else reached
+// is dropped (and the others get their nodes renumbered when nodes moved).
 constexpr uint32_t ENTRY_CELLS = 3;
-static Cell entries;  // block!, a collector root once made
+static NodeRef entries_node = 0;
 static std::unordered_map<NodeRef, uint32_t> slot_of;
 static std::vector<uint32_t> free_slots;
-// Node evacuation renumbers nodes: the keys are then rebuilt from the entries'
-// owned values, whose cells the collector rewrites.
-static bool keys_stale = false;
 
-static void note_collection() {
-    if (gc_node_evacuation) keys_stale = true;
+static Cell* entry_at(uint32_t slot) {
+    return reinterpret_cast<Cell*>(node_buffer(entries_node)->head_ptr()) + size_t(slot) * ENTRY_CELLS;
+}
+static uint32_t slot_count() {
+    return entries_node ? node_buffer(entries_node)->count() / (ENTRY_CELLS * 4) : 0;
 }
 
-static void refresh_keys() {
-    if (!keys_stale) return;
-    keys_stale = false;
+static void mark_entries() { gc_mark_node_ref(&entries_node); }
+
+static void sweep_entries() {
+    bool changed = false;
+    for (uint32_t slot = 0, n = slot_count(); slot < n; ++slot) {
+        Cell* e = entry_at(slot);
+        if (cell_is(e, T_UNSET)) continue;
+        NodeRef* refs[5];
+        int k = 0;
+        refs[k++] = &e[0].w2;
+        if (cell_is(e + 1, T_OBJECT)) {
+            refs[k++] = &e[1].w1;
+            refs[k++] = &e[1].w3;
+        }
+        if (type_is_word(cell_type(e + 2))) refs[k++] = &e[2].w1;
+        bool alive = true;
+        for (int i = 0; i < k; ++i) {
+            NodeRef before = *refs[i];
+            gc_update_nodes(refs[i], 1);
+            if (*refs[i] != before) changed = true;
+            if (*refs[i] && !gc_node_marked(*refs[i])) alive = false;
+        }
+        if (!alive) {
+            // A series that outlives its owner is no longer owned.
+            if (gc_node_marked(e[0].w2)) node_buffer(e[0].w2)->flags &= ~SER_OWNED;
+            for (uint32_t i = 0; i < ENTRY_CELLS; ++i) set_unset(e + i);
+            free_slots.push_back(slot);
+            changed = true;
+        }
+    }
+    if (!changed) return;
     slot_of.clear();
-    uint32_t slots = series_full_length(&entries) / ENTRY_CELLS;
-    for (uint32_t s = 0; s < slots; ++s) {
-        const Cell* owned = block_cell_from_head(&entries, s * ENTRY_CELLS);
-        if (!cell_is(owned, T_UNSET)) slot_of[series_node(owned)] = s;
+    for (uint32_t slot = 0, n = slot_count(); slot < n; ++slot) {
+        const Cell* e = entry_at(slot);
+        if (!cell_is(e, T_UNSET)) slot_of[series_node(e)] = slot;
     }
 }
 
 void ownership_init() {
-    if (cell_is(&entries, T_BLOCK)) return;
-    block_make(&entries, 1000 * ENTRY_CELLS);
-    gc_add_root(&entries);
-    gc_add_mark_hook(&note_collection);
+    if (entries_node) return;
+    entries_node = alloc_series_units(1000 * ENTRY_CELLS * 4, 4);
+    gc_add_mark_hook(&mark_entries);
+    gc_add_sweep_hook(&sweep_entries);
 }
 
-uint32_t ownership_count() {
-    refresh_keys();
-    return uint32_t(slot_of.size());
-}
+uint32_t ownership_count() { return uint32_t(slot_of.size()); }
 
 static bool is_owned_kind(TypeId t) { return type_is_series(t) || t == T_BITSET; }
 
@@ -76,22 +103,22 @@ static bool is_owner(const Cell* object) {
 
 static void put_entry(const Cell* value, const Cell* owner, const Cell* word) {
     ownership_init();
-    // Stage the three cells: growing the entries block may move their sources.
-    StackScope scope;
-    Cell* staged = stack_push_copy(value);
-    stack_push_copy(owner);
-    stack_push_copy(word);
+    Cell staged[ENTRY_CELLS] = {*value, *owner, *word};
+    // A text value's conversion cache is not the entry's to keep alive.
+    if (type_is_string(cell_type(staged)) || cell_is(staged, T_HASH)) staged[0].w3 = 0;
     uint32_t slot;
     if (!free_slots.empty()) {
         slot = free_slots.back();
         free_slots.pop_back();
-        Cell* at = block_cell_from_head(&entries, slot * ENTRY_CELLS);
-        for (uint32_t i = 0; i < ENTRY_CELLS; ++i) at[i] = staged[i];
     } else {
-        slot = block_length(&entries) / ENTRY_CELLS;
-        block_append_cells(&entries, staged, ENTRY_CELLS);
+        // Only the store's buffer moves here: the staged cells' nodes stay
+        // reachable through the caller's own (rooted) cells.
+        SeriesBuffer* b = series_ensure_room(entries_node, ENTRY_CELLS * 16);
+        slot = b->count() / (ENTRY_CELLS * 4);
+        b->tail += ENTRY_CELLS * 16;
     }
-    refresh_keys();
+    Cell* at = entry_at(slot);
+    for (uint32_t i = 0; i < ENTRY_CELLS; ++i) at[i] = staged[i];
     slot_of[series_node(staged)] = slot;
 }
 
@@ -142,11 +169,10 @@ void ownership_unbind(const Cell* value) {
     if (!is_owned_kind(t)) return;
     NodeRef node = series_node(value);
     node_buffer(node)->flags &= ~SER_OWNED;
-    refresh_keys();
     auto it = slot_of.find(node);
     // An already unbound list has no entry: that ends cycles.
     if (it == slot_of.end()) return;
-    Cell* at = block_cell_from_head(&entries, it->second * ENTRY_CELLS);
+    Cell* at = entry_at(it->second);
     for (uint32_t i = 0; i < ENTRY_CELLS; ++i) set_unset(at + i);
     free_slots.push_back(it->second);
     slot_of.erase(it);
@@ -171,10 +197,9 @@ void ownership_unbind_range(const Cell* block, uint32_t index, uint32_t count) {
 }
 
 void ownership_get_owner(NodeRef node, Cell* out) {
-    refresh_keys();
     auto it = slot_of.find(node);
     if (it == slot_of.end()) set_none(out);
-    else *out = *block_cell_from_head(&entries, it->second * ENTRY_CELLS + 1);
+    else *out = entry_at(it->second)[1];
 }
 
 bool ownership_notice(const Cell* target, ChangeWord action, const Cell* value, int32_t index, int32_t part) {
@@ -185,10 +210,9 @@ bool ownership_notice(const Cell* target, ChangeWord action, const Cell* value, 
         key = series_node(target);
         if (!node_owned(key)) return false;  // the common case: one flag test
     } else return false;
-    refresh_keys();
     auto it = slot_of.find(key);
     if (it == slot_of.end()) return false;
-    const Cell* entry = block_cell_from_head(&entries, it->second * ENTRY_CELLS);
+    const Cell* entry = entry_at(it->second);
     if (entry[1].w3 == 0 || !ownership_deep_change_hook) return false;  // owner without handlers
     // The handler runs language code: hand it stable copies.
     StackScope scope;

@@ -108,6 +108,29 @@ TEST_F(Ownership, BindingIsDeepAndUnbindingUndoesIt) {
     EXPECT_TRUE(cell_is(&owner, T_NONE));
 }
 
+TEST_F(Ownership, EntriesAreWeak) {
+    uint32_t before = ownership_count();
+    Cell* gone = ints({1});
+    Cell* kept = ints({2});
+    ownership_bind(gone, owner_, word_);
+    ownership_bind(kept, owner_, word_);
+    EXPECT_EQ(ownership_count(), before + 2);
+    set_none(gone);
+    gc_collect();  // the first series is reached by nothing else
+    EXPECT_EQ(ownership_count(), before + 1);
+    call(Act::append, {kept, integer(3)});
+    EXPECT_EQ(notices.size(), 2u);
+
+    // When the owner goes, the series stays but is no longer owned.
+    for (Cell* c = owner_ - 3; c <= owner_; ++c) set_none(c);  // its context, record and cell
+    gc_collect();
+    EXPECT_EQ(ownership_count(), before);
+    notices.clear();
+    call(Act::append, {kept, integer(4)});
+    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(values_of(kept), (std::vector<int>{2, 3, 4}));
+}
+
 TEST_F(Ownership, AnOwnerWithoutHandlersHearsNothing) {
     owner_->w3 = 0;
     Cell* s = ints({1});
