@@ -5,6 +5,7 @@
 #include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -70,24 +71,15 @@ int32_t char_mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell
     return limit - int32_t(string_length_from_head(out) - before);
 }
 
-// One UTF-8 character at the head of a binary.
+// One UTF-8 character at the head of a binary (malformed bytes raise invalid-utf8).
 uint32_t decode_utf8_head(const Cell* binary) {
     SeriesBuffer* b = node_buffer(series_node(binary));
     uint32_t at = series_index(binary), count = b->count();
-    const uint8_t* p = b->head_ptr() + at;
     uint32_t avail = count > at ? count - at : 0;
     if (avail == 0) raise_error_type(err::script::bad_to_arg, T_CHAR, binary);
-    uint32_t c = p[0];
-    uint32_t len = c < 0x80 ? 1 : (c >= 0xC2 && c < 0xE0) ? 2 : (c >= 0xE0 && c < 0xF0) ? 3 : (c >= 0xF0 && c < 0xF5) ? 4 : 0;
-    if (!len || len > avail) raise_error(err::access::invalid_utf8, binary);
-    if (len > 1) c &= 0x3F >> (len - 1);
-    for (uint32_t i = 1; i < len; ++i) {
-        if ((p[i] & 0xC0) != 0x80) raise_error(err::access::invalid_utf8, binary);
-        c = (c << 6) | (p[i] & 0x3F);
-    }
-    static const uint32_t shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < shortest[len] || c > CHAR_MAX_CODE_POINT) raise_error(err::access::invalid_utf8, binary);
-    return c;
+    int32_t cp = utf8_decode_char(b->head_ptr() + at, &avail);
+    if (cp < 0) raise_error(err::access::invalid_utf8, binary);
+    return uint32_t(cp);
 }
 
 void char_make(ActionFrame& f) {

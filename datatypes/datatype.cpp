@@ -3,6 +3,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
+#include "runtime/context.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -11,6 +13,19 @@ Cell* datatype_push(TypeId t) {
     Cell* c = stack_push();
     set_datatype(c, t);
     return c;
+}
+
+bool type_name_words_bound = false;
+
+void bind_type_name_word(TypeId t) {
+    if (!type_names[t].name) return;
+    Cell word = word_from_symbol(symbol_from_cstring(type_names[t].name));  // may allocate
+    type_names[t].word = word;
+}
+
+void bind_type_name_words() {
+    for (int t = 1; t <= highest_type_id; ++t) bind_type_name_word(TypeId(t));
+    type_name_words_bound = true;
 }
 
 namespace {

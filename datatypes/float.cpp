@@ -107,6 +107,43 @@ void float_power_action(ActionFrame& f) {
     put_float(base, std::pow(get_float(base), e));
 }
 
+namespace {
+
+// x rounded to a multiple of the scale s (s > 0 and above x's precision) as
+// the round refinements in f ask.
+double round_to_scale(double x, double s, const ActionFrame& f) {
+    double y, r = 0.0;
+    int e = 0;
+    if (s >= 1.0) y = x / s;
+    else {
+        // Work with the scale's mantissa so that a denormal scale keeps its precision.
+        double m = std::frexp(s, &e);
+        if (e <= -1022) x = std::ldexp(x, -e);
+        else { e = 0; m = s; }
+        r = 1.0 / m;
+        y = x * r;
+    }
+    const double t = std::fabs(y), h = std::floor(t) + 0.5;
+    auto with_sign = [&](double magnitude) { return y < 0 ? -magnitude : magnitude; };
+    double d;
+    if (f.has(ROUND_DOWN)) d = with_sign(std::floor(t));
+    else if (f.has(ROUND_FLOOR)) d = std::floor(y);
+    else if (f.has(ROUND_CEILING)) d = std::ceil(y);
+    else if (h < t) d = with_sign(std::ceil(t));
+    else if (h > t) d = with_sign(std::floor(t));
+    else if (f.has(ROUND_EVEN)) d = with_sign(std::fmod(t, 2.0) >= 1.0 ? std::ceil(t) : std::floor(t));
+    else if (f.has(ROUND_HALF_DOWN)) d = with_sign(std::floor(t));
+    else if (f.has(ROUND_HALF_CEILING)) d = std::ceil(y);
+    else d = with_sign(std::ceil(t));
+    if (s < 1.0) return std::ldexp(d / r, e);
+    double result = d * s;
+    // Rounding a finite value up past the largest double is an overflow, not infinity.
+    if (std::fabs(result) >= DBL_MAX) raise_error(err::math::overflow);
+    return result;
+}
+
+}  // namespace
+
 void float_round_action(ActionFrame& f) {
     Cell* v = f.args;
     const Cell* scale_cell = f.has(ROUND_TO) ? f.ref_arg(ROUND_TO) : nullptr;
@@ -118,37 +155,8 @@ void float_round_action(ActionFrame& f) {
         s = cell_is(scale_cell, T_INTEGER) ? std::fabs(double(get_integer(scale_cell))) : float_abs(get_float(scale_cell));
         if (percent) s /= 100.0;
     }
-    if (!(std::fabs(x) * 0x1p-53 > s)) {  // else the scale lies below the value's precision
-        double y, r = 0.0;
-        int e = 0;
-        if (s >= 1.0) y = x / s;
-        else {
-            double m = std::frexp(s, &e);
-            if (e <= -1022) x = std::ldexp(x, -e);
-            else { e = 0; m = s; }
-            r = 1.0 / m;
-            y = x * r;
-        }
-        const double t = std::fabs(y), h = std::floor(t) + 0.5;
-        auto with_sign = [&](double magnitude) { return y < 0 ? -magnitude : magnitude; };
-        double d;
-        if (f.has(ROUND_DOWN)) d = with_sign(std::floor(t));
-        else if (f.has(ROUND_FLOOR)) d = std::floor(y);
-        else if (f.has(ROUND_CEILING)) d = std::ceil(y);
-        else if (h < t) d = with_sign(std::ceil(t));
-        else if (h > t) d = with_sign(std::floor(t));
-        else if (f.has(ROUND_EVEN)) d = with_sign(std::fmod(t, 2.0) >= 1.0 ? std::ceil(t) : std::floor(t));
-        else if (f.has(ROUND_HALF_DOWN)) d = with_sign(std::floor(t));
-        else if (f.has(ROUND_HALF_CEILING)) d = std::ceil(y);
-        else d = with_sign(std::ceil(t));
-        if (s >= 1.0) {
-            x = d * s;
-            // Rounding a finite value up past the largest double is an overflow, not infinity.
-            if (std::fabs(x) >= DBL_MAX) raise_error(err::math::overflow);
-        } else {
-            x = std::ldexp(d / r, e);
-        }
-    }
+    if (std::fabs(x) * 0x1p-53 > s) return;  // the scale lies below the value's precision
+    x = round_to_scale(x, s, f);
     if (!scale_cell) { put_float(v, x); return; }
     if (cell_is(scale_cell, T_INTEGER)) {
         if (integer_out_of_range_q(x)) raise_error(err::math::overflow);

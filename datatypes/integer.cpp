@@ -8,6 +8,8 @@
 #include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/symbols.h"
+#include "runtime/unicode.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -138,6 +140,24 @@ int scan_integer_text(const Cell* text, int32_t* value) {
     return 0;
 }
 
+// An issue's spelling read as hexadecimal; invalid-data when it is not one.
+int32_t issue_to_integer(const Cell* issue) {
+    uint32_t length;
+    const uint8_t* spelling = symbol_spelling(int32_t(issue->w2), &length);
+    uint32_t chars[9];
+    size_t count = 0;
+    const uint8_t* end = spelling + length;
+    for (const uint8_t* p = spelling; p < end && count < 9;) {
+        int32_t cp;
+        p = utf8_next_char(p, end, &cp);
+        if (cp < 0) raise_error(err::script::invalid_data, issue);
+        chars[count++] = uint32_t(cp);
+    }
+    int32_t value = 0;
+    if (!integer_from_hex(chars, count, &value)) raise_error(err::script::invalid_data, issue);
+    return value;
+}
+
 // ------------------------------------------------------------ actions
 
 void integer_make_to(ActionFrame& f, bool make) {
@@ -170,6 +190,7 @@ void integer_make_to(ActionFrame& f, bool make) {
             n = int32_t(v);
             break;
         }
+        case T_ISSUE: n = issue_to_integer(spec); break;
         default:
             if (type_is_string(st) && scan_integer_text(spec, &n) == 0) break;
             raise_error_type(err::script::bad_to_arg, T_INTEGER, spec);

@@ -24,6 +24,7 @@ void register_datatype_row(TypeId t, TypeId parent, const char* name, const Acti
     if (t > highest_type_id) highest_type_id = t;
     type_names[t].name = name;
     type_names[t].length = uint32_t(std::strlen(name)) - 1;
+    if (type_name_words_bound) bind_type_name_word(t);
     for (int s = 0; s < ACTION_COUNT; ++s) {
         ActionEntry e = entries[s];
         if (e == &detail::inherit_marker) e = parent ? action_table[parent][s] : nullptr;

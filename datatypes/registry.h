@@ -102,7 +102,11 @@ extern int highest_type_id;
 
 void registry_init();  // clears both tables
 void register_datatype_row(TypeId t, TypeId parent, const char* name, const ActionEntry* entries);
+// Makes every registered type's word from its name (once the symbol table and
+// the global context exist); a type registered afterwards gets its word at once.
 void bind_type_name_words();
+void bind_type_name_word(TypeId t);
+extern bool type_name_words_bound;
 
 namespace detail {
 void inherit_marker();

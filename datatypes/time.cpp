@@ -11,6 +11,7 @@
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
 #include "runtime/memory.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -133,11 +134,20 @@ int32_t time_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell*, i
     return time_append_hms(get_float(value), out, limit);
 }
 
-// 1 hour, 2 minute, 3 second; 0 for anything else.
+// 1 hour, 2 minute, 3 second; 0 for anything else. Words match in any case.
 int component_of(const Cell* element) {
-    if (!cell_is(element, T_INTEGER)) return 0;
-    int32_t n = get_integer(element);
-    return n >= 1 && n <= 3 ? n : 0;
+    if (cell_is(element, T_INTEGER)) {
+        int32_t n = get_integer(element);
+        return n >= 1 && n <= 3 ? n : 0;
+    }
+    if (!type_is_word(cell_type(element))) return 0;
+    static const int32_t names[3] = {symbol_resolve_alias(symbol_from_cstring("hour")),
+                                     symbol_resolve_alias(symbol_from_cstring("minute")),
+                                     symbol_resolve_alias(symbol_from_cstring("second"))};
+    int32_t symbol = symbol_resolve_alias(int32_t(element->w2));
+    for (int i = 0; i < 3; ++i)
+        if (names[i] == symbol) return i + 1;
+    return 0;
 }
 
 void time_component(double x, int n, Cell* out) {
@@ -184,6 +194,7 @@ void time_eval_path(PathStep& step) {
 void time_pick(ActionFrame& f) {
     const Cell* index = f.args + 1;
     int n = component_of(index);
+    if (!n && type_is_word(cell_type(index))) raise_error(err::script::cannot_use, index, f.args);
     if (!n) raise_error(err::script::out_of_range, index);
     time_component(get_float(f.args), n, f.args);
 }

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     tev::symbol_table_make_block();
     tev::global_context_init();
     tev::symbol_table_make_index();
+    tev::bind_type_name_words();
     // Tests run with the collector on, as scripts do after boot, so that
     // TEV_GC_TORTURE=1 collects at every allocation they make.
     tev::collector_enabled = true;

@@ -1,6 +1,7 @@
 // Test helpers: scalar cells, and calling a type's action entries as the dispatcher does (arguments on the value stack).
 #pragma once
 #include <gtest/gtest.h>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <functional>
@@ -79,6 +80,49 @@ inline std::string mold_of(const Cell& v, bool all = false) {
     return text;
 }
 
+inline bool logic_of(const Cell& c) { return get_logic(&c); }
+inline int32_t int_of(const Cell& c) { return get_integer(&c); }
+inline double float_of(const Cell& c) { return get_float(&c); }
+inline TypeId type_of(const Cell& c) { return cell_type(&c); }
+
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, 8) == 0; }
+
+}  // namespace tev::testing
+
+namespace tev::testing {
+
+// An expected action outcome: a value of a type, or a raised error.
+struct Outcome {
+    TypeId type;
+    double value;    // integer!, char!, logic! compare as numbers; float kinds exactly
+    uint32_t error;  // catalogue code, 0 when a value is expected
+};
+inline Outcome Int(int32_t n) { return {T_INTEGER, double(n), 0}; }
+inline Outcome Flt(double d) { return {T_FLOAT, d, 0}; }
+inline Outcome Tim(double s) { return {T_TIME, s, 0}; }
+inline Outcome Chr(uint32_t cp) { return {T_CHAR, double(cp), 0}; }
+inline Outcome Pct(double d) { return {T_PERCENT, d, 0}; }
+inline Outcome Err(ErrCode code) { return {T_NONE_ID, 0, code.code}; }
+
+inline ::testing::AssertionResult matches(const std::function<Cell()>& call, const Outcome& want) {
+    Cell got;
+    uint32_t code = raised_by([&] { got = call(); });
+    if (want.error) {
+        if (code == want.error) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "expected error " << want.error << ", got " << code;
+    }
+    if (code) return ::testing::AssertionFailure() << "raised " << code;
+    if (cell_type(&got) != want.type)
+        return ::testing::AssertionFailure() << "type " << type_names[cell_type(&got)].name << " instead of "
+                                             << type_names[want.type].name;
+    double v;
+    switch (cell_type(&got)) {
+        case T_FLOAT: case T_PERCENT: case T_TIME: v = get_float(&got); break;
+        case T_LOGIC: v = get_logic(&got) ? 1 : 0; break;
+        default: v = double(get_integer(&got));
+    }
+    if (v == want.value || (std::isnan(v) && std::isnan(want.value))) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "value " << v << " instead of " << want.value;
+}
 
 }  // namespace tev::testing
