@@ -87,6 +87,20 @@ static inline Cell* word_value_fast(const Cell* word) {
     return node_buffer(values)->cells() + index;
 }
 
+// The value cell of a word whose assignment needs no more than a copy (not an
+// object field, which may have a change handler), else nullptr.
+static inline Cell* word_slot_plain(const Cell* word) {
+    NodeRef ctx = word->w1;
+    uint32_t index = word->w3;
+    if (!ctx || index == 0xFFFFFFFFu) return nullptr;
+    const Cell* cc = node_buffer(ctx)->cells();
+    uint32_t values = cc->w2;
+    if (!values) return nullptr;
+    if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
+    if (((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
+    return node_buffer(values)->cells() + index;
+}
+
 Cell* word_value_cell(const Cell* word) {
     if (Cell* v = word_value_fast(word)) return v;
     if (!word->w1) raise_error(err::script::not_defined, word);
@@ -438,6 +452,65 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
     return i;
 }
 
+// ================================================================== operator fast paths
+
+enum FastOp { FAST_NONE = 0, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_STRICT_EQ, FAST_LT,
+              FAST_GT, FAST_LE, FAST_GE };
+
+// Operators made from add, subtract, multiply and the comparison natives.
+static inline int op_fast_kind(const Cell* op) {
+    uint32_t from = (op->header >> 16) & 0xFF;
+    if (from == T_ACTION) {
+        switch (Act(op->w1)) {
+        case Act::add: return FAST_ADD;
+        case Act::subtract: return FAST_SUB;
+        case Act::multiply: return FAST_MUL;
+        default: return FAST_NONE;
+        }
+    }
+    if (from == T_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 <= NATIVE_GREATER_OR_EQUAL_Q)
+        return FAST_EQ + int(op->w1 - NATIVE_EQUAL_Q);
+    return FAST_NONE;
+}
+
+// Two integers: the result into *left, false when the arithmetic overflows
+// (the datatype then decides what the result is).
+static inline bool integer_op_inline(int kind, Cell* left, const Cell* right) {
+    int32_t a = get_integer(left), b = get_integer(right), r;
+    switch (kind) {
+    case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) return false; left->w2 = uint32_t(r); return true;
+    case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) return false; left->w2 = uint32_t(r); return true;
+    case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) return false; left->w2 = uint32_t(r); return true;
+    case FAST_EQ: case FAST_STRICT_EQ: set_logic(left, a == b); return true;
+    case FAST_NE: set_logic(left, a != b); return true;
+    case FAST_LT: set_logic(left, a < b); return true;
+    case FAST_GT: set_logic(left, a > b); return true;
+    case FAST_LE: set_logic(left, a <= b); return true;
+    case FAST_GE: set_logic(left, a >= b); return true;
+    }
+    return false;
+}
+
+// Calls an operator whose two operands are already at left and left + 1.
+static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) {
+    Cell fn = *op;
+    TypeId ft = TypeId((fn.header >> 16) & 0xFF);
+    vstack.top = left;
+    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word->w2, word->w1);
+    vstack.top = left + 2;
+    NodeRef cache = callable_spec_cache(&fn);
+    Cell first = node_buffer(cache)->cells()[1], second = node_buffer(cache)->cells()[2];
+    check_arg_type(&first, left, word);
+    check_arg_type(&second, left + 1, word);
+    NativeCall call;
+    call.args = left;
+    call.symbol = word->w2;
+    std::memset(call.refs, -1, sizeof call.refs);
+    if (ft == T_NATIVE) natives_table[fn.w1 - 1](call);
+    else action_entry_table[fn.w1](call);
+    frame_pop_keep();
+}
+
 // ================================================================== expressions
 
 static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
@@ -447,7 +520,8 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     ++i;
     switch (cell_type(&val)) {
     case T_WORD: {
-        Cell* vc = word_value_cell(&val);
+        Cell* vc = word_value_fast(&val);
+        if (!vc) vc = word_value_cell(&val);
         switch (cell_type(vc)) {
         case T_UNSET: raise_error(err::script::no_value, &val);
         case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE: {
@@ -462,14 +536,13 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         break;
     }
     case T_SET_WORD: {
+        // The word's context stays reachable through the block being evaluated.
         if (i >= node_buffer(node)->count()) raise_error(err::script::need_value, &val);
-        Cell* slot = stack_push_copy(&val);  // keeps the word while the value is evaluated
         i = eval_expr(blk, i, false);
         if (pending_exit) return i;
-        Cell* v = slot + 1;
-        if (cell_is(v, T_UNSET)) raise_error(err::script::need_value, slot);
-        word_assign(slot, v);
-        *out = *v;
+        if (cell_is(out, T_UNSET)) raise_error(err::script::need_value, &val);
+        if (Cell* slot = word_slot_plain(&val)) *slot = *out;
+        else word_assign(&val, out);
         vstack.top = out + 1;
         break;
     }
@@ -524,6 +597,19 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         if (!opv || !cell_is(opv, T_OP)) break;
         Cell op = *opv, opword = *next;
         vstack.top = out + 1;
+        int fast = op_fast_kind(&op);
+        if (fast && i + 1 < b->count()) {
+            // The right operand first (no infix: operators group left to right);
+            // two integers are then done here, anything else through the call.
+            Cell* right = vstack.top;
+            uint32_t j = eval_expr(blk, i + 1, true);
+            if (pending_exit) return j;
+            if (!(cell_is(out, T_INTEGER) && cell_is(right, T_INTEGER) && integer_op_inline(fast, out, right)))
+                call_op_with_operands(&op, &opword, out);
+            vstack.top = out + 1;
+            i = j;
+            continue;
+        }
         i = call_callable(blk, i + 1, &op, &opword, nullptr, out);
         if (pending_exit) return i;
     }

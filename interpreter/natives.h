@@ -12,6 +12,9 @@ namespace tev {
 constexpr int NATIVE_SLOTS = 120;
 constexpr int NATIVE_COUNT = 107;
 constexpr int MAX_CALL_REFINEMENTS = 24;
+// Indexes the interpreter's operator fast path knows (1-based, as native! values carry them).
+constexpr uint32_t NATIVE_EQUAL_Q = 25;            // equal? .. greater-or-equal? follow in table order
+constexpr uint32_t NATIVE_GREATER_OR_EQUAL_Q = 31;
 
 struct NativeCall {
     Cell* args;            // args[0] is also the result slot

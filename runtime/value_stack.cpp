@@ -31,24 +31,10 @@ void value_stack_init() {
 }
 
 // Leaves room for the error that reports the overflow to be built.
-[[noreturn]] static void raise_stack_overflow() {
+void raise_stack_overflow() {
     vstack.top = vstack.top - vstack.begin > 5 ? vstack.top - 5 : vstack.begin;
     if (vstack.base > vstack.top) vstack.base = vstack.top;
     raise_error(err::internal::stack_overflow);
-}
-
-Cell* stack_push() {
-    if (vstack.top + 1 >= vstack.end) raise_stack_overflow();
-    Cell* c = vstack.top++;
-    set_unset(c);
-    return c;
-}
-
-Cell* stack_push_copy(const Cell* v) {
-    Cell copy = *v;  // v may be the cell about to be overwritten
-    Cell* c = stack_push();
-    *c = copy;
-    return c;
 }
 
 void stack_pop(size_t n) {

@@ -25,8 +25,20 @@ void value_stack_init();
 // Reserves the next cell (initialised unset!) and returns it; raises
 // internal/stack-overflow when the stack is full. The last cell of the area is
 // never used: at most VALUE_STACK_CELLS - 1 values.
-Cell* stack_push();
-Cell* stack_push_copy(const Cell* v);
+[[noreturn]] void raise_stack_overflow();
+inline Cell* stack_push() {
+    if (vstack.top + 1 >= vstack.end) raise_stack_overflow();
+    Cell* c = vstack.top++;
+    set_unset(c);
+    return c;
+}
+inline Cell* stack_push_copy(const Cell* v) {
+    Cell copy = *v;  // v may be the cell about to be overwritten
+    if (vstack.top + 1 >= vstack.end) raise_stack_overflow();
+    Cell* c = vstack.top++;
+    *c = copy;
+    return c;
+}
 inline Cell* stack_top() { return vstack.top > vstack.begin ? vstack.top - 1 : vstack.begin; }
 inline size_t stack_depth() { return size_t(vstack.top - vstack.begin); }
 void stack_pop(size_t n);

@@ -1,0 +1,136 @@
+// Evaluator benchmarks: classic small programs in Tev beside the same programs in
+// Lua 5.4 and Python 3, run in the same session, with the time ratios.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include "bench/bench_common.h"
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/natives.h"
+#include "interpreter/script_runner.h"
+#include "loader/lexer.h"
+#include "runtime/context.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+#include "runtime/value_stack.h"
+
+using namespace tev;
+
+namespace {
+
+struct Program {
+    const char* name;
+    const char* tev_setup;  // evaluated once, not timed
+    const char* tev;        // timed
+    const char* lua;        // a chunk; the harness times `run`
+    const char* python;     // defines run()
+};
+
+const Program programs[] = {
+    {"fib 27 (recursive)",
+     "fib: func [n] [either n < 2 [n] [(fib n - 1) + fib n - 2]]",
+     "fib 27",
+     "local function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end\n"
+     "function run() return fib(27) end",
+     "def fib(n):\n    return n if n < 2 else fib(n - 1) + fib(n - 2)\n"
+     "def run():\n    return fib(27)\n"},
+    {"count to 10,000,000",
+     "",
+     "x: 0 loop 10000000 [x: x + 1]",
+     "function run() local x = 0 for i = 1, 10000000 do x = x + 1 end return x end",
+     "def run():\n    x = 0\n    for i in range(10000000):\n        x += 1\n    return x\n"},
+    {"nested loops over 100,000 integers",
+     "data: copy [] repeat i 100000 [append data i]",
+     "sum: 0 loop 10 [foreach v data [sum: sum + v]]",
+     "local data = {} for i = 1, 100000 do data[i] = i end\n"
+     "function run() local sum = 0 for k = 1, 10 do for _, v in ipairs(data) do sum = sum + v end end return sum end",
+     "data = list(range(1, 100001))\n"
+     "def run():\n    s = 0\n    for k in range(10):\n        for v in data:\n            s += v\n    return s\n"},
+    {"string building by append (200,000 chars)",
+     "",
+     "s: copy \"\" loop 100000 [append s \"ab\"]",
+     "function run() local t = {} for i = 1, 100000 do t[#t + 1] = \"ab\" end return table.concat(t) end",
+     "def run():\n    s = \"\"\n    for i in range(100000):\n        s += \"ab\"\n    return s\n"},
+    {"word frequency (100,000 words, 200 distinct)",
+     "words: copy [] repeat i 100000 [append words append copy \"w\" i // 200]",
+     "counts: copy [] foreach w words [either pos: find/skip counts w 2 [pos/2: pos/2 + 1] "
+     "[append counts reduce [w 1]]]",
+     "local words = {} for i = 1, 100000 do words[i] = \"w\" .. (i % 200) end\n"
+     "function run() local c = {} for _, w in ipairs(words) do c[w] = (c[w] or 0) + 1 end return c end",
+     "words = [\"w\" + str(i % 200) for i in range(1, 100001)]\n"
+     "def run():\n    c = {}\n    for w in words:\n        c[w] = c.get(w, 0) + 1\n    return c\n"},
+};
+
+// Runs one piece of Tev source; false (with the report printed) when it raised.
+bool tev_run(const char* source) {
+    StackScope scope;
+    Cell* code = stack_push();
+    transcode_utf8(code, reinterpret_cast<const uint8_t*>(source), std::strlen(source));
+    try {
+        eval_block(code);
+    } catch (const LanguageThrow&) {
+        std::printf("  (Tev raised error %u)\n", last_error_code());
+        frames_unwind_to(0);
+        return false;
+    }
+    return true;
+}
+
+double lua_seconds(const std::string& chunk) {
+    std::string program = chunk +
+                          "\nlocal best = 1e30\n"
+                          "for r = 1, 3 do local t = os.clock() run() local d = os.clock() - t if d < best then best = d end end\n"
+                          "print(best)\n";
+    std::string path = "/tmp/tev_eval_bench.lua";
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return -1;
+    std::fputs(program.c_str(), f);
+    std::fclose(f);
+    FILE* p = popen(("lua5.4 " + path + " 2>/dev/null").c_str(), "r");
+    if (!p) return -1;
+    double secs = -1;
+    if (std::fscanf(p, "%lf", &secs) != 1) secs = -1;
+    pclose(p);
+    return secs;
+}
+
+double python_seconds(const std::string& body) {
+    return bench::python_seconds(
+        "import time\n" + body +
+        "best = 1e30\n"
+        "for r in range(3):\n"
+        "    t = time.perf_counter(); run(); best = min(best, time.perf_counter() - t)\n"
+        "print(best)\n");
+}
+
+}  // namespace
+
+int main() {
+    memory_init();
+    registry_init();
+    register_all_datatypes();
+    value_stack_init();
+    symbol_table_make_block();
+    global_context_init();
+    symbol_table_make_index();
+    lexer_init();
+    evaluator_init();
+    script_runner_init();
+    collector_enabled = true;
+
+    std::printf("%-46s %10s %10s %10s %9s %9s\n", "program", "tev ms", "lua ms", "python ms", "tev/lua",
+                "tev/py");
+    for (const Program& p : programs) {
+        if (!tev_run(p.tev_setup)) continue;
+        bool ok = true;
+        double tev = bench::best_seconds(3, [&] { ok = ok && tev_run(p.tev); });
+        if (!ok) continue;
+        double lua = lua_seconds(p.lua);
+        double py = python_seconds(p.python);
+        std::printf("%-46s %10.1f %10.1f %10.1f %9.2f %9.2f\n", p.name, tev * 1e3, lua * 1e3, py * 1e3,
+                    lua > 0 ? tev / lua : 0.0, py > 0 ? tev / py : 0.0);
+    }
+    return 0;
+}
