@@ -30,13 +30,7 @@ double float_math_op(double a, double b, int op) {
             if (0.0 * b == 0.0) return std::fmod(a, b);  // b finite (fmod by 0 is NaN)
             if (float_nan_q(b)) return b;
             return float_inf_or_nan_q(a) ? std::nan("") : a;
-        default: {
-            Cell none;
-            set_none(&none);
-            Cell type;
-            set_datatype(&type, T_FLOAT);
-            raise_error(err::script::cannot_use, &none, &type);
-        }
+        default: raise_with_call_word_type(err::script::cannot_use, T_FLOAT);
     }
 }
 
@@ -82,27 +76,11 @@ int float_compare_double(double l, TypeId lt, const Cell* right, int op) {
     }
 }
 
-namespace {
-
-[[noreturn]] void raise_not_related(TypeId t) {
-    Cell none, type;
-    set_none(&none);
-    set_datatype(&type, t);
-    raise_error(err::script::not_related, &none, &type);
-}
-
-}  // namespace
-
 void float_power_action(ActionFrame& f) {
     Cell* base = f.args;
     const Cell* exponent = f.args + 1;
     TypeId et = cell_type(exponent);
-    if (et != T_INTEGER && et != T_FLOAT) {
-        Cell none, type;
-        set_none(&none);
-        set_datatype(&type, et);
-        raise_error(err::script::expect_arg, &none, &type, &none);
-    }
+    if (et != T_INTEGER && et != T_FLOAT) raise_with_call_word_type(err::script::expect_arg, et, "exponent");
     double e = et == T_INTEGER ? double(get_integer(exponent)) : get_float(exponent);
     put_float(base, std::pow(get_float(base), e));
 }
@@ -147,7 +125,7 @@ double round_to_scale(double x, double s, const ActionFrame& f) {
 void float_round_action(ActionFrame& f) {
     Cell* v = f.args;
     const Cell* scale_cell = f.has(ROUND_TO) ? f.ref_arg(ROUND_TO) : nullptr;
-    if (scale_cell && cell_is(scale_cell, T_MONEY)) raise_not_related(T_MONEY);
+    if (scale_cell && cell_is(scale_cell, T_MONEY)) raise_with_call_word_type(err::script::not_related, T_MONEY);
     const bool percent = cell_is(v, T_PERCENT);
     double x = get_float(v);
     double s = percent ? 0.01 : 1.0;
@@ -238,6 +216,11 @@ void float_make(ActionFrame& f) {
         }
         default:
             if (type_is_string(st) && target == T_FLOAT && scan_float_text(spec, &d)) break;
+            if (type_is_string(st) && target == T_PERCENT && scan_one_value(spec, result)) {
+                TypeId got = cell_type(result);
+                if (got == T_INTEGER) { d = get_integer(result); break; }
+                if (got == T_FLOAT || got == T_PERCENT) { d = get_float(result); break; }
+            }
             raise_error_type(err::script::bad_to_arg, target, spec);
     }
     set_float(result, d, target);

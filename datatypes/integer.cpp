@@ -5,6 +5,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
+#include "interpreter/interpreter.h"
 #include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -23,6 +24,23 @@ int32_t append_ascii_limit(Cell* out, const char* text, size_t length, int32_t l
 
 int32_t append_cstr_limit(Cell* out, const char* text, int32_t limit) {
     return append_ascii_limit(out, text, std::strlen(text), limit);
+}
+
+void raise_with_call_word(ErrCode code, const Cell* arg2, const char* arg3_word) {
+    StackScope scope;
+    Cell* word = stack_push();
+    current_call_word(word);
+    Cell* second = stack_push_copy(arg2);
+    if (!arg3_word) raise_error(code, word, second);
+    Cell* third = stack_push();
+    word_from_cstring(third, arg3_word);
+    raise_error(code, word, second, third);
+}
+
+void raise_with_call_word_type(ErrCode code, TypeId t, const char* arg3_word) {
+    Cell type;
+    set_datatype(&type, t);
+    raise_with_call_word(code, &type, arg3_word);
 }
 
 Cell* integer_push(int32_t n) {
@@ -105,13 +123,6 @@ bool integer_from_hex(const uint32_t* chars, size_t count, int32_t* value) {
 }
 
 namespace {
-
-[[noreturn]] void raise_expect_arg(const Cell* value) {
-    Cell none, type;
-    set_none(&none);
-    set_datatype(&type, cell_type(value));
-    raise_error(err::script::expect_arg, &none, &type, &none);
-}
 
 // Decimal text with an optional sign; "'" separators are skipped.
 // -1: a bad character (or no digits), -2: overflow.
@@ -266,7 +277,7 @@ void integer_power(ActionFrame& f) {
     Cell* base_cell = f.args;
     const Cell* exponent = f.args + 1;
     TypeId et = cell_type(exponent);
-    if (et != T_INTEGER && et != T_FLOAT) raise_expect_arg(exponent);
+    if (et != T_INTEGER && et != T_FLOAT) raise_with_call_word_type(err::script::expect_arg, et, "exponent");
     int32_t base = get_integer(base_cell);
     if (et == T_INTEGER && get_integer(exponent) >= 0) {
         int32_t e = get_integer(exponent), result = 1;
@@ -286,7 +297,7 @@ void integer_power(ActionFrame& f) {
 void integer_round(ActionFrame& f) {
     Cell* v = f.args;
     const Cell* scale_cell = f.has(ROUND_TO) ? f.ref_arg(ROUND_TO) : nullptr;
-    if (scale_cell && cell_is(scale_cell, T_MONEY)) raise_error_type(err::script::not_related, T_MONEY);
+    if (scale_cell && cell_is(scale_cell, T_MONEY)) raise_with_call_word_type(err::script::not_related, T_MONEY);
     int32_t value = get_integer(v);
     if (value == INT32_MIN) return;
     int32_t scale = 1;

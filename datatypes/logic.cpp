@@ -78,12 +78,7 @@ void logic_complement(ActionFrame& f) { f.args->w1 ^= 1; }
 
 void logic_bitwise(ActionFrame& f, int op) {
     const Cell* right = f.args + 1;
-    if (!cell_is(right, T_LOGIC)) {
-        Cell none, type;
-        set_none(&none);
-        set_datatype(&type, cell_type(right));
-        raise_error(err::script::expect_arg, &none, &type, &none);
-    }
+    if (!cell_is(right, T_LOGIC)) raise_with_call_word_type(err::script::expect_arg, cell_type(right), "value2");
     uint32_t a = f.args->w1, b = right->w1;
     f.args->w1 = op == OP_AND ? (a & b) : op == OP_OR ? (a | b) : (a ^ b);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include "datatypes/registry.h"
 #include "runtime/cell.h"
+#include "runtime/errors.h"
 
 namespace tev {
 
@@ -13,6 +14,14 @@ enum RandomRefinement { RANDOM_SEED = 0, RANDOM_SECURE, RANDOM_ONLY };
 enum RoundRefinement {
     ROUND_TO = 0, ROUND_EVEN, ROUND_DOWN, ROUND_HALF_DOWN, ROUND_FLOOR, ROUND_CEILING, ROUND_HALF_CEILING
 };
+
+// ------------------------------------------------------------ errors
+
+// Raises `code` naming the running call's word, then arg2, then (when given)
+// the word spelled arg3_word: expect-arg (word, datatype, argument word),
+// not-related and cannot-use (word, datatype).
+[[noreturn]] void raise_with_call_word(ErrCode code, const Cell* arg2, const char* arg3_word = nullptr);
+[[noreturn]] void raise_with_call_word_type(ErrCode code, TypeId t, const char* arg3_word = nullptr);
 
 // ------------------------------------------------------------ text output
 
@@ -68,6 +77,9 @@ Cell* float_push(double d);
 Cell* time_push(double seconds);
 // The h:mm:ss text (also the time part of date!); returns the limit left.
 int32_t time_append_hms(double seconds, Cell* out, int32_t limit);
+// Loads the first value of a text (string! from its index) into out (rooted);
+// false when the text holds no valid value.
+bool scan_one_value(const Cell* text, Cell* out);
 
 // ------------------------------------------------------------ char!
 

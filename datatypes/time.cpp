@@ -8,6 +8,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
+#include "interpreter/interpreter.h"
+#include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
 #include "runtime/memory.h"
@@ -84,13 +86,29 @@ int32_t time_append_hms(double seconds, Cell* out, int32_t limit) {
     return append_ascii_limit(out, text, n, limit);
 }
 
+bool scan_one_value(const Cell* text, Cell* out) {
+    TranscodeOptions check;
+    check.mode = LexMode::scan;
+    check.one = true;
+    TranscodeResult scanned = transcode_value(out, text, check);
+    if (scanned.type == T_NONE_ID || scanned.type == T_ERROR) return false;
+    TranscodeOptions load;
+    load.one = true;
+    load.wrap = false;
+    transcode_value(out, text, load);
+    return true;
+}
+
 namespace {
 
-[[noreturn]] void raise_not_related(TypeId t) {
-    Cell none, type;
-    set_none(&none);
-    set_datatype(&type, t);
-    raise_error(err::script::not_related, &none, &type);
+// not-related naming the action by its word, as the refused pairing does.
+[[noreturn]] void raise_not_related(const char* action, TypeId t) {
+    StackScope scope;
+    Cell* word = stack_push();
+    word_from_cstring(word, action);
+    Cell* type = stack_push();
+    set_datatype(type, t);
+    raise_error(err::script::not_related, word, type);
 }
 
 void time_make(ActionFrame& f) {
@@ -122,7 +140,10 @@ void time_make(ActionFrame& f) {
             seconds = join_time(sign, std::fabs(parts[0]), parts[1], parts[2]);
             break;
         }
-        default: raise_error_type(err::script::bad_to_arg, T_TIME, spec);
+        default:
+            if (!type_is_string(st) || !scan_one_value(spec, result) || !cell_is(result, T_TIME))
+                raise_error_type(err::script::bad_to_arg, T_TIME, spec);
+            return;
     }
     set_float(result, seconds, T_TIME);
 }
@@ -201,11 +222,11 @@ void time_pick(ActionFrame& f) {
 
 void time_add(ActionFrame& f) { float_mixed_math(f, OP_ADD); }
 void time_subtract(ActionFrame& f) {
-    if (cell_is(f.args + 1, T_DATE)) raise_not_related(T_TIME);
+    if (cell_is(f.args + 1, T_DATE)) raise_not_related("subtract", T_TIME);
     float_mixed_math(f, OP_SUB);
 }
 void time_multiply(ActionFrame& f) {
-    if (cell_is(f.args + 1, T_TIME)) raise_not_related(T_TIME);
+    if (cell_is(f.args + 1, T_TIME)) raise_not_related("multiply", T_TIME);
     float_mixed_math(f, OP_MUL);
 }
 void time_divide(ActionFrame& f) {
@@ -225,7 +246,7 @@ void time_even_q(ActionFrame& f) { set_logic(f.args, !time_odd_second(get_float(
 void time_odd_q(ActionFrame& f) { set_logic(f.args, time_odd_second(get_float(f.args))); }
 
 void time_round(ActionFrame& f) {
-    if (f.has(ROUND_TO) && cell_is(f.ref_arg(ROUND_TO), T_MONEY)) raise_not_related(T_MONEY);
+    if (f.has(ROUND_TO) && cell_is(f.ref_arg(ROUND_TO), T_MONEY)) raise_with_call_word_type(err::script::not_related, T_MONEY);
     cell_set_type(f.args, T_FLOAT);
     float_round_action(f);
     double seconds = cell_is(f.args, T_INTEGER) ? double(get_integer(f.args)) : get_float(f.args);

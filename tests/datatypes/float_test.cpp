@@ -142,6 +142,14 @@ TEST(Float, MakeAndTo) {
                             r.want)) << mold_of(r.spec);
     EXPECT_TRUE(matches([] { return ActionCall({DT(T_FLOAT), F(0.25)}).target(T_PERCENT).run(Act::make, T_FLOAT); },
                         Pct(0.25)));
+    // A percent! from text takes the number of the text's first value.
+    struct PercentRow { Cell spec; Outcome want; } percents[] = {
+        {text("3"), Pct(3.0)}, {text("0.5"), Pct(0.5)},
+        {text("abc"), Err(err::script::bad_to_arg)}, {text(""), Err(err::script::bad_to_arg)},
+    };
+    for (const PercentRow& r : percents)
+        EXPECT_TRUE(matches([&] { return ActionCall({DT(T_PERCENT), r.spec}).target(T_PERCENT).run(Act::to, T_FLOAT); },
+                            r.want)) << mold_of(r.spec);
 }
 
 TEST(Float, RandomStaysBetweenZeroAndTheValue) {

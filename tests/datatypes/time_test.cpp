@@ -34,6 +34,7 @@ TEST(Time, MakeFromNumbersAndBlocks) {
         for (const Cell& v : values) block_append(b, &v);
         return *b;
     };
+    auto text = [](const char* s) { Cell* c = string_push(8); string_append_cstr(c, s); return *c; };
     struct Row { Cell spec; Outcome want; } rows[] = {
         {I(90), Tim(90)}, {F(1.5), Tim(1.5)}, {T(7), Tim(7)},
         {block_of({I(1), I(2), F(3.5)}), Tim(3723.5)}, {block_of({I(1), I(30)}), Tim(5400)},
@@ -43,6 +44,9 @@ TEST(Time, MakeFromNumbersAndBlocks) {
         {block_of({F(1.0), I(2)}), Err(err::script::bad_to_arg)},
         {block_of({I(1), F(2.0)}), Err(err::script::bad_to_arg)},
         {L(true), Err(err::script::bad_to_arg)},
+        {text("1:02:03"), Tim(3723)}, {text("-0:00:00.5"), Tim(-0.5)}, {text("10:30"), Tim(37800)},
+        {text("abc"), Err(err::script::bad_to_arg)}, {text(""), Err(err::script::bad_to_arg)},
+        {text("12"), Err(err::script::bad_to_arg)},
     };
     for (const Row& r : rows)
         EXPECT_TRUE(matches([&] { return ActionCall({DT(T_TIME), r.spec}).target(T_TIME).run(Act::make, T_TIME); },
