@@ -420,6 +420,14 @@ static void abandon(SeriesBuffer* old) {
     old->flags &= ~SER_LIVE;
 }
 
+// An abandoned frame buffer waits for the collector; a malloc one is no
+// collector's business and goes now (after its contents were copied).
+static void release_if_malloc(SeriesBuffer* old) {
+    if (!(old->flags & SER_MALLOC)) return;
+    malloc_buffers.erase(std::find(malloc_buffers.begin(), malloc_buffers.end(), old));
+    std::free(old);
+}
+
 // Allocates the new buffer, then re-reads the old one through the node: the
 // allocation may have moved it. *old_out is the abandoned buffer, valid until
 // the next allocation.
@@ -447,7 +455,9 @@ static SeriesBuffer* expand_impl(NodeRef node, uint32_t new_size, SeriesBuffer**
 
 SeriesBuffer* expand_series(NodeRef node, uint32_t new_size) {
     SeriesBuffer* old;
-    return expand_impl(node, new_size, &old);
+    SeriesBuffer* b = expand_impl(node, new_size, &old);
+    release_if_malloc(old);
+    return b;
 }
 
 SeriesBuffer* expand_series_copy(NodeRef node, uint32_t new_size) {
@@ -455,6 +465,7 @@ SeriesBuffer* expand_series_copy(NodeRef node, uint32_t new_size) {
     SeriesBuffer* b = expand_impl(node, new_size, &old);
     uint32_t len = old->size - old->head;
     std::memcpy(b->data, old->data + old->head, len < b->size ? len : b->size);
+    release_if_malloc(old);
     return b;
 }
 
@@ -465,6 +476,7 @@ SeriesBuffer* expand_series_fill(NodeRef node, uint32_t new_size, uint8_t byte) 
     if (len > b->size) len = b->size;
     std::memcpy(b->data, old->data + old->head, len);
     std::memset(b->data + len, byte, b->size - len);
+    release_if_malloc(old);
     return b;
 }
 

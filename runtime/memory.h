@@ -143,6 +143,8 @@ uint32_t series_frame_room(int32_t index);
 
 // Marking. A datatype registers how to mark a cell of its type; the default
 // for series types marks the node (and, for cell units, the cells).
+// Mark routines and mark hooks run inside a collection: they must not
+// allocate, and they reach cells only through gc_mark_* (never recursion).
 using MarkCellFn = void (*)(const Cell* c);
 void gc_register_mark(TypeId t, MarkCellFn fn);
 void gc_mark_node(NodeRef node);           // mark a buffer (cells inside are queued)

@@ -160,6 +160,20 @@ TEST(SeriesGrowth, ExpansionRepointsTheNodeAndAbandonsTheOldBuffer) {
     EXPECT_EQ(filled->data[filled->size - 1], 0xEE);
 }
 
+TEST(SeriesGrowth, AMallocSeriesThatGrowsMovesIntoTheFrames) {
+    RootCell root;
+    NodeRef node = alloc_series_malloc(4, 1);
+    set_series(root.get(), T_BINARY, node);
+    std::memcpy(node_buffer(node)->data, "abcd", 4);
+    node_buffer(node)->tail = 4;
+    SeriesBuffer* b = expand_series_copy(node, 64);
+    EXPECT_FALSE(b->flags & SER_MALLOC);
+    EXPECT_EQ(b->tail, 4u);
+    EXPECT_EQ(std::memcmp(b->data, "abcd", 4), 0);
+    gc_collect();
+    EXPECT_EQ(std::memcmp(node_buffer(node)->data, "abcd", 4), 0);
+}
+
 TEST(SeriesGrowth, AZeroCapacityBufferGrowsByAtLeastSixteenBytes) {
     NodeRef node = alloc_series(0, 16);
     EXPECT_EQ(node_buffer(node)->size, 0u);
