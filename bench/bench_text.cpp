@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "bench/bench_common.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "runtime/memory.h"
@@ -15,30 +16,10 @@
 #include "runtime/value_stack.h"
 
 using namespace tev;
-using Clock = std::chrono::steady_clock;
+using bench::best_seconds;
+using bench::python_seconds;
 
 namespace {
-
-template <class F> double best_seconds(int rounds, F f) {
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i) {
-        auto t0 = Clock::now();
-        f();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    return best;
-}
-
-// Runs a Python snippet that prints one number (seconds); -1 when no peer.
-double python_seconds(const std::string& code) {
-    std::string cmd = "python3 -c '" + code + "' 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    double secs = -1;
-    if (std::fscanf(p, "%lf", &secs) != 1) secs = -1;
-    pclose(p);
-    return secs;
-}
 
 void report(const char* what, double ours, double peer, const char* peer_name) {
     if (peer > 0)
