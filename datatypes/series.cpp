@@ -239,8 +239,10 @@ Cell* series_push_copy(const Cell* s, uint32_t start, uint32_t count) {
     std::memcpy(dst->head_ptr(), unit_ptr(src, start), size_t(count) * unit);
     dst->tail = dst->head + count * unit;
     bool new_line = cell_has_flag(out, FLAG_NEW_LINE);
+    uint32_t element_type = out->w3;  // a vector!'s extra word; no other type keeps it
     set_series(out, cell_type(out), node, 0);
     if (new_line) cell_set_flag(out, FLAG_NEW_LINE);
+    if (cell_is(out, T_VECTOR)) out->w3 = element_type;
     return out;
 }
 
