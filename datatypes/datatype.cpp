@@ -1,5 +1,6 @@
 // datatype!: values that name a type by its id; formed as the bare name, molded with its "!".
 #include <cstring>
+#include "datatypes/callable.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
@@ -30,15 +31,23 @@ void bind_type_name_words() {
 
 namespace {
 
+// The name with its "!"; a type whose unit has not registered yet (an error
+// may still name it) has its fixed name.
+const char* datatype_text(TypeId t) {
+    if (type_names[t].name) return type_names[t].name;
+    const char* fixed = datatype_name(t);
+    return fixed ? fixed : "unknown!";
+}
+
 int32_t datatype_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
-    const TypeName& n = type_names[get_datatype(value)];
-    return append_ascii_limit(out, n.name, n.length, limit);
+    const char* name = datatype_text(get_datatype(value));
+    return append_ascii_limit(out, name, std::strlen(name) - 1, limit);
 }
 
 int32_t datatype_mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, int32_t limit, int32_t) {
-    const TypeName& n = type_names[get_datatype(value)];
+    const char* name = datatype_text(get_datatype(value));
     if (all) limit = append_ascii_limit(out, "#(", 2, limit);
-    limit = append_ascii_limit(out, n.name, n.length + 1, limit);
+    limit = append_ascii_limit(out, name, std::strlen(name), limit);
     if (all) limit = append_ascii_limit(out, ")", 1, limit);
     return limit;
 }

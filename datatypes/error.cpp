@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include "datatypes/block.h"
+#include "datatypes/callable.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -247,13 +248,21 @@ static void error_make(ActionFrame& f) {
 
 // ================================================================== the report
 
-// Appends v formed or molded, cut at `cut` characters.
+// Appends v formed or molded, cut at `cut` characters. A report never fails: a
+// value that cannot be shown appears as its datatype's name.
 static int32_t append_cut(Cell* out, const Cell* v_in, bool mold, bool only, int32_t cut, int32_t limit) {
     Cell* v = stack_push_copy(v_in);
     Cell* tmp = stack_push();
     string_make(tmp, 32);
-    if (mold) mold_dispatch(v, tmp, only, false, true, cut);
-    else form_dispatch(v, tmp, cut);
+    try {
+        if (mold) mold_dispatch(v, tmp, only, false, true, cut);
+        else form_dispatch(v, tmp, cut);
+    } catch (const LanguageThrow&) {
+        vstack.top = tmp + 1;
+        string_make(tmp, 16);
+        const char* name = datatype_name(cell_type(v));
+        string_append_cstr(tmp, name ? name : "?");
+    }
     uint32_t n = string_length(tmp);
     if (n > uint32_t(cut)) n = uint32_t(cut);
     for (uint32_t k = 0; k < n; ++k) string_append_codepoint(out, string_char_at(tmp, k));

@@ -10,6 +10,7 @@
 #include "datatypes/callable.h"
 #include "datatypes/registry.h"
 #include "interpreter/natives.h"
+#include "interpreter/trace.h"
 #include "runtime/context.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -231,6 +232,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         frame_push(kind, flags, sym, wctx);
     }
     Cell* base = vstack.base;
+    if (trace_switch) trace_event(TRACE_OPEN, blk, int32_t(i), &fn, word);
     NodeRef cache = callable_spec_cache(&fn);
 
     NativeCall call;
@@ -325,13 +327,26 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         uint32_t depth = frame_depth();
         Cell* mark = vstack.top;
         Cell* r;
+        bool traced = trace_active();
+        bool was_on = trace_switch;
+        if (traced) {
+            trace_event(TRACE_CALL, blk, int32_t(i), &fn, word);
+            if (fn.header & FUNCTION_NO_TRACE) trace_set_switch(false);
+            else if (fn.header & FUNCTION_TRACE) trace_set_switch(true);
+            trace_event(TRACE_PROLOG, &body, 0, &fn, word);
+        }
         try {
             r = eval_block(&body);
         } catch (const LanguageThrow& t) {
+            if (traced) trace_set_switch(was_on);
             exit_from_exception(t);
             frames_unwind_to(depth);
             vstack.top = mark;
             r = stack_push();
+        }
+        if (traced) {
+            trace_event(TRACE_EPILOG, &body, 0, &fn, word);
+            trace_set_switch(was_on);
         }
         if (pending_exit) {
             if (pending_exit == THROW_RETURN || pending_exit == THROW_EXIT) {
@@ -355,6 +370,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         raise_error(err::internal::not_done);
     }
     frame_pop_keep();
+    if (trace_switch) trace_event(TRACE_RETURN, blk, int32_t(i), base, word);
     if (fnslot) {
         *fnslot = *base;
         vstack.top = fnslot + 1;
@@ -517,7 +533,10 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     NodeRef node = series_node(blk);
     Cell* out = vstack.top;
     Cell val = node_buffer(node)->cells()[i];
+    uint32_t start = i;
     ++i;
+    if (trace_switch) trace_event(TRACE_FETCH, blk, int32_t(start), &val, nullptr);
+    bool called = false;
     switch (cell_type(&val)) {
     case T_WORD: {
         Cell* vc = word_value_fast(&val);
@@ -528,6 +547,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
             Cell fn = *vc;
             i = call_callable(blk, i, &fn, &val, nullptr, nullptr);
             if (pending_exit) return i;
+            called = true;
             break;
         }
         case T_OP: raise_error(err::script::no_op_arg);
@@ -541,6 +561,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         i = eval_expr(blk, i, false);
         if (pending_exit) return i;
         if (cell_is(out, T_UNSET)) raise_error(err::script::need_value, &val);
+        if (trace_switch) trace_event(TRACE_SET, blk, int32_t(start), out, &val);
         if (Cell* slot = word_slot_plain(&val)) *slot = *out;
         else word_assign(&val, out);
         vstack.top = out + 1;
@@ -586,6 +607,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     default:
         *stack_push() = val;
     }
+    if (trace_switch && !called) trace_event(TRACE_PUSH, blk, int32_t(start), out, nullptr);
     if (no_infix) return i;
     // Operators apply strictly from left to right.
     for (;;) {
@@ -597,7 +619,8 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         if (!opv || !cell_is(opv, T_OP)) break;
         Cell op = *opv, opword = *next;
         vstack.top = out + 1;
-        int fast = op_fast_kind(&op);
+        if (trace_switch) trace_event(TRACE_FETCH, blk, int32_t(i), &opword, nullptr);
+        int fast = trace_switch ? 0 : op_fast_kind(&op);
         if (fast && i + 1 < b->count()) {
             // The right operand first (no infix: operators group left to right);
             // two integers are then done here, anything else through the call.
@@ -613,6 +636,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         i = call_callable(blk, i + 1, &op, &opword, nullptr, out);
         if (pending_exit) return i;
     }
+    if (trace_switch) trace_event(TRACE_EXPR, blk, int32_t(start), out, nullptr);
     return i;
 }
 
@@ -629,6 +653,7 @@ Cell* eval_block(const Cell* block) {
     bool library = (node_buffer(node)->flags & SER_LIBRARY_FLAG) != 0;
     // The caller's position is kept on the stack (rooted) and put back at the end.
     Cell* saved_eval = stack_push_copy(&current_eval_cell);
+    trace_event(TRACE_ENTER, slot, int32_t(i), nullptr, nullptr);
     for (;;) {
         if (!library) {
             current_eval_cell = *slot;
@@ -639,7 +664,9 @@ Cell* eval_block(const Cell* block) {
         i = eval_expr(slot, i, false);
         if (pending_exit || i >= node_buffer(node)->count()) {
             current_eval_cell = *saved_eval;
-            *slot = *mark;
+            Cell result = *mark;
+            trace_event(TRACE_EXIT, slot, int32_t(i), &result, nullptr);
+            *slot = result;
             vstack.top = slot + 1;
             break;
         }

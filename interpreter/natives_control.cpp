@@ -13,6 +13,7 @@
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
+#include "interpreter/trace.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -552,15 +553,14 @@ static void native_catch(NativeCall& c) {
     }
     vstack.top = mark;
     if (pending_exit != THROW_THROW) return;
-    bool caught = !c.has(0) ? true : catch_name_matches(c.ref_arg(0), exit_name());
-    if (caught && c.has(0) == false && !cell_is(exit_name(), T_UNSET) && !cell_is(exit_name(), T_NONE))
-        caught = true;
+    bool caught = !c.has(0) || catch_name_matches(c.ref_arg(0), exit_name());
     if (caught) {
         pending_exit = 0;
         *c.args = *exit_value();
         set_unset(exit_value());
         set_none(exit_name());
         vstack.top = c.args + 1;
+        trace_event(TRACE_CATCH, nullptr, -1, c.args, nullptr);
         return;
     }
     if (!catch_frame_below(frame_depth() - 1)) {
@@ -614,6 +614,7 @@ static void native_throw(NativeCall& c) {
         Cell v = c.args[0];
         raise_error(err::throw_::throw_, &v);
     }
+    trace_event(TRACE_THROW, nullptr, -1, c.args, c.ref_arg(0));
     *exit_value() = c.args[0];
     if (c.has(0)) *exit_name() = *c.ref_arg(0);
     else set_unset(exit_name());

@@ -8,6 +8,7 @@
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
+#include "interpreter/trace.h"
 #include "runtime/context.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -22,8 +23,25 @@ namespace tev {
 static TranscodeFn transcode_hook = nullptr;
 void set_transcode_hook(TranscodeFn fn) { transcode_hook = fn; }
 
+static void do_value(NativeCall& c);
+
+// /trace runs the evaluation under a trace callback, unless a trace run is
+// already under way (then it is ignored).
 static void native_do(NativeCall& c) {
-    if (c.has(3)) raise_error(err::internal::not_done);  // /trace: the trace hooks come later
+    if (!c.has(3) || !trace_start(c.ref_arg(3))) {
+        do_value(c);
+        return;
+    }
+    try {
+        do_value(c);
+    } catch (...) {
+        trace_stop();
+        throw;
+    }
+    trace_stop();
+}
+
+static void do_value(NativeCall& c) {
     Cell* value = c.args;
     if (c.has(2)) {
         // /next: evaluate one expression and move the position word past it.
