@@ -250,12 +250,10 @@ void ops_init() {
     StackScope scope;
     static const struct { const char* word; int value; } logic_words[] = {
         {"true", 1}, {"false", 0}, {"yes", 1}, {"no", 0}, {"on", 1}, {"off", 0}, {"none", -1}};
-    // Datatype words name their datatype (the registered ones: a datatype value
-    // of a type without a unit could not even be formed).
+    // Datatype words name their datatype, also those whose unit comes later.
     for (int t = 1; t <= T_MAX_ID; ++t) {
-        if (!type_names[t].name) continue;
         Cell* w = stack_push();
-        word_from_cstring(w, type_names[t].name);
+        word_from_cstring(w, datatype_name(TypeId(t)));
         if (cell_is(word_value_cell(w), T_UNSET)) {
             Cell v;
             set_datatype(&v, TypeId(t));
