@@ -730,9 +730,9 @@ void hash_table_sweep_entries(NodeRef t, NodeLiveFn is_live) {
 // ---------------------------------------------------------------- words
 
 int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, int case_flag) {
-    HoldTable hold(t);
     if (hash_table_desc(t)->used_buckets >= hash_table_desc(t)->grow_limit) {
         // Growing allocates, and the spelling may live in a buffer that moves.
+        HoldTable hold(t);
         std::string copy(reinterpret_cast<const char*>(bytes), length);
         grow_if_full(t);
         return symbol_table_intern(t, reinterpret_cast<const uint8_t*>(copy.data()), length, case_flag);
@@ -770,6 +770,7 @@ int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, in
     }
     // The spelling may live in a buffer that the allocations below move.
     std::string spelling(reinterpret_cast<const char*>(bytes), length);
+    HoldTable hold(t);
 
     uint32_t pos = claim_empty_bucket(t, bucket);
     NodeRef text = alloc_series_bytes(length + 1);
@@ -786,8 +787,10 @@ int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, in
 
 int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag, NodeRef context,
                              int32_t* out_position) {
-    HoldTable hold(t);
-    if (context) grow_if_full(t);
+    if (context) {
+        HoldTable hold(t);
+        grow_if_full(t);
+    }
     View v = view(t);
     int32_t canonical = symbol_resolve_alias(symbol);
     int32_t wanted = case_flag ? canonical : symbol;
@@ -805,6 +808,7 @@ int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag, NodeRef c
     if (!context) return -1;
     assert(flag_of(v.flags, p.i) == FLAG_EMPTY);
     uint32_t bucket = p.i;
+    HoldTable hold(t);
     uint32_t pos = claim_empty_bucket(t, bucket);
     Cell* w = view(t).cells + pos;
     cell_init(w, T_WORD);
