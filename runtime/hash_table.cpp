@@ -819,6 +819,31 @@ int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag, NodeRef c
     return -1;
 }
 
+// ---------------------------------------------------------------- diagnostics
+
+static void dump_cell(std::FILE* out, const Cell* c) {
+    TypeId t = cell_type(c);
+    const char* name = type_names[t].name;
+    if (name) std::fprintf(out, "  %s", name);
+    else std::fprintf(out, "  #%u", unsigned(t));
+    std::fprintf(out, " %08X %08X %08X\n", unsigned(c->w1), unsigned(c->w2), unsigned(c->w3));
+}
+
+void hash_table_dump(NodeRef t, std::FILE* out) {
+    View v = view(t);
+    // A map entry is a key and its value; kinds 3-4 entries are a key and N values.
+    uint32_t cells = v.d->kind == HASH_KIND_MAP ? 2 : v.d->kind >= HASH_KIND_KEYS ? uint32_t(entry_cells(v.d)) : 1;
+    for (uint32_t state : {FLAG_DELETED, FLAG_LIVE}) {
+        std::fputs(state == FLAG_DELETED ? "\n== Deleted keys ==\n" : "== Alive keys ==\n", out);
+        for (uint32_t j = 0; j <= v.mask; ++j) {
+            if (flag_of(v.flags, j) != state) continue;
+            int32_t k = v.keys[j];
+            if (v.d->kind == HASH_KIND_VALUES && k < 0) k = first_position(t, k);
+            for (uint32_t i = 0; i < cells; ++i) dump_cell(out, v.cells + k + i);
+        }
+    }
+}
+
 // ---------------------------------------------------------------- collector
 
 // Node references stored in the table's series are marked through their home

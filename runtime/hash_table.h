@@ -8,6 +8,7 @@
 // the cell index of their entry (kinds 3-4), never by address.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include "runtime/cell.h"
 
 namespace tev {
@@ -98,6 +99,11 @@ int32_t symbol_table_intern(NodeRef table, const uint8_t* bytes, uint32_t length
 // position in *out_position.
 int32_t hash_table_find_word(NodeRef table, int32_t symbol, int case_flag, NodeRef context,
                              int32_t* out_position);
+
+// Diagnostic print: "\n== Deleted keys ==", each deleted bucket's key (and
+// value) cells, then "== Alive keys ==" and each live one; a cell prints as
+// its type name and its three payload words in hex.
+void hash_table_dump(NodeRef table, std::FILE* out = stdout);
 
 // ---------------------------------------------------------------- collector
 

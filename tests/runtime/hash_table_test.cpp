@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
+#include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
@@ -306,6 +308,27 @@ TEST(HashTable, ClearEmptiesKeysAndBuckets) {
     block_push(block, 2);
     hash_table_insert(t, 0);
     EXPECT_EQ(find(t, 2), 0);
+}
+
+TEST(HashTable, DumpListsDeletedThenAliveKeys) {
+    NodeRef block = int_block({5, 6, 7});
+    NodeRef t = hash_table_create(3, block, 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
+    hash_table_delete(t, 1);
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    hash_table_dump(t, f);
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(char(c));
+    std::fclose(f);
+    size_t deleted = text.find("== Deleted keys =="), alive = text.find("== Alive keys ==");
+    ASSERT_NE(deleted, std::string::npos);
+    ASSERT_NE(alive, std::string::npos);
+    size_t six = text.find("00000006"), five = text.find("00000005"), seven = text.find("00000007");
+    EXPECT_TRUE(deleted < six && six < alive) << text;
+    EXPECT_GT(five, alive);
+    EXPECT_GT(seven, alive);
 }
 
 }  // namespace
