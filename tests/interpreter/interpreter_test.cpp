@@ -1,6 +1,10 @@
 // The interpreter on blocks read by the test reader: words, calls, exits, errors.
 #include <gtest/gtest.h>
 #include "datatypes/block.h"
+#include "datatypes/error.h"
+#include "runtime/context.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
 #include "interpreter/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
@@ -116,6 +120,43 @@ TEST(Interpreter, ValueStackHoldsOneCellLessThanItsSize) {
     EXPECT_THROW(stack_push(), LanguageThrow);
     EXPECT_EQ(last_error_code(), err::internal::stack_overflow.code);
     vstack.top = mark;
+}
+
+TEST(Interpreter, FrameStackHoldsItsCapacityAndRefusesOneMore) {
+    test_evaluator_start();
+    Cell* mark = vstack.top;
+    uint32_t depth = frame_depth();
+    for (size_t k = depth; k < FRAME_STACK_RECORDS; ++k) frame_push(FRAME_LOOP, 0, 0, 0);
+    EXPECT_EQ(frame_depth(), FRAME_STACK_RECORDS);
+    EXPECT_THROW(frame_push(FRAME_LOOP, 0, 0, 0), LanguageThrow);
+    EXPECT_EQ(last_error_code(), err::internal::stack_overflow.code);
+    frames_unwind_to(depth);
+    vstack.top = mark;
+}
+
+// Code loaded from the boot image: an error inside it keeps its `near` at the
+// user's code that called into it.
+TEST(Interpreter, LibraryBlocksDoNotMoveTheErrorPosition) {
+    test_evaluator_start();
+    StackScope scope;
+    Cell* library = test_read("1 / 0");
+    set_series_flags(series_node(library), SER_LIBRARY_FLAG);
+    Cell* user = test_read("x: 1 do lib");
+    Cell lib_word = word_from_symbol(symbol_from_cstring("lib"));
+    word_assign(&lib_word, library);
+    uint32_t depth = frame_depth();
+    Cell* mark = vstack.top;
+    try {
+        eval_block(user);
+        ADD_FAILURE() << "no error";
+    } catch (const LanguageThrow&) {
+        frames_unwind_to(depth);
+        vstack.top = mark;
+        Cell* near = error_field(thrown_value(), ERR_FIELD_NEAR);
+        ASSERT_TRUE(cell_is(near, T_BLOCK));
+        EXPECT_EQ(series_node(near), series_node(user));
+        EXPECT_EQ(series_index(near), 2u);  // at `do lib`
+    }
 }
 
 }  // namespace
