@@ -116,8 +116,9 @@ int64_t spec_number(const Cell* v, int op) {
     return n;
 }
 
-bool is_range_dash(const Cell* c) {
-    return cell_is(c, T_WORD) && int32_t(c->w2) == symbol_from_cstring("-");
+// c is a copy: interning the dash may allocate and move the spec block.
+bool is_range_dash(Cell c) {
+    return cell_is(&c, T_WORD) && int32_t(c.w2) == symbol_from_cstring("-");
 }
 
 [[noreturn]] void raise_bad_spec(const Cell* spec, int caller) {
@@ -160,7 +161,7 @@ int64_t process_spec(const Cell* spec_in, NodeRef bits, int op, int caller) {
             TypeId vt = cell_type(&v);
             if (vt == T_BINARY) raise_error(err::internal::not_done);
             uint32_t total = node_buffer(node)->count();
-            if ((vt == T_CHAR || vt == T_INTEGER) && i + 1 < total && is_range_dash(node_buffer(node)->cells() + i + 1)) {
+            if ((vt == T_CHAR || vt == T_INTEGER) && i + 1 < total && is_range_dash(node_buffer(node)->cells()[i + 1])) {
                 if (i + 2 >= total) raise_error(err::script::past_end);
                 Cell high = node_buffer(node)->cells()[i + 2];
                 if (cell_type(&high) != vt) raise_error(err::script::invalid_arg, &high);
