@@ -3,6 +3,7 @@
 // checker.
 #include <cstring>
 #include <string>
+#include <vector>
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "loader/lexer_internal.h"
@@ -115,11 +116,6 @@ int32_t decode_escape(const uint8_t*& p, const uint8_t* e) {
 uint32_t unit_of_flags(uint32_t flags) { return (flags & F_WIDE4) ? 4 : (flags & F_WIDE2) ? 2 : 1; }
 uint32_t unit_of_char(uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4; }
 
-void put_unit(uint8_t* p, uint32_t unit, uint32_t cp) {
-    if (unit == 1) *p = uint8_t(cp);
-    else if (unit == 2) { uint16_t v = uint16_t(cp); std::memcpy(p, &v, 2); }
-    else std::memcpy(p, &cp, 4);
-}
 
 // Decodes [s, e) into a new string of `type` in out; escapes after "^" when
 // `escapes`. Raises invalid for `type` on bad UTF-8 or a bad escape.
@@ -127,44 +123,43 @@ void load_text(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flag
                TypeId type, Cell* out) {
     if (e < s) invalid(ls, type);
     escapes = escapes && (flags & F_CARET);
-    // Measure: characters and the widest unit.
-    uint32_t count = 0;
     uint32_t unit = unit_of_flags(flags);
-    bool ascii = !(flags & (F_WIDE2 | F_WIDE4));
-    if (ascii && !escapes) {
+    if (!(flags & (F_WIDE2 | F_WIDE4)) && !escapes) {
         uint8_t any = 0;
         for (const uint8_t* p = s; p < e; ++p) any |= *p;
         if (any & 0x80) invalid(ls, type);  // a stray continuation byte
-        count = uint32_t(e - s);
-    } else {
-        for (const uint8_t* p = s; p < e;) {
-            int32_t cp;
-            if (escapes && *p == '^') {
-                ++p;
-                cp = decode_escape(p, e);
-            } else {
-                cp = next_char(p, e);
-            }
-            if (cp < 0) invalid(ls, type);
-            uint32_t u = unit_of_char(uint32_t(cp));
-            if (u > unit) unit = u;
-            ++count;
-        }
+        if (!out) return;
+        uint32_t count = uint32_t(e - s);
+        string_make_width(out, count, 1, type);
+        SeriesBuffer* b = node_buffer(series_node(out));
+        std::memcpy(b->head_ptr(), s, count);
+        b->tail = b->head + count;
+        return;
+    }
+    // One decoding pass into a scratch buffer (no loader runs a hook, so no
+    // nested call can be using it), then one copy at the widest unit met.
+    static std::vector<uint32_t> chars;
+    chars.clear();
+    chars.reserve(size_t(e - s));
+    uint32_t widest = 0;
+    for (const uint8_t* p = s; p < e;) {
+        int32_t cp;
+        if (*p < 0x80 && *p != '^') cp = *p++;
+        else if (escapes && *p == '^') { ++p; cp = decode_escape(p, e); }
+        else cp = next_char(p, e);
+        if (cp < 0) invalid(ls, type);
+        if (uint32_t(cp) > widest) widest = uint32_t(cp);
+        chars.push_back(uint32_t(cp));
     }
     if (!out) return;
+    if (unit_of_char(widest) > unit) unit = unit_of_char(widest);
+    uint32_t count = uint32_t(chars.size());
     string_make_width(out, count, unit, type);
     SeriesBuffer* b = node_buffer(series_node(out));
     uint8_t* dst = b->head_ptr();
-    if (ascii && !escapes) {
-        std::memcpy(dst, s, count);
-    } else {
-        for (const uint8_t* p = s; p < e; dst += unit) {
-            int32_t cp;
-            if (escapes && *p == '^') { ++p; cp = decode_escape(p, e); }
-            else cp = next_char(p, e);
-            put_unit(dst, unit, uint32_t(cp));
-        }
-    }
+    if (unit == 1) for (uint32_t i = 0; i < count; ++i) dst[i] = uint8_t(chars[i]);
+    else if (unit == 2) for (uint32_t i = 0; i < count; ++i) { uint16_t v = uint16_t(chars[i]); std::memcpy(dst + 2 * i, &v, 2); }
+    else std::memcpy(dst, chars.data(), size_t(count) * 4);
     b->tail = b->head + count * unit;
 }
 
