@@ -221,6 +221,7 @@ void natives_init() {
     natives_eval_entries();
     natives_compare_entries();
     natives_output_entries();
+    natives_lexer_entries();
     for (int k = 0; k < NATIVE_SLOTS; ++k) natives_table[k] = nullptr;
     for (int k = 0; k < NATIVE_COUNT; ++k) {
         NativeFn fn = find_native_entry(native_defs[k].name);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include "datatypes/block.h"
+#include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "loader/lexer_internal.h"
 #include "runtime/memory.h"
@@ -831,7 +832,8 @@ void transcode_call(Cell* result, const TranscodeArgs& args) {
     Cell* value = stack_push();
     TranscodeResult r = transcode_value(value, args.src, o);
     if (o.mode != LexMode::load) {
-        if (r.type == T_NONE_ID) set_none(value);
+        // A datatype not registered yet (its loader lands with it) reads as none.
+        if (r.type == T_NONE_ID || !type_names[r.type].name) set_none(value);
         else set_datatype(value, r.type);
     }
     if (!args.next) {

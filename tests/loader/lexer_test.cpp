@@ -205,6 +205,28 @@ TEST(Lexer, MarksValuesThatFollowALineFeed) {
     EXPECT_TRUE(cell_has_flag(block_at(inner, 0), FLAG_NEW_LINE));  // d
 }
 
+// Cells are gathered outside the heap and copied once a block closes: each
+// block costs one buffer, whatever it holds.
+TEST(Lexer, EachBlockCostsOneAllocation) {
+    bool enabled = collector_enabled, torture = gc_torture;
+    collector_enabled = gc_torture = false;  // count nodes, collect nothing
+    const struct { std::string text; uint32_t nodes; } cases[] = {
+        {"", 1},
+        {"1 2 3 4 5 6 7 8 9 10 1.5 #\"a\" 12:00", 1},
+        {[] { std::string s; for (int i = 0; i < 5000; ++i) s += "123 "; return s; }(), 1},
+        {"[1 2] (3) [[]]", 5},
+    };
+    for (const auto& c : cases) {
+        StackScope scope;
+        Cell* out = stack_push();
+        uint32_t before = memory_stats().nodes_used;
+        transcode_text(out, c.text);
+        EXPECT_EQ(memory_stats().nodes_used - before, c.nodes) << c.text.substr(0, 40);
+    }
+    collector_enabled = enabled;
+    gc_torture = torture;
+}
+
 TEST(Lexer, ConstructionNamesRegisteredDatatypes) {
     if (!type_names[T_INTEGER].name) GTEST_SKIP() << "integer! is not registered in this build";
     EXPECT_EQ(load_text("#(integer!) #(integer)"), "[#(type 11) #(type 11)]");
