@@ -228,11 +228,33 @@ static void series_frame_append(SeriesFrame* f) {
     last_series_frame = f;
 }
 
+// Frames a torture collection releases wait poisoned for a few collections
+// before they are reused or go back to the C heap, so that a stale pointer
+// reads poison rather than a buffer the block received since.
+constexpr size_t QUARANTINE_FRAMES = 8;
+static std::vector<SeriesFrame*>& quarantine = *new std::vector<SeriesFrame*>;   // outlives exit handlers
+
+// The oldest quarantined frame of the size, once the quarantine is full:
+// torture then rotates through a fixed set of blocks instead of asking the
+// system at every allocation.
+static SeriesFrame* reuse_quarantined(size_t data_size) {
+    if (quarantine.size() < QUARANTINE_FRAMES) return nullptr;
+    for (size_t i = 0; i < quarantine.size(); ++i) {
+        if (quarantine[i]->data_size == data_size) {
+            SeriesFrame* f = quarantine[i];
+            quarantine.erase(quarantine.begin() + long(i));
+            return f;
+        }
+    }
+    return nullptr;
+}
+
 // Frames go 1 MB, 2 MB, 2 MB ...; `fatal` is for the collector, which cannot raise.
 static SeriesFrame* series_frame_make(bool fatal = false) {
     size_t data_size = next_frame_size;
     if (next_frame_size < BIG_SERIES_THRESHOLD) next_frame_size *= 2;
-    auto* f = static_cast<SeriesFrame*>(system_block_alloc(sizeof(SeriesFrame) + data_size));
+    auto* f = reuse_quarantined(data_size);
+    if (!f) f = static_cast<SeriesFrame*>(system_block_alloc(sizeof(SeriesFrame) + data_size));
     if (!f) {
         if (fatal) fatal_out_of_memory();
         raise_error(err::internal::no_memory);
@@ -857,12 +879,6 @@ static void compact_series_frames() {
 // poisoned and released, so a pointer kept across an allocation reads garbage
 // (or faults) at once instead of by chance.
 constexpr uint8_t POISON_BYTE = 0xDB;
-// Released frames wait poisoned for a few collections before going back to
-// the C heap, so that a stale pointer reads poison rather than the buffer a
-// recycled block received.
-constexpr size_t QUARANTINE_FRAMES = 8;
-static std::vector<SeriesFrame*>& quarantine = *new std::vector<SeriesFrame*>;   // outlives exit handlers
-
 static void quarantine_frame(SeriesFrame* f) {
     std::memset(f->data, POISON_BYTE, size_t(f->heap - f->data));
     quarantine.push_back(f);
