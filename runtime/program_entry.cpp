@@ -1,4 +1,4 @@
-// The program entry: hands over to the start-up sequence.
-#include "interpreter/script_runner.h"
+// The program entry: hands over to start-up, which never returns.
+#include "runtime/startup.h"
 
-int main(int argc, char** argv) { return tev::script_main(argc, argv); }
+int main(int argc, char** argv) { return tev::program_entry(argc, argv); }

@@ -1,23 +1,16 @@
-// Unit-test entry: starts the runtime once, then runs every test.
+// Unit-test entry: starts the runtime as the program does (runtime_init on the
+// big-stack thread, under the top-level catch), then runs every test.
 #include <gtest/gtest.h>
-#include "datatypes/registry.h"
-#include "runtime/context.h"
-#include "runtime/memory.h"
-#include "runtime/symbols.h"
-#include "runtime/value_stack.h"
+#include "os/os.h"
+#include "runtime/startup.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    tev::memory_init();
-    tev::registry_init();
-    tev::register_all_datatypes();
-    tev::value_stack_init();
-    tev::symbol_table_make_block();
-    tev::global_context_init();
-    tev::symbol_table_make_index();
-    tev::bind_type_name_words();
+    // Death tests re-run this program: safe with the interpreter's own thread.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A fatal report must never wait for a click on a message box.
+    tev::os::set_env("TEV_REPORT_TO_STDERR", "1");
     // Tests run with the collector on, as scripts do after boot, so that
     // TEV_GC_TORTURE=1 collects at every allocation they make.
-    tev::collector_enabled = true;
-    return RUN_ALL_TESTS();
+    return tev::startup_for_tests(argc, argv, [] { return RUN_ALL_TESTS(); });
 }
