@@ -1,6 +1,5 @@
 // The OS layer on POSIX (the host build): signals for machine faults, a big-stack thread, plain syscalls.
 #include "os/os.h"
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
