@@ -1,5 +1,6 @@
 // Handle and slot tables: growth keeps indexes valid, release routines run exactly when owed.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <vector>
 #include "runtime/handles.h"
 #include "runtime/memory.h"
@@ -62,7 +63,6 @@ TEST(HandleTable, TheCollectorReleasesHandlesNoValueReaches) {
     EXPECT_EQ(handle_table_flags(dropped), HANDLE_FREE);
     EXPECT_EQ(handle_table_pointer(reached), fake(0xD0));
     EXPECT_FALSE(handle_table_flags(reached) & HANDLE_MARK);
-    std::vector<void*> walked;
     handle_table_walk_kind(counting_kind(), [](void* p) { released.push_back(p); });
     EXPECT_EQ(released.back(), fake(0xD0));
     set_none(kept.get());
