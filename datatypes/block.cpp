@@ -71,16 +71,10 @@ void block_append_cells(Cell* block, const Cell* cells, uint32_t n) {
         return;
     }
     // The source may lie in a buffer that moves when this one grows: stage it
-    // on the value stack (which never moves) first.
-    StackScope scope;
-    Cell* staged = nullptr;
-    for (uint32_t i = 0; i < n; ++i) {
-        Cell* c = stack_push();
-        if (!staged) staged = c;
-        *c = cells[i];
-    }
+    // first. Its values stay reachable where they came from.
+    std::vector<Cell> staged(cells, cells + n);
     b = block_reserve(block, n);
-    std::memcpy(b->tail_ptr(), staged, size_t(n) * 16);
+    std::memcpy(b->tail_ptr(), staged.data(), size_t(n) * 16);
     b->tail += n * 16;
 }
 
@@ -99,14 +93,25 @@ uint32_t block_append_slot(Cell* block) {
 }
 
 Cell* block_push_cells(const Cell* cells, uint32_t n, TypeId type) {
-    // Stage the cells on the stack first: they may lie in a buffer that moves.
     Cell* out = stack_push();
-    for (uint32_t i = 0; i < n; ++i) *stack_push() = cells[i];
+    set_unset(out);
+    if (n <= 64) {
+        // A few cells (perhaps C++ locals) are staged on the stack, which roots them.
+        for (uint32_t i = 0; i < n; ++i) *stack_push() = cells[i];
+        block_make(out, n, type);
+        SeriesBuffer* b = buf(out);
+        std::memcpy(b->tail_ptr(), out + 1, size_t(n) * 16);
+        b->tail += n * 16;
+        stack_drop_to(out + 1);
+        return out;
+    }
+    // Many cells come from a series, which keeps their values reachable: stage
+    // them off the stack (a large block would not fit on it).
+    std::vector<Cell> staged(cells, cells + n);
     block_make(out, n, type);
     SeriesBuffer* b = buf(out);
-    std::memcpy(b->tail_ptr(), out + 1, size_t(n) * 16);
+    std::memcpy(b->tail_ptr(), staged.data(), size_t(n) * 16);
     b->tail += n * 16;
-    stack_drop_to(out + 1);
     return out;
 }
 

@@ -23,7 +23,8 @@ void block_make(Cell* out, uint32_t capacity, TypeId type = T_BLOCK);
 // Pushes a new empty block on the value stack and returns its (stable) cell.
 Cell* block_push_new(uint32_t capacity, TypeId type = T_BLOCK);
 // Pushes a new block holding copies of n cells (which may lie anywhere, also
-// in a series buffer: they are copied before anything allocates).
+// in a series buffer: they are copied before anything allocates). Up to 64
+// cells may be C++ locals; more must come from a reachable series.
 Cell* block_push_cells(const Cell* cells, uint32_t n, TypeId type = T_BLOCK);
 
 // ------------------------------------------------------------------ reading
@@ -40,7 +41,8 @@ Cell* block_tail(const Cell* block);   // one past the last cell
 // Appends a copy of `value` at the tail (not at the index). `value` may point
 // into any series, even this block: it is copied before the block grows.
 void block_append(Cell* block, const Cell* value);
-// Appends copies of n cells (read before any allocation, as above).
+// Appends copies of n cells (read before any allocation; their values must be
+// reachable elsewhere, as in any series).
 void block_append_cells(Cell* block, const Cell* cells, uint32_t n);
 // Appends one unset! cell and returns its index from the buffer's first cell,
 // so the caller can fill it through block_cell_from_head after allocating.

@@ -39,6 +39,22 @@ TEST(BlockHelpers, AppendingABlocksOwnCellsSurvivesItsGrowth) {
     EXPECT_EQ(copy + 1, vstack.top);
 }
 
+TEST(BlockHelpers, CopiesLargerThanTheValueStackFit) {
+    StackScope scope;
+    Cell* big = block_push_new(VALUE_STACK_CELLS + 10);
+    Cell v;
+    for (uint32_t i = 0; i < VALUE_STACK_CELLS + 10; ++i) {
+        set_integer(&v, int32_t(i));
+        block_append(big, &v);
+    }
+    Cell* copy = block_push_cells(block_head(big), block_length(big));
+    ASSERT_EQ(block_length(copy), VALUE_STACK_CELLS + 10);
+    EXPECT_EQ(get_integer(block_at(copy, VALUE_STACK_CELLS + 9)), int32_t(VALUE_STACK_CELLS + 9));
+    Cell* grown = block_push_new(1);
+    block_append_cells(grown, block_head(big), block_length(big));
+    EXPECT_EQ(block_length(grown), VALUE_STACK_CELLS + 10);
+}
+
 TEST(BlockHelpers, ParenPushWrapsAPlainValueAndRetypesAList) {
     StackScope scope;
     Cell v;
