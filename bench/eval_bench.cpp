@@ -63,6 +63,17 @@ const Program programs[] = {
      "def run():\n    c = {}\n    for w in words:\n        c[w] = c.get(w, 0) + 1\n    return c\n"},
 };
 
+// Non-local exits: break and return travel as a pending code, errors as a C++
+// exception; these rows show what each costs.
+struct ExitRow { const char* name; const char* setup; const char* code; };
+const ExitRow exit_rows[] = {
+    {"1,000,000 calls, normal completion", "f: func [] [1]", "loop 1000000 [f]"},
+    {"1,000,000 calls left by return", "f: func [] [return 1]", "loop 1000000 [f]"},
+    {"1,000,000 loops left by break", "", "loop 1000000 [loop 1 [break]]"},
+    {"1,000,000 throws caught", "", "loop 1000000 [catch [throw 1]]"},
+    {"1,000,000 errors caught by try", "", "loop 1000000 [try [1 / 0]]"},
+};
+
 // Runs one piece of Tev source; false (with the report printed) when it raised.
 bool tev_run(const char* source) {
     StackScope scope;
@@ -131,6 +142,13 @@ int main() {
         double py = python_seconds(p.python);
         std::printf("%-46s %10.1f %10.1f %10.1f %9.2f %9.2f\n", p.name, tev * 1e3, lua * 1e3, py * 1e3,
                     lua > 0 ? tev / lua : 0.0, py > 0 ? tev / py : 0.0);
+    }
+    std::printf("\n%-46s %10s %12s\n", "non-local exits", "tev ms", "ns each");
+    for (const ExitRow& r : exit_rows) {
+        if (!tev_run(r.setup)) continue;
+        bool ok = true;
+        double tev = bench::best_seconds(3, [&] { ok = ok && tev_run(r.code); });
+        if (ok) std::printf("%-46s %10.1f %12.0f\n", r.name, tev * 1e3, tev * 1e9 / 1000000);
     }
     return 0;
 }
