@@ -159,9 +159,14 @@ static inline bool typeset_has(const Cell* ts, TypeId t) {
     return (bytes[t >> 3] & (0x80 >> (t & 7))) != 0;
 }
 
-static void check_arg_type(const Cell* entry, const Cell* value, const Cell* fn_word) {
+[[noreturn]] static void raise_arg_type(const Cell* entry, const Cell* value, const Cell* fn_word);
+
+static inline void check_arg_type(const Cell* entry, const Cell* value, const Cell* fn_word) {
+    if (!typeset_has(entry, cell_type(value))) raise_arg_type(entry, value, fn_word);
+}
+
+static void raise_arg_type(const Cell* entry, const Cell* value, const Cell* fn_word) {
     TypeId t = cell_type(value);
-    if (typeset_has(entry, t)) return;
     Cell type, arg;
     set_datatype(&type, t);
     word_from_symbol_in(&arg, entry->w3, 0);

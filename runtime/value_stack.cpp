@@ -49,21 +49,6 @@ void context_set_values_word(NodeRef context, uint32_t values) {
     node_buffer(context)->cells()[0].w2 = values;
 }
 
-Cell* frame_push(uint8_t kind, uint8_t flags, uint32_t symbol, NodeRef word_context) {
-    if (fstack.top >= FRAME_STACK_RECORDS) raise_stack_overflow();
-    CallFrame& f = fstack.begin[fstack.top++];
-    f.kind = kind;
-    f.flags = flags;
-    f.symbol = symbol;
-    f.word_context = word_context;
-    f.function_context = 0;
-    f.saved_values = 0;
-    f.saved_base = stack_index_of(vstack.base);
-    f.base = stack_index_of(vstack.top);
-    vstack.base = vstack.top;
-    return vstack.base;
-}
-
 void frame_enter_function(NodeRef context) {
     CallFrame& f = fstack.begin[fstack.top - 1];
     f.function_context = context;
@@ -73,13 +58,6 @@ void frame_enter_function(NodeRef context) {
 
 static inline void restore_function(const CallFrame& f) {
     if (f.function_context) context_set_values_word(f.function_context, f.saved_values);
-}
-
-void frame_pop_keep() {
-    const CallFrame& f = fstack.begin[--fstack.top];
-    restore_function(f);
-    vstack.top = vstack.begin + f.base + 1;
-    vstack.base = vstack.begin + f.saved_base;
 }
 
 void frame_pop_drop() {

@@ -95,12 +95,33 @@ inline uint32_t frame_depth() { return fstack.top; }
 inline CallFrame* frame_top() { return fstack.top ? &fstack.begin[fstack.top - 1] : nullptr; }
 inline CallFrame* frame_at(uint32_t i) { return &fstack.begin[i]; }
 
+uint32_t context_values_word(NodeRef context);
+void context_set_values_word(NodeRef context, uint32_t values);
+
 // Pushes a frame and makes the current top the new arguments base; raises
 // internal/stack-overflow when the frame stack is full. Returns the new base.
-Cell* frame_push(uint8_t kind, uint8_t flags, uint32_t symbol, NodeRef word_context);
+inline Cell* frame_push(uint8_t kind, uint8_t flags, uint32_t symbol, NodeRef word_context) {
+    if (fstack.top >= FRAME_STACK_RECORDS) raise_stack_overflow();
+    CallFrame& f = fstack.begin[fstack.top++];
+    f.kind = kind;
+    f.flags = flags;
+    f.symbol = symbol;
+    f.word_context = word_context;
+    f.function_context = 0;
+    f.saved_values = 0;
+    f.saved_base = stack_index_of(vstack.base);
+    f.base = stack_index_of(vstack.top);
+    vstack.base = vstack.top;
+    return vstack.base;
+}
 // Pops the top frame: the result (the frame's first cell) stays as the one value
 // above the caller's values, and the caller's arguments base comes back.
-void frame_pop_keep();
+inline void frame_pop_keep() {
+    const CallFrame& f = fstack.begin[--fstack.top];
+    if (f.function_context) context_set_values_word(f.function_context, f.saved_values);
+    vstack.top = vstack.begin + f.base + 1;
+    vstack.base = vstack.begin + f.saved_base;
+}
 // Pops the top frame dropping everything from its base up (result included).
 void frame_pop_drop();
 // Pops frames until `depth` remain, restoring function contexts as they go and
@@ -114,7 +135,5 @@ void frames_unwind_to(uint32_t depth);
 // back when popped, so recursion sees its own arguments again.
 // Marks the top frame as a call of `context` whose values start at its base.
 void frame_enter_function(NodeRef context);
-uint32_t context_values_word(NodeRef context);
-void context_set_values_word(NodeRef context, uint32_t values);
 
 }  // namespace tev
