@@ -1,5 +1,5 @@
 // Block benchmarks: append/insert growth, copy/deep, mold of large and deeply nested blocks, linear find and
-// sort with and without a function comparator, each printed beside Python's list doing the same in the same run.
+// sort with and without a comparator (a Tev function, and a C++ one for the sort's own cost), each printed beside Python's list doing the same in the same run.
 #include <cstdio>
 #include <random>
 #include <string>
@@ -8,9 +8,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "runtime/context.h"
+#include <cstring>
+#include "interpreter/interpreter.h"
+#include "loader/lexer.h"
+#include "runtime/startup.h"
 #include "runtime/memory.h"
-#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 using namespace tev;
@@ -71,14 +73,7 @@ void ascending(const Cell*, const Cell* b, const Cell* a, Cell* result) {
 
 }  // namespace
 
-int main() {
-    memory_init();
-    registry_init();
-    register_all_datatypes();
-    value_stack_init();
-    symbol_table_make_block();
-    global_context_init();
-    symbol_table_make_index();
+int run() {
     collector_enabled = true;
     const uint32_t N = 1000000;
 
@@ -151,17 +146,33 @@ int main() {
             call(Act::sort, copy);
         }), python_seconds("import random\nr = random.Random(7)\nl = [r.randrange(1000000) for _ in range(1000000)]\n"
                            "print(best(lambda: sorted(l)))"));
-        sort_function_call = &ascending;
-        Cell fn;
-        cell_init(&fn, T_FUNCTION);
         Cell* small = random_ints(100000, 9);
+        const char* source = "func [a b] [a < b]";
+        Cell* code = stack_push();
+        transcode_utf8(code, reinterpret_cast<const uint8_t*>(source), std::strlen(source));
+        Cell* fn = stack_push_copy(eval_block(code));
+        double peer = python_seconds(
+            "import random\nr = random.Random(9)\nl = [r.randrange(1000000) for _ in range(100000)]\n"
+            "k = functools.cmp_to_key(lambda a, b: (a > b) - (a < b))\nprint(best(lambda: sorted(l, key=k)))");
+        report("sort/compare 100k (Tev function)", best_seconds(3, [&] {
+            Cell* copy = stack_push_copy(small);
+            call(Act::copy, copy);
+            call(Act::sort, copy, {{ref::sort_compare, fn}});
+        }), peer);
+        SortFunctionCall evaluator_call = sort_function_call;
+        sort_function_call = &ascending;  // the sort's own cost, without the evaluator
+        Cell native_fn;
+        cell_init(&native_fn, T_FUNCTION);
         report("sort/compare 100k (C++ comparator)", best_seconds(3, [&] {
             Cell* copy = stack_push_copy(small);
             call(Act::copy, copy);
-            Cell* fn_cell = stack_push_copy(&fn);
+            Cell* fn_cell = stack_push_copy(&native_fn);
             call(Act::sort, copy, {{ref::sort_compare, fn_cell}});
         }), python_seconds("import random\nr = random.Random(9)\nl = [r.randrange(1000000) for _ in range(100000)]\n"
                            "k = functools.cmp_to_key(lambda a, b: (a > b) - (a < b))\nprint(best(lambda: sorted(l, key=k)))"));
+        sort_function_call = evaluator_call;
     }
     return 0;
 }
+
+int main(int argc, char** argv) { return startup_for_tests(argc, argv, &run); }

@@ -8,6 +8,7 @@
 #include "loader/lexer.h"
 #include "os/os.h"
 #include "runtime/context.h"
+#include "runtime/ownership.h"
 #include "runtime/console_output.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
@@ -62,7 +63,7 @@ void runtime_init() {
     // 18. runtime word tables
     evaluator_init();           // 19. natives-init (with 9. actions-init and 26. interp-init)
     // 20. parse-init
-    // 21. ownership-init
+    ownership_init();           // 21. ownership-init
     // 22. checksum-init, compress-init, call-init
     // 23. stack-init
     lexer_init();               // 24. lexer-init
