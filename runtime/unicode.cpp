@@ -138,6 +138,7 @@ int utf8_encode_char_limited(uint32_t cp, uint8_t* dst, uint32_t room) {
 // Overlong forms and surrogates are accepted except where they would hide an
 // ASCII character (a delimiter slipping past a check) and DC00h-DCFFh.
 static int decode_one(const uint8_t* p, uint32_t avail, uint32_t* cp) {
+    if (avail == 0) return 0;
     uint32_t lead = p[0];
     if (lead < 0x80) { *cp = lead; return 1; }
     int len;

@@ -180,6 +180,8 @@ TEST(Utf8Scan, StepsAndCountsSequences) {
     auto text = bytes({'a', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80});
     EXPECT_EQ(utf8_count_chars(text.data(), text.data() + text.size()), 4u);
     EXPECT_EQ(utf8_skip_chars(text.data(), text.data() + text.size(), 2), text.data() + 3);
+    uint32_t none = 0;
+    EXPECT_EQ(utf8_decode_char(text.data(), &none), -1);  // nothing available: nothing read
     EXPECT_EQ(utf8_seq_length(0x41), 0);
     EXPECT_EQ(utf8_seq_length(0x80), 0);
     EXPECT_EQ(utf8_seq_length(0xC3), 2);
