@@ -189,4 +189,15 @@ uint32_t hash_key_value(const Cell* key, int case_flag) {
     }
 }
 
+bool key_hash_uses_node(TypeId t) {
+    switch (t) {
+        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+        case T_HASH: case T_IMAGE: case T_OBJECT: case T_ERROR: case T_PORT: case T_MAP:
+        case T_OP: case T_FUNCTION: case T_EVENT:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace tev

@@ -1,8 +1,8 @@
 // Key hashing: MurmurHash3 x86-32 with one process-wide seed, and the hash of every kind of key cell.
 //
 // Hashes never depend on where a buffer lives: a key that refers to a series
-// hashes its NodeRef (node_id(), stable for the series' life), so tables need
-// no re-indexing after the collector moves buffers.
+// hashes its NodeRef (node_id()), so moving buffers changes no hash. Only the
+// collector's node-frame evacuation, which renumbers nodes, does.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -30,5 +30,8 @@ uint32_t hash_string_chars(const Cell* str, int case_flag);
 uint32_t hash_symbol_spelling(const Cell* symbol);
 // The hash of any key cell, by its datatype.
 uint32_t hash_key_value(const Cell* key, int case_flag);
+// True when the key's hash mixes in a node id: node-frame evacuation
+// renumbers nodes, so tables holding such keys re-index after it.
+bool key_hash_uses_node(TypeId t);
 
 }  // namespace tev

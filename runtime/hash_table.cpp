@@ -128,6 +128,28 @@ bool keys_match(const Cell* stored, const Cell* key, int op) {
 
 int32_t entry_cells(const HashDesc* d) { return int32_t(d->position_index / 16); }
 
+// ---------------------------------------------------------------- stamps
+
+// A table whose keys hash node ids carries the collector cycle (+ 1) it was
+// indexed in. While node-frame evacuation is on, a collection may renumber
+// those nodes (and rewrite the key cells), so the next use re-indexes it.
+int32_t current_stamp() {
+    uint32_t s = uint32_t(gc_cycle_count()) + 1;
+    return int32_t(s ? s : 1);
+}
+
+void stamp_if_node_key(HashDesc* d, const Cell* key) {
+    if (!d->gc_stamp && key_hash_uses_node(cell_type(key))) d->gc_stamp = current_stamp();
+}
+
+void reindex(NodeRef t);
+
+void check_stamp(NodeRef t) {
+    HashDesc* d = hash_table_desc(t);
+    if (!d->gc_stamp || !gc_node_evacuation || gc_collecting() || d->gc_stamp == current_stamp()) return;
+    reindex(t);
+}
+
 // ---------------------------------------------------------------- kind 0 chains
 
 int32_t first_position(NodeRef t, int32_t bucket_key) {
@@ -170,7 +192,7 @@ void chain_add(NodeRef t, uint32_t bucket, int32_t position) {
 
 // ---------------------------------------------------------------- growth
 
-void resize_buckets(NodeRef t, uint64_t m);
+void resize_buckets(NodeRef t, uint64_t m, bool force = false);
 void rebuild_entries(NodeRef t, uint32_t size);
 
 // Grows (or cleans out deleted buckets) when the next insertion would pass the
@@ -200,10 +222,10 @@ void place(uint32_t* flags, int32_t* keys, uint32_t mask, uint32_t hash, int32_t
 // New buckets for maps and word tables. A word table is re-placed in slot
 // order, so the earliest case variant of a spelling stays first on its probe
 // path; a map re-places its live buckets (removed pairs keep theirs).
-void resize_buckets(NodeRef t, uint64_t m) {
+void resize_buckets(NodeRef t, uint64_t m, bool force) {
     uint32_t n = std::max<uint32_t>(round_up_pow2(m), 4);
     int32_t limit = int32_t(0.5 + LOAD_FACTOR * n);
-    if (hash_table_desc(t)->live_count >= limit) return;
+    if (!force && hash_table_desc(t)->live_count >= limit) return;
     NodeRef flags = filled_series(n / 4, FLAGS_ALL_EMPTY);
     HoldNode hold_flags(flags);
     NodeRef keys = filled_series(4 * n, 0);
@@ -254,6 +276,7 @@ void rebuild_entries(NodeRef t, uint32_t size) {
     d->bucket_count = int32_t(n);
     d->grow_limit = limit;
     d->live_count = d->used_buckets = 0;
+    d->gc_stamp = current_stamp();
 
     uint32_t old_cells = block_count(old_block);
     for (uint32_t e = 0; e + uint32_t(per) <= old_cells; e += uint32_t(per)) {
@@ -324,6 +347,32 @@ uint32_t claim_empty_bucket(NodeRef t, uint32_t bucket) {
     return pos;
 }
 
+// Places every key again by its current hash. Kinds 3-4 re-place their live
+// entries in place; a map re-places its buckets at the same size; kind 0 is
+// rebuilt from its block.
+void reindex(NodeRef t) {
+    HoldTable hold(t);
+    HashDesc* d = hash_table_desc(t);
+    if (d->kind == HASH_KIND_VALUES) {
+        hash_table_rebuild(t, block_count(d->key_block));
+        return;
+    }
+    if (d->kind == HASH_KIND_MAP) {
+        resize_buckets(t, uint32_t(d->bucket_count), true);
+        hash_table_desc(t)->gc_stamp = current_stamp();
+        return;
+    }
+    View v = view(t);
+    std::vector<int32_t> live;
+    for (uint32_t j = 0; j <= v.mask; ++j)
+        if (flag_of(v.flags, j) == FLAG_LIVE) live.push_back(v.keys[j]);
+    SeriesBuffer* f = node_buffer(v.d->bucket_flags);
+    std::memset(f->head_ptr(), FLAGS_ALL_EMPTY, f->tail - f->head);
+    for (int32_t e : live) place(v.flags, v.keys, v.mask, murmur3_finalize(v.cells[e].w1), e);
+    v.d->live_count = v.d->used_buckets = int32_t(live.size());
+    v.d->gc_stamp = current_stamp();
+}
+
 }  // namespace
 
 HashTableHold::HashTableHold(NodeRef table) { add_hook(); held_tables.push_back(table); }
@@ -344,7 +393,10 @@ NodeRef hash_table_create(uint32_t size, NodeRef block, uint32_t first, int32_t 
     HoldTable hold(t);
     hash_table_desc(t)->kind = kind;
     bool entries = kind >= HASH_KIND_KEYS;
-    if (entries) hash_table_desc(t)->position_index = uint32_t(value_cells + 1) * 16;
+    if (entries) {
+        hash_table_desc(t)->position_index = uint32_t(value_cells + 1) * 16;
+        hash_table_desc(t)->gc_stamp = current_stamp();  // keys are node ids
+    }
     if (kind == HASH_KIND_WORDS && size >= 4000) size *= 2;
     size = std::max<uint32_t>(size, 4);
     uint32_t n = round_up_pow2(uint64_t(size / LOAD_FACTOR));
@@ -377,10 +429,12 @@ NodeRef hash_table_create(uint32_t size, NodeRef block, uint32_t first, int32_t 
 
 int hash_table_insert(NodeRef t, uint32_t position) {
     HoldTable hold(t);
+    check_stamp(t);
     if (grow_if_full(t)) return 2;
     View v = view(t);
     const Cell* key = v.cells + position;
     int kind = v.d->kind;
+    if (kind <= HASH_KIND_MAP) stamp_if_node_key(v.d, key);
     Probe p(hash_key_value(key, 0), v.mask);
     int32_t deleted = -1, target = -1;
     do {
@@ -441,9 +495,10 @@ void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
 
 int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t skip, int op,
                        bool last, bool reverse) {
+    Cell key = *key_in;  // the caller's cell is never changed (and re-indexing may move it)
+    check_stamp(t);
     View v = view(t);
     int kind = v.d->kind;
-    Cell key = *key_in;  // the caller's cell is never changed
     if (kind == HASH_KIND_MAP && (cell_type(&key) >= T_WORD && cell_type(&key) <= T_GET_WORD))
         cell_set_type(&key, T_SET_WORD);  // map keys are stored as set-words
     if (kind == HASH_KIND_VALUES && skip < 1) raise_error_int(err::script::out_of_range, skip);
@@ -490,8 +545,9 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
 }
 
 int32_t hash_table_get_next(NodeRef t, const Cell* key_in, HashCursor& cur) {
-    View v = view(t);
     Cell key = *key_in;
+    if (cur.bucket < 0) check_stamp(t);
+    View v = view(t);
     if (cell_type(&key) >= T_WORD && cell_type(&key) <= T_GET_WORD) cell_set_type(&key, T_SET_WORD);
     if (cur.bucket < 0) {
         cur.start = hash_key_value(&key, 0) & v.mask;
@@ -609,6 +665,7 @@ NodeRef hash_table_copy(NodeRef t, NodeRef new_block) {
 
 void hash_table_rebuild(NodeRef t, uint32_t size) {
     HoldTable hold(t);
+    int32_t start_stamp = current_stamp();
     uint32_t n = round_up_pow2(uint64_t(1.5 * size));
     int32_t limit = int32_t(LOAD_FACTOR * n);
     n = std::max<uint32_t>(n, 4);
@@ -621,10 +678,14 @@ void hash_table_rebuild(NodeRef t, uint32_t size) {
     d->bucket_count = int32_t(n);
     d->grow_limit = limit;
     d->live_count = d->used_buckets = 0;
+    d->gc_stamp = 0;
     node_buffer(d->chain_list)->tail = node_buffer(d->chain_list)->head;
     SeriesBuffer* pi = node_buffer(d->position_index);
     std::memset(pi->head_ptr(), 0xFF, pi->tail - pi->head);
     hash_table_put_block(t, 0, 1);
+    // A collection during the indexing leaves the table stale: stamp the start.
+    d = hash_table_desc(t);
+    if (d->gc_stamp) d->gc_stamp = start_stamp;
 }
 
 int hash_table_refresh(NodeRef t, int32_t offset, uint32_t from, uint32_t count, bool drop) {
@@ -679,6 +740,7 @@ void hash_table_move_keys(NodeRef t, uint32_t to, uint32_t from, uint32_t count)
 
 int32_t hash_table_put_key(NodeRef t, uint32_t key) {
     HoldTable hold(t);
+    check_stamp(t);
     int32_t b = find_entry_bucket(t, key);
     if (b >= 0) return view(t).keys[b] + 1;
     grow_if_full(t);
@@ -696,11 +758,13 @@ int32_t hash_table_put_key(NodeRef t, uint32_t key) {
 }
 
 int32_t hash_table_get_key(NodeRef t, uint32_t key) {
+    check_stamp(t);
     int32_t b = find_entry_bucket(t, key);
     return b < 0 ? -1 : view(t).keys[b] + 1;
 }
 
 int32_t hash_table_delete_key(NodeRef t, uint32_t key) {
+    check_stamp(t);
     int32_t b = find_entry_bucket(t, key);
     if (b < 0) return -1;
     View v = view(t);

@@ -33,7 +33,8 @@ struct HashDesc {
     int32_t bucket_count;     // a power of two, at least 4
     int32_t grow_limit;
     int32_t kind;
-    int32_t gc_stamp;         // always 0: hashes never depend on buffer addresses
+    int32_t gc_stamp;         // 0 when no key's hash depends on a node id; else the
+                              // collector cycle count + 1 when the table was indexed
 };
 static_assert(sizeof(HashDesc) == 44);
 

@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "datatypes/registry.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
 #include "runtime/memory.h"
@@ -329,6 +330,57 @@ TEST(HashTable, DumpListsDeletedThenAliveKeys) {
     EXPECT_TRUE(deleted < six && six < alive) << text;
     EXPECT_GT(five, alive);
     EXPECT_GT(seven, alive);
+}
+
+// Node-frame evacuation renumbers nodes and rewrites the key cells that refer
+// to them; a table whose keys hash node ids must then place them again. The
+// rewrite is simulated: a key cell is pointed at another node, a collection
+// runs (evacuation off), and the lookup happens with evacuation on and the
+// collector held off (re-indexing allocates).
+struct EvacuationMode {
+    bool evacuation = gc_node_evacuation, enabled = collector_enabled, torture = gc_torture;
+    void lookups() { gc_node_evacuation = true; collector_enabled = false; gc_torture = false; }
+    ~EvacuationMode() { gc_node_evacuation = evacuation; collector_enabled = enabled; gc_torture = torture; }
+};
+
+TEST(HashTable, NodeKeysAreReindexedAfterRenumbering) {
+    KeyNodes nodes(4);
+    for (int32_t kind : {HASH_KIND_VALUES, HASH_KIND_MAP, HASH_KIND_KEYS}) {
+        EvacuationMode mode;
+        NodeRef t;
+        if (kind == HASH_KIND_KEYS) {
+            t = hash_table_create(4, 0, 0, kind, 1);
+        } else {
+            NodeRef block = alloc_series_cells(4);
+            SeriesBuffer* b = node_buffer(block);
+            for (uint32_t i = 0; i < 2; ++i) set_series(b->cells() + 2 * i, T_BLOCK, nodes[i]);
+            for (uint32_t i = 0; i < 2; ++i) set_integer(b->cells() + 2 * i + 1, int32_t(i));
+            b->tail = b->head + 4 * sizeof(Cell);
+            t = hash_table_create(4, block, 0, kind, 0);
+        }
+        HashTableHold hold(t);
+        if (kind == HASH_KIND_KEYS) {
+            hash_table_put_key(t, nodes[0]);
+            hash_table_put_key(t, nodes[1]);
+        }
+        ASSERT_NE(hash_table_desc(t)->gc_stamp, 0) << kind;
+        // nodes[0] becomes nodes[2] in the key cell, as evacuation would rewrite it.
+        Cell* first = node_buffer(hash_table_desc(t)->key_block)->cells();
+        if (kind == HASH_KIND_KEYS) first->w1 = nodes[2];
+        else first->w2 = nodes[2];
+        gc_collect();
+        mode.lookups();
+        Cell renumbered, other;
+        set_series(&renumbered, T_BLOCK, nodes[2]);
+        set_series(&other, T_BLOCK, nodes[1]);
+        if (kind == HASH_KIND_KEYS) {
+            EXPECT_EQ(hash_table_get_key(t, nodes[2]), 1) << kind;
+            EXPECT_EQ(hash_table_get_key(t, nodes[0]), -1) << kind;
+        } else {
+            EXPECT_EQ(hash_table_get(t, &renumbered, 0, 1, CMP_EQUAL, false, false), 0) << kind;
+            EXPECT_EQ(hash_table_get(t, &other, 0, 1, CMP_EQUAL, false, false), 2) << kind;
+        }
+    }
 }
 
 }  // namespace
