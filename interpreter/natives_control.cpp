@@ -8,7 +8,9 @@
 // code (see interpreter.h).
 #include <cmath>
 #include <cstring>
+#include <vector>
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
@@ -461,6 +463,27 @@ static void native_case(NativeCall& c) {
 
 // ================================================================== try, catch
 
+// try/keep: the error's stack field becomes the block of the function calls
+// that were active where it was raised. The frame records above the current top
+// are still intact: the walk reads them before anything pushes a frame again.
+static void capture_error_stack(Cell* error) {
+    Cell* marker = error_field(error, ERR_FIELD_STACK);
+    if (!cell_is(marker, T_INTEGER)) return;
+    uint32_t end = uint32_t(get_integer(marker));
+    if (end > FRAME_STACK_RECORDS) return;
+    std::vector<CallFrame> frames(fstack.begin, fstack.begin + end);
+    Cell* calls = block_push_new(20);
+    Cell* word = stack_push();
+    for (const CallFrame& f : frames) {
+        if (!f.symbol) continue;
+        word_from_symbol_in(word, f.symbol, 0);
+        if (!cell_is(word_value_cell(word), T_FUNCTION)) continue;
+        block_append(calls, word);
+    }
+    *error_field(error, ERR_FIELD_STACK) = *calls;
+    vstack.top = calls;
+}
+
 static void native_try(NativeCall& c) {
     bool all = c.has(0);
     Cell body = c.args[0];
@@ -488,6 +511,7 @@ static void native_try(NativeCall& c) {
         *current_evaluation() = *saved_eval;
         if (t.code == THROW_ERROR) {
             *c.args = *thrown_value();
+            if (c.has(1) && cell_is(c.args, T_ERROR)) capture_error_stack(c.args);
         } else if (all) {
             *c.args = *exit_value();
             set_unset(exit_value());

@@ -3,6 +3,7 @@
 #include "runtime/errors.h"
 #include "datatypes/error.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/trace.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
 
@@ -64,6 +65,12 @@ void raise_error(ErrCode code, const Cell* arg1, const Cell* arg2, const Cell* a
         }
         vstack.top = mark;
         making_error = false;
+        if (trace_switch && cell_is(&thrown_cell, T_ERROR)) {
+            Cell* error = stack_push_copy(&thrown_cell);
+            trace_event(TRACE_ERROR, nullptr, -1, error, nullptr);
+            thrown_cell = *error;
+            vstack.top = mark;
+        }
     }
     throw LanguageThrow{THROW_ERROR};
 }
