@@ -356,15 +356,20 @@ static int compare_string(const Cell* a, const Cell* b, int op) {
 
 // --------------------------------------------------------------- form and mold
 
+// The form/mold budget left after `used` code points, never below INT32_MIN.
+static int32_t budget_left(int32_t limit, int64_t used) {
+    return int32_t(std::max<int64_t>(int64_t(limit) - used, INT32_MIN));
+}
+
 int32_t form_value(const Cell* value, Cell* out, int32_t limit) {
     Cell* v = stack_push_copy(value);
     int32_t left;
     if (is_text_type(cell_type(v))) {
         string_concatenate(out, v, -1, 0, CONCAT_APPEND);
-        left = limit - int32_t(std::min<uint32_t>(string_rest_length(v), INT32_MAX));
+        left = budget_left(limit, string_rest_length(v));
     } else if (cell_is(v, T_CHAR)) {
         string_append_char(series_node(out), get_char(v));
-        left = limit - 1;
+        left = budget_left(limit, 1);
     } else {
         FormFn form = action_of<Act::form>(cell_type(v));
         if (!form) raise_error_type(err::script::cannot_use, cell_type(v));
@@ -412,7 +417,7 @@ static int32_t form_string(const Cell* value, Cell* out, const Cell* arg, int32_
     uint32_t rest = string_rest_length(v);
     string_concatenate(out, v, part, 0, CONCAT_APPEND);
     stack_pop(1);
-    return limit - int32_t(std::min<uint32_t>(rest, INT32_MAX));
+    return budget_left(limit, rest);
 }
 
 static int32_t mold_string(const Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* arg,
@@ -463,7 +468,7 @@ static int32_t mold_string(const Cell* value, Cell* out, bool only, bool all, bo
     }
     cps.push_back(braced ? '}' : '"');
     append_codepoints(out, cps.data(), cps.size());
-    return limit - int32_t(n) - 2;
+    return budget_left(limit, int64_t(n) + 2);
 }
 
 // --------------------------------------------------------------- copies and parts
