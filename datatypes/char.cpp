@@ -60,7 +60,7 @@ int char_compare(const Cell* a, const Cell* b, int op) {
 
 int32_t char_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
     string_append_codepoint(out, get_char(value));
-    return limit - 1;
+    return limit_less(limit, 1);
 }
 
 int32_t char_mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, int32_t limit, int32_t) {
@@ -68,7 +68,7 @@ int32_t char_mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell
     string_append_ascii(out, "#\"", 2);
     string_append_escaped_char(out, get_char(value), ESCAPE_CARET, all);
     string_append_ascii(out, "\"", 1);
-    return limit - int32_t(string_length_from_head(out) - before);
+    return limit_less(limit, int64_t(string_length_from_head(out)) - before);
 }
 
 // One UTF-8 character at the head of a binary (malformed bytes raise invalid-utf8).

@@ -19,7 +19,7 @@ namespace tev {
 
 int32_t append_ascii_limit(Cell* out, const char* text, size_t length, int32_t limit) {
     string_append_ascii(out, text, length);
-    return int32_t(int64_t(limit) - int64_t(length) < INT32_MIN ? INT32_MIN : int64_t(limit) - int64_t(length));
+    return limit_less(limit, int64_t(length));
 }
 
 int32_t append_cstr_limit(Cell* out, const char* text, int32_t limit) {

@@ -25,6 +25,11 @@ enum RoundRefinement {
 
 // ------------------------------------------------------------ text output
 
+// The limit left after n more characters (never below INT32_MIN).
+inline int32_t limit_less(int32_t limit, int64_t n) {
+    int64_t left = int64_t(limit) - n;
+    return left < INT32_MIN ? INT32_MIN : int32_t(left);
+}
 // Appends ASCII text to a form/mold output string; returns the limit left.
 int32_t append_ascii_limit(Cell* out, const char* text, size_t length, int32_t limit);
 int32_t append_cstr_limit(Cell* out, const char* text, int32_t limit);

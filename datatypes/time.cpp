@@ -172,6 +172,7 @@ int component_of(const Cell* element) {
 }
 
 void time_component(double x, int n, Cell* out) {
+    if (float_inf_or_nan_q(x) && n != 3) raise_error(err::math::overflow);
     if (n == 1) set_integer(out, checked_hours(std::trunc(x / 3600.0)));
     else if (n == 2) set_integer(out, int32_t(split_time(x).minutes));
     else set_float(out, std::fmod(x, 60.0));

@@ -1,5 +1,6 @@
 // time!: the h:mm:ss text, construction, component access and setting, arithmetic rules, parity and rounding.
 #include <gtest/gtest.h>
+#include <limits>
 #include "datatypes/block.h"
 #include "datatypes/scalar.h"
 #include "runtime/context.h"
@@ -70,7 +71,7 @@ TEST(Time, ComponentsReadWithTheSignOfTheWhole) {
         {3723.5, 1, Int(1)}, {3723.5, 2, Int(2)}, {3723.5, 3, Flt(3.5)},
         {-3630, 1, Int(-1)}, {-3630, 2, Int(0)}, {-3630, 3, Flt(-30.0)},
         {-5400, 1, Int(-1)}, {-5400, 2, Int(30)},
-        {1e20, 1, Err(err::math::overflow)},
+        {1e20, 1, Err(err::math::overflow)}, {std::numeric_limits<double>::infinity(), 2, Err(err::math::overflow)},
         {3723, 0, Err(err::script::invalid_path)}, {3723, 4, Err(err::script::invalid_path)},
     };
     for (const Row& r : rows)
