@@ -257,11 +257,14 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     }
 
     const Cell* wordp = word;
+    // The spec cache is read again through the callable after each argument.
+    const Cell* holder = fnslot ? fnslot : &fn;
     uint32_t entries = node_buffer(cache)->count();
     uint32_t e = 1;
     uint32_t args_done = infix_left ? 1 : 0;
     // Plain arguments.
     for (; e < entries; ++e) {
+        cache = callable_spec_cache(holder);
         Cell entry = node_buffer(cache)->cells()[e];
         if (!cell_is(&entry, T_TYPESET)) break;
         if (args_done) { --args_done; check_arg_type(&entry, infix_left, wordp); continue; }
@@ -272,6 +275,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     {
         uint32_t matched = 0;
         for (; e < entries; ++e) {
+            cache = callable_spec_cache(holder);
             Cell entry = node_buffer(cache)->cells()[e];
             if (cell_is(&entry, T_INTEGER)) {  // /local and its words
                 if (is_function) {
@@ -292,6 +296,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
             // The refinement's own arguments follow it.
             bool first = true;
             while (e + 1 < entries) {
+                cache = callable_spec_cache(holder);
                 Cell a = node_buffer(cache)->cells()[e + 1];
                 if (!cell_is(&a, T_TYPESET)) break;
                 ++e;
@@ -326,6 +331,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
 
     // Run.
     if (is_function) {
+        fn = *holder;
         const Cell* more = node_buffer(fn.w3)->cells();
         Cell body = more[0];
         frame_enter_function(fn.w1);
@@ -535,9 +541,10 @@ static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) 
 // ================================================================== expressions
 
 static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
-    NodeRef node = series_node(blk);
+    // The block's node is read from its (rooted) cell after anything that may
+    // allocate: the collector keeps that cell current.
     Cell* out = vstack.top;
-    Cell val = node_buffer(node)->cells()[i];
+    Cell val = node_buffer(series_node(blk))->cells()[i];
     uint32_t start = i;
     ++i;
     if (trace_switch) trace_event(TRACE_FETCH, blk, int32_t(start), &val, nullptr);
@@ -562,7 +569,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     }
     case T_SET_WORD: {
         // The word's context stays reachable through the block being evaluated.
-        if (i >= node_buffer(node)->count()) raise_error(err::script::need_value, &val);
+        if (i >= node_buffer(series_node(blk))->count()) raise_error(err::script::need_value, &val);
         i = eval_expr(blk, i, false);
         if (pending_exit) return i;
         if (cell_is(out, T_UNSET)) raise_error(err::script::need_value, &val);
@@ -592,7 +599,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         *stack_push() = val;
         break;
     case T_SET_PATH: {
-        if (i >= node_buffer(node)->count()) raise_error(err::script::need_value, &val);
+        if (i >= node_buffer(series_node(blk))->count()) raise_error(err::script::need_value, &val);
         Cell* slot = stack_push_copy(&val);
         i = eval_expr(blk, i, false);
         if (pending_exit) return i;
@@ -616,7 +623,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     if (no_infix) return i;
     // Operators apply strictly from left to right.
     for (;;) {
-        SeriesBuffer* b = node_buffer(node);
+        SeriesBuffer* b = node_buffer(series_node(blk));
         if (i >= b->count()) break;
         const Cell* next = b->cells() + i;
         if (!cell_is(next, T_WORD)) break;
@@ -648,14 +655,13 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
 Cell* eval_block(const Cell* block) {
     interp_check_machine_stack();
     Cell* slot = stack_push_copy(block);
-    NodeRef node = series_node(slot);
     uint32_t i = series_index(slot);
-    uint32_t count = node_buffer(node)->count();
+    uint32_t count = node_buffer(series_node(slot))->count();
     if (i >= count) {
         set_unset(slot);
         return slot;
     }
-    bool library = (node_buffer(node)->flags & SER_LIBRARY_FLAG) != 0;
+    bool library = (node_buffer(series_node(slot))->flags & SER_LIBRARY_FLAG) != 0;
     // The caller's position is kept on the stack (rooted) and put back at the end.
     Cell* saved_eval = stack_push_copy(&current_eval_cell);
     trace_event(TRACE_ENTER, slot, int32_t(i), nullptr, nullptr);
@@ -667,7 +673,7 @@ Cell* eval_block(const Cell* block) {
         }
         Cell* mark = vstack.top;
         i = eval_expr(slot, i, false);
-        if (pending_exit || i >= node_buffer(node)->count()) {
+        if (pending_exit || i >= node_buffer(series_node(slot))->count()) {
             current_eval_cell = *saved_eval;
             Cell result = *mark;
             trace_event(TRACE_EXIT, slot, int32_t(i), &result, nullptr);

@@ -10,6 +10,7 @@
 #include "interpreter/natives.h"
 #include "interpreter/trace.h"
 #include "runtime/context.h"
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -138,22 +139,19 @@ static void native_reduce(NativeCall& c) {
     *c.args = *result;
 }
 
-// Nodes of the blocks being composed, to refuse a block that contains itself.
-static std::vector<NodeRef> compose_path;
-
+// A block that contains itself is refused: the blocks being composed stand on
+// the cycle guard (whose nodes the collector keeps current).
 static void compose_block(const Cell* src_in, bool deep, bool only, Cell* out) {
     Cell* src = stack_push_copy(src_in);
-    NodeRef node = series_node(src);
-    for (NodeRef n : compose_path)
-        if (n == node) raise_error(err::internal::no_cycle);
-    compose_path.push_back(node);
+    if (cycle_find(series_node(src))) raise_error(err::internal::no_cycle);
+    CycleGuard guard(series_node(src));
     uint32_t n = block_length(src);
     for (uint32_t k = 0; k < n; ++k) {
         Cell v = *block_at(src, k);
         if (cell_is(&v, T_PAREN)) {
             Cell* mark = vstack.top;
             Cell* r = eval_block(&v);
-            if (pending_exit) { compose_path.pop_back(); return; }
+            if (pending_exit) return;
             if (cell_is(r, T_UNSET)) { vstack.top = mark; continue; }
             if (cell_is(r, T_BLOCK) && !only) {
                 uint32_t m = block_length(r);
@@ -168,7 +166,7 @@ static void compose_block(const Cell* src_in, bool deep, bool only, Cell* out) {
         } else if (deep && cell_is(&v, T_BLOCK)) {
             Cell* inner = block_push_new(block_length(&v));
             compose_block(&v, deep, only, inner);
-            if (pending_exit) { compose_path.pop_back(); return; }
+            if (pending_exit) return;
             block_append(out, inner);
             vstack.top = inner;
         } else {
@@ -176,21 +174,14 @@ static void compose_block(const Cell* src_in, bool deep, bool only, Cell* out) {
         }
         n = block_length(src);
     }
-    compose_path.pop_back();
     vstack.top = src;
 }
 
 static void native_compose(NativeCall& c) {
     Cell* value = c.args;
     if (!cell_is(value, T_BLOCK)) return;  // anything else composes to itself
-    size_t depth = compose_path.size();
     Cell* result = block_push_new(block_length(value));
-    try {
-        compose_block(value, c.has(0), c.has(1), result);
-    } catch (...) {
-        compose_path.resize(depth);
-        throw;
-    }
+    compose_block(value, c.has(0), c.has(1), result);
     if (pending_exit) return;
     if (c.has(2)) {
         Cell* out = c.ref_arg(2);
