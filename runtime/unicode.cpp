@@ -261,6 +261,11 @@ Utf8Plan plan_utf8(const uint8_t* s, uint32_t n, uint32_t min_unit, bool cr) {
 template <class T>
 void store_utf8(const uint8_t* s, const Utf8Plan& plan, T* d, bool cr) {
     for (uint32_t i = plan.start; i < plan.stop;) {
+        if (i + 8 <= plan.stop && ascii_block(s + i, cr)) {
+            for (int k = 0; k < 8; ++k) *d++ = T(s[i + k]);
+            i += 8;
+            continue;
+        }
         uint32_t cp = s[i];
         if (cp < 0x80) {
             ++i;
@@ -268,8 +273,15 @@ void store_utf8(const uint8_t* s, const Utf8Plan& plan, T* d, bool cr) {
                 if (i < plan.stop && s[i] == '\n') continue;
                 cp = '\n';
             }
+        } else if (cp < 0xE0) {  // validated by the plan: no checks needed
+            cp = ((cp & 0x1F) << 6) | (s[i + 1] & 0x3F);
+            i += 2;
+        } else if (cp < 0xF0) {
+            cp = ((cp & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F);
+            i += 3;
         } else {
-            i += uint32_t(decode_one(s + i, plan.stop - i, &cp));
+            cp = ((cp & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3F);
+            i += 4;
         }
         *d++ = T(cp);
     }
