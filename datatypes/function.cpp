@@ -107,6 +107,7 @@ uint32_t function_validate_spec(const Cell* spec) {
 
 // A deep copy of a block: nested blocks, parens and paths are copied too.
 static void copy_deep_into(Cell* out, const Cell* src_in) {
+    interp_check_machine_stack();
     Cell* src = stack_push_copy(src_in);
     Cell* copy = block_push_cells(block_head(src), block_length(src), cell_type(src));
     uint32_t n = block_length(copy);
@@ -182,6 +183,7 @@ static void collect_word(Cell* result, Cell* ignore, const Cell* w_in) {
 
 static void collect_in(Cell* result, Cell* ignore, const Cell* block_in, int32_t foreach_sym,
                        int32_t remove_each_sym, int32_t repeat_sym) {
+    interp_check_machine_stack();
     Cell* block = stack_push_copy(block_in);
     uint32_t n = block_length(block);
     for (uint32_t k = 0; k < n; ++k) {
