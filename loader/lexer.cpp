@@ -219,10 +219,6 @@ void open_marker(LexerState& ls, TypeId kind, const uint8_t* opening, bool new_l
     ++ls.open_markers;
 }
 
-[[noreturn]] void missing_loader(TypeId type) {
-    (void)type;
-    raise_error(err::internal::not_done);
-}
 
 // Turns the innermost marker and the cells above it into one value of `kind`.
 void close_marker(LexerState& ls, TypeId kind) {
@@ -234,9 +230,9 @@ void close_marker(LexerState& ls, TypeId kind) {
     if (ls.loading) {
         if (kind == T_MAP) {
             if (n % 2) syntax_error(ls, err::syntax::invalid, T_MAP);
-            missing_loader(T_MAP);
+            value_not_made();
         }
-        if (kind == T_POINT2D || kind == T_POINT3D) missing_loader(kind);
+        if (kind == T_POINT2D || kind == T_POINT3D) value_not_made();
         Cell* slot = &cells.data[marker_index];
         block_make(slot, n, kind);  // may collect: the cells above are still reported
         slot = &cells.data[marker_index];
@@ -386,14 +382,14 @@ struct Scanner {
             const uint8_t* end = ls.input_end;
             if (p < end && *p == '/') {
                 // A get-word may follow ("a/:b"); the element's own state rejects a lone ":".
-                if (p + 1 == end) path_error(p);
+                if (p + 1 == end) path_error();
                 ls.position = p + 1;
                 ls.mode = S_PATH;
                 return Step::go_on;
             }
             TypeId kind = marker_kind(m);
             if (p < end && *p == ':') {
-                if ((p + 1 < end && p[1] == '/') || kind != T_PATH) path_error(p);
+                if ((p + 1 < end && p[1] == '/') || kind != T_PATH) path_error();
                 kind = T_SET_PATH;
                 ls.position = p + 1;
             }
@@ -427,10 +423,7 @@ struct Scanner {
         --ls.open_markers;
     }
 
-    [[noreturn]] void path_error(const uint8_t* at) {
-        (void)at;
-        syntax_error(ls, err::syntax::invalid, T_PATH);
-    }
+    [[noreturn]] void path_error() { syntax_error(ls, err::syntax::invalid, T_PATH); }
 
     // A token that makes one value: checked, announced, loaded, announced.
     Step value_token(const Token& t, int exit, TypeId type) {
@@ -449,7 +442,7 @@ struct Scanner {
             if (exit == X_CONSTRUCT) load_construction(ls, t.start, t.end, slot);
             else if (exit == X_WORD) load_word_text(ls, t.start, t.end, type, slot);
             else if (loader) loader(ls, t.start, t.end, t.flags, slot);
-            else missing_loader(type);
+            else value_not_made();
             slot = &cells.data[cells.size - 1];
             if (t.lines_before > 0) cell_set_flag(slot, FLAG_NEW_LINE);
             type = cell_type(slot);
@@ -494,8 +487,7 @@ struct Scanner {
         return p < end && *p == ',' && p > after;
     }
 
-    void comma(const Token& t) {
-        (void)t;
+    void comma() {
         Cell* m = innermost_marker(ls);
         TypeId kind = m ? marker_kind(m) : T_NONE_ID;
         if (kind == T_PAREN) m->w2 = T_POINT2D | (1u << 16);
@@ -540,14 +532,14 @@ struct Scanner {
         TypeId kind = t.start[0] == '\'' ? T_LIT_PATH : t.start[0] == ':' ? T_GET_PATH : T_PATH;
         const uint8_t* word_start = t.start + (kind != T_PATH);
         const uint8_t* slash = t.end;
-        if (slash + 1 >= ls.input_end) path_error(slash);
+        if (slash + 1 >= ls.input_end) path_error();
         if (!send_event(ls, LEX_OPEN, kind, X_PATH, t.start, t.end, t.start)) {
             ls.position = slash + 1;
             return;
         }
         bool checking = (ls.hook || !ls.loading) && ls.lex_mode != LexMode::prescan;
         if (checking || ls.loading) {
-            if (word_start >= t.end) path_error(slash);
+            if (word_start >= t.end) path_error();
             if (std::memchr(word_start, ':', size_t(t.end - word_start))) syntax_error(ls, err::syntax::invalid, T_PATH);
         }
         open_marker(ls, kind, t.start, t.lines_before > 0);
@@ -561,7 +553,7 @@ struct Scanner {
 
     // ------------------------------------------------------ end of input
 
-    Step at_end(const Token& t) {
+    Step at_end() {
         ls.position = ls.input_end;
         while (Cell* m = innermost_marker(ls)) {
             TypeId kind = marker_kind(m);
@@ -580,7 +572,6 @@ struct Scanner {
                 }
             }
         }
-        (void)t;
         return Step::stop;
     }
 
@@ -609,7 +600,7 @@ struct Scanner {
                 return Step::go_on;
         }
         switch (exit) {
-        case X_END: return at_end(t);
+        case X_END: return at_end();
         case X_ERROR: {
             TypeId named = error_type(ls);
             if (ls.mode == S_BRACED) {
@@ -639,7 +630,7 @@ struct Scanner {
         case X_COMMENT:
             send_event(ls, LEX_SCAN, T_NONE_ID, exit, t.start, t.end, t.end);
             return Step::go_on;
-        case X_COMMA: comma(t); return Step::go_on;
+        case X_COMMA: comma(); return Step::go_on;
         default: return value_token(t, exit, ls.token_type);
         }
     }

@@ -53,6 +53,8 @@ struct LexerState {
 // flags are the class flags collected over the token.
 using Loader = void (*)(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out);
 
+// A value whose datatype has not landed yet: raises internal/not-done.
+[[noreturn]] void value_not_made();
 // The loader of each exit state 79..101; nullptr while the datatype does not exist.
 Loader loader_for_exit(int exit);
 // The bytes of a binary literal ("#{...}", "2#{...}", "64#{...}"); false when malformed.

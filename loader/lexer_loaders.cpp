@@ -410,8 +410,6 @@ void load_refinement(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_
 // These check the token fully; making the value lands with each datatype
 // (until then a load raises not-done after the check).
 
-[[noreturn]] void value_not_made() { raise_error(err::internal::not_done); }
-
 // Skips blanks and ";" comments in binary digits; false at the end.
 bool skip_binary_blanks(const uint8_t*& p, const uint8_t* e, bool base64) {
     while (p < e) {
@@ -611,6 +609,8 @@ void load_construction(LexerState& ls, const uint8_t* s, const uint8_t* e, Cell*
     }
     if (out) *out = value;
 }
+
+void value_not_made() { raise_error(err::internal::not_done); }
 
 Loader loader_for_exit(int exit) {
     switch (exit) {
