@@ -343,20 +343,35 @@ struct EvacuationMode {
     ~EvacuationMode() { gc_node_evacuation = evacuation; collector_enabled = enabled; gc_torture = torture; }
 };
 
+// Three rooted blocks holding 0, 1 and 2: distinct keys whose hash is their node.
+struct BlockKeys {
+    RootCell root;
+    BlockKeys() {
+        set_series(root.get(), T_BLOCK, alloc_series_cells(3));
+        for (int32_t i = 0; i < 3; ++i) {
+            NodeRef inner = int_block({i});
+            SeriesBuffer* b = node_buffer(series_node(root.get()));
+            set_series(reinterpret_cast<Cell*>(b->tail_ptr()), T_BLOCK, inner);
+            b->tail += 16;
+        }
+    }
+    uint32_t operator[](uint32_t i) { return node_buffer(series_node(root.get()))->cells()[i].w2; }
+};
+
 TEST(HashTable, NodeKeysAreReindexedAfterRenumbering) {
-    KeyNodes nodes(4);
+    BlockKeys nodes;
     for (int32_t kind : {HASH_KIND_VALUES, HASH_KIND_MAP, HASH_KIND_KEYS}) {
         EvacuationMode mode;
         NodeRef t;
         if (kind == HASH_KIND_KEYS) {
-            t = hash_table_create(4, 0, 0, kind, 1);
+            t = hash_table_create(1000, 0, 0, kind, 1);  // sparse: a stale key is not met by chance
         } else {
             NodeRef block = alloc_series_cells(4);
             SeriesBuffer* b = node_buffer(block);
             for (uint32_t i = 0; i < 2; ++i) set_series(b->cells() + 2 * i, T_BLOCK, nodes[i]);
             for (uint32_t i = 0; i < 2; ++i) set_integer(b->cells() + 2 * i + 1, int32_t(i));
             b->tail = b->head + 4 * sizeof(Cell);
-            t = hash_table_create(4, block, 0, kind, 0);
+            t = hash_table_create(1000, block, 0, kind, 0);
         }
         HashTableHold hold(t);
         if (kind == HASH_KIND_KEYS) {
