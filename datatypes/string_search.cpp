@@ -345,26 +345,16 @@ void string_swap_action(ActionFrame& f) {
     if (owned_b) ownership_notice(b, ChangeWord::swaped, nullptr, int32_t(ib), 0);
 }
 
+// series!'s take (ranges, /last, negative parts, owner notices); a single code
+// point taken without /part comes back as a char!.
 void string_take_action(ActionFrame& f) {
-    Cell* series = f.args;
-    bool last = f.has(T_LAST);
-    int64_t wanted = f.has(T_PART) ? string_part_distance(series, f.ref_arg(T_PART), "part") : 1;
-    bool owned = ownership_notice(series, ChangeWord::take, nullptr, int32_t(string_index_clamp(series)),
-                                  int32_t(std::clamp<int64_t>(wanted, 0, INT32_MAX)));
-    uint32_t index = string_index_clamp(series);
-    uint32_t rest = string_rest_length(series);
-    uint32_t count = uint32_t(std::clamp<int64_t>(wanted, 0, rest));
-    uint32_t from = last ? index + rest - count : index;
-    Cell* out = stack_push();
-    if (!f.has(T_PART)) {
-        if (rest == 0) set_none(out);
-        else set_char(out, string_char_at(series, from - index));
-    } else {
-        string_copy_range(out, series, from, count);
-    }
-    string_remove_chars(series_node(series), from, count);
-    if (owned) ownership_notice(series, ChangeWord::taken, nullptr, int32_t(from), 0);
-    *series = *out;
+    auto series_take = reinterpret_cast<ActionFn>(action_table[T_SERIES][int(Act::take) - 1]);
+    if (!series_take) raise_error(err::internal::not_done);
+    series_take(f);
+    if (f.has(T_PART) || !is_text_type(cell_type(f.args))) return;
+    uint32_t n = string_rest_length(f.args);
+    if (n == 1) set_char(f.args, string_char_at(f.args, 0));
+    else if (n == 0) set_none(f.args);
 }
 
 // --------------------------------------------------------------- trim

@@ -295,6 +295,15 @@ TEST_F(StringTest, TakeSwapAndTrim) {
     r = call(Act::take, {*s}, {{T_PART_REF, {num(5)}}});
     EXPECT_EQ(text(r), "bc");
     EXPECT_EQ(text(s), "");
+    EXPECT_TRUE(cell_is(call(Act::take, {*s}), T_NONE));
+    Cell* w = str("wxyz");
+    r = call(Act::take, {*w}, {{T_LAST_REF, {}}});
+    EXPECT_EQ(get_char(r), uint32_t('z'));
+    w->w1 = 2;
+    r = call(Act::take, {*w}, {{T_PART_REF, {num(-1)}}});  // a negative part takes before the index
+    EXPECT_EQ(text(r), "x");
+    w->w1 = 0;
+    EXPECT_EQ(text(w), "wy");
     Cell* a = str("ab");
     Cell* b = str("\xCE\xA9");
     call(Act::swap, {*a, *b});
