@@ -6,6 +6,7 @@
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/natives.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
 #include "tests/interpreter/reader.h"
@@ -157,6 +158,25 @@ TEST(Interpreter, LibraryBlocksDoNotMoveTheErrorPosition) {
         EXPECT_EQ(series_node(near), series_node(user));
         EXPECT_EQ(series_index(near), 2u);  // at `do lib`
     }
+}
+
+std::string printed;
+void capture_print(const std::string& text, bool new_line) {
+    printed += text;
+    if (new_line) printed += "\n";
+}
+
+// Each print reduces into a block of its own: a print inside the reduction
+// leaves the outer output whole.
+TEST(Interpreter, PrintInsideAPrintedBlockKeepsBothOutputsWhole) {
+    test_evaluator_start();
+    set_print_hook(capture_print);
+    printed.clear();
+    Cell* mark = vstack.top;
+    test_eval("print [\"x\" (prin \"y\" 1) \"z\"]");
+    vstack.top = mark;
+    set_print_hook(nullptr);
+    EXPECT_EQ(printed, "yx 1 z\n");
 }
 
 }  // namespace
