@@ -37,6 +37,38 @@ struct FindOptions {
 
 // The value as the code points to look for. May allocate (forming), so it runs
 // before the series is read.
+// What find looks for: a text (the code points), or membership in a bitset
+// (the members among the series' code points, worked out before the scan).
+struct FindTarget {
+    std::vector<uint32_t> pattern;
+    bool bitset = false;
+    std::unordered_set<uint32_t> members;
+};
+
+std::vector<uint32_t> find_pattern(const Cell* value);
+
+// Bitset membership is the bitset's own pick (its bits, or its not-flag beyond
+// them), asked once per distinct code point of the series.
+FindTarget find_target(const Cell* series, const Cell* value) {
+    FindTarget target;
+    if (!cell_is(value, T_BITSET)) { target.pattern = find_pattern(value); return target; }
+    auto pick = reinterpret_cast<ActionFn>(action_table[T_BITSET][int(Act::pick) - 1]);
+    if (!pick) raise_error(err::internal::not_done);
+    target.bitset = true;
+    SeriesBuffer* b = node_buffer(series_node(series));
+    std::unordered_set<uint32_t> seen;
+    for (uint32_t i = 0; i < b->count(); ++i) seen.insert(unit_get(b->head_ptr() + size_t(i) * b->unit(), b->unit()));
+    for (uint32_t cp : seen) {
+        StackScope scope;
+        ActionFrame frame{stack_push_copy(value), T_BITSET, {}};
+        std::memset(frame.refs, -1, sizeof frame.refs);
+        set_char(stack_push(), cp);
+        pick(frame);
+        if (cell_is(frame.args, T_LOGIC) && get_logic(frame.args)) target.members.insert(cp);
+    }
+    return target;
+}
+
 std::vector<uint32_t> find_pattern(const Cell* value) {
     TypeId t = cell_type(value);
     if (t == T_CHAR) return {get_char(value)};
@@ -56,7 +88,6 @@ std::vector<uint32_t> find_pattern(const Cell* value) {
         }
         return out;
     }
-    if (t == T_BITSET) raise_error(err::internal::not_done);
     Cell* formed = string_push(16);
     form_value(value, formed, NO_LIMIT);
     std::vector<uint32_t> out = read_text(formed);
@@ -64,11 +95,12 @@ std::vector<uint32_t> find_pattern(const Cell* value) {
     return out;
 }
 
-FindResult find_text(const Cell* series, const std::vector<uint32_t>& pattern, const FindOptions& o) {
+FindResult find_text(const Cell* series, const FindTarget& target, const FindOptions& o) {
     FindResult none{false, 0, 0};
     SeriesBuffer* b = node_buffer(series_node(series));
     uint32_t total = b->count();
-    uint32_t plen = uint32_t(pattern.size());
+    const std::vector<uint32_t>& pattern = target.pattern;
+    uint32_t plen = target.bitset ? 1 : uint32_t(pattern.size());
     if (total == 0 || plen == 0) return none;  // an empty value matches nothing (never read past the text)
     uint32_t unit = b->unit();
     const uint8_t* data = b->head_ptr();
@@ -89,6 +121,7 @@ FindResult find_text(const Cell* series, const std::vector<uint32_t>& pattern, c
     auto same = [&](uint32_t a, uint32_t c) { return a == c || (!o.exact && fold_case(a) == fold_case(c)); };
     auto matches_at = [&](int64_t start) {
         if (start < lo || start + plen > hi) return false;
+        if (target.bitset) return target.members.count(unit_get(data + size_t(start) * unit, unit)) != 0;
         for (uint32_t k = 0; k < plen; ++k)
             if (!same(unit_get(data + size_t(start + k) * unit, unit), pattern[k])) return false;
         return true;
@@ -135,9 +168,9 @@ FindResult run_find(ActionFrame& f) {
     bool nothing;
     FindOptions o = find_options(f, series, &nothing);
     if (nothing) return {false, 0, 0};
-    std::vector<uint32_t> pattern = find_pattern(f.args + 1);
+    FindTarget target = find_target(series, f.args + 1);
     if (o.part >= 0 && !o.reverse) o.part = std::min<int64_t>(o.part, string_rest_length(series));
-    return find_text(series, pattern, o);
+    return find_text(series, target, o);
 }
 }  // namespace
 
@@ -156,8 +189,7 @@ void string_select_action(ActionFrame& f) {
 }
 
 bool string_find_for_path(const Cell* series, const Cell* value, uint32_t* start, uint32_t* length) {
-    std::vector<uint32_t> pattern = find_pattern(value);
-    FindResult r = find_text(series, pattern, FindOptions{});
+    FindResult r = find_text(series, find_target(series, value), FindOptions{});
     *start = r.start;
     *length = r.length;
     return r.found;
