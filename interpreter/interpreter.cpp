@@ -189,6 +189,41 @@ static uint32_t refinement_symbol(const Cell* element) {
     return uint32_t(symbol_resolve_alias(int32_t(e.w2)));
 }
 
+// A value that evaluates to itself (or a word holding such a value), pushed
+// without a full expression step; false for anything else. Only while no trace
+// runs, since a step reports events.
+static inline bool push_simple(const Cell* blk, uint32_t i) {
+    const Cell* v = node_buffer(series_node(blk))->cells() + i;
+    TypeId t = cell_type(v);
+    switch (t) {
+    case T_INTEGER: case T_FLOAT: case T_STRING: case T_BLOCK: case T_CHAR: case T_NONE: case T_LOGIC:
+    case T_DATATYPE: case T_PERCENT: case T_FILE: case T_URL: case T_TIME: case T_PAIR: case T_TUPLE:
+        stack_push_copy(v);
+        return true;
+    case T_WORD: {
+        const Cell* value = word_value_fast(v);
+        if (!value) return false;
+        TypeId vt = cell_type(value);
+        if (vt == T_UNSET || vt == T_NATIVE || vt == T_ACTION || vt == T_FUNCTION || vt == T_ROUTINE || vt == T_OP)
+            return false;
+        stack_push_copy(value);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// True when the value at i is a word naming an operator.
+static inline bool op_at(const Cell* blk, uint32_t i) {
+    SeriesBuffer* b = node_buffer(series_node(blk));
+    if (i >= b->count()) return false;
+    const Cell* v = b->cells() + i;
+    if (!cell_is(v, T_WORD)) return false;
+    const Cell* value = word_value_fast(v);
+    return value && cell_is(value, T_OP);
+}
+
 // Fetches one argument described by `entry` (an argument cell of the cached spec)
 // and pushes it. Returns the new block index.
 static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry, const Cell* fn_word,
@@ -203,6 +238,10 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
     }
     if (kind == ARG_EVALUATED && !quoted) {
         Cell* at = vstack.top;
+        if (!trace_switch && (right_of_op || !op_at(blk, i + 1)) && push_simple(blk, i)) {
+            check_arg_type(entry, at, fn_word);
+            return i + 1;
+        }
         i = eval_expr(blk, i, right_of_op);
         if (pending_exit) return i;
         check_arg_type(entry, at, fn_word);
@@ -637,8 +676,12 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
             // The right operand first (no infix: operators group left to right);
             // two integers are then done here, anything else through the call.
             Cell* right = vstack.top;
-            uint32_t j = eval_expr(blk, i + 1, true);
-            if (pending_exit) return j;
+            uint32_t j;
+            if (push_simple(blk, i + 1)) j = i + 2;
+            else {
+                j = eval_expr(blk, i + 1, true);
+                if (pending_exit) return j;
+            }
             if (!(cell_is(out, T_INTEGER) && cell_is(right, T_INTEGER) && integer_op_inline(fast, out, right)))
                 call_op_with_operands(&op, &opword, out);
             vstack.top = out + 1;
