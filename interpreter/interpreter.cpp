@@ -298,17 +298,18 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     const Cell* wordp = word;
     // The spec cache is read again through the callable after each argument.
     const Cell* holder = fnslot ? fnslot : &fn;
-    uint32_t entries = node_buffer(cache)->count();
+    SeriesBuffer* cache_buffer = node_buffer(cache);
+    uint32_t entries = cache_buffer->count();
     uint32_t e = 1;
     uint32_t args_done = infix_left ? 1 : 0;
     // Plain arguments.
     for (; e < entries; ++e) {
-        cache = callable_spec_cache(holder);
-        Cell entry = node_buffer(cache)->cells()[e];
+        Cell entry = cache_buffer->cells()[e];
         if (!cell_is(&entry, T_TYPESET)) break;
         if (args_done) { --args_done; check_arg_type(&entry, infix_left, wordp); continue; }
         i = fetch_arg(blk, i, &entry, wordp, infix_left != nullptr, quoted);
         if (pending_exit) goto unwind_pending;
+        cache_buffer = node_buffer(callable_spec_cache(holder));  // fetching may have moved it
     }
     // Refinements.
     {
