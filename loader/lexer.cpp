@@ -78,9 +78,12 @@ uint32_t byte_offset(const LexerState& ls, const uint8_t* p) { return uint32_t(p
 uint32_t units_at(LexerState& ls, const uint8_t* p) {
     uint32_t off = byte_offset(ls, p);
     if (!ls.char_units) return off;
-    if (off < ls.cache_bytes) ls.cache_bytes = ls.cache_chars = 0;
+    // Walk from the last position asked, forward or back: events ask about
+    // nearby positions, so each costs about a token's length.
     for (uint32_t b = ls.cache_bytes; b < off; ++b)
         if ((ls.input_start[b] & 0xC0) != 0x80) ++ls.cache_chars;
+    for (uint32_t b = off; b < ls.cache_bytes; ++b)
+        if ((ls.input_start[b] & 0xC0) != 0x80) --ls.cache_chars;
     ls.cache_bytes = off;
     return ls.cache_chars;
 }
