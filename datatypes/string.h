@@ -102,6 +102,8 @@ void string_set_op(Cell* args, bool case_sensitive, int32_t skip, int op);
 // True when the string at its index starts with the value (string-group, char!
 // or tag!); op CMP_STRICT_EQUAL compares exactly.
 bool string_match_value(const Cell* str, const Cell* value, int op);
+// True when the code point at the string's index is in the bitset (false at the tail).
+bool string_char_in_bitset(const Cell* str, const Cell* bitset);
 
 // The comparison /compare function! of sort calls: runs `fn` with a and b and
 // leaves its result in *result (all three on the value stack). Set by the

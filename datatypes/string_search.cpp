@@ -47,25 +47,29 @@ struct FindTarget {
 
 std::vector<uint32_t> find_pattern(const Cell* value);
 
+// Asks bitset!'s pick whether cp is a member (its bits, or the not-flag beyond them).
+static bool bitset_member(const Cell* bitset, uint32_t cp) {
+    auto pick = reinterpret_cast<ActionFn>(action_table[T_BITSET][int(Act::pick) - 1]);
+    if (!pick) raise_error(err::internal::not_done);
+    StackScope scope;
+    ActionFrame frame{stack_push_copy(bitset), T_BITSET, {}};
+    std::memset(frame.refs, -1, sizeof frame.refs);
+    set_char(stack_push(), cp);
+    pick(frame);
+    return cell_is(frame.args, T_LOGIC) && get_logic(frame.args);
+}
+
 // Bitset membership is the bitset's own pick (its bits, or its not-flag beyond
 // them), asked once per distinct code point of the series.
 FindTarget find_target(const Cell* series, const Cell* value) {
     FindTarget target;
     if (!cell_is(value, T_BITSET)) { target.pattern = find_pattern(value); return target; }
-    auto pick = reinterpret_cast<ActionFn>(action_table[T_BITSET][int(Act::pick) - 1]);
-    if (!pick) raise_error(err::internal::not_done);
     target.bitset = true;
     SeriesBuffer* b = node_buffer(series_node(series));
     std::unordered_set<uint32_t> seen;
     for (uint32_t i = 0; i < b->count(); ++i) seen.insert(unit_get(b->head_ptr() + size_t(i) * b->unit(), b->unit()));
-    for (uint32_t cp : seen) {
-        StackScope scope;
-        ActionFrame frame{stack_push_copy(value), T_BITSET, {}};
-        std::memset(frame.refs, -1, sizeof frame.refs);
-        set_char(stack_push(), cp);
-        pick(frame);
-        if (cell_is(frame.args, T_LOGIC) && get_logic(frame.args)) target.members.insert(cp);
-    }
+    for (uint32_t cp : seen)
+        if (bitset_member(value, cp)) target.members.insert(cp);
     return target;
 }
 
@@ -193,6 +197,11 @@ bool string_find_for_path(const Cell* series, const Cell* value, uint32_t* start
     *start = r.start;
     *length = r.length;
     return r.found;
+}
+
+bool string_char_in_bitset(const Cell* str, const Cell* bitset) {
+    TextView t = text_view(str);
+    return t.length > 0 && bitset_member(bitset, t[0]);
 }
 
 bool string_match_value(const Cell* str, const Cell* value, int op) {

@@ -598,3 +598,20 @@ TEST_F(StringTest, SkipSearchAndTruncation) {
     EXPECT_EQ(text(t), "abc\xC3\xA9");
     EXPECT_EQ(unit_of(t), 2u);
 }
+
+TEST_F(StringTest, CharInBitsetUsesTheNotFlagBeyondTheBits) {
+    Cell dt; set_datatype(&dt, T_BITSET);
+    auto make = reinterpret_cast<ActionFn>(action_table[T_BITSET][int(Act::make) - 1]);
+    ASSERT_NE(make, nullptr);
+    Cell* bits = stack_push_copy(&dt);
+    stack_push_copy(str("a"));
+    ActionFrame f{bits, T_BITSET, {}};
+    std::memset(f.refs, -1, sizeof f.refs);
+    make(f);  // a bitset holding #"a"
+    Cell* s = str("a\xCE\xA9");
+    EXPECT_TRUE(string_char_in_bitset(s, bits));
+    s->w1 = 1;
+    EXPECT_FALSE(string_char_in_bitset(s, bits));  // beyond the bits: a plain bitset's not-flag is off
+    s->w1 = 2;
+    EXPECT_FALSE(string_char_in_bitset(s, bits));  // at the tail
+}
