@@ -427,15 +427,24 @@ NodeRef hash_table_create(uint32_t size, NodeRef block, uint32_t first, int32_t 
 
 // ---------------------------------------------------------------- kinds 0-2
 
-int hash_table_insert(NodeRef t, uint32_t position) {
+// The word types a map stores its keys as (set-words), for a private copy of a key.
+static Cell map_search_key(const Cell* key) {
+    Cell k = *key;
+    if (cell_type(&k) >= T_WORD && cell_type(&k) <= T_GET_WORD) cell_set_type(&k, T_SET_WORD);
+    return k;
+}
+
+// Indexes the key at position; for maps and word tables an equal key already
+// indexed is reported in *found (its position) and nothing changes.
+static int insert_key(NodeRef t, uint32_t position, int32_t* found) {
     HoldTable hold(t);
     check_stamp(t);
     if (grow_if_full(t)) return 2;
     View v = view(t);
-    const Cell* key = v.cells + position;
     int kind = v.d->kind;
-    if (kind <= HASH_KIND_MAP) stamp_if_node_key(v.d, key);
-    Probe p(hash_key_value(key, 0), v.mask);
+    Cell key = kind == HASH_KIND_MAP ? map_search_key(v.cells + position) : v.cells[position];
+    if (kind <= HASH_KIND_MAP) stamp_if_node_key(v.d, &key);
+    Probe p(hash_key_value(&key, 0), v.mask);
     int32_t deleted = -1, target = -1;
     do {
         uint32_t f = flag_of(v.flags, p.i);
@@ -444,13 +453,14 @@ int hash_table_insert(NodeRef t, uint32_t position) {
         int32_t k = v.keys[p.i];
         if (kind == HASH_KIND_VALUES) {
             const Cell* stored = v.cells + first_position(t, k);
-            if (cell_type(stored) == cell_type(key) && keys_match(stored, key, CMP_EQUAL)) {
+            if (cell_type(stored) == cell_type(&key) && keys_match(stored, &key, CMP_EQUAL)) {
                 uint32_t bucket = p.i;
                 chain_add(t, bucket, int32_t(position));
                 position_index_set(t, position, int32_t(bucket) + 1);
                 return 0;
             }
-        } else if (keys_match(v.cells + k, key, CMP_STRICT_EQUAL)) {
+        } else if (cell_type(v.cells + k) == cell_type(&key) && keys_match(v.cells + k, &key, CMP_STRICT_EQUAL)) {
+            if (found) *found = k;
             return 0;
         }
     } while (p.next());
@@ -465,6 +475,8 @@ int hash_table_insert(NodeRef t, uint32_t position) {
     return 0;
 }
 
+int hash_table_insert(NodeRef t, uint32_t position) { return insert_key(t, position, nullptr); }
+
 void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
     HoldTable hold(t);
     bool map = hash_table_desc(t)->kind == HASH_KIND_MAP;
@@ -474,16 +486,15 @@ void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
             pos += step;
             continue;
         }
-        // A repeated map key: the later value wins and the later pair goes.
-        View v = view(t);
-        if (pos + 1 >= block_count(v.d->key_block)) return;
-        int32_t found = hash_table_get(t, v.cells + pos, 0, 1, CMP_STRICT_EQUAL, false, false);
+        if (pos + 1 >= block_count(hash_table_desc(t)->key_block)) return;
+        int32_t found = -1;
+        insert_key(t, pos, &found);
         if (found < 0) {
-            hash_table_put(t, pos);
             pos += step;
             continue;
         }
-        v = view(t);
+        // A repeated map key: the later value wins and the later pair goes.
+        View v = view(t);
         v.cells[found + 1] = v.cells[pos + 1];
         SeriesBuffer* b = node_buffer(v.d->key_block);
         Cell* c = b->cells();
@@ -499,8 +510,7 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     check_stamp(t);
     View v = view(t);
     int kind = v.d->kind;
-    if (kind == HASH_KIND_MAP && (cell_type(&key) >= T_WORD && cell_type(&key) <= T_GET_WORD))
-        cell_set_type(&key, T_SET_WORD);  // map keys are stored as set-words
+    if (kind == HASH_KIND_MAP) key = map_search_key(&key);
     if (kind == HASH_KIND_VALUES && skip < 1) raise_error_int(err::script::out_of_range, skip);
     if (reverse) last = true;
 
@@ -545,10 +555,9 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
 }
 
 int32_t hash_table_get_next(NodeRef t, const Cell* key_in, HashCursor& cur) {
-    Cell key = *key_in;
+    Cell key = map_search_key(key_in);
     if (cur.bucket < 0) check_stamp(t);
     View v = view(t);
-    if (cell_type(&key) >= T_WORD && cell_type(&key) <= T_GET_WORD) cell_set_type(&key, T_SET_WORD);
     if (cur.bucket < 0) {
         cur.start = hash_key_value(&key, 0) & v.mask;
         cur.bucket = int32_t(cur.start);
