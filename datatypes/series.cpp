@@ -338,7 +338,16 @@ void series_move(ActionFrame& f) {
     Cell* source = f.args;
     Cell* target = f.args + 1;
     TypeId tt = cell_type(target);
-    if (!type_is_series(tt)) raise_error_type(err::script::expect_arg, tt);
+    if (!type_is_series(tt)) {
+        StackScope scope;
+        Cell* action = stack_push();
+        word_from_cstring(action, "move");
+        Cell* type = stack_push();
+        set_datatype(type, tt);
+        Cell* argument = stack_push();
+        word_from_cstring(argument, "target");
+        raise_error(err::script::expect_arg, action, type, argument);
+    }
     uint32_t rest = series_rest_length(source);
     if (rest == 0) {
         *f.args = *target;
