@@ -2,7 +2,7 @@
 #include "runtime/context.h"
 #include <algorithm>
 #include <cassert>
-#include <vector>
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
 #include "runtime/memory.h"
@@ -55,9 +55,11 @@ void rebind_words(NodeRef ctx) {
     for (uint32_t i = 0, n = cells_in(words); i < n; ++i) w[i].w1 = ctx;
 }
 
-void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag, std::vector<NodeRef>& walking) {
-    if (std::find(walking.begin(), walking.end(), node) != walking.end()) return;
-    walking.push_back(node);
+// The cycle guard ends a walk into a list that contains itself and bounds the
+// depth (too-deep), as every recursive walk over values does.
+void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag) {
+    if (cycle_find(node)) return;
+    CycleGuard guard(node);
     // Binding never allocates, so the cells stay where they are.
     SeriesBuffer* b = node_buffer(node);
     Cell* c = b->cells();
@@ -65,7 +67,7 @@ void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag, std::v
     for (uint32_t i = std::min(index, n); i < n; ++i) {
         TypeId t = cell_type(c + i);
         if (type_is_list(t)) {
-            bind_list(series_node(c + i), series_index(c + i), ctx, self_flag, walking);
+            bind_list(series_node(c + i), series_index(c + i), ctx, self_flag);
         } else if (t >= T_WORD && t <= T_REFINEMENT) {
             if (self_flag && t == T_WORD && int32_t(c[i].w2) == self_symbol()) {
                 c[i].w1 = ctx;
@@ -75,7 +77,6 @@ void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag, std::v
             }
         }
     }
-    walking.pop_back();
 }
 
 }  // namespace
@@ -254,8 +255,8 @@ int32_t context_bind_word(NodeRef ctx, Cell* word) {
 }
 
 void context_bind_block(const Cell* block, NodeRef ctx, bool self_flag) {
-    std::vector<NodeRef> walking;
-    bind_list(series_node(block), series_index(block), ctx, self_flag, walking);
+    self_symbol();  // interned before the walk: the walk must not allocate
+    bind_list(series_node(block), series_index(block), ctx, self_flag);
 }
 
 // ---------------------------------------------------------------- the global context

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include "runtime/context.h"
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -91,6 +92,20 @@ TEST(Contexts, BindingASelfContainingBlockTerminates) {
     EXPECT_EQ(block_at(blk, 5)->w1, 0u);              // issues are left alone
     set_integer(context_self(ctx), 77);
     EXPECT_EQ(get_integer(word_get_value(block_at(blk, 3))), 77);
+}
+
+TEST(Contexts, BindingTooDeepANestingRaisesAndLeavesTheGuardEmpty) {
+    StackScope scope;
+    NodeRef ctx = context_make(1, false, true, 0, CTX_KIND_OBJECT);
+    ContextHold hold_ctx(ctx);
+    Cell* outer = push_block({word(T_WORD, "deep")});
+    for (int i = 0; i < 1000; ++i) {
+        Cell inner = *outer;
+        outer = push_block({inner});
+    }
+    EXPECT_THROW(context_bind_block(outer, ctx, false), LanguageThrow);
+    EXPECT_EQ(last_error_code(), err::internal::too_deep.code);
+    EXPECT_EQ(cycle_depth(), 0u);
 }
 
 TEST(Contexts, CollectSetWordsClampsTheIndex) {
