@@ -297,7 +297,9 @@ Cell word_lookup_in_context(NodeRef ctx, int32_t symbol) {
 
 // ---------------------------------------------------------------- word values
 
-Cell* word_get_value_in(const Cell* word, NodeRef ctx) {
+Cell* word_get_value_in(const Cell* word_in, NodeRef ctx) {
+    Cell w = *word_in;  // interning self (once) may move the word's block
+    const Cell* word = &w;
     int32_t index = int32_t(word->w3);
     if (index == -1) {
         if (int32_t(word->w2) == self_symbol() && word->w1) return context_self(word->w1);
