@@ -179,7 +179,7 @@ NodeRef context_clone(Cell* value, int kind) {
     bool stack = context_on_stack(old);
     bool object = (context_cell(old)->header & CTX_OBJECT) != 0;
     NodeRef ctx = context_make(context_word_count(old), stack, object, old, kind);
-    value->w1 = ctx;  // value lives where the collector sees it (caller's contract)
+    value->w1 = ctx;
     return ctx;
 }
 

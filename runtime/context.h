@@ -39,7 +39,8 @@ NodeRef context_make(uint32_t slots, bool on_stack, bool object, NodeRef source,
 // variants of a word already there add nothing).
 NodeRef context_make_from_spec(const Cell* spec, bool on_stack, bool object, int kind);
 // A new context for an object! or function value, with the old one's words;
-// the value then refers to it.
+// the value then refers to it (so it must be a cell that does not move: on
+// the value stack or a RootCell).
 NodeRef context_clone(Cell* value, int kind);
 
 int32_t context_find_symbol(NodeRef ctx, int32_t symbol, bool nocase);
