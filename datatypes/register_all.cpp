@@ -1,6 +1,10 @@
 // The start-up registration of every datatype, parents before their children, in the fixed order.
 #include "datatypes/bitset.h"
+#include "datatypes/file.h"
+#include "datatypes/path.h"
 #include "datatypes/registry.h"
+#include "datatypes/typeset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 
 namespace tev {
@@ -48,12 +52,19 @@ void register_all_datatypes() {
     char_init();
     native_init();
     function_init();
+    path_init();
+    lit_path_init();
+    set_path_init();
+    get_path_init();
     paren_init();
     issue_init();
+    url_init();
+    file_init();
     object_init();
     bitset_init();
     triple_init();
     float_init();
+    typeset_init();
     error_init();
     time_init();
 }

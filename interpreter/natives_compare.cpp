@@ -2,6 +2,7 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
@@ -103,7 +104,11 @@ static void set_operation(NativeCall& c, SetOp code, bool unique) {
         string_set_op(operands, case_sensitive, skip, code);
         *c.args = *operands;
         return;
-    case T_BITSET: case T_TYPESET:
+    case T_TYPESET:
+        typeset_set_operation(operands, code);
+        *c.args = *operands;
+        return;
+    case T_BITSET:
         raise_error(err::internal::not_done);
     case T_DATE:
         if (code == SET_DIFFERENCE) raise_error(err::internal::not_done);

@@ -120,4 +120,11 @@ inline constexpr char NEWLINE[] = "\r\n";
 inline constexpr char NEWLINE[] = "\n";
 #endif
 
+// Separator of directories in the system's own paths; a backslash system also has drive letters.
+#ifdef _WIN32
+inline constexpr char DIR_SEPARATOR = '\\';
+#else
+inline constexpr char DIR_SEPARATOR = '/';
+#endif
+
 }  // namespace tev::os

@@ -1,0 +1,126 @@
+// file!: the "%" mold that loads back, local (system) paths, and the file entries that wait for the file layer.
+#include "datatypes/file.h"
+#include <algorithm>
+#include <vector>
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/string_internal.h"
+#include "datatypes/url.h"
+#include "os/os.h"
+
+namespace tev {
+
+// ================================================================== mold
+
+// A name holding one of these is written between double quotes: what the URL
+// table escapes (space, quote, percent, brackets, controls, DEL...) and what
+// would end a bare file in the lexer (parens, colon, at-sign).
+static bool needs_quotes(uint32_t c) {
+    if (c > 127) return false;
+    return !url_char_as_is(c) || c == '(' || c == ')' || c == ':' || c == '@';
+}
+
+// Inside quotes the lexer reads caret escapes: a quote, a caret, the controls
+// and DEL are written escaped so that the name loads back as it was. A quote
+// always ends a quoted file there, so it is written by its code, ^(22).
+static bool needs_caret(uint32_t c) { return c < 32 || c == '"' || c == '^' || c == 127; }
+
+static int32_t file_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell* arg, int32_t limit,
+                         int32_t) {
+    TextView t = text_view(value);
+    uint32_t n = t.length;
+    if (arg) n = limit < 0 ? 0 : std::min<uint32_t>(n, uint32_t(limit));
+    std::vector<uint32_t> name(n);
+    bool quoted = n == 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        name[i] = t[i];
+        quoted = quoted || needs_quotes(name[i]);
+    }
+    uint32_t start = string_length_from_head(out);
+    string_append_ascii(out, "%", 1);
+    if (!quoted) {
+        append_codepoints(out, name.data(), name.size());
+    } else {
+        string_append_ascii(out, "\"", 1);
+        uint32_t run = 0;  // characters from run up to i go out as they are
+        for (uint32_t i = 0; i < n; ++i) {
+            if (!needs_caret(name[i])) continue;
+            append_codepoints(out, name.data() + run, i - run);
+            if (name[i] == '"') string_append_ascii(out, "^(22)", 5);
+            else string_append_escaped_char(out, name[i], ESCAPE_CARET, false);
+            run = i + 1;
+        }
+        append_codepoints(out, name.data() + run, n - run);
+        string_append_ascii(out, "\"", 1);
+    }
+    return limit - int32_t(string_length_from_head(out) - start);
+}
+
+// ================================================================== local paths
+
+PathStyle local_path_style() { return os::DIR_SEPARATOR == '\\' ? PathStyle::windows : PathStyle::posix; }
+
+std::string file_os_current_dir() {
+    std::string dir = os::current_dir().value_or(std::string());
+    if (dir.empty() || dir.back() != os::DIR_SEPARATOR) dir.push_back(os::DIR_SEPARATOR);
+    return dir;
+}
+
+void file_to_local_path_style(const Cell* file, Cell* out, bool full, PathStyle style,
+                              const std::string& current_dir) {
+    TextView t = text_view(file);
+    std::vector<uint32_t> name(t.length);
+    for (uint32_t i = 0; i < t.length; ++i) name[i] = t[i];
+    uint32_t n = t.length;
+    bool windows = style == PathStyle::windows;
+    std::vector<uint32_t> local;
+    local.reserve(n + 3);
+    uint32_t i = 0;
+    if (n > 0 && name[0] == '/') {
+        if (windows) {
+            if (n == 1 || name[1] == '/') {
+                local.push_back('\\');
+                i = 1;
+            } else if (n == 2 || name[2] == '/') {  // a drive letter
+                local.insert(local.end(), {name[1], ':', '\\'});
+                i = n == 2 ? 2 : 3;
+            } else {  // a server
+                local.insert(local.end(), {'\\', '\\'});
+                i = 1;
+            }
+        }
+    } else if (full) {
+        string_append_utf8(out, current_dir.data(), current_dir.size());
+    }
+    for (; i < n; ++i) local.push_back(windows && name[i] == '/' ? '\\' : name[i]);
+    append_codepoints(out, local.data(), local.size());
+}
+
+void file_to_local_path(const Cell* file, Cell* out, bool full) {
+    file_to_local_path_style(file, out, full, local_path_style(), full ? file_os_current_dir() : std::string());
+}
+
+// ================================================================== I/O
+
+static void file_read(ActionFrame&) { raise_io_not_done("read"); }
+static void file_write(ActionFrame&) { raise_io_not_done("write"); }
+static void file_delete(ActionFrame&) { raise_io_not_done("delete"); }
+static void file_query(ActionFrame&) { raise_io_not_done("query"); }
+static void file_rename(ActionFrame&) { raise_io_not_done("rename"); }
+
+// ================================================================== registration
+
+void file_init() {
+    register_datatype(T_FILE, T_URL, "file!",
+        inherit, inherit, inherit, inherit, inherit, file_mold, inherit, nullptr, inherit,       // make..compare
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,        // absolute..subtract
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                   // even?..xor~
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // append..find
+        inherit, inherit, inherit, inherit, inherit, inherit,                                   // head..move
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // next..select
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // sort..trim
+        nullptr, nullptr, file_delete, inherit, nullptr, nullptr, file_query, file_read,        // create..read
+        file_rename, nullptr, file_write);                                                      // rename..write
+}
+
+}  // namespace tev
