@@ -122,8 +122,15 @@ int compare(const Big& a, const Big& b) {
     return 0;
 }
 
-// Compares a + b with c.
+// Compares a + b with c. The top words of c's length decide most cases
+// without forming the sum.
 int compare_sum(const Big& a, const Big& b, const Big& c) {
+    if (a.n <= c.n && b.n <= c.n && c.n > 0) {
+        const int top = c.n - 1;
+        uint64_t at = a.n == c.n ? a.w[top] : 0, bt = b.n == c.n ? b.w[top] : 0, ct = c.w[top];
+        if (at + bt + 2 <= ct) return -1;  // a + b < (at + bt + 2) * B^top <= c
+        if (at + bt > ct) return 1;        // c < (ct + 1) * B^top <= a + b
+    }
     Big t = a;
     t.add(b);
     return compare(t, c);
@@ -242,19 +249,26 @@ void generate_digits(uint64_t m, int e, int ndigits, FloatDigits& out) {
     }
     // Estimate: 10^(k-1) <= value < 10^k, possibly one too small.
     int k = int(std::floor((e + bit_length64(m) - 1) * 0.30102999566398119521)) + 1;
+    // m+ and m- differ only below a power of two; otherwise m+ is m- itself.
+    Big& mplus = closer_below ? mp : mm;
     if (k >= 0) s.mul_pow10(k);
     else {
         r.mul_pow10(-k);
-        mp.mul_pow10(-k);
         mm.mul_pow10(-k);
+        if (closer_below) mp.mul_pow10(-k);
     }
     for (;;) {
-        int c = shortest ? compare_sum(r, mp, s) : compare(r, s);
+        int c = shortest ? compare_sum(r, mplus, s) : compare(r, s);
         if (shortest ? (even ? c >= 0 : c > 0) : c >= 0) { s.mul_small(10); ++k; }
         else break;
     }
     int shift = leading_zeros32(s.w[s.n - 1]) - 3;
-    if (shift > 0) { r.shl(shift); s.shl(shift); mp.shl(shift); mm.shl(shift); }
+    if (shift > 0) {
+        r.shl(shift);
+        s.shl(shift);
+        mm.shl(shift);
+        if (closer_below) mp.shl(shift);
+    }
 
     int count = 0;
     const int limit = shortest ? 17 : ndigits;
@@ -263,9 +277,9 @@ void generate_digits(uint64_t m, int e, int ndigits, FloatDigits& out) {
         uint32_t d = quotient_digit(r, s);
         assert(d <= 9);
         if (shortest) {
-            mp.mul_small(10);
             mm.mul_small(10);
-            int lo = compare(r, mm), hi = compare_sum(r, mp, s);
+            if (closer_below) mp.mul_small(10);
+            int lo = compare(r, mm), hi = compare_sum(r, mplus, s);
             bool low = even ? lo <= 0 : lo < 0;
             bool high = even ? hi >= 0 : hi > 0;
             if (low && high) {
