@@ -188,7 +188,9 @@ void integer_make_to(ActionFrame& f, bool make) {
             break;
         }
         case T_TIME: {
-            double d = get_float(spec) + 0.5;
+            // Whole seconds, halves away from zero on both sides of zero.
+            double x = get_float(spec);
+            double d = x < 0 ? x - 0.5 : x + 0.5;
             if (integer_out_of_range_q(d)) raise_error_type(err::script::type_limit, T_INTEGER);
             n = int32_t(d);
             break;
