@@ -58,10 +58,13 @@ struct TranscodeResult {
     int32_t line;       // line reached
 };
 
-// `out` must be rooted; it receives the block (or the single value with one and
-// !wrap: none when the text held none). A load keeps `out` unchanged in scan
-// modes. Syntax errors raise syntax/invalid, missing, bad-char or malconstruct
-// with "(line N)" as the first argument.
+// `out` must be rooted. Loading, it receives the block (or the single value with
+// one and !wrap: none when the text held none); the scan modes leave it alone.
+// Syntax errors raise syntax/invalid, missing, bad-char or malconstruct with
+// "(line N)" as the first argument and the text from the token on as the last;
+// a scan mode ends with type error! instead. A value whose datatype has not
+// landed yet (date, money, point, map; binary, pair, tuple, percent, tag, email
+// and ref are checked first) raises internal/not-done.
 TranscodeResult transcode_utf8(Cell* out, const uint8_t* text, size_t length,
                                const TranscodeOptions& options = {});
 // input: a string! (from its index) or a binary! (from its index).
