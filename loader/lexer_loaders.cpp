@@ -564,6 +564,29 @@ void load_email(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t fla
     if (out) value_not_made();
 }
 
+// "(" two or three numbers (decimal or special floats) separated by "," ")",
+// with blanks and tabs around them.
+void load_point(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    if (e - s < 2 || *s != '(' || e[-1] != ')') invalid(ls, T_POINT2D);
+    int numbers = 0;
+    for (const uint8_t* p = s + 1; p < e;) {
+        while (p < e - 1 && (*p == ' ' || *p == '\t')) ++p;
+        const uint8_t* n = p;
+        while (p < e - 1 && *p != ',' && *p != ' ' && *p != '\t') ++p;
+        const uint8_t* n_end = p;
+        while (p < e - 1 && (*p == ' ' || *p == '\t')) ++p;
+        bool special = n_end - n >= 6 && (same_nocase(n_end - 3, n_end, "inf") || same_nocase(n_end - 3, n_end, "nan"));
+        if (n == n_end || !(is_decimal(n, n_end) || special)) invalid(ls, T_POINT2D);
+        if (special) load_special_float(ls, n, n_end, 0, nullptr);
+        ++numbers;
+        if (*p == ')') break;
+        if (*p != ',') invalid(ls, T_POINT2D);
+        ++p;
+    }
+    if (numbers < 2 || numbers > 3) invalid(ls, numbers > 3 ? T_POINT3D : T_POINT2D);
+    if (out) value_not_made();
+}
+
 void load_ref(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
     load_text(ls, s + 1, e, flags, false, T_REF, nullptr);
     if (out) value_not_made();
@@ -635,7 +658,8 @@ Loader loader_for_exit(int exit) {
     case X_TAG: return load_tag;
     case X_EMAIL: return load_email;
     case X_REF: return load_ref;
-    // Date, money and point: checked and made with their datatypes.
+    case X_POINT: return load_point;
+    // Date and money: checked and made with their datatypes.
     default: return nullptr;
     }
 }

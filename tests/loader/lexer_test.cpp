@@ -362,6 +362,12 @@ TEST(Lexer, ChecksLiteralFormsInScanMode) {
         {"<a b=\"c\">", T_TAG},
         {"a@b.c", T_EMAIL},
         {"@ref", T_REF},
+        {"(1, 2)", T_POINT2D},
+        {"( 1.5 ,2e3,\t-3 )", T_POINT2D},
+        {"(1, 1.#INF)", T_POINT2D},
+        {"(1, 2, 3, 4)", T_ERROR},
+        {"(1, ,2)", T_ERROR},
+        {"(1e, 2)", T_ERROR},
     };
     for (const auto& c : cases) {
         StackScope scope;
