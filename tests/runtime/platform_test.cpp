@@ -79,6 +79,7 @@ TEST(Platform, CurrentDirectoryChangesAndComesBack) {
 
 TEST(Platform, ArgumentTableEndsWithNull) {
     ASSERT_GE(system_record.args_count, 1);  // the program path
+    EXPECT_NE(std::string(system_record.args_list[0]).find("tev_tests"), std::string::npos);
     EXPECT_EQ(system_record.args_list[system_record.args_count], nullptr);
     for (int i = 0; i < system_record.args_count; ++i) EXPECT_NE(system_record.args_list[i], nullptr);
 }
