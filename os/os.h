@@ -31,9 +31,6 @@ std::vector<std::string> command_line_args(int argc, char** argv);
 // already has that reserve (linker option) and fn runs directly.
 int run_with_big_stack(int (*fn)(void*), void* arg, size_t stack_bytes);
 
-// The lowest address the current thread's stack may grow to (0 when unknown).
-uintptr_t stack_limit();
-
 // ------------------------------------------------------------------ memory
 
 // Committed read-write pages; never executable. nullptr when the system refuses.

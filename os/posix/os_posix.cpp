@@ -145,11 +145,6 @@ int run_with_big_stack(int (*fn)(void*), void* arg, size_t stack_bytes) {
     return job.result;
 }
 
-uintptr_t stack_limit() {
-    if (!thread_stack_low) note_thread_stack();
-    return thread_stack_low;
-}
-
 // ------------------------------------------------------------------ memory
 
 void* virtual_alloc(size_t size) {

@@ -117,13 +117,6 @@ std::vector<std::string> command_line_args(int, char**) {
 // The linker reserves 256 MB for the main thread (see CMakeLists.txt).
 int run_with_big_stack(int (*fn)(void*), void* arg, size_t) { return fn(arg); }
 
-uintptr_t stack_limit() {
-    MEMORY_BASIC_INFORMATION mbi{};
-    if (!VirtualQuery(&mbi, &mbi, sizeof mbi)) return 0;
-    // The reservation's base, plus the guard pages the system keeps below the stack.
-    return reinterpret_cast<uintptr_t>(mbi.AllocationBase) + 3 * 4096;
-}
-
 // ------------------------------------------------------------------ memory
 
 void* virtual_alloc(size_t size) {
