@@ -587,6 +587,41 @@ void load_point(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Ce
     if (out) value_not_made();
 }
 
+// Digits with "'" separators, neither first, doubled nor last; false when malformed.
+bool separated_digits(const uint8_t*& p, const uint8_t* e, int* count) {
+    bool separator = false;
+    *count = 0;
+    for (; p < e && ((*p >= '0' && *p <= '9') || *p == '\''); ++p) {
+        if (*p == '\'') {
+            if (!*count || separator) return false;
+            separator = true;
+        } else {
+            ++*count;
+            separator = false;
+        }
+    }
+    return !separator;
+}
+
+// [sign][3-letter code]$digits[.decimals]: at most 17 integral digits and 5
+// decimals. Whether the money builder knows the code is its own check.
+void load_money(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    const uint8_t* p = s;
+    if (p < e && (*p == '+' || *p == '-')) ++p;
+    const uint8_t* code = p;
+    while (p < e && ((*p | 0x20) >= 'a' && (*p | 0x20) <= 'z')) ++p;
+    if ((p - code != 0 && p - code != 3) || p >= e || *p != '$') invalid(ls, T_MONEY);
+    ++p;
+    int digits, decimals = 0;
+    if (!separated_digits(p, e, &digits) || digits == 0 || digits > 17) invalid(ls, T_MONEY);
+    if (p < e && *p == '.') {
+        ++p;
+        if (!separated_digits(p, e, &decimals) || decimals > 5) invalid(ls, T_MONEY);
+    }
+    if (p != e) invalid(ls, T_MONEY);
+    if (out) value_not_made();
+}
+
 void load_ref(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
     load_text(ls, s + 1, e, flags, false, T_REF, nullptr);
     if (out) value_not_made();
@@ -659,7 +694,8 @@ Loader loader_for_exit(int exit) {
     case X_EMAIL: return load_email;
     case X_REF: return load_ref;
     case X_POINT: return load_point;
-    // Date and money: checked and made with their datatypes.
+    case X_MONEY: return load_money;
+    // Date: checked and made with its datatype.
     default: return nullptr;
     }
 }
