@@ -15,6 +15,7 @@
 #include "runtime/platform.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
+#include "runtime/word_tables.h"
 
 namespace tev {
 
@@ -60,7 +61,8 @@ void runtime_init() {
     // 15. case-mapping tables
     symbol_table_make_index();  // 16. symbol table hash index
     bind_type_name_words();     // 17. bind-type-name-words
-    // 18. runtime word tables
+    make_runtime_symbols_and_words();  // 18. runtime word tables
+    make_runtime_refinements();
     evaluator_init();           // 19. natives-init (with 9. actions-init and 26. interp-init)
     // 20. parse-init
     ownership_init();           // 21. ownership-init
