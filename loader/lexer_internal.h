@@ -59,6 +59,16 @@ using Loader = void (*)(LexerState& ls, const uint8_t* s, const uint8_t* e, uint
 Loader loader_for_exit(int exit);
 // The bytes of a binary literal ("#{...}", "2#{...}", "64#{...}"); false when malformed.
 bool decode_binary_literal(const uint8_t* s, const uint8_t* e, std::string* bytes);
+// A date token's fields, for the date! loader.
+struct DateParts {
+    int year = 0, month = 0, day = 0;
+    int week = 0, weekday = 0;  // YYYY-Www[-d]: set through the week setters
+    int year_day = 0;           // YYYY-DDD: set through the day-of-year setter
+    bool has_time = false, has_zone = false;
+    double time = 0;            // seconds of the local time of day
+    int zone_hours = 0, zone_minutes = 0;
+};
+bool parse_date(const uint8_t* s, const uint8_t* e, DateParts& parts);
 // Word kinds share one loader: the token text is checked and the spelling interned.
 void load_word_text(LexerState& ls, const uint8_t* s, const uint8_t* e, TypeId kind, Cell* out);
 // #( ... ): the construction between the parentheses; raises malconstruct.

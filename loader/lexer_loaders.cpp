@@ -622,6 +622,191 @@ void load_money(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Ce
     if (out) value_not_made();
 }
 
+// ------------------------------------------------------------------ dates
+
+constexpr const char* month_names[12] = {"january", "february", "march", "april", "may", "june", "july",
+                                         "august", "september", "october", "november", "december"};
+constexpr int month_days[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+bool is_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// Up to max digits at p; the count read goes to *count (0: none).
+int read_digits(const uint8_t*& p, const uint8_t* e, int max, int* count) {
+    int v = 0;
+    *count = 0;
+    while (p < e && is_digit(*p) && *count < max) { v = v * 10 + (*p++ - '0'); ++*count; }
+    return v;
+}
+
+// "Z", or a sign, hours and optional (":") two-digit minutes.
+bool read_zone(const uint8_t*& p, const uint8_t* e, DateParts& d) {
+    if (p < e && (*p == 'Z' || *p == 'z')) { ++p; d.has_zone = true; return true; }
+    if (p >= e || (*p != '+' && *p != '-')) return true;  // no zone
+    bool west = *p++ == '-';
+    int n;
+    int value = read_digits(p, e, 4, &n);
+    int hours, minutes = 0;
+    if (n == 1 || n == 2) {
+        hours = value;
+        if (p < e && *p == ':') {
+            ++p;
+            minutes = read_digits(p, e, 2, &n);
+            if (n != 2) return false;
+        }
+    } else if (n == 3 || n == 4) {
+        hours = value / 100;
+        minutes = value % 100;
+    } else {
+        return false;
+    }
+    if (hours > 15 || minutes >= 60) return false;
+    d.has_zone = true;
+    d.zone_hours = west ? -hours : hours;
+    d.zone_minutes = minutes;
+    return true;
+}
+
+// hour ":" minutes [":" seconds[.fraction]], then a zone.
+bool read_time(const uint8_t*& p, const uint8_t* e, DateParts& d) {
+    int n;
+    int hour = read_digits(p, e, 2, &n);
+    if (!n || p >= e || *p != ':') return false;
+    ++p;
+    int minute = read_digits(p, e, 2, &n);
+    if (n != 2 && n != 1) return false;
+    double second = 0;
+    if (p < e && *p == ':') {
+        const uint8_t* s = ++p;
+        while (p < e && (is_digit(*p) || *p == '.')) ++p;
+        if (p == s || !is_decimal(s, p)) return false;
+        second = parse_float(reinterpret_cast<const char*>(s), reinterpret_cast<const char*>(p));
+    }
+    if (hour >= 24 || minute >= 60 || !(second < 60.0)) return false;
+    d.has_time = true;
+    d.time = hour * 3600.0 + minute * 60.0 + second;
+    return read_zone(p, e, d);
+}
+
+// A month as 1-2 digits or a name of 3 to 9 letters that begins a month's name.
+int read_month(const uint8_t*& p, const uint8_t* e) {
+    int n;
+    int month = read_digits(p, e, 2, &n);
+    if (n) return month;
+    const uint8_t* s = p;
+    while (p < e && ((*p | 0x20) >= 'a' && (*p | 0x20) <= 'z')) ++p;
+    size_t len = size_t(p - s);
+    if (len < 3 || len > 9) return 0;
+    for (int m = 0; m < 12; ++m) {
+        if (std::strlen(month_names[m]) < len) continue;
+        size_t i = 0;
+        while (i < len && (s[i] | 0x20) == month_names[m][i]) ++i;
+        if (i == len) return m + 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Dates: d-month-y, y-m-d, d/m/y, YYYY-Www[-d], YYYY-DDD and YYYYMMDDThhmm forms,
+// each with an optional time and zone. False when malformed or out of range.
+bool parse_date(const uint8_t* s, const uint8_t* e, DateParts& d) {
+    d = DateParts{};
+    const uint8_t* p = s;
+    bool negative = p < e && *p == '-';
+    if (negative) ++p;
+    int first_digits;
+    int first = read_digits(p, e, 4, &first_digits);
+    if (!first_digits) return false;
+    if (negative) first = -first;
+    if (p < e && is_digit(*p)) {
+        // YYYYMMDD T hhmm [seconds] [zone]
+        if (negative || first_digits != 4) return false;
+        int n;
+        int mmdd = read_digits(p, e, 4, &n);
+        if (n != 4 || p >= e || (*p != 'T' && *p != 't')) return false;
+        ++p;
+        int hhmm = read_digits(p, e, 4, &n);
+        if (n != 4) return false;
+        d.year = first;
+        d.month = mmdd / 100;
+        d.day = mmdd % 100;
+        double second = 0;
+        const uint8_t* sec = p;
+        while (p < e && (is_digit(*p) || *p == '.')) ++p;
+        if (p != sec) {
+            if (!is_decimal(sec, p)) return false;
+            second = parse_float(reinterpret_cast<const char*>(sec), reinterpret_cast<const char*>(p));
+        }
+        if (hhmm / 100 >= 24 || hhmm % 100 >= 60 || !(second < 60.0)) return false;
+        d.has_time = true;
+        d.time = (hhmm / 100) * 3600.0 + (hhmm % 100) * 60.0 + second;
+        if (!read_zone(p, e, d)) return false;
+    } else if (p + 1 < e && *p == '-' && (p[1] == 'W' || p[1] == 'w') && first_digits == 4) {
+        // YYYY-Www[-d]
+        p += 2;
+        int n;
+        d.year = first;
+        d.week = read_digits(p, e, 2, &n);
+        if (n != 2 || d.week < 1 || d.week > 53) return false;
+        if (p < e && *p == '-') {
+            ++p;
+            d.weekday = read_digits(p, e, 1, &n);
+            if (n != 1 || d.weekday < 1 || d.weekday > 7) return false;
+        }
+        if (p < e && (*p == 'T' || *p == 't')) { ++p; if (!read_time(p, e, d)) return false; }
+        d.month = d.day = 1;
+    } else if (p + 3 < e + 0 && *p == '-' && is_digit(p[1]) && is_digit(p[2]) && is_digit(p[3]) &&
+               (p + 4 == e || !is_digit(p[4])) && first_digits == 4 && !(p + 4 < e && (p[4] == '-' || p[4] == '/'))) {
+        // YYYY-DDD
+        ++p;
+        int n;
+        d.year = first;
+        d.year_day = read_digits(p, e, 3, &n);
+        if (d.year_day < 1 || d.year_day > (is_leap(first) ? 366 : 365)) return false;
+        if (p < e && (*p == 'T' || *p == 't')) { ++p; if (!read_time(p, e, d)) return false; }
+        d.month = d.day = 1;
+    } else if (p < e && (*p == '-' || *p == '/')) {
+        uint8_t separator = *p++;
+        int month = read_month(p, e);
+        if (!month || p >= e || *p != separator) return false;
+        ++p;
+        bool third_negative = p < e && *p == '-';
+        if (third_negative) ++p;
+        int third_digits;
+        int third = read_digits(p, e, 5, &third_digits);
+        if (!third_digits) return false;
+        if (third_negative) third = -third;
+        int year_digits;
+        if (third < 0 || third > 31 || first < 100) {
+            d.day = first;
+            d.year = third;
+            year_digits = third_digits;
+        } else {
+            d.year = first;
+            d.day = third;
+            year_digits = first_digits;
+        }
+        if (year_digits < 3 && d.year >= 0 && d.year < 100) d.year += d.year < 50 ? 2000 : 1900;
+        d.month = month;
+        if (p < e && (*p == '/' || *p == 'T' || *p == 't')) { ++p; if (!read_time(p, e, d)) return false; }
+    } else {
+        return false;
+    }
+    if (p != e) return false;
+    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > month_days[d.month - 1]) return false;
+    if (d.month == 2 && d.day == 29 && !is_leap(d.year)) return false;
+    return d.year >= -9999 && d.year <= 9999;
+}
+
+namespace {
+
+void load_date(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
+    DateParts d;
+    if (!parse_date(s, e, d)) invalid(ls, T_DATE);
+    if (out) value_not_made();
+}
+
 void load_ref(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
     load_text(ls, s + 1, e, flags, false, T_REF, nullptr);
     if (out) value_not_made();
@@ -695,7 +880,7 @@ Loader loader_for_exit(int exit) {
     case X_REF: return load_ref;
     case X_POINT: return load_point;
     case X_MONEY: return load_money;
-    // Date: checked and made with its datatype.
+    case X_DATE: return load_date;
     default: return nullptr;
     }
 }
