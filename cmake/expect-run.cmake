@@ -1,5 +1,5 @@
-# Runs a command and passes when it exits with 0 and its output holds EXPECT.
-# cmake -DEXPECT=text -P expect-run.cmake -- command args...
+# Runs a command and passes when it exits with EXIT_CODE (default 0) and its
+# output holds EXPECT.  cmake -DEXPECT=text [-DEXIT_CODE=n] -P expect-run.cmake -- command args...
 set(cmd "")
 set(after_separator OFF)
 foreach(i RANGE 1 ${CMAKE_ARGC})
@@ -11,8 +11,11 @@ foreach(i RANGE 1 ${CMAKE_ARGC})
 endforeach()
 execute_process(COMMAND ${cmd} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}${err}")
-if(NOT code EQUAL 0)
-  message(FATAL_ERROR "exit code ${code}")
+if(NOT DEFINED EXIT_CODE)
+  set(EXIT_CODE 0)
+endif()
+if(NOT code EQUAL EXIT_CODE)
+  message(FATAL_ERROR "exit code ${code}, expected ${EXIT_CODE}")
 endif()
 string(FIND "${out}" "${EXPECT}" at)
 if(at EQUAL -1)

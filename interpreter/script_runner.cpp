@@ -59,6 +59,7 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
         return 0;
     } catch (const LanguageThrow& t) {
         frames_unwind_to(depth);
+        stack_drop_to(scope.mark());
         pending_exit = 0;
         Cell* report = stack_push();
         string_make(report, 128);
