@@ -6,6 +6,7 @@
 #include <vector>
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/url.h"
 #include "loader/lexer_internal.h"
 #include "runtime/context.h"
 #include "runtime/float_text.h"
@@ -164,24 +165,14 @@ void load_text(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flag
 }
 
 // Percent-decoding for files and urls: "%" and two hexadecimal digits is a byte,
-// and runs of such bytes are read as UTF-8 with the rest.
+// and runs of such bytes are read as UTF-8 with the rest. An escape that is
+// not one (or not a whole character's) stays literal text, never an error.
 void load_percent_text(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, TypeId type, Cell* out) {
     if (!(flags & F_PERCENT)) return load_text(ls, s, e, flags, false, type, out);
-    std::string bytes;
-    bytes.reserve(size_t(e - s));
-    uint32_t decoded_flags = 0;
-    for (const uint8_t* p = s; p < e; ++p) {
-        uint8_t c = *p;
-        if (c == '%' && e - p >= 3 && hex_value(p[1]) >= 0 && hex_value(p[2]) >= 0) {
-            c = uint8_t(hex_value(p[1]) * 16 + hex_value(p[2]));
-            p += 2;
-        }
-        if (c >= 0xC2 && c <= 0xEF) decoded_flags |= F_WIDE2;
-        else if (c >= 0xF0) decoded_flags |= F_WIDE4;
-        bytes.push_back(char(c));
-    }
-    const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
-    load_text(ls, b, b + bytes.size(), decoded_flags, false, type, out);
+    if (e < s || !valid_utf8(s, e)) invalid(ls, type);
+    if (!out) return;
+    string_make(out, uint32_t(e - s), type);
+    url_percent_decode(s, size_t(e - s), out);
 }
 
 // ------------------------------------------------------------------ words
