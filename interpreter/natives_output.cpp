@@ -1,20 +1,19 @@
 // Output natives: print and prin.
-#include <cstdio>
 #include <string>
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
+#include "runtime/console_output.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
 
+// The console writer: UTF-16 on a real Windows console, UTF-8 bytes otherwise.
 static void stdout_hook(const std::string& text, bool new_line) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    if (new_line) std::fputc('\n', stdout);
-    std::fflush(stdout);
+    console_write_utf8(text.data(), text.size(), new_line);
 }
 
 static PrintHook print_hook = stdout_hook;
@@ -42,6 +41,7 @@ static void print_value(NativeCall& c, bool new_line) {
     string_make(text, 64);
     form_dispatch(value, text);
     print_hook(string_to_utf8(text), new_line);
+    call_print_hooks(text, new_line);  // a front end's copy of everything printed
     result_unset(c);
 }
 

@@ -180,7 +180,11 @@ size_t console_escape(const char16_t* text, size_t length, os::ConsoleScreen& sc
 
 // ------------------------------------------------------------------ targets
 
-static void write_to_stdout(const void* bytes, size_t length) { os::write_stdout(bytes, length); }
+// Whatever the C library still buffers for standard output goes first.
+static void write_to_stdout(const void* bytes, size_t length) {
+    std::fflush(stdout);
+    os::write_stdout(bytes, length);
+}
 
 static ConsoleTarget target{nullptr, write_to_stdout};
 static EscapeState escape_state;
@@ -335,9 +339,20 @@ void console_write_utf32(const uint32_t* text, size_t count) {
     console_write_text(text, count * 4, 4, false);
 }
 
-static void write_utf8_text(const char* utf8, size_t length) {
+void console_write_utf8(const char* utf8, size_t length, bool newline) {
     if (!target.screen) {
-        target.write_bytes(utf8, length);
+        // Already UTF-8: only the line end is added, in the same write when it fits.
+        const char* end = newline ? os::NEWLINE : "";
+        size_t end_length = std::strlen(end);
+        if (length + end_length <= 1024) {
+            char buf[1024];
+            std::memcpy(buf, utf8, length);
+            std::memcpy(buf + length, end, end_length);
+            target.write_bytes(buf, length + end_length);
+        } else {
+            target.write_bytes(utf8, length);
+            target.write_bytes(end, end_length);
+        }
         return;
     }
     ConsoleWriter w;
@@ -347,8 +362,11 @@ static void write_utf8_text(const char* utf8, size_t length) {
         w.put(utf8_decode(s + i, length - i, &used));
         i += used;
     }
+    if (newline) w.put("\r\n");
     w.flush();
 }
+
+static void write_utf8_text(const char* utf8, size_t length) { console_write_utf8(utf8, length, false); }
 
 void console_print_cstring(const char* utf8) {
     size_t length = std::strlen(utf8);

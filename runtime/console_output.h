@@ -72,6 +72,8 @@ EscapeState& console_escape_state();
 // value-print hooks itself.
 void console_write_text(const void* text, size_t length, int unit, bool newline);
 void console_write_utf32(const uint32_t* text, size_t count);
+// UTF-8 text (print's formed value); no hooks.
+void console_write_utf8(const char* utf8, size_t length, bool newline);
 // NUL-terminated UTF-8; then the text-output hooks.
 void console_print_cstring(const char* utf8);
 void console_print_char(char byte);
