@@ -281,6 +281,9 @@ void ops_init() {
 }
 
 void evaluator_init() {
+    static bool started = false;
+    if (started) return;
+    started = true;
     bind_type_name_words();
     interp_init();
     actions_init();

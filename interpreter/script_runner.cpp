@@ -96,20 +96,4 @@ int run_script_file(const char* path) {
 
 void script_runner_init() { set_transcode_hook(text_as_block); }
 
-int script_main(int argc, char** argv) {
-    memory_init();
-    registry_init();
-    register_all_datatypes();
-    value_stack_init();
-    symbol_table_make_block();
-    global_context_init();
-    symbol_table_make_index();
-    lexer_init();
-    evaluator_init();
-    script_runner_init();
-    collector_enabled = true;
-    if (argc < 2) return 0;
-    return run_script_file(argv[1]);
-}
-
 }  // namespace tev

@@ -16,8 +16,4 @@ int run_script_text(const uint8_t* text, size_t length, const char* name);
 // Start-up: lets `do` of a string use the lexer.
 void script_runner_init();
 
-// Until the start-up sequence hands over to it: starts the runtime and runs
-// the script named by the first argument.
-int script_main(int argc, char** argv);
-
 }  // namespace tev

@@ -2,6 +2,7 @@
 #include "runtime/startup.h"
 #include <exception>
 #include "datatypes/registry.h"
+#include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "interpreter/random.h"
 #include "interpreter/script_runner.h"
@@ -64,6 +65,7 @@ void runtime_init() {
     make_runtime_symbols_and_words();  // 18. runtime word tables
     make_runtime_refinements();
     evaluator_init();           // 19. natives-init (with 9. actions-init and 26. interp-init)
+    interp_set_machine_stack_budget(INTERPRETER_STACK_BYTES - (size_t(16) << 20));  // (19) deep evaluation stops in time
     // 20. parse-init
     ownership_init();           // 21. ownership-init
     // 22. checksum-init, compress-init, call-init
