@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <objbase.h>
+#include <objidl.h>
+#include <gdiplus.h>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -260,7 +262,13 @@ void exit_now(int code) {
     ExitProcess(UINT(code));
 }
 
+// Kept for GdiplusShutdown; the process ends without it today.
+static ULONG_PTR gdiplus_token = 0;
+
 void sys_startup() {
+    // GDI+ version 1, no debug callback, its background thread, no external codecs.
+    Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&gdiplus_token, &input, nullptr) != Gdiplus::Ok) gdiplus_token = 0;
     // A single-threaded apartment: the imaging component and the web request object rely on it.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 }
