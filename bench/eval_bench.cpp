@@ -5,15 +5,10 @@
 #include <string>
 #include "bench/bench_common.h"
 #include "datatypes/block.h"
-#include "datatypes/registry.h"
 #include "interpreter/interpreter.h"
-#include "interpreter/natives.h"
-#include "interpreter/script_runner.h"
 #include "loader/lexer.h"
-#include "runtime/context.h"
 #include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/symbols.h"
+#include "runtime/startup.h"
 #include "runtime/value_stack.h"
 
 using namespace tev;
@@ -118,19 +113,7 @@ double python_seconds(const std::string& body) {
 
 }  // namespace
 
-int main() {
-    memory_init();
-    registry_init();
-    register_all_datatypes();
-    value_stack_init();
-    symbol_table_make_block();
-    global_context_init();
-    symbol_table_make_index();
-    lexer_init();
-    evaluator_init();
-    script_runner_init();
-    collector_enabled = true;
-
+static int run_benchmarks() {
     std::printf("%-46s %10s %10s %10s %9s %9s\n", "program", "tev ms", "lua ms", "python ms", "tev/lua",
                 "tev/py");
     for (const Program& p : programs) {
@@ -152,3 +135,5 @@ int main() {
     }
     return 0;
 }
+
+int main(int argc, char** argv) { return startup_for_tests(argc, argv, run_benchmarks); }
