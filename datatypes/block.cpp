@@ -1,5 +1,6 @@
 // block! and paren!: making, reading, changing, copying, comparing, forming and molding lists of cells.
 #include "datatypes/block.h"
+#include "datatypes/hash.h"
 #include <cassert>
 #include <cstring>
 #include <vector>
@@ -505,6 +506,8 @@ static void insert_or_append(ActionFrame& f, bool append) {
     series_ensure_room(series_node(f.args), uint32_t(sp.total * 16));
     open_gap(f.args, pos, uint32_t(sp.total));
     write_splice(f.args, pos, staged, sp.total);
+    if (append) hash_index_appended(f.args, pos);
+    else hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, append ? ChangeWord::appended : ChangeWord::inserted, nullptr, int32_t(pos), 0);
     if (append) f.args->w1 = 0;
     else f.args->w1 = pos + uint32_t(sp.total);
@@ -549,6 +552,7 @@ static void block_change_action(ActionFrame& f) {
         b->tail -= drop * 16;
     }
     write_splice(f.args, pos, staged, sp.total);
+    hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, ChangeWord::changed, nullptr, int32_t(pos), 0);
     f.args->w1 = pos + uint32_t(sp.total);
 }
@@ -664,6 +668,8 @@ static void block_swap_action(ActionFrame& f) {
         *a = *b;
         *b = t;
     }
+    hash_index_rebuild(f.args);
+    hash_index_rebuild(other);
     if (owned1) ownership_notice(f.args, ChangeWord::swaped, nullptr, int32_t(i), 0);
     if (owned2) ownership_notice(other, ChangeWord::swaped, nullptr, int32_t(j), 0);
 }
@@ -747,6 +753,15 @@ static FindResult find_in_block(ActionFrame& f, bool allow_tail_match) {
         }
     };
 
+    // A hash! answers a plain search through its index.
+    if (mode == PLAIN && !has_part && !match && cell_is(f.args, T_HASH)) {
+        int64_t p = hash_index_find(f.args, value, op, int32_t(skip), last, reverse);
+        if (p != -2) {
+            if (p < 0) return none;
+            uint32_t after = reverse || last ? uint32_t(p) + 1 : uint32_t(p + skip);
+            return FindResult{true, uint32_t(p), after > total ? total : after};
+        }
+    }
     int64_t step = skip, start = index, stop = end;
     bool backward = reverse || last;
     if (backward) {
@@ -798,6 +813,7 @@ static void block_put_action(ActionFrame& f) {
         bool owned = ownership_notice(f.args, ChangeWord::put, value, int32_t(pos), 2);
         block_append(f.args, key);
         block_append(f.args, value);
+        hash_index_appended(f.args, pos);
         if (owned) ownership_notice(f.args, ChangeWord::put_ed, nullptr, int32_t(pos), 0);
     } else {
         uint32_t at = r.pos + 1;
@@ -805,6 +821,7 @@ static void block_put_action(ActionFrame& f) {
         if (at >= series_full_length(f.args)) block_append(f.args, value);
         else if (compare_cells(block_cell_from_head(f.args, at), value, CMP_FIND) != 0)
             *block_cell_from_head(f.args, at) = *value;
+        hash_index_rebuild(f.args);
         if (owned) ownership_notice(f.args, ChangeWord::put_ed, nullptr, int32_t(at), 0);
     }
     *f.args = *value;

@@ -1,4 +1,5 @@
 // The start-up registration of every datatype, parents before their children, in the fixed order.
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/file.h"
 #include "datatypes/path.h"
@@ -28,6 +29,13 @@ void triple_init();
 void float_init();
 void error_init();
 void time_init();
+void vector_init();
+void map_init();
+void hash_init();
+void tag_init();
+void email_init();
+void handle_init();
+void ref_init();
 
 // Types not built yet keep empty rows; their units add their call at their
 // place in this order: binary! before integer!; native! .. routine! before
@@ -41,6 +49,7 @@ void register_all_datatypes() {
     series_init();
     block_init();
     string_init();
+    binary_init();
     integer_init();
     symbol_init();
     context_datatype_init();
@@ -66,7 +75,14 @@ void register_all_datatypes() {
     float_init();
     typeset_init();
     error_init();
+    vector_init();
+    map_init();
+    hash_init();
     time_init();
+    tag_init();
+    email_init();
+    handle_init();
+    ref_init();
 }
 
 }  // namespace tev

@@ -3,7 +3,9 @@
 #include <cassert>
 #include <cstring>
 #include "datatypes/block.h"
+#include "datatypes/hash.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
 #include "runtime/hash.h"
@@ -147,6 +149,7 @@ static int64_t pick_position(const Cell* s, const Cell* n_cell) {
 static void element_at(const Cell* s, uint32_t pos, Cell* out) {
     SeriesBuffer* b = buf(s);
     if (b->unit() == 16) *out = b->cells()[pos];
+    else if (cell_is(s, T_VECTOR)) vector_read_element(unit_ptr(b, pos), b->unit(), vector_element_type(s), out);
     else if (cell_is(s, T_BINARY)) set_integer(out, int32_t(read_unit(b, pos)));
     else set_char(out, read_unit(b, pos));
 }
@@ -160,6 +163,10 @@ void series_pick(ActionFrame& f) {
 // Stores a code point or byte into a text or byte series at a unit position.
 static void store_unit(const Cell* s, uint32_t pos, const Cell* value) {
     uint32_t v;
+    if (cell_is(s, T_VECTOR)) {
+        vector_write_element(unit_ptr(buf(s), pos), value, buf(s)->unit(), vector_element_type(s));
+        return;
+    }
     if (cell_is(s, T_BINARY)) {
         if (!cell_is(value, T_INTEGER) && !cell_is(value, T_CHAR)) raise_error(err::script::invalid_arg, value);
         int32_t byte = get_integer(value);
@@ -191,6 +198,7 @@ void series_poke(ActionFrame& f) {
         if (buf(f.args)->unit() == 16) buf(f.args)->cells()[pos] = *value;
         else store_unit(f.args, uint32_t(pos), value);
     }
+    hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, ChangeWord::poked, nullptr, int32_t(pos), 1);
     *f.args = *value;
 }
@@ -204,6 +212,7 @@ void series_clear(ActionFrame& f) {
     bool owned = ownership_notice(f.args, ChangeWord::clear, nullptr, int32_t(index), int32_t(n));
     SeriesBuffer* b = buf(f.args);
     if (index < b->count()) b->tail = b->head + (index << unit_shift(b->unit()));
+    hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, ChangeWord::cleared, nullptr, int32_t(index), 0);
 }
 
@@ -225,6 +234,7 @@ void series_remove(ActionFrame& f) {
     SeriesBuffer* b = buf(f.args);
     total = b->count();
     if (index < total) remove_units(b, index, uint32_t(count < total - index ? count : total - index));
+    hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, ChangeWord::removed, nullptr, int32_t(index), 0);
 }
 
@@ -244,6 +254,27 @@ Cell* series_push_copy(const Cell* s, uint32_t start, uint32_t count) {
     if (new_line) cell_set_flag(out, FLAG_NEW_LINE);
     if (cell_is(out, T_VECTOR)) out->w3 = element_type;
     return out;
+}
+
+void series_eval_path_by_index(PathStep& step) {
+    if (!cell_is(step.element, T_INTEGER))
+        raise_error(err::script::invalid_path, step.path ? step.path : step.parent, step.element);
+    StackScope scope;
+    Cell* args = stack_push_copy(step.parent);
+    stack_push_copy(step.element);
+    if (step.set) stack_push_copy(step.set);
+    ActionFrame f = action_frame(args, cell_type(args));
+    if (step.set) series_poke(f);
+    else series_pick(f);
+    *step.result = *args;
+}
+
+void series_take_element(ActionFrame& f) {
+    bool part = f.has(ref::take_part);
+    series_take(f);
+    if (part || cell_is(f.args, T_NONE)) return;
+    if (series_rest_length(f.args) == 1) element_at(f.args, series_index(f.args), f.args);
+    else set_none(f.args);
 }
 
 void series_take(ActionFrame& f) {
@@ -278,6 +309,7 @@ void series_take(ActionFrame& f) {
     if (last) b->tail -= uint32_t(count) << unit_shift(b->unit());
     else remove_units(b, start, uint32_t(count));
     if (before) f.args->w1 = start;
+    hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, ChangeWord::taken, nullptr, int32_t(index), 0);
     *f.args = *result;
 }
@@ -408,6 +440,7 @@ void series_move(ActionFrame& f) {
             reverse_units(lo + left, right);
             reverse_units(lo, left + right);
         }
+        hash_index_rebuild(source);
         if (owned) ownership_notice(source, ChangeWord::moved, nullptr, int32_t(from), 0);
         *f.args = *target;
         return;
@@ -436,6 +469,8 @@ void series_move(ActionFrame& f) {
         std::memcpy(unit_ptr(tb, to), unit_ptr(sb, from), size_t(n) * unit);
         tb->tail += n * unit;
         remove_units(sb, from, n);
+        hash_index_rebuild(source);
+        hash_index_rebuild(target);
         if (owned) ownership_notice(source, ChangeWord::moved, nullptr, int32_t(from), 0);
     }
     *f.args = *target;
@@ -468,6 +503,7 @@ void series_reverse(ActionFrame& f) {
         uint32_t lo = index, hi = index + uint32_t(count) - uint32_t(skip);
         for (; lo < hi; lo += uint32_t(skip), hi -= uint32_t(skip)) swap_units(b, lo, hi, uint32_t(skip));
     }
+    hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, ChangeWord::reversed, nullptr, int32_t(index), 0);
 }
 
@@ -502,6 +538,7 @@ void series_random(ActionFrame& f) {
         assert(r >= 1 && r <= k);
         if (r > 1) swap_units(b, p, p + r - 1);
     }
+    hash_index_rebuild(f.args);
     if (owned) ownership_notice(f.args, ChangeWord::randomized, nullptr, int32_t(index), 0);
 }
 

@@ -15,7 +15,7 @@ constexpr uint32_t SER_OWNED = 0x20000;
 
 // ------------------------------------------------------------------ positions
 
-inline uint32_t unit_shift(uint32_t unit) { return unit == 16 ? 4 : unit == 4 ? 2 : unit == 2 ? 1 : 0; }
+inline uint32_t unit_shift(uint32_t unit) { return unit == 16 ? 4 : unit == 8 ? 3 : unit == 4 ? 2 : unit == 2 ? 1 : 0; }
 // Units from the buffer's first unit to the tail, ignoring the index.
 uint32_t series_full_length(const Cell* s);
 // Units from the index (or the first unit) to the tail. An index past the tail
@@ -103,6 +103,13 @@ bool series_is_word(const Cell* c, const char* spelling);
 // Finds key from the series' index with the type's find (/case); on success
 // the cell is set to the found position and true is returned.
 bool series_find_key(Cell* s, const Cell* key);
+
+// Path access by integer position through pick and poke (byte and number
+// series, whose elements are not characters); other accessors raise invalid-path.
+void series_eval_path_by_index(PathStep& step);
+// take for byte and number series: without /part the one element taken as a
+// value (an integer! byte, a vector element), none when nothing was taken.
+void series_take_element(ActionFrame& f);
 
 void series_init();  // registers series!
 

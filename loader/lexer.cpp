@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include "datatypes/block.h"
+#include "datatypes/map.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "loader/lexer_internal.h"
@@ -233,13 +234,23 @@ void close_marker(LexerState& ls, TypeId kind) {
     if (ls.loading) {
         if (kind == T_MAP) {
             if (n % 2) syntax_error(ls, err::syntax::invalid, T_MAP);
-            value_not_made();
+            for (uint32_t i = 0; i < n; i += 2)
+                if (!map_key_type_valid(cell_type(&cells.data[ls.block_start + i])))
+                    syntax_error(ls, err::syntax::invalid, T_MAP);
         }
         if (kind == T_POINT2D || kind == T_POINT3D) value_not_made();
         Cell* slot = &cells.data[marker_index];
-        block_make(slot, n, kind);  // may collect: the cells above are still reported
+        block_make(slot, n, kind == T_MAP ? T_BLOCK : kind);  // may collect: the cells above are still reported
         slot = &cells.data[marker_index];
         block_append_cells(slot, &cells.data[ls.block_start], n);
+        if (kind == T_MAP) {
+            StackScope scope;
+            Cell* entries = stack_push_copy(slot);
+            Cell* map = stack_push();
+            map_make_cell(map, entries, 0);
+            slot = &cells.data[marker_index];
+            *slot = *map;
+        }
         if (new_line) cell_set_flag(slot, FLAG_NEW_LINE);
         cells.size = marker_index + 1;
     } else {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "datatypes/binary.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
@@ -488,8 +489,11 @@ bool decode_binary_literal(const uint8_t* s, const uint8_t* e, std::string* byte
 namespace {
 
 void load_binary(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
-    if (!decode_binary_literal(s, e, nullptr)) invalid(ls, T_BINARY);
-    if (out) value_not_made();
+    std::string bytes;
+    if (!decode_binary_literal(s, e, out ? &bytes : nullptr)) invalid(ls, T_BINARY);
+    if (!out) return;
+    binary_make_cell(out, uint32_t(bytes.size()));
+    binary_append_bytes(out, bytes.data(), uint32_t(bytes.size()));
 }
 
 // [sign]digits, within 32 bits; advances p.
@@ -543,16 +547,14 @@ void load_percent(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, 
 
 void load_tag(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
     if (e - s < 2 || e[-1] != '>') invalid(ls, T_TAG);
-    load_text(ls, s + 1, e - 1, flags, false, T_TAG, nullptr);
-    if (out) value_not_made();
+    load_text(ls, s + 1, e - 1, flags, false, T_TAG, out);
 }
 
 void load_email(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
     const void* at = std::memchr(s, '@', size_t(e - s));
     if (!at || std::memchr(static_cast<const uint8_t*>(at) + 1, '@', size_t(e - static_cast<const uint8_t*>(at) - 1)))
         invalid(ls, T_EMAIL);
-    load_text(ls, s, e, flags, false, T_EMAIL, nullptr);
-    if (out) value_not_made();
+    load_text(ls, s, e, flags, false, T_EMAIL, out);
 }
 
 // "(" two or three numbers (decimal or special floats) separated by "," ")",
@@ -799,8 +801,7 @@ void load_date(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cel
 }
 
 void load_ref(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
-    load_text(ls, s + 1, e, flags, false, T_REF, nullptr);
-    if (out) value_not_made();
+    load_text(ls, s + 1, e, flags, false, T_REF, out);
 }
 
 }  // namespace

@@ -1,0 +1,734 @@
+// binary!: byte series. Its actions, text form, bitwise engine and the base 2/16/58/64 engines.
+//
+// Values are turned into bytes into a staging std::string before the binary's
+// buffer is touched, so no pointer into a buffer is held across an allocation.
+#include "datatypes/binary.h"
+#include <algorithm>
+#include "datatypes/block.h"
+#include <cstring>
+#include "datatypes/registry.h"
+#include "datatypes/scalar.h"
+#include "datatypes/string.h"
+#include "datatypes/series.h"
+#include "runtime/cycle_guard.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/ownership.h"
+#include "runtime/symbols.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+namespace {
+
+constexpr uint64_t MAX_BYTES = 0x7FFFFFF0u;
+
+SeriesBuffer* buf(const Cell* bin) { return node_buffer(series_node(bin)); }
+
+// Units (bytes or characters) of a text or byte series from its index.
+// Valid until the next allocation.
+struct TextView {
+    const uint8_t* data;
+    uint32_t unit, length;
+    uint32_t operator[](uint32_t i) const {
+        const uint8_t* p = data + size_t(i) * unit;
+        if (unit == 1) return *p;
+        if (unit == 2) { uint16_t v; std::memcpy(&v, p, 2); return v; }
+        uint32_t v; std::memcpy(&v, p, 4); return v;
+    }
+};
+TextView text_view(const Cell* s) {
+    SeriesBuffer* b = buf(s);
+    uint32_t total = b->count(), index = std::min(series_index(s), total);
+    return TextView{b->head_ptr() + size_t(index) * b->unit(), b->unit(), total - index};
+}
+
+int32_t utf8_encode_char(uint32_t cp, uint8_t* out) {
+    if (cp < 0x80) { out[0] = uint8_t(cp); return 1; }
+    if (cp < 0x800) { out[0] = uint8_t(0xC0 | cp >> 6); out[1] = uint8_t(0x80 | (cp & 63)); return 2; }
+    if (cp < 0x10000) {
+        out[0] = uint8_t(0xE0 | cp >> 12); out[1] = uint8_t(0x80 | ((cp >> 6) & 63)); out[2] = uint8_t(0x80 | (cp & 63));
+        return 3;
+    }
+    out[0] = uint8_t(0xF0 | cp >> 18); out[1] = uint8_t(0x80 | ((cp >> 12) & 63));
+    out[2] = uint8_t(0x80 | ((cp >> 6) & 63)); out[3] = uint8_t(0x80 | (cp & 63));
+    return 4;
+}
+
+// The head index, pulled back to the tail in the cell when it lies past it.
+uint32_t clamp_index(Cell* bin) {
+    uint32_t total = buf(bin)->count();
+    if (bin->w1 > total) bin->w1 = total;
+    return bin->w1;
+}
+
+uint32_t tuple_count(const Cell* t) { return (t->header >> TUPLE_COUNT_SHIFT) & 0xF; }
+const uint8_t* tuple_bytes(const Cell* t) { return reinterpret_cast<const uint8_t*>(&t->w1); }
+
+void put_utf8(std::string& out, uint32_t cp) {
+    uint8_t bytes[4];
+    if (cp > CHAR_MAX_CODE_POINT) raise_error_int(err::script::invalid_char, int64_t(cp));
+    int n = utf8_encode_char(cp, bytes);
+    out.append(reinterpret_cast<char*>(bytes), size_t(n));
+}
+
+void text_utf8(const Cell* text, int64_t part, std::string& out) {
+    TextView t = text_view(text);
+    uint32_t n = part >= 0 && part < t.length ? uint32_t(part) : t.length;
+    for (uint32_t i = 0; i < n; ++i) put_utf8(out, t[i]);
+}
+
+bool is_list_type(TypeId t) { return t == T_BLOCK || t == T_PAREN || t == T_HASH; }
+
+// The bytes a value brings to append, insert, change (forming: other types are
+// formed instead of refused) and to. part limits bytes, characters or elements.
+void value_bytes(const Cell* value_in, int64_t part, bool forming, std::string& out) {
+    StackScope scope;
+    Cell* value = stack_push_copy(value_in);
+    TypeId t = cell_type(value);
+    if (t == T_CHAR) {
+        if (get_char(value) > CHAR_MAX_CODE_POINT) raise_error(err::script::invalid_char, value);
+        if (part != 0) put_utf8(out, get_char(value));
+    } else if (t == T_INTEGER) {
+        int32_t n = get_integer(value);
+        if (n < -128 || n > 255) raise_error(err::script::invalid_arg, value);
+        if (part != 0) out.push_back(char(uint8_t(n)));
+    } else if (t == T_BINARY) {
+        uint32_t n = binary_length(value);
+        if (part >= 0 && part < n) n = uint32_t(part);
+        out.append(reinterpret_cast<const char*>(binary_head_address(value)), n);
+    } else if (t == T_TUPLE) {
+        uint32_t n = tuple_count(value);
+        if (part >= 0 && part < n) n = uint32_t(part);
+        out.append(reinterpret_cast<const char*>(tuple_bytes(value)), n);
+    } else if (is_list_type(t)) {
+        NodeRef node = series_node(value);
+        if (cycle_find(node)) raise_error(err::internal::no_cycle);
+        CycleGuard guard(node);
+        int64_t left = part >= 0 ? part : INT64_MAX;
+        for (uint32_t i = series_index(value); left > 0; ++i, --left) {
+            SeriesBuffer* b = node_buffer(node);
+            if (i >= b->count()) break;
+            value_bytes(b->cells() + i, -1, forming, out);
+        }
+    } else if (type_is_string(t)) {
+        text_utf8(value, part, out);
+    } else if (forming) {
+        Cell* formed = string_push(16);
+        if (auto form = action_of<Act::form>(t)) form(value, formed, nullptr, NO_LIMIT);
+        text_utf8(formed, -1, out);
+    } else {
+        raise_error_type(err::script::bad_to_arg, T_BINARY, value);
+    }
+}
+
+// A /part argument of a binary action as a count: an integer!, or a position
+// in the same series. Negative counts are 0.
+int64_t part_count(const Cell* series, const Cell* part) {
+    int64_t n;
+    if (cell_is(part, T_INTEGER)) n = get_integer(part);
+    else if (type_is_series(cell_type(part)) && series_node(part) == series_node(series))
+        n = int64_t(series_index(part)) - int64_t(series_index(series));
+    else raise_bad_refine("part", part);
+    return n < 0 ? 0 : n;
+}
+
+// The /dup count; 0 or less means nothing is written.
+int64_t dup_count(ActionFrame& f) {
+    if (!f.has(ref::append_dup)) return 1;
+    const Cell* d = f.ref_arg(ref::append_dup);
+    if (!cell_is(d, T_INTEGER)) raise_bad_refine("dup", d);
+    return get_integer(d);
+}
+
+// Opens a gap of `gap` bytes at `pos` (from the buffer's first byte) and fills
+// it with `dup` copies of `bytes`, doubling the written run.
+void write_gap(NodeRef node, uint32_t pos, const std::string& bytes, uint64_t gap) {
+    SeriesBuffer* b = node_buffer(node);
+    if (gap > MAX_BYTES - b->tail) raise_error(err::internal::no_memory);
+    b = series_ensure_room(node, uint32_t(gap));
+    uint8_t* at = b->head_ptr() + pos;
+    std::memmove(at + gap, at, b->count() - pos);
+    std::memcpy(at, bytes.data(), bytes.size());
+    uint64_t written = bytes.size();
+    while (written < gap) {
+        uint64_t n = std::min(written, gap - written);
+        std::memcpy(at + written, at, size_t(n));
+        written += n;
+    }
+    b->tail += uint32_t(gap);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- byte-series routines
+
+uint32_t binary_length(const Cell* bin) {
+    SeriesBuffer* b = buf(bin);
+    uint32_t total = b->count();
+    return series_index(bin) < total ? total - series_index(bin) : 0;
+}
+
+uint8_t* binary_head_address(const Cell* bin) {
+    SeriesBuffer* b = buf(bin);
+    return b->head_ptr() + std::min(series_index(bin), b->count());
+}
+
+uint8_t binary_byte_at(const Cell* bin, uint32_t index) {
+    SeriesBuffer* b = buf(bin);
+    if (index >= b->count()) raise_error_int(err::script::out_of_range, int64_t(index) + 1);
+    return b->head_ptr()[index];
+}
+
+uint32_t binary_append_bytes(Cell* bin, const void* src, uint32_t length) {
+    NodeRef node = series_node(bin);
+    if (length > MAX_BYTES - buf(bin)->tail) raise_error(err::internal::no_memory);
+    SeriesBuffer* b = series_ensure_room(node, length);
+    uint32_t at = b->count();
+    std::memcpy(b->tail_ptr(), src, length);
+    b->tail += length;
+    return at;
+}
+
+uint32_t binary_insert_bytes(Cell* bin, uint32_t offset, const void* src, uint32_t length) {
+    uint32_t pos = std::min<uint64_t>(uint64_t(clamp_index(bin)) + offset, buf(bin)->count());
+    write_gap(series_node(bin), pos, std::string(static_cast<const char*>(src), length), length);
+    return pos;
+}
+
+uint32_t binary_overwrite_bytes(Cell* bin, uint32_t offset, const void* src, uint32_t length) {
+    NodeRef node = series_node(bin);
+    uint64_t pos = uint64_t(clamp_index(bin)) + offset;
+    uint64_t end = pos + length;
+    if (end > MAX_BYTES) raise_error(err::internal::no_memory);
+    SeriesBuffer* b = node_buffer(node);
+    if (end > b->count()) b = series_ensure_room(node, uint32_t(end - b->count()));
+    if (pos > b->count()) std::memset(b->tail_ptr(), 0, size_t(pos - b->count()));
+    std::memcpy(b->head_ptr() + pos, src, length);
+    if (end > b->count()) b->tail = b->head + uint32_t(end);
+    return uint32_t(pos);
+}
+
+void binary_append_be32(uint32_t value, Cell* bin) {
+    uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+    binary_append_bytes(bin, bytes, 4);
+}
+
+void binary_make_cell(Cell* out, uint32_t capacity) {
+    NodeRef node = alloc_series_bytes(capacity);
+    set_series(out, T_BINARY, node);
+}
+
+Cell* binary_from_memory(Cell* block, const void* src, uint32_t length) {
+    std::string staged(static_cast<const char*>(src), length);
+    Cell* out = stack_push();
+    binary_make_cell(out, length);
+    SeriesBuffer* b = buf(out);
+    std::memcpy(b->head_ptr(), staged.data(), length);
+    b->tail = b->head + length;
+    if (!block) return out;
+    block_append(block, out);
+    stack_pop(1);
+    return reinterpret_cast<Cell*>(node_buffer(series_node(block))->tail_ptr()) - 1;
+}
+
+Cell* binary_push_memory(const void* src, uint32_t length) { return binary_from_memory(nullptr, src, length); }
+
+void binary_value_to_byte(uint8_t* dst, const Cell* value) {
+    if (!cell_is(value, T_CHAR) && !cell_is(value, T_INTEGER)) raise_error(err::script::invalid_arg, value);
+    *dst = uint8_t(value->w2);
+}
+
+// ---------------------------------------------------------------- comparing
+
+static bool is_equality(int op) {
+    return op == CMP_EQUAL || op == CMP_NOT_EQUAL || op == CMP_STRICT_EQUAL || op == CMP_FIND;
+}
+
+int binary_compare_values(const Cell* bin, const Cell* other, int op, bool match) {
+    TypeId ot = cell_type(other);
+    if (ot != T_BINARY && !type_is_string(ot)) return CMP_NOT_COMPARABLE;
+    bool same_place = series_node(bin) == series_node(other) && series_index(bin) == series_index(other);
+    if (op == CMP_SAME) return same_place ? 0 : -1;
+    if (is_equality(op) && same_place) return 0;
+    TextView a = text_view(bin);
+    TextView b = text_view(other);
+    if (match) {
+        if (b.length == 0) return op == CMP_EQUAL || op == CMP_STRICT_EQUAL || op == CMP_FIND ? 0 : 1;
+        if (a.length < b.length) return -1;
+        for (uint32_t i = 0; i < b.length; ++i)
+            if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+        return 0;
+    }
+    if (a.length != b.length && is_equality(op)) return 1;
+    uint32_t n = std::min(a.length, b.length);
+    for (uint32_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    return a.length == b.length ? 0 : a.length < b.length ? -1 : 1;
+}
+
+bool binary_byte_in_bitset(const Cell* bin, const Cell* bitset) { return string_char_in_bitset(bin, bitset); }
+
+bool binary_match_value(const Cell* bin, const Cell* value, int op) {
+    TypeId t = cell_type(value);
+    if (t == T_BINARY || type_is_string(t)) return binary_compare_values(bin, value, op, true) == 0;
+    if (t == T_CHAR) return binary_length(bin) > 0 && *binary_head_address(bin) == get_char(value);
+    return false;
+}
+
+static int binary_compare(const Cell* a, const Cell* b, int op) {
+    if (!cell_is(b, T_BINARY)) return CMP_NOT_COMPARABLE;
+    return binary_compare_values(a, b, op, false);
+}
+
+// ---------------------------------------------------------------- encoders
+
+static const char HEX_DIGITS[] = "0123456789ABCDEF";
+static const char BASE58_DIGITS[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+static const char BASE64_DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+char* binary_enbase_2(char* out, const uint8_t* bytes, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i)
+        for (int bit = 7; bit >= 0; --bit) *out++ = char('0' + ((bytes[i] >> bit) & 1));
+    return out;
+}
+
+char* binary_enbase_16(char* out, const uint8_t* bytes, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        *out++ = HEX_DIGITS[bytes[i] >> 4];
+        *out++ = HEX_DIGITS[bytes[i] & 15];
+    }
+    return out;
+}
+
+char* binary_enbase_58(char* out, const uint8_t* bytes, uint32_t length) {
+    uint32_t zeros = 0;
+    while (zeros < length && bytes[zeros] == 0) ++zeros;
+    // Digits of the number, least significant first, by repeated division.
+    std::string work(reinterpret_cast<const char*>(bytes) + zeros, length - zeros);
+    std::string digits;
+    size_t start = 0;
+    while (start < work.size()) {
+        uint32_t rem = 0;
+        for (size_t i = start; i < work.size(); ++i) {
+            uint32_t v = rem * 256 + uint8_t(work[i]);
+            work[i] = char(v / 58);
+            rem = v % 58;
+        }
+        digits.push_back(BASE58_DIGITS[rem]);
+        while (start < work.size() && work[start] == 0) ++start;
+    }
+    for (uint32_t i = 0; i < zeros; ++i) *out++ = '1';
+    for (size_t i = digits.size(); i-- > 0;) *out++ = digits[i];
+    return out;
+}
+
+char* binary_enbase_64(char* out, const uint8_t* bytes, uint32_t length) {
+    uint32_t i = 0;
+    for (; i + 3 <= length; i += 3) {
+        uint32_t g = uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
+        *out++ = BASE64_DIGITS[g >> 18];
+        *out++ = BASE64_DIGITS[(g >> 12) & 63];
+        *out++ = BASE64_DIGITS[(g >> 6) & 63];
+        *out++ = BASE64_DIGITS[g & 63];
+    }
+    if (i < length) {
+        uint32_t g = uint32_t(bytes[i]) << 16 | (i + 1 < length ? uint32_t(bytes[i + 1]) << 8 : 0);
+        *out++ = BASE64_DIGITS[g >> 18];
+        *out++ = BASE64_DIGITS[(g >> 12) & 63];
+        *out++ = i + 1 < length ? BASE64_DIGITS[(g >> 6) & 63] : '=';
+        *out++ = '=';
+    }
+    return out;
+}
+
+std::string binary_enbase(int base, const uint8_t* bytes, uint32_t length) {
+    std::string out;
+    size_t room = base == 2 ? size_t(length) * 8 : base == 16 ? size_t(length) * 2
+                : base == 58 ? size_t(length) * 138 / 100 + 2 : base == 64 ? (size_t(length) + 2) / 3 * 4 : 0;
+    out.resize(room);
+    char* end = out.data();
+    if (base == 2) end = binary_enbase_2(out.data(), bytes, length);
+    else if (base == 16) end = binary_enbase_16(out.data(), bytes, length);
+    else if (base == 58) end = binary_enbase_58(out.data(), bytes, length);
+    else if (base == 64) end = binary_enbase_64(out.data(), bytes, length);
+    out.resize(size_t(end - out.data()));
+    return out;
+}
+
+// ---------------------------------------------------------------- decoders
+
+namespace {
+
+// Reads characters of any unit width, skipping ";" comments to the line feed.
+struct TextReader {
+    const uint8_t* p;
+    uint32_t count, unit, i = 0;
+    bool more() const { return i < count; }
+    uint32_t peek() const { return TextView{p, unit, count}[i]; }
+    // The next character that is not skipped, or -1 at the end.
+    int64_t next(bool (*skipped)(uint32_t)) {
+        while (i < count) {
+            uint32_t c = peek();
+            ++i;
+            if (c == ';') {
+                while (i < count && peek() != '\n') ++i;
+                continue;
+            }
+            if (skipped(c)) continue;
+            return c;
+        }
+        return -1;
+    }
+};
+
+bool up_to_blank(uint32_t c) { return c <= ' '; }
+bool base58_64_blank(uint32_t c) {
+    return c == 8 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ' || c == '\'';
+}
+
+int hex_digit(uint32_t c) {
+    if (c >= '0' && c <= '9') return int(c - '0');
+    if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return int(c - 'a' + 10);
+    return -1;
+}
+
+int base58_digit(uint32_t c) {
+    if (c > 127) return -1;
+    const char* at = std::strchr(BASE58_DIGITS, int(c));
+    return c && at ? int(at - BASE58_DIGITS) : -1;
+}
+
+int base64_digit(uint32_t c) {
+    if (c >= 'A' && c <= 'Z') return int(c - 'A');
+    if (c >= 'a' && c <= 'z') return int(c - 'a' + 26);
+    if (c >= '0' && c <= '9') return int(c - '0' + 52);
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+// Characters above 127 are never digits (no folding to 7 bits), and a lone
+// final digit is invalid rather than dropped.
+bool debase_16(TextReader& r, std::string* out) {
+    for (;;) {
+        int64_t hi = r.next(up_to_blank);
+        if (hi < 0) return true;
+        int64_t lo = r.next(up_to_blank);
+        if (lo < 0) return false;
+        int h = hex_digit(uint32_t(hi)), l = hex_digit(uint32_t(lo));
+        if (h < 0 || l < 0) return false;
+        out->push_back(char(h * 16 + l));
+    }
+}
+
+bool debase_2(TextReader& r, std::string* out) {
+    for (;;) {
+        int byte = 0;
+        for (int bit = 0; bit < 8; ++bit) {
+            int64_t c = r.next(up_to_blank);
+            if (c < 0) return bit == 0;
+            if (c != '0' && c != '1') return false;
+            byte = byte * 2 + int(c - '0');
+        }
+        out->push_back(char(byte));
+    }
+}
+
+bool debase_58(TextReader& r, std::string* out) {
+    std::string digits;
+    for (int64_t c; (c = r.next(base58_64_blank)) >= 0;) {
+        int d = base58_digit(uint32_t(c));
+        if (d < 0) return false;  // also every character above 127
+        digits.push_back(char(d));
+    }
+    size_t zeros = 0;
+    while (zeros < digits.size() && digits[zeros] == 0) ++zeros;
+    std::string number;  // big-endian bytes of the value
+    for (size_t i = zeros; i < digits.size(); ++i) {
+        uint32_t carry = uint8_t(digits[i]);
+        for (size_t k = number.size(); k-- > 0;) {
+            uint32_t v = uint8_t(number[k]) * 58u + carry;
+            number[k] = char(v & 0xFF);
+            carry = v >> 8;
+        }
+        while (carry) {
+            number.insert(number.begin(), char(carry & 0xFF));
+            carry >>= 8;
+        }
+    }
+    out->append(zeros, '\0');
+    out->append(number);
+    return true;
+}
+
+bool debase_64(TextReader& r, std::string* out) {
+    for (;;) {
+        uint32_t group = 0;
+        int count = 0;
+        int64_t c = 0;
+        while (count < 4 && (c = r.next(base58_64_blank)) >= 0 && c != '=') {
+            int v = base64_digit(uint32_t(c));
+            if (v < 0) return false;
+            group = group << 6 | uint32_t(v);
+            ++count;
+        }
+        if (count == 4) {
+            out->push_back(char(group >> 16));
+            out->push_back(char(group >> 8));
+            out->push_back(char(group));
+            continue;
+        }
+        if (c < 0) return count == 0;  // a partial group without padding is invalid
+        // "=" ends the data: after two characters one byte, after three two.
+        if (count != 2 && count != 3) return false;
+        group <<= 6 * (4 - count);
+        out->push_back(char(group >> 16));
+        if (count == 3) out->push_back(char(group >> 8));
+        return true;
+    }
+}
+
+Cell* push_decoded(int base, const void* text, uint32_t count, uint32_t unit) {
+    std::string bytes;
+    if (!binary_debase_bytes(base, text, count, unit, &bytes)) return nullptr;
+    return binary_push_memory(bytes.data(), uint32_t(bytes.size()));
+}
+
+}  // namespace
+
+bool binary_debase_bytes(int base, const void* text, uint32_t count, uint32_t unit, std::string* bytes) {
+    TextReader r{static_cast<const uint8_t*>(text), count, unit};
+    bytes->clear();
+    switch (base) {
+    case 2: return debase_2(r, bytes);
+    case 16: return debase_16(r, bytes);
+    case 58: return debase_58(r, bytes);
+    case 64: return debase_64(r, bytes);
+    default: return false;
+    }
+}
+
+Cell* binary_debase_2(const void* text, uint32_t count, uint32_t unit) { return push_decoded(2, text, count, unit); }
+Cell* binary_debase_16(const void* text, uint32_t count, uint32_t unit) { return push_decoded(16, text, count, unit); }
+Cell* binary_debase_58(const void* text, uint32_t count, uint32_t unit) { return push_decoded(58, text, count, unit); }
+Cell* binary_debase_64(const void* text, uint32_t count, uint32_t unit) { return push_decoded(64, text, count, unit); }
+
+// ---------------------------------------------------------------- form and mold
+
+static int32_t binary_mold(const Cell* value, Cell* out, bool only, bool, bool flat, const Cell* arg, int32_t limit,
+                           int32_t indent) {
+    uint32_t n = binary_length(value);
+    std::string bytes(reinterpret_cast<const char*>(binary_head_address(value)), n);
+    std::string text;
+    auto used_up = [&] { return arg && limit_less(limit, int64_t(text.size())) < 1; };
+    auto line_break = [&](int32_t level) {
+        text.push_back('\n');
+        text.append(size_t(4 * std::max(level, 0)), ' ');
+    };
+    bool lines = n > 30 && !flat;
+    if (!only) text += "#{";
+    if (lines) line_break(indent + 1);
+    for (uint32_t i = 0; i < n && !used_up(); ++i) {
+        text.push_back(HEX_DIGITS[uint8_t(bytes[i]) >> 4]);
+        text.push_back(HEX_DIGITS[uint8_t(bytes[i]) & 15]);
+        if (lines && (i + 1) % 32 == 0) line_break(indent + 1);
+    }
+    if (lines && n % 32 != 0) line_break(indent);
+    if (!only) text += "}";
+    string_append_ascii(out, text.data(), text.size());
+    return limit_less(limit, int64_t(text.size()));
+}
+
+static int32_t binary_form(const Cell* value, Cell* out, const Cell* arg, int32_t limit) {
+    return binary_mold(value, out, false, false, false, arg, limit, 0);
+}
+
+// ---------------------------------------------------------------- to
+
+static void binary_to(ActionFrame& f) {
+    StackScope scope;
+    Cell* value = stack_push_copy(f.args + 1);
+    TypeId t = cell_type(value);
+    std::string bytes;
+    switch (t) {
+    case T_INTEGER: {
+        uint32_t v = uint32_t(get_integer(value));
+        for (int s = 24; s >= 0; s -= 8) bytes.push_back(char(v >> s));
+        break;
+    }
+    case T_FLOAT: case T_PERCENT: {
+        uint64_t v;
+        double d = get_float(value);
+        std::memcpy(&v, &d, 8);
+        for (int s = 56; s >= 0; s -= 8) bytes.push_back(char(v >> s));
+        break;
+    }
+    case T_ISSUE: {
+        uint32_t length;
+        const uint8_t* spelling = symbol_spelling(int32_t(value->w2), &length);
+        if (!binary_debase_bytes(16, spelling, length, 1, &bytes)) raise_error(err::script::invalid_data, value);
+        break;
+    }
+    case T_BITSET: {
+        SeriesBuffer* b = node_buffer(value->w2);
+        bytes.assign(reinterpret_cast<const char*>(b->head_ptr()), b->tail - b->head);
+        break;
+    }
+    case T_BLOCK: case T_PAREN: case T_HASH: case T_CHAR: case T_BINARY: case T_TUPLE:
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
+        value_bytes(value, -1, false, bytes);
+        break;
+    default:
+        raise_error_type(err::script::bad_to_arg, T_BINARY, value);
+    }
+    Cell* out = binary_push_memory(bytes.data(), uint32_t(bytes.size()));
+    f.args[0] = *out;
+}
+
+// ---------------------------------------------------------------- append, insert, change
+
+static void append_or_insert(ActionFrame& f, bool append) {
+    Cell* bin = f.args;
+    uint32_t index = clamp_index(bin);
+    int64_t dup = dup_count(f);
+    int64_t part = -1;
+    if (f.has(ref::append_part)) part = part_count(f.args + 1, f.ref_arg(ref::append_part));
+    uint32_t pos = append ? buf(bin)->count() : index;
+    if (dup > 0) {
+        bool owned = ownership_notice(bin, append ? ChangeWord::append : ChangeWord::insert, f.args + 1, int32_t(pos), 0);
+        std::string bytes;
+        value_bytes(f.args + 1, part, false, bytes);
+        if (!bytes.empty()) {
+            uint64_t total = uint64_t(bytes.size()) * uint64_t(dup);
+            if (total > MAX_BYTES) raise_error(err::internal::no_memory);
+            pos = append ? buf(bin)->count() : std::min(clamp_index(bin), buf(bin)->count());
+            write_gap(series_node(bin), pos, bytes, total);
+            if (owned) ownership_notice(bin, append ? ChangeWord::appended : ChangeWord::inserted, nullptr,
+                                        int32_t(pos), int32_t(total));
+            pos += uint32_t(total);
+        }
+    }
+    bin->w1 = append ? 0 : pos;
+}
+
+static void binary_append(ActionFrame& f) { append_or_insert(f, true); }
+static void binary_insert(ActionFrame& f) { append_or_insert(f, false); }
+
+static void binary_change(ActionFrame& f) {
+    Cell* bin = f.args;
+    uint32_t index = clamp_index(bin);
+    int64_t dup = dup_count(f);
+    int64_t part = f.has(ref::append_part) ? part_count(bin, f.ref_arg(ref::append_part)) : -1;
+    if (dup <= 0) return;
+    bool owned = ownership_notice(bin, ChangeWord::change, f.args + 1, int32_t(index), int32_t(std::min<int64_t>(part, INT32_MAX)));
+    std::string bytes;
+    value_bytes(f.args + 1, -1, true, bytes);
+    uint64_t added = uint64_t(bytes.size()) * uint64_t(dup);
+    if (added > MAX_BYTES) raise_error(err::internal::no_memory);
+    index = std::min(clamp_index(bin), buf(bin)->count());
+    uint32_t rest = buf(bin)->count() - index;
+    uint32_t replaced = uint32_t(part >= 0 ? std::min<int64_t>(part, rest) : std::min<uint64_t>(added, rest));
+    // Write the new run in a gap at the index, then drop the replaced bytes after it.
+    if (added) write_gap(series_node(bin), index, bytes, added);
+    SeriesBuffer* b = buf(bin);
+    uint8_t* after = b->head_ptr() + index + added;
+    std::memmove(after, after + replaced, b->count() - (index + added + replaced));
+    b->tail -= replaced;
+    if (owned) ownership_notice(bin, ChangeWord::changed, nullptr, int32_t(index), int32_t(added));
+    bin->w1 = index + uint32_t(added);
+}
+
+// ---------------------------------------------------------------- trim
+
+static void binary_trim(ActionFrame& f) {
+    Cell* bin = f.args;
+    if (f.has(ref::trim_auto) || f.has(ref::trim_lines)) raise_error(err::internal::not_done);
+    bool drop[256] = {};
+    bool everywhere = f.has(ref::trim_all) || f.has(ref::trim_with);
+    if (f.has(ref::trim_with)) {
+        const Cell* with = f.ref_arg(ref::trim_with);
+        TypeId t = cell_type(with);
+        if (t == T_CHAR || t == T_INTEGER) {
+            if (with->w2 < 256) drop[with->w2] = true;
+        } else if (t == T_BINARY || type_is_string(t)) {
+            TextView v = text_view(with);
+            for (uint32_t i = 0; i < v.length; ++i)
+                if (v[i] < 256) drop[v[i]] = true;
+        } else {
+            raise_bad_refine("with", with);
+        }
+    } else {
+        drop[0] = true;
+    }
+    uint32_t index = clamp_index(bin);
+    bool owned = ownership_notice(bin, ChangeWord::trim, nullptr, int32_t(index), 0);
+    SeriesBuffer* b = buf(bin);
+    uint8_t* p = b->head_ptr() + index;
+    uint32_t n = b->count() - index;
+    uint32_t kept = 0;
+    if (everywhere) {
+        for (uint32_t i = 0; i < n; ++i)
+            if (!drop[p[i]]) p[kept++] = p[i];
+    } else {
+        bool head = f.has(ref::trim_head) || !f.has(ref::trim_tail);
+        bool tail = f.has(ref::trim_tail) || !f.has(ref::trim_head);
+        uint32_t lo = 0, hi = n;
+        if (head) while (lo < hi && drop[p[lo]]) ++lo;
+        if (tail) while (hi > lo && drop[p[hi - 1]]) --hi;
+        kept = hi - lo;
+        std::memmove(p, p + lo, kept);
+    }
+    b->tail = b->head + index + kept;
+    if (owned) ownership_notice(bin, ChangeWord::trimmed, nullptr, int32_t(index), 0);
+}
+
+// ---------------------------------------------------------------- bitwise
+
+static void bitwise(ActionFrame& f, int op) {
+    if (!cell_is(f.args + 1, T_BINARY)) raise_error(err::script::invalid_arg, f.args + 1);
+    uint32_t la = binary_length(f.args), lb = binary_length(f.args + 1);
+    uint32_t n = std::max(la, lb);
+    Cell* out = stack_push();
+    binary_make_cell(out, n);
+    const uint8_t* a = binary_head_address(f.args);
+    const uint8_t* b = binary_head_address(f.args + 1);
+    SeriesBuffer* ob = buf(out);
+    uint8_t* r = ob->head_ptr();
+    uint32_t shorter = std::min(la, lb);
+    for (uint32_t i = 0; i < shorter; ++i)
+        r[i] = op == OP_AND ? a[i] & b[i] : op == OP_OR ? a[i] | b[i] : a[i] ^ b[i];
+    const uint8_t* longer = la > lb ? a : b;
+    for (uint32_t i = shorter; i < n; ++i) r[i] = op == OP_AND ? 0 : longer[i];
+    ob->tail = ob->head + n;
+    f.args[0] = *out;
+}
+
+static void binary_and(ActionFrame& f) { bitwise(f, OP_AND); }
+static void binary_or(ActionFrame& f) { bitwise(f, OP_OR); }
+static void binary_xor(ActionFrame& f) { bitwise(f, OP_XOR); }
+
+static void binary_complement(ActionFrame& f) {
+    uint32_t n = binary_length(f.args);
+    uint8_t* p = binary_head_address(f.args);
+    for (uint32_t i = 0; i < n; ++i) p[i] = uint8_t(~p[i]);
+}
+
+// ---------------------------------------------------------------- registration
+
+void binary_init() {
+    register_datatype(T_BINARY, T_STRING, "binary!",
+        inherit, inherit, inherit, binary_to, binary_form, binary_mold, series_eval_path_by_index, nullptr,
+        binary_compare,                                                                            // make..compare
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
+        nullptr, nullptr, binary_and, binary_complement, binary_or, binary_xor,                    // even?..xor~
+        binary_append, inherit, inherit, binary_change, inherit, inherit, inherit,                 // append..find
+        inherit, inherit, inherit, binary_insert, inherit, inherit,                                // head..move
+        inherit, inherit, inherit, nullptr, inherit, inherit, inherit,                             // next..select
+        inherit, inherit, inherit, inherit, inherit, series_take_element, binary_trim,                         // sort..trim
+        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
+        nullptr, nullptr);                                                                         // update, write
+}
+
+}  // namespace tev

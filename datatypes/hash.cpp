@@ -1,0 +1,151 @@
+// hash!: a block with a hash index over all its values. The block actions do the work and keep the index in step.
+#include "datatypes/hash.h"
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "runtime/errors.h"
+#include "runtime/hash_table.h"
+#include "runtime/memory.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+static bool indexed(const Cell* v) { return cell_is(v, T_HASH) && v->w3 != 0; }
+
+void hash_index_appended(const Cell* value, uint32_t from) {
+    if (!indexed(value)) return;
+    NodeRef table = value->w3;
+    HashTableHold hold(table);
+    uint32_t total = node_buffer(series_node(value))->count();
+    for (uint32_t pos = from; pos < total; ++pos)
+        if (hash_table_insert(table, pos) == 2) return;  // rebuilt: every cell is indexed
+}
+
+void hash_index_rebuild(const Cell* value) {
+    if (!indexed(value)) return;
+    hash_table_rebuild(value->w3, node_buffer(series_node(value))->count());
+}
+
+int64_t hash_index_find(const Cell* value, const Cell* key, int op, int32_t skip, bool last, bool reverse) {
+    if (!indexed(value)) return -2;
+    uint32_t total = node_buffer(series_node(value))->count();
+    uint32_t head = series_index(value) < total ? series_index(value) : total;
+    int32_t pos = hash_table_get(value->w3, key, head, skip, op, last, reverse);
+    if (pos < 0) return -1;
+    // The index answers for the cells it was given; a cell changed behind its
+    // back is caught here and the block indexed again.
+    if (uint32_t(pos) >= total || compare_cells(node_buffer(series_node(value))->cells() + pos, key, op) != 0) {
+        hash_index_rebuild(value);
+        pos = hash_table_get(value->w3, key, head, skip, op, last, reverse);
+    }
+    return pos;
+}
+
+// Makes `out` (rooted) a hash! over the cells of `block` (rooted), indexed.
+static void index_block(Cell* out, Cell* block) {
+    uint32_t n = series_full_length(block);
+    NodeRef table = hash_table_create(n ? n : 1, series_node(block), 0, HASH_KIND_VALUES, 0);
+    set_series(out, T_HASH, series_node(block), series_index(block));
+    out->w3 = table;
+}
+
+// A new block (at index 0) holding the cells of a list from its index.
+static Cell* push_block_copy(const Cell* list) {
+    uint32_t index = series_index(list), total = series_full_length(list);
+    if (index > total) index = total;
+    Cell* copy = series_push_copy(list, index, total - index);
+    cell_set_type(copy, T_BLOCK);
+    return copy;
+}
+
+// make takes a size or a list; to takes a list; anything else goes through
+// the block conversion first.
+static void build_hash(ActionFrame& f, bool make) {
+    StackScope scope;
+    Cell* spec = stack_push_copy(f.args + 1);
+    Cell* block;
+    TypeId t = cell_type(spec);
+    if (make && (t == T_INTEGER || t == T_FLOAT)) {
+        double d = t == T_INTEGER ? get_integer(spec) : get_float(spec);
+        if (!(d >= -2147483648.0 && d < 2147483648.0)) raise_error(err::script::out_of_range, spec);
+        uint32_t n = d < 1 ? 1 : d > double(BLOCK_MAX_CELLS) ? BLOCK_MAX_CELLS : uint32_t(d);
+        block = block_push_new(n);
+    } else if (t == T_BLOCK || t == T_PAREN || t == T_HASH) {
+        block = push_block_copy(spec);
+    } else {
+        Cell* converted = stack_push_copy(spec);
+        stack_push_copy(spec);
+        ActionFrame bf = action_frame(converted, T_BLOCK);
+        action_of<Act::to>(T_BLOCK)(bf);
+        block = push_block_copy(converted);
+    }
+    index_block(f.args, block);
+}
+
+static void hash_make_action(ActionFrame& f) { build_hash(f, true); }
+static void hash_to_action(ActionFrame& f) { build_hash(f, false); }
+
+static void hash_copy_action(ActionFrame& f) {
+    StackScope scope;
+    Cell* source = stack_push_copy(f.args);
+    cell_set_type(f.args, T_BLOCK);
+    f.args->w3 = 0;
+    action_of<Act::copy>(T_BLOCK)(f);
+    Cell* copy = stack_push_copy(f.args);
+    cell_set_type(copy, T_BLOCK);
+    bool whole = series_index(source) == 0 && !f.has(ref::copy_part) && source->w3 != 0;
+    if (!whole) {
+        index_block(f.args, copy);
+        return;
+    }
+    NodeRef table = hash_table_copy(source->w3, series_node(copy));
+    set_series(f.args, T_HASH, series_node(copy), 0);
+    f.args->w3 = table;
+}
+
+// Runs the block action, then indexes the new order.
+static void hash_reordering(ActionFrame& f, Act slot) {
+    StackScope scope;
+    Cell* held = stack_push_copy(f.args);
+    if (slot == Act::sort) reinterpret_cast<ActionFn>(action_table[T_BLOCK][int(Act::sort) - 1])(f);
+    else reinterpret_cast<ActionFn>(action_table[T_BLOCK][int(Act::trim) - 1])(f);
+    hash_index_rebuild(held);
+}
+static void hash_sort_action(ActionFrame& f) { hash_reordering(f, Act::sort); }
+static void hash_trim_action(ActionFrame& f) { hash_reordering(f, Act::trim); }
+
+static int32_t hash_mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* arg,
+                         int32_t limit, int32_t indent) {
+    StackScope scope;
+    Cell* block = stack_push_copy(value);
+    cell_set_type(block, T_BLOCK);
+    if (!only) {
+        string_append_cstr(out, "make hash! ");
+        limit -= 11;
+    }
+    return action_of<Act::mold>(T_BLOCK)(block, out, only, all, flat, arg, limit, indent);
+}
+
+static void mark_hash(const Cell* c) {
+    Cell* cell = const_cast<Cell*>(c);
+    gc_mark_node_ref(&cell->w2);
+    gc_mark_hash_table(&cell->w3);
+}
+
+void hash_init() {
+    register_datatype(T_HASH, T_BLOCK, "hash!",
+        hash_make_action, nullptr, inherit, hash_to_action, inherit, hash_mold, inherit, nullptr,
+        inherit,                                                                                   // make..compare
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
+        inherit, inherit, inherit, inherit, inherit, hash_copy_action, inherit,                    // append..find
+        inherit, inherit, inherit, inherit, inherit, inherit,                                      // head..move
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // next..select
+        hash_sort_action, inherit, inherit, inherit, inherit, inherit, hash_trim_action,           // sort..trim
+        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
+        nullptr, nullptr);                                                                         // update, write
+    gc_register_mark(T_HASH, mark_hash);
+}
+
+}  // namespace tev
