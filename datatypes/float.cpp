@@ -2,6 +2,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include "datatypes/further_scalars.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
@@ -40,7 +41,10 @@ void float_mixed_math(ActionFrame& f, int op) {
     TypeId lt = cell_type(left), rt = cell_type(right);
     bool number = rt == T_INTEGER || rt == T_FLOAT || rt == T_PERCENT || rt == T_TIME ||
                   (rt == T_CHAR && lt != T_PERCENT && lt != T_TIME);
-    if (!number) raise_error_type(err::script::invalid_type, rt);
+    if (!number) {
+        if (further_scalar_math(f, op)) return;
+        raise_error_type(err::script::invalid_type, rt);
+    }
     double l = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);
     double r = (rt == T_INTEGER || rt == T_CHAR) ? double(get_integer(right)) : get_float(right);
     TypeId result_type = T_FLOAT;
@@ -186,6 +190,7 @@ void float_make(ActionFrame& f) {
         case T_FLOAT:
         case T_PERCENT:
         case T_TIME: d = get_float(spec); break;
+        case T_MONEY: d = money_to_float(spec); break;
         case T_BINARY: {
             SeriesBuffer* b = node_buffer(series_node(spec));
             uint32_t at = series_index(spec), count = b->count();

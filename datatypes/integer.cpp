@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include "datatypes/further_scalars.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
@@ -204,6 +205,13 @@ void integer_make_to(ActionFrame& f, bool make) {
             break;
         }
         case T_ISSUE: n = issue_to_integer(spec); break;
+        case T_MONEY: n = money_to_integer(spec); break;
+        case T_DATE: {
+            int64_t seconds = date_to_epoch(spec);
+            if (seconds < INT32_MIN || seconds > INT32_MAX) raise_error_type(err::script::type_limit, T_INTEGER);
+            n = int32_t(seconds);
+            break;
+        }
         default:
             if (type_is_string(st) && scan_integer_text(spec, &n) == 0) break;
             raise_error_type(err::script::bad_to_arg, T_INTEGER, spec);
@@ -253,7 +261,9 @@ void integer_math_op(ActionFrame& f, int op) {
         case T_FLOAT:
         case T_PERCENT:
         case T_TIME: float_mixed_math(f, op); return;
-        default: raise_error_type(err::script::invalid_type, cell_type(right));
+        default:
+            if (further_scalar_math(f, op)) return;
+            raise_error_type(err::script::invalid_type, cell_type(right));
     }
 }
 void integer_add(ActionFrame& f) { integer_math_op(f, OP_ADD); }

@@ -36,6 +36,13 @@ void tag_init();
 void email_init();
 void handle_init();
 void ref_init();
+void pair_init();
+void percent_init();
+void tuple_init();
+void date_init();
+void money_init();
+void point2d_init();
+void point3d_init();
 
 // Types not built yet keep empty rows; their units add their call at their
 // place in this order: binary! before integer!; native! .. routine! before
@@ -78,11 +85,18 @@ void register_all_datatypes() {
     vector_init();
     map_init();
     hash_init();
+    pair_init();
+    percent_init();
+    tuple_init();
     time_init();
     tag_init();
     email_init();
     handle_init();
+    date_init();
+    money_init();
     ref_init();
+    point2d_init();
+    point3d_init();
 }
 
 }  // namespace tev

@@ -238,7 +238,15 @@ void close_marker(LexerState& ls, TypeId kind) {
                 if (!map_key_type_valid(cell_type(&cells.data[ls.block_start + i])))
                     syntax_error(ls, err::syntax::invalid, T_MAP);
         }
-        if (kind == T_POINT2D || kind == T_POINT3D) value_not_made();
+        if (kind == T_POINT2D || kind == T_POINT3D) {
+            Cell* slot = &cells.data[marker_index];
+            if (!make_point_from_cells(slot, &cells.data[ls.block_start], n)) syntax_error(ls, err::syntax::invalid, T_POINT2D);
+            if (new_line) cell_set_flag(slot, FLAG_NEW_LINE);
+            cells.size = marker_index + 1;
+            ls.block_start = enclosing;
+            --ls.open_markers;
+            return;
+        }
         Cell* slot = &cells.data[marker_index];
         block_make(slot, n, kind == T_MAP ? T_BLOCK : kind);  // may collect: the cells above are still reported
         slot = &cells.data[marker_index];

@@ -69,6 +69,8 @@ struct DateParts {
     int zone_hours = 0, zone_minutes = 0;
 };
 bool parse_date(const uint8_t* s, const uint8_t* e, DateParts& parts);
+// A point from the 2 or 3 numbers of a bracketed list; false when they are not that.
+bool make_point_from_cells(Cell* out, const Cell* cells, uint32_t n);
 // Word kinds share one loader: the token text is checked and the spelling interned.
 void load_word_text(LexerState& ls, const uint8_t* s, const uint8_t* e, TypeId kind, Cell* out);
 // #( ... ): the construction between the parentheses; raises malconstruct.

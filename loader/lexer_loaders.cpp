@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "datatypes/binary.h"
+#include "datatypes/further_scalars.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
@@ -520,12 +521,13 @@ void load_pair(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cel
     if (!read_int32(p, e, &x) || p >= e || (*p != 'x' && *p != 'X')) invalid(ls, T_PAIR);
     ++p;
     if (!read_int32(p, e, &y) || p != e) invalid(ls, T_PAIR);
-    if (out) value_not_made();
+    if (out) pair_make_cell(out, int32_t(x), int32_t(y));
 }
 
 // 3 to 12 components of 0 to 255 separated by single dots.
 void load_tuple(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
     int components = 0;
+    uint8_t bytes[TUPLE_MAX] = {};
     for (const uint8_t* p = s; p <= e; ++p) {
         const uint8_t* digits = p;
         int v = 0;
@@ -533,16 +535,16 @@ void load_tuple(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Ce
             v = v * 10 + (*p - '0');
             if (v > 255) invalid(ls, T_TUPLE);
         }
-        if (p == digits || (p < e && *p != '.')) invalid(ls, T_TUPLE);
-        ++components;
+        if (p == digits || (p < e && *p != '.') || components == TUPLE_MAX) invalid(ls, T_TUPLE);
+        bytes[components++] = uint8_t(v);
     }
-    if (components < 3 || components > 12) invalid(ls, T_TUPLE);
-    if (out) value_not_made();
+    if (components < 3) invalid(ls, T_TUPLE);
+    if (out) tuple_make_cell(out, components, bytes);
 }
 
 void load_percent(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
     if (e - s < 2 || e[-1] != '%' || !is_decimal(s, e - 1)) invalid(ls, T_PERCENT);
-    if (out) value_not_made();
+    if (out) percent_make_cell(out, decimal_value(s, e - 1) / 100.0);
 }
 
 void load_tag(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {
@@ -562,6 +564,7 @@ void load_email(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t fla
 void load_point(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
     if (e - s < 2 || *s != '(' || e[-1] != ')') invalid(ls, T_POINT2D);
     int numbers = 0;
+    double coords[3] = {0, 0, 0};
     for (const uint8_t* p = s + 1; p < e;) {
         while (p < e - 1 && (*p == ' ' || *p == '\t')) ++p;
         const uint8_t* n = p;
@@ -570,15 +573,36 @@ void load_point(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Ce
         while (p < e - 1 && (*p == ' ' || *p == '\t')) ++p;
         bool special = n_end - n >= 6 && (same_nocase(n_end - 3, n_end, "inf") || same_nocase(n_end - 3, n_end, "nan"));
         if (n == n_end || !(is_decimal(n, n_end) || special)) invalid(ls, T_POINT2D);
-        if (special) load_special_float(ls, n, n_end, 0, nullptr);
+        Cell number;
+        if (special) load_special_float(ls, n, n_end, 0, &number);
+        if (numbers < 3) coords[numbers] = special ? get_float(&number) : decimal_value(n, n_end);
         ++numbers;
         if (*p == ')') break;
         if (*p != ',') invalid(ls, T_POINT2D);
         ++p;
     }
     if (numbers < 2 || numbers > 3) invalid(ls, numbers > 3 ? T_POINT3D : T_POINT2D);
-    if (out) value_not_made();
+    if (!out) return;
+    if (numbers == 2) point2d_make_cell(out, coords[0], coords[1]);
+    else point3d_make_cell(out, coords[0], coords[1], coords[2]);
 }
+
+}  // namespace
+
+bool make_point_from_cells(Cell* out, const Cell* cells, uint32_t n) {
+    if (n != 2 && n != 3) return false;
+    double c[3];
+    for (uint32_t i = 0; i < n; ++i) {
+        if (cell_is(&cells[i], T_INTEGER)) c[i] = get_integer(&cells[i]);
+        else if (cell_is(&cells[i], T_FLOAT)) c[i] = get_float(&cells[i]);
+        else return false;
+    }
+    if (n == 2) point2d_make_cell(out, c[0], c[1]);
+    else point3d_make_cell(out, c[0], c[1], c[2]);
+    return true;
+}
+
+namespace {
 
 // Digits with "'" separators, neither first, doubled nor last; false when malformed.
 bool separated_digits(const uint8_t*& p, const uint8_t* e, int* count) {
@@ -600,19 +624,27 @@ bool separated_digits(const uint8_t*& p, const uint8_t* e, int* count) {
 // decimals. Whether the money builder knows the code is its own check.
 void load_money(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
     const uint8_t* p = s;
+    const bool negative = p < e && *p == '-';
     if (p < e && (*p == '+' || *p == '-')) ++p;
     const uint8_t* code = p;
     while (p < e && ((*p | 0x20) >= 'a' && (*p | 0x20) <= 'z')) ++p;
     if ((p - code != 0 && p - code != 3) || p >= e || *p != '$') invalid(ls, T_MONEY);
+    const uint8_t* currency = *p == '$' && p - code == 3 ? code : nullptr;
     ++p;
     int digits, decimals = 0;
+    const uint8_t* integral = p;
     if (!separated_digits(p, e, &digits) || digits == 0 || digits > 17) invalid(ls, T_MONEY);
+    const uint8_t* integral_end = p;
+    const uint8_t* fraction = p;
     if (p < e && *p == '.') {
-        ++p;
+        fraction = ++p;
         if (!separated_digits(p, e, &decimals) || decimals > 5) invalid(ls, T_MONEY);
     }
+    const uint8_t* fraction_end = p;
     if (p != e) invalid(ls, T_MONEY);
-    if (out) value_not_made();
+    Cell scratch;  // an unknown currency code is the builder's refusal, checked when scanning too
+    if (!money_make_from_digits(out ? out : &scratch, negative, currency, integral, integral_end, fraction, fraction_end))
+        invalid(ls, T_MONEY);
 }
 
 // ------------------------------------------------------------------ dates
@@ -797,7 +829,13 @@ namespace {
 void load_date(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {
     DateParts d;
     if (!parse_date(s, e, d)) invalid(ls, T_DATE);
-    if (out) value_not_made();
+    if (!out) return;
+    date_make_cell(out, d.year, d.month, d.day, d.time, d.zone_hours, d.zone_minutes, d.has_time);
+    if (d.week) {
+        date_set_iso_week(out, d.week);
+        if (d.weekday) date_set_weekday(out, d.weekday);
+    }
+    if (d.year_day) date_set_year_day(out, d.year_day);
 }
 
 void load_ref(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t flags, Cell* out) {

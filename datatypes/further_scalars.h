@@ -1,0 +1,77 @@
+// Constructors and arithmetic entries of pair!, point2D!, point3D!, tuple!, percent!, date! and money! that the lexer, other scalars and the OS layer use.
+#pragma once
+#include <cstdint>
+#include "datatypes/registry.h"
+#include "runtime/cell.h"
+
+namespace tev {
+
+// ------------------------------------------------------------ pair! and points
+
+// pair!: x in word 2, y in word 3. Points: 32-bit floats in words 1, 2 (and 3).
+Cell* pair_make_cell(Cell* c, int32_t x, int32_t y);
+Cell* pair_push(int32_t x, int32_t y);
+Cell* point2d_make_cell(Cell* c, double x, double y);
+Cell* point2d_push(double x, double y);
+Cell* point3d_make_cell(Cell* c, double x, double y, double z);
+Cell* point3d_push(double x, double y, double z);
+inline int32_t pair_x(const Cell* c) { return int32_t(c->w2); }
+inline int32_t pair_y(const Cell* c) { return int32_t(c->w3); }
+float point_coord(const Cell* c, int i);  // i: 0 x, 1 y, 2 z
+
+// The arithmetic engines: the value of the type in args[0], the operand in args[1].
+void pair_do_math(ActionFrame& f, int op);
+void point2d_do_math(ActionFrame& f, int op);
+void point3d_do_math(ActionFrame& f, int op);
+
+// ------------------------------------------------------------ tuple! and percent!
+
+constexpr int TUPLE_MAX = 12;
+int tuple_count(const Cell* c);
+// Writes a tuple of `count` (3..12) components.
+Cell* tuple_make_cell(Cell* c, int count, const uint8_t* bytes);
+void tuple_bytes(const Cell* c, uint8_t out[TUPLE_MAX]);
+void tuple_do_math(ActionFrame& f, int op);
+bool tuple_is_zero(const Cell* c);
+inline Cell* percent_make_cell(Cell* c, double d) { set_float(c, d, T_PERCENT); return c; }
+
+// ------------------------------------------------------------ date!
+
+// Packed word: year << 17 | has-time << 16 | month << 12 | day << 7 | zone.
+constexpr uint32_t DATE_HAS_TIME = 0x10000;
+constexpr int32_t DATE_YEAR_MIN = -16384, DATE_YEAR_MAX = 16383;
+// Writes a date; the zone given as signed hours and minutes (minutes of the
+// magnitude). Years outside the packed range raise out-of-range.
+Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double time,
+                     int32_t zone_hours, int32_t zone_minutes, bool has_time);
+Cell* date_make_cell_hms(Cell* c, int32_t year, int32_t month, int32_t day, int32_t h, int32_t m,
+                         int32_t s, int32_t nanoseconds);
+void date_set_iso_week(Cell* date, int32_t week);
+void date_set_weekday(Cell* date, int32_t weekday);
+void date_set_year_day(Cell* date, int32_t day);
+int64_t date_to_epoch(const Cell* date);
+bool date_leap_year_q(int32_t year);
+// The operand in args[1]; the date in args[0] (op: OP_ADD or OP_SUB).
+void date_do_math(ActionFrame& f, int op);
+
+// ------------------------------------------------------------ money!
+
+// Writes a money value from its digit texts (integer digits may hold "'");
+// false when the currency is not known or the amount does not fit.
+bool money_make_from_digits(Cell* c, bool negative, const uint8_t* currency, const uint8_t* int_digits,
+                            const uint8_t* int_end, const uint8_t* frac_digits, const uint8_t* frac_end);
+// Position (1-based) of a currency code among the known ones, or -1.
+int money_currency_index_of(const uint8_t* code, uint32_t length);
+Cell* money_from_integer(Cell* c, int32_t n);
+Cell* money_from_float(Cell* c, double x);  // raises bad-make-arg out of range
+int32_t money_to_integer(const Cell* c);
+double money_to_float(const Cell* c);
+void money_do_math(ActionFrame& f, int op);
+int money_sign_of(const Cell* c);  // -1, 0, 1
+
+// integer!, float!, percent! and time! on the left of one of the types above:
+// computes the scalar op the element (or refuses as the type does). False
+// when the right operand is none of these types.
+bool further_scalar_math(ActionFrame& f, int op);
+
+}  // namespace tev
