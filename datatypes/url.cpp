@@ -114,14 +114,16 @@ void url_percent_encode(const Cell* str, Cell* out, int rule) {
 // ================================================================== mold
 
 // The text as UTF-8 with every byte escaped by the URL table: a space gives
-// %20, a non-ASCII character the escapes of its UTF-8 bytes.
+// %20, a non-ASCII character the escapes of its UTF-8 bytes. Parens are
+// escaped too: the lexer ends a url at them, so they would not load back.
 static int32_t url_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell* arg, int32_t limit, int32_t) {
     std::string bytes = string_to_utf8(value);
     std::string text;
     text.reserve(bytes.size());
     char escaped[3];
     for (unsigned char b : bytes) {
-        int n = url_encode_byte(URL_RULE_URL, b, escaped);
+        int n = b == '(' || b == ')' ? url_encode_byte(URL_RULE_UNRESERVED, b, escaped)
+                                     : url_encode_byte(URL_RULE_URL, b, escaped);
         for (int k = 0; k < n; ++k) {
             if (arg && int64_t(text.size()) >= limit) break;
             text.push_back(escaped[k]);
