@@ -715,6 +715,25 @@ static void binary_complement(ActionFrame& f) {
     for (uint32_t i = 0; i < n; ++i) p[i] = uint8_t(~p[i]);
 }
 
+// ---------------------------------------------------------------- find, select
+
+// The text search of string! over the bytes: a binary or integer pattern is
+// searched as the code points its bytes are, always exactly.
+static void search_bytes(ActionFrame& f, Act slot) {
+    Cell* pattern = f.args + 1;
+    if (cell_is(pattern, T_BINARY)) cell_set_type(pattern, T_STRING);
+    else if (cell_is(pattern, T_INTEGER)) {
+        int32_t n = get_integer(pattern);
+        if (n < 0 || n > 255) raise_error(err::script::invalid_arg, pattern);
+        set_char(pattern, uint32_t(n));
+    }
+    f.refs[ref::find_case] = 0;
+    reinterpret_cast<ActionFn>(action_table[T_STRING][int(slot) - 1])(f);
+    if (slot == Act::select && cell_is(f.args, T_CHAR)) set_integer(f.args, int32_t(get_char(f.args)));
+}
+static void binary_find(ActionFrame& f) { search_bytes(f, Act::find); }
+static void binary_select(ActionFrame& f) { search_bytes(f, Act::select); }
+
 // ---------------------------------------------------------------- registration
 
 void binary_init() {
@@ -723,9 +742,9 @@ void binary_init() {
         binary_compare,                                                                            // make..compare
         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
         nullptr, nullptr, binary_and, binary_complement, binary_or, binary_xor,                    // even?..xor~
-        binary_append, inherit, inherit, binary_change, inherit, inherit, inherit,                 // append..find
+        binary_append, inherit, inherit, binary_change, inherit, inherit, binary_find,             // append..find
         inherit, inherit, inherit, binary_insert, inherit, inherit,                                // head..move
-        inherit, inherit, inherit, nullptr, inherit, inherit, inherit,                             // next..select
+        inherit, inherit, inherit, nullptr, inherit, inherit, binary_select,                       // next..select
         inherit, inherit, inherit, inherit, inherit, series_take_element, binary_trim,                         // sort..trim
         nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
         nullptr, nullptr);                                                                         // update, write
