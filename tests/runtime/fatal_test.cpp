@@ -105,6 +105,24 @@ TEST(RuntimeErrorDeathTest, AnAccessViolationIsError1) {
                 "\\*\\*\\* Runtime Error 1: access violation\n\\*\\*\\* at: \\w\\w\\w\\w\\w\\w\\w\\wh");
 }
 
+#if defined(__i386__) || defined(__x86_64__)
+// Machine faults raised by the instruction itself: the C++ forms would be
+// undefined behaviour that the sanitizers stop before the processor does.
+volatile int divisor = 0;
+void divide_by_zero() {
+    int a = 1, d = divisor;
+    asm volatile("cltd\n\tidivl %1" : "+a"(a) : "r"(d) : "edx");
+}
+void illegal_instruction() { asm volatile("ud2"); }
+void breakpoint() { asm volatile("int3"); }
+
+TEST(RuntimeErrorDeathTest, MachineFaultsMapToTheirCodes) {
+    EXPECT_EXIT(divide_by_zero(), testing::ExitedWithCode(13), "Runtime Error 13: integer divide by zero");
+    EXPECT_EXIT(illegal_instruction(), testing::ExitedWithCode(17), "Runtime Error 17: illegal instruction");
+    EXPECT_EXIT(breakpoint(), testing::ExitedWithCode(3), "Runtime Error 3: breakpoint");
+}
+#endif
+
 int recurse_forever(int depth) {
     if (depth < 0) return 0;  // never: keeps the compiler from calling this infinite
     volatile char pad[512];
