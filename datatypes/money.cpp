@@ -125,6 +125,20 @@ void divide_digits(const uint8_t* numerator, int n, const uint8_t* divisor, uint
     std::memcpy(rem, r, MONEY_DIGITS);
 }
 
+// The digits as one 64-bit number, when they fit.
+bool digits_to_u64(const uint8_t* d, uint64_t* out) {
+    uint64_t v = 0;
+    for (int i = MONEY_DIGITS - 1; i >= 0; --i)
+        if (__builtin_mul_overflow(v, 10u, &v) || __builtin_add_overflow(v, uint64_t(d[i]), &v)) return false;
+    *out = v;
+    return true;
+}
+
+// Any 64-bit number fits the 22 digits (it has at most 20).
+void digits_from_u64(uint64_t v, uint8_t* d) {
+    for (int i = 0; i < MONEY_DIGITS; ++i, v /= 10) d[i] = uint8_t(v % 10);
+}
+
 // Signed sum of two amounts (subtract: b's sign flipped).
 Amount add_amounts(const Amount& a, const Amount& b, bool subtract) {
     Amount r = a;
@@ -144,6 +158,13 @@ Amount add_amounts(const Amount& a, const Amount& b, bool subtract) {
 }
 
 Amount multiply_amounts(const Amount& a, const Amount& b) {
+    uint64_t x, y, product;
+    if (digits_to_u64(a.d, &x) && digits_to_u64(b.d, &y) && !__builtin_mul_overflow(x, y, &product)) {
+        Amount r{};
+        r.negative = a.negative != b.negative;
+        digits_from_u64(product / 100000u, r.d);
+        return r;
+    }
     uint32_t work[WORK_DIGITS] = {};
     for (int i = 0; i < MONEY_DIGITS; ++i) {
         if (!a.d[i]) continue;
@@ -166,6 +187,13 @@ Amount multiply_amounts(const Amount& a, const Amount& b) {
 Amount divide_amounts(const Amount& a, const Amount& b, bool remainder) {
     if (amount_zero(b)) raise_error(err::math::zero_divide);
     Amount r{};
+    uint64_t x, y, scaled;
+    if (digits_to_u64(a.d, &x) && digits_to_u64(b.d, &y) && !__builtin_mul_overflow(x, uint64_t(remainder ? 1 : 100000), &scaled)) {
+        // Both fit 64 bits: the quotient or remainder in one machine division.
+        digits_from_u64(remainder ? x % y : scaled / y, r.d);
+        r.negative = remainder ? a.negative : a.negative != b.negative;
+        return r;
+    }
     uint8_t rem[MONEY_DIGITS];
     if (remainder) {
         uint8_t q[MONEY_DIGITS];
