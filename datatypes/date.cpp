@@ -12,6 +12,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/word.h"
 #include "interpreter/random.h"
+#include "os/os.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
 #include "runtime/symbols.h"
@@ -57,6 +58,13 @@ uint32_t zone_field(int32_t hours, int32_t minutes) {
     uint32_t field = ((magnitude * 4) | ((uint32_t(minutes) / 15) & 3)) & 0x7F;
     if (hours < 0) field |= 0x40;
     return field & 0x7F;
+}
+
+// The zone field of an offset in minutes east of UTC (-0:30 keeps its sign).
+uint32_t zone_field_of_minutes(int32_t total) {
+    uint32_t magnitude = uint32_t(total < 0 ? -int64_t(total) : total);
+    uint32_t field = (((magnitude / 60) * 4) | ((magnitude % 60) / 15 & 3)) & 0x3F;
+    return total < 0 ? field | 0x40 : field;
 }
 
 int64_t day_number(int64_t y, int64_t m, int64_t d) {
@@ -160,6 +168,15 @@ Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double t
 Cell* date_make_cell_hms(Cell* c, int32_t year, int32_t month, int32_t day, int32_t h, int32_t m, int32_t s,
                          int32_t nanoseconds) {
     pack(c, year, month, day, true, 0, 3600.0 * h + 60.0 * m + s + 1e-9 * nanoseconds);
+    return c;
+}
+
+Cell* date_make_current(Cell* c, bool utc) {
+    const os::WallClock clock = os::wall_clock();
+    const uint32_t zone = utc ? 0 : zone_field_of_minutes(os::calendar_date(false).zone_minutes);
+    const int64_t local = clock.seconds + int64_t(zone_offset(zone));
+    const double local_time = double(floor_mod(local, 86400)) + clock.ticks_100ns * 1e-7;
+    pack_day_number(c, day_number(1970, 1, 1) + floor_div(local, 86400), true, zone, local_time - zone_offset(zone));
     return c;
 }
 

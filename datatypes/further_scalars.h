@@ -46,6 +46,8 @@ Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double t
                      int32_t zone_hours, int32_t zone_minutes, bool has_time);
 Cell* date_make_cell_hms(Cell* c, int32_t year, int32_t month, int32_t day, int32_t h, int32_t m,
                          int32_t s, int32_t nanoseconds);
+// Now, from the OS clock: local time with the local zone, or UTC with zone 0.
+Cell* date_make_current(Cell* c, bool utc);
 void date_set_iso_week(Cell* date, int32_t week);
 void date_set_weekday(Cell* date, int32_t weekday);
 void date_set_year_day(Cell* date, int32_t day);
