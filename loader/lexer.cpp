@@ -286,19 +286,25 @@ Token scan_token(LexerState& ls) {
     uint8_t state = ls.mode;
     uint32_t flags = 0;
     int32_t lines = 0, lines_before = 0;
+    if (state == S_START) {
+        // The blanks the start state consumes (blank, LF and control bytes).
+        for (; p < end; ++p) {
+            uint8_t cls = uint8_t(class_table[*p]);
+            if (cls == C_LF) ++lines_before;
+            else if (cls != C_BLANK && cls != C_CONTROL) break;
+        }
+        lines = lines_before;
+    }
     const uint8_t* start = p;
     uint8_t next;
+    // No state returns to the start state, so from here every byte is the token's.
     for (;;) {
         if (p == end) { next = transition_table[state][C_END]; break; }
         uint32_t entry = class_table[*p];
         next = transition_table[state][uint8_t(entry)];
         if (next >= FIRST_EXIT) break;
         flags |= entry;
-        if (uint8_t(entry) == C_LF) {
-            ++lines;
-            if (next == S_START) ++lines_before;
-        }
-        if (next == S_START) start = p + 1;  // still among the blanks
+        lines += uint8_t(entry) == C_LF;
         state = next;
         ++p;
     }

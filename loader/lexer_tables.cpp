@@ -182,8 +182,14 @@ static constexpr Transitions make_transitions() {
             require(fallback >= 0, "row leaves a class without a target");
             t[s][c] = uint8_t(fallback);
         }
-        // The scan loop relies on the end column always leaving the automaton.
+        // The scan loop relies on the end column always leaving the automaton,
+        // and on the start state being left for good once a token begins, its
+        // blanks being exactly blank, LF and control bytes.
         require(t[s][C_END] >= FIRST_EXIT, "end of input must exit");
+        for (int c = 0; c < CLASS_COUNT; ++c) {
+            bool blank = c == C_BLANK || c == C_LF || c == C_CONTROL;
+            require((t[s][c] == 0) == (s == 0 && blank), "only the start state skips blanks");
+        }
     }
     return t;
 }
