@@ -31,7 +31,6 @@ struct CellStack {
     uint32_t capacity = 0;
 };
 CellStack cells;
-LexerState* chain = nullptr;  // the innermost active call
 
 void mark_lexer_cells() {
     for (uint32_t i = 0; i < cells.size; ++i)
@@ -160,10 +159,8 @@ void make_snippet(Cell* out, const uint8_t* s, const uint8_t* end) {
     }
 }
 
-// The datatype a malformed token names: forced by a step, else what the state
-// before the exit was reading.
+// The datatype a malformed token names: what the state before the exit was reading.
 TypeId error_type(const LexerState& ls) {
-    if (ls.forced_type) return ls.forced_type;
     if (ls.token_type && ls.token_type != T_ERROR) return ls.token_type;
     TypeId t = TypeId(state_type_table[ls.previous_state]);
     return t ? t : T_ERROR;
@@ -609,8 +606,6 @@ struct Scanner {
         Token t = scan_token(ls);
         ls.token_start = t.start;
         ls.token_end = t.end;
-        ls.token_lines = t.lines_before;
-        ls.forced_type = T_NONE_ID;
         ls.token_type = TypeId(state_type_table[t.exit]);
         ls.position = t.end;
         int exit = t.exit;
@@ -711,17 +706,14 @@ void recover(LexerState& ls, uint32_t saved_size, const uint8_t* token_scan_star
 struct CallScope {
     LexerState ls{};
     explicit CallScope(LexHook* hook, LexMode mode) {
-        ls.previous = chain;
         ls.cells_head = ls.block_start = cells.size;
         ls.line = 1;
         ls.hook = hook && hook->call ? hook : nullptr;
         ls.lex_mode = mode;
         ls.loading = mode == LexMode::load;
-        chain = &ls;
     }
     ~CallScope() {
         cells.size = ls.cells_head;
-        chain = ls.previous;
     }
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;

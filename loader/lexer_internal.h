@@ -14,7 +14,6 @@ namespace tev::lex {
 constexpr TypeId T_LEX_MARKER = TypeId(0xFF);
 
 struct LexerState {
-    LexerState* previous;          // the enclosing call (nested calls chain)
     // Cell stack indices: this call's first cell and the innermost open block's
     // first cell (the cell after its marker). The tail is the stack's top.
     uint32_t cells_head, block_start;
@@ -23,9 +22,7 @@ struct LexerState {
     const uint8_t* input_end;
     const uint8_t* position;       // where the next token starts scanning
     int32_t line;
-    int32_t token_lines;           // line feeds in the blanks before the last token
     TypeId token_type;             // datatype of the last token (T_NONE_ID: none)
-    TypeId forced_type;            // datatype the next syntax error names (0: none)
     uint8_t mode;                  // state the next token starts in (0, 4, 35 or 59)
     uint8_t previous_state;        // last scanning state before the exit
     // The open braced string: where its "{" is, how deep, and its collected flags.

@@ -1,5 +1,5 @@
 // The lexer's constant tables: byte classes and the transition table, built at compile
-// time from a row notation that can be checked against the design line by line.
+// time from rows written one per state, so that each can be read and checked on its own.
 #include "loader/lexer_tables.h"
 #include <array>
 #include <string_view>

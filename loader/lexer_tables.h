@@ -51,7 +51,7 @@ constexpr uint8_t S_START = 0, S_BRACED = 4, S_POINT = 35, S_PATH = 59;
 using Transitions = std::array<std::array<uint8_t, CLASS_COUNT>, SCAN_STATES>;
 extern const Transitions transition_table;
 // Only the start state skips: the bytes it consumes are blanks before a token
-// (the skip table of the design is 1 for state 0 and 0 elsewhere).
+// (as a table: 1 for state 0, 0 for every other state).
 // Datatype a state stands for (T_NONE_ID when none), states 0..103.
 extern const std::array<uint8_t, 104> state_type_table;
 // system/lexer/exit-states: the names callbacks receive for tokens without a
