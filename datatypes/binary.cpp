@@ -463,31 +463,56 @@ bool debase_58(TextReader& r, std::string* out) {
     return true;
 }
 
-bool debase_64(TextReader& r, std::string* out) {
-    for (;;) {
-        uint32_t group = 0;
-        int count = 0;
-        int64_t c = 0;
-        while (count < 4 && (c = r.next(base58_64_blank)) >= 0 && c != '=') {
-            int v = base64_digit(uint32_t(c));
-            if (v < 0) return false;
-            group = group << 6 | uint32_t(v);
-            ++count;
-        }
-        if (count == 4) {
-            out->push_back(char(group >> 16));
-            out->push_back(char(group >> 8));
-            out->push_back(char(group));
-            continue;
-        }
-        if (c < 0) return count == 0;  // a partial group without padding is invalid
-        // "=" ends the data: after two characters one byte, after three two.
-        if (count != 2 && count != 3) return false;
-        group <<= 6 * (4 - count);
-        out->push_back(char(group >> 16));
-        if (count == 3) out->push_back(char(group >> 8));
-        return true;
+// Character classes of the base-64 decoder: digit values 0-63, then these.
+enum : uint8_t { B64_SKIP = 64, B64_COMMENT, B64_PAD, B64_BAD };
+
+struct Base64Table {
+    uint8_t cls[128];
+    constexpr Base64Table() : cls() {
+        for (int c = 0; c < 128; ++c) cls[c] = B64_BAD;
+        for (int c = 0; c < 64; ++c) cls[uint8_t(BASE64_DIGITS[c])] = uint8_t(c);
+        for (uint8_t c : {uint8_t(8), uint8_t('\t'), uint8_t('\n'), uint8_t('\f'), uint8_t('\r'), uint8_t(' '), uint8_t('\'')})
+            cls[c] = B64_SKIP;
+        cls[uint8_t(';')] = B64_COMMENT;
+        cls[uint8_t('=')] = B64_PAD;
     }
+};
+constexpr Base64Table BASE64_TABLE;
+
+// Four characters to three bytes; "=" after two characters of a group gives
+// one byte, after three two, and ends the data; a partial group without it
+// is invalid.
+bool debase_64(TextReader& r, std::string* out) {
+    out->reserve(size_t(r.count) / 4 * 3 + 3);
+    uint32_t group = 0;
+    int count = 0;
+    while (r.i < r.count) {
+        uint32_t c = r.peek();
+        ++r.i;
+        uint8_t cls = c < 128 ? BASE64_TABLE.cls[c] : B64_BAD;
+        if (cls < 64) {
+            group = group << 6 | cls;
+            if (++count == 4) {
+                char bytes[3] = {char(group >> 16), char(group >> 8), char(group)};
+                out->append(bytes, 3);
+                group = 0;
+                count = 0;
+            }
+        } else if (cls == B64_SKIP) {
+            continue;
+        } else if (cls == B64_COMMENT) {
+            while (r.i < r.count && r.peek() != '\n') ++r.i;
+        } else if (cls == B64_PAD) {
+            if (count != 2 && count != 3) return false;
+            group <<= 6 * (4 - count);
+            out->push_back(char(group >> 16));
+            if (count == 3) out->push_back(char(group >> 8));
+            return true;
+        } else {
+            return false;
+        }
+    }
+    return count == 0;
 }
 
 Cell* push_decoded(int base, const void* text, uint32_t count, uint32_t unit) {

@@ -248,10 +248,36 @@ static void map_put_action(ActionFrame& f) {
     *f.args = f.args[2];
 }
 
+// Drops the deleted entries, in place (every copy of the map cell shares the
+// entry block and the table), and indexes the live ones again.
+static void compact(Cell* map) {
+    NodeRef table = table_of(map);
+    HashTableHold hold(table);
+    SeriesBuffer* b = node_buffer(entries_of(map));
+    Cell* cells = b->cells();
+    uint32_t kept = 0;
+    for (uint32_t i = 0, n = b->count(); i + 1 < n; i += 2) {
+        if (cells[i + 1].header == 0) continue;
+        cells[kept] = cells[i];
+        cells[kept + 1] = cells[i + 1];
+        kept += 2;
+    }
+    hash_table_clear(table);  // empties the buckets and the entry block
+    b = node_buffer(entries_of(map));
+    b->tail = b->head + kept * 16;
+    for (uint32_t i = 0; i < kept; i += 2) hash_table_insert(table, i);
+}
+
+// A removed entry keeps its place so that adding its key again revives it
+// there; once removed entries outnumber live ones in a map of some size they
+// are dropped, so a map under churn does not grow without bound.
 static void map_remove_action(ActionFrame& f) {
     if (!f.has(ref::remove_key)) raise_error(err::script::missing_arg);
     int32_t pos = find_key(f.args, f.ref_arg(ref::remove_key), CMP_STRICT_EQUAL);
-    if (pos >= 0 && live(f.args, uint32_t(pos))) hash_table_delete(table_of(f.args), uint32_t(pos));
+    if (pos < 0 || !live(f.args, uint32_t(pos))) return;
+    hash_table_delete(table_of(f.args), uint32_t(pos));
+    uint32_t entries = entry_cells(f.args) / 2, live_entries = map_size(f.args);
+    if (entries >= 1024 && entries - live_entries > live_entries) compact(f.args);
 }
 
 static void map_clear_action(ActionFrame& f) { hash_table_clear(table_of(f.args)); }
