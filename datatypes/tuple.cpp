@@ -10,6 +10,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
@@ -239,22 +240,29 @@ void tuple_pick(ActionFrame& f) {
     set_integer(f.args, b[n - 1]);
 }
 
+[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* value) {
+    StackScope scope;
+    Cell* word = stack_push();
+    *word = word_from_cstring(refinement);
+    raise_error(err::script::invalid_refine_arg, word, value);
+}
+
 void tuple_reverse(ActionFrame& f) {
     Cell* v = f.args;
     const int count = tuple_count(v);
     int part = count, skip = 1;
     if (f.has(ref::reverse_part)) {
         const Cell* p = f.ref_arg(ref::reverse_part);
-        if (!cell_is(p, T_INTEGER)) raise_error(err::script::invalid_refine_arg, p, p);
+        if (!cell_is(p, T_INTEGER)) raise_refine_arg("part", p);
         if (get_integer(p) < 0) raise_error(err::script::out_of_range, p);
         if (get_integer(p) < part) part = get_integer(p);
     }
     if (f.has(ref::reverse_skip)) {
         const Cell* s = f.ref_arg(ref::reverse_skip);
-        if (!cell_is(s, T_INTEGER)) raise_error(err::script::invalid_refine_arg, s, s);
+        if (!cell_is(s, T_INTEGER)) raise_refine_arg("skip", s);
         if (get_integer(s) < 1) raise_error(err::script::out_of_range, s);
         if (get_integer(s) == part) return;
-        if (part < get_integer(s) || part % get_integer(s) != 0) raise_error(err::script::invalid_refine_arg, s, s);
+        if (part < get_integer(s) || part % get_integer(s) != 0) raise_refine_arg("skip", s);
         skip = get_integer(s);
     }
     uint8_t b[TUPLE_MAX], r[TUPLE_MAX];
