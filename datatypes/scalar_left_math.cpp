@@ -5,6 +5,7 @@
 #include "datatypes/further_scalars.h"
 #include "datatypes/point_common.h"
 #include "datatypes/scalar.h"
+#include "datatypes/vector.h"
 
 namespace tev {
 
@@ -38,6 +39,11 @@ bool further_scalar_math(ActionFrame& f, int op) {
             date_do_math(f, OP_ADD);
             return true;
         }
+        case T_VECTOR:  // a new vector of number op element; the operand stays as it was
+            if (!number) return false;
+            vector_math_with_scalar(op, f.args + 1, f.args, true);
+            f.args[0] = f.args[1];
+            return true;
         default: return false;
     }
 }
