@@ -445,6 +445,24 @@ static bool is_callable_type(TypeId t) {
     return t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE;
 }
 
+// A set that changed its parent's own cell (a time's minute, a pair's x: values
+// held whole in the cell) changed a copy: store it back into the value that
+// held it, and so on up while each holder's cell changes too, ending at the
+// path's word. The walk keeps every parent and element on the stack:
+// path+2k is element k, path+2k+1 the value it produced (path+1 the word's).
+static void path_store_back(Cell* path, uint32_t k, const Cell* first_word) {
+    for (uint32_t j = k - 1; j > 0; --j) {
+        Cell* holder = path + 2 * j - 1;
+        Cell before = *holder;
+        Cell* scratch = stack_push();
+        PathStep step{holder, path + 2 * j, path + 2 * j + 1, path, scratch, int32_t(j), false, true};
+        action_of<Act::eval_path>(cell_type(holder))(step);
+        vstack.top = scratch;
+        if (std::memcmp(holder, &before, sizeof(Cell)) == 0) return;
+    }
+    word_assign(first_word, path + 1);
+}
+
 // Evaluates a path, get-path or set-path (`set_value` on the stack for the
 // last); pushes the result and returns the block index after the path (and its
 // arguments when it calls a function).
@@ -487,10 +505,13 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
         }
         Cell* result = stack_push();
         bool last = k + 1 == n;
-        PathStep step{parent, element, (last && set_value) ? const_cast<Cell*>(set_value) : nullptr,
+        bool setting = last && set_value;
+        Cell before = *parent;
+        PathStep step{parent, element, setting ? const_cast<Cell*>(set_value) : nullptr,
                       path, result, int32_t(k), last, true};
         fn(step);
-        *parent = *result;
+        if (setting && std::memcmp(parent, &before, sizeof(Cell)) != 0) path_store_back(path, k, &first);
+        parent = result;
         vstack.top = parent + 1;
         if (!last && pt == T_PATH && is_callable_type(cell_type(parent))) {
             PathRefs refs{path, k + 1};
