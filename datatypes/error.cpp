@@ -10,7 +10,9 @@
 #include "datatypes/string.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
+#include "runtime/compiled_support.h"
 #include "runtime/context.h"
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -350,13 +352,24 @@ static int32_t error_form(const Cell* v, Cell* out, const Cell*, int32_t limit) 
     return error_form_report(v, out, limit);
 }
 
-static int32_t error_mold(const Cell* v, Cell* out, bool only, bool all, bool flat, const Cell* arg,
+static int32_t error_mold(const Cell* v, Cell* out, bool only, bool all, bool flat, const Cell*,
                           int32_t limit, int32_t indent) {
-    Cell* obj = stack_push_copy(v);
-    obj->header = T_OBJECT;
-    if (!only) string_append_cstr(out, "make error! ");
-    limit = mold_dispatch(obj, out, true, all, flat, limit - 12, indent);
-    stack_pop(1);
+    // An error that holds itself (e/arg1: e) ends the walk at the inner occurrence.
+    if (cycle_find(v->w1)) {
+        const char* marker = cycle_marker(T_ERROR, true);
+        string_append_cstr(out, marker);
+        return limit - int32_t(std::strlen(marker));
+    }
+    if (!only) {
+        string_append_cstr(out, "make error! [");
+        limit -= 13;
+    }
+    limit = object_mold_body(v, out, false, all, flat, limit, true, indent + 1, true);
+    if (indent > 0) limit = mold_indent(out, indent, limit);
+    if (!only) {
+        string_append_cstr(out, "]");
+        --limit;
+    }
     return limit;
 }
 

@@ -1,23 +1,37 @@
-// object!: making from a spec, field access through paths, form, mold, compare, reflect.
+// object!: making from specs and prototypes, copying, field access through paths, the
+// change-handler protocol (on-change*, on-deep-change*), form, mold, compare, reflect, modify.
 #include "datatypes/object.h"
 #include <cstring>
 #include "datatypes/block.h"
+#include "datatypes/callable.h"
 #include "datatypes/registry.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
+#include "runtime/compiled_support.h"
 #include "runtime/context.h"
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
+#include "runtime/word_tables.h"
 
 namespace tev {
 
 static int32_t class_counter = 1000000;
 int32_t object_new_class_id() { return ++class_counter; }
 
+// Valid until the next allocation.
 static Cell* object_values(NodeRef ctx) { return node_buffer(context_cell(ctx)->w2)->cells(); }
+
+static bool is_symbol(const Cell* word, RtSym s) {
+    return symbol_resolve_alias(int32_t(word->w2)) == symbol_resolve_alias(runtime_symbol(s));
+}
+
+static int32_t handler_symbol(RtWord w) { return symbol_resolve_alias(int32_t(runtime_word(w)->w2)); }
 
 Cell* object_push_new(TypeId type, NodeRef proto_ctx, uint32_t slots) {
     Cell* obj = stack_push();
@@ -29,32 +43,347 @@ Cell* object_push_new(TypeId type, NodeRef proto_ctx, uint32_t slots) {
     return obj;
 }
 
+// ================================================================== change-handler record
+
+// The record is a 2-cell block: cell 0 describes on-change*, cell 1 on-deep-change*.
+// Each is a pair!-typed cell whose w1 holds the handler's field position in its
+// upper 16 bits (0xFFFF: absent) and the handler's local slot count in the lower 16.
+constexpr uint32_t HANDLER_ABSENT = 0xFFFF;
+
+static int32_t handler_position(const Cell* obj, int which) {
+    if (!obj->w3) return -1;
+    uint32_t pos = node_buffer(obj->w3)->cells()[which].w1 >> 16;
+    return pos == HANDLER_ABSENT ? -1 : int32_t(pos);
+}
+
+static uint32_t count_locals(const Cell* fn) {
+    Cell spec;
+    callable_spec(fn, &spec);
+    uint32_t n = block_length(&spec), count = 0;
+    int32_t local_sym = symbol_resolve_alias(symbol_from_cstring("local"));
+    bool seen = false;
+    for (uint32_t k = 0; k < n; ++k) {
+        const Cell* v = block_at(&spec, k);
+        if (!seen) {
+            if (cell_is(v, T_REFINEMENT) && symbol_resolve_alias(int32_t(v->w2)) == local_sym) seen = true, count = 1;
+        } else if (cell_is(v, T_WORD)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The object owns the series reachable from its fields (each through its field word).
+static void bind_as_owner(const Cell* obj) {
+    StackScope scope;
+    Cell* none = stack_push();
+    set_none(none);
+    ownership_bind(obj, obj, none);
+}
+
+// Builds the record from the handler fields of the object (on the stack), or
+// leaves it without one; an object with on-deep-change* owns its series.
+static void object_finish_handlers(Cell* obj) {
+    NodeRef ctx = obj->w1;
+    int32_t change_sym = handler_symbol(RtWord::on_change), deep_sym = handler_symbol(RtWord::on_deep_change);
+    int32_t pos[2] = {-1, -1};
+    uint32_t n = context_word_count(ctx);
+    for (uint32_t k = 0; k < n; ++k) {
+        int32_t s = symbol_resolve_alias(int32_t(context_word_at(ctx, k)->w2));
+        if (s == change_sym) pos[0] = int32_t(k);
+        else if (s == deep_sym) pos[1] = int32_t(k);
+    }
+    obj->w3 = 0;
+    if (pos[0] < 0 && pos[1] < 0) {
+        *context_self(ctx) = *obj;
+        return;
+    }
+    uint32_t locals[2] = {0, 0};
+    for (int h = 0; h < 2; ++h) {
+        if (pos[h] < 0) continue;
+        Cell v = object_values(ctx)[pos[h]];
+        if (!cell_is(&v, T_FUNCTION) && !cell_is(&v, T_ROUTINE)) {
+            Cell word = *context_word_at(ctx, uint32_t(pos[h]));
+            word.header = T_WORD;
+            Cell type;
+            set_datatype(&type, cell_type(&v));
+            raise_error(err::script::bad_field_set, &word, &type);
+        }
+        locals[h] = count_locals(&v);
+    }
+    Cell* record = block_push_new(2);
+    for (int h = 0; h < 2; ++h) {
+        Cell entry;
+        cell_init(&entry, T_PAIR);
+        entry.w1 = (pos[h] < 0 ? HANDLER_ABSENT << 16 : uint32_t(pos[h]) << 16) | (locals[h] & 0xFFFF);
+        block_append(record, &entry);
+    }
+    obj->w3 = series_node(record);
+    stack_pop(1);
+    *context_self(ctx) = *obj;
+    if (pos[1] >= 0) bind_as_owner(obj);
+}
+
+// Calls the handler function at field `pos` of obj with count arguments from args (on the stack).
+static void call_handler(const Cell* obj, int32_t pos, Cell* args, uint32_t count) {
+    StackScope scope;
+    Cell* fn = stack_push_copy(object_values(obj->w1) + pos);
+    call_with_args(fn, args, count);
+    if (pending_exit) exit_as_exception();
+}
+
+// on-change*: word, old and new value (all on the value stack), after the store.
+static void fire_on_change(Cell* self, Cell* word, Cell* old_value, Cell* new_value) {
+    int32_t pos = handler_position(self, 0);
+    if (pos < 0) return;
+    if (!cell_is(object_values(self->w1) + pos, T_FUNCTION)) {
+        Cell bad = object_values(self->w1)[pos];
+        raise_error(err::script::invalid_obj_evt, &bad);
+    }
+    StackScope scope;
+    Cell* args = stack_push_copy(word);
+    args->header = (args->header & ~0xFFu) | T_WORD;
+    if (args->w1 != self->w1) context_bind_word(self->w1, args);
+    stack_push_copy(old_value);
+    stack_push_copy(new_value);
+    call_handler(self, pos, args, 3);
+}
+
+void object_fire_on_change(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value) {
+    StackScope scope;
+    Cell* held[4] = {stack_push_copy(obj), stack_push_copy(word), stack_push_copy(old_value),
+                     stack_push_copy(new_value)};
+    fire_on_change(held[0], held[1], held[2], held[3]);
+}
+
+// on-deep-change*: owner, word, target, action, new value, index, part. An owner
+// that has no record (made an owner by modify) has nothing to call.
+static void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell* target, ChangeWord action,
+                                const Cell* value, int32_t index, int32_t part) {
+    if (!cell_is(owner, T_OBJECT) && !cell_is(owner, T_ERROR) && !cell_is(owner, T_PORT)) return;
+    int32_t pos = handler_position(owner, 1);
+    if (pos < 0) return;
+    if (!cell_is(object_values(owner->w1) + pos, T_FUNCTION)) return;
+    StackScope scope;
+    Cell* args = stack_push_copy(owner);
+    stack_push_copy(word);
+    stack_push_copy(target);
+    Cell action_word = word_from_symbol(symbol_from_cstring(change_word_spelling(action)));
+    stack_push_copy(&action_word);
+    Cell* v = stack_push();
+    if (value) *v = *value;
+    else set_none(v);
+    set_integer(stack_push(), index);
+    set_integer(stack_push(), part);
+    call_handler(args, pos, args, 7);
+}
+
+// The ownership walk over an object's fields: each field value is bound to (or
+// unbound from) owner through the field's own word. A field holding the owner
+// itself is not descended into.
+static void walk_object_fields(const Cell* object, const Cell* owner_in, const Cell*, bool bind) {
+    StackScope scope;
+    Cell* obj = stack_push_copy(object);
+    Cell* owner = owner_in ? stack_push_copy(owner_in) : nullptr;
+    uint32_t n = context_word_count(obj->w1);
+    for (uint32_t k = 0; k < n; ++k) {
+        Cell* value = stack_push_copy(object_values(obj->w1) + k);
+        if (bind) {
+            if (!(cell_is(value, T_OBJECT) && value->w1 == owner->w1)) {
+                Cell* word = stack_push_copy(context_word_at(obj->w1, k));
+                ownership_bind_value(value, owner, word);
+            }
+        } else {
+            ownership_unbind(value);
+        }
+        stack_drop_to(value);
+    }
+}
+
+// ================================================================== copying and rebinding
+
+static bool copied_by_clone(TypeId t) {
+    switch (t) {
+    case T_BLOCK: case T_PAREN: case T_STRING: case T_FILE: case T_URL: case T_PATH: case T_LIT_PATH:
+    case T_SET_PATH: case T_GET_PATH: case T_TAG: case T_EMAIL: case T_REF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+static bool copied_by_make(TypeId t) {
+    return copied_by_clone(t) || t == T_HASH || t == T_BINARY || t == T_VECTOR || t == T_IMAGE;
+}
+
+// Replaces *v (on the stack) by its copy through its type's copy action.
+static void copy_value_in_place(Cell* v, bool deep) {
+    ActionFn copy = action_of<Act::copy>(cell_type(v));
+    if (!copy) return;
+    StackScope scope;
+    Cell* args = stack_push_copy(v);
+    stack_push();
+    stack_push();
+    ActionFrame f = action_frame(args, cell_type(args));
+    if (deep) f.refs[ref::copy_deep] = 0;
+    copy(f);
+    *v = *args;
+}
+
+// A function field made anew for the object ctx: its body copied deep and bound
+// to the object, then (by function_push) to the new function's own context.
+static void rebind_function(Cell* fn, NodeRef ctx) {
+    Cell body0 = node_buffer(fn->w3)->cells()[0];
+    if (!cell_is(&body0, T_BLOCK)) raise_error(err::script::bad_func_def, fn);
+    StackScope scope;
+    Cell* held = stack_push_copy(fn);
+    Cell* spec = stack_push();
+    callable_spec(held, spec);
+    Cell* body = stack_push();
+    Cell* old_body = stack_push_copy(node_buffer(held->w3)->cells());
+    block_copy_deep(old_body, body);
+    context_bind_block(body, ctx, true);
+    Cell* made = function_push(spec, body, held->header & (FUNCTION_TRACE | FUNCTION_NO_TRACE));
+    *fn = *made;
+}
+
+static void rebind_function_fields(NodeRef ctx) {
+    uint32_t n = context_word_count(ctx);
+    for (uint32_t k = 0; k < n; ++k) {
+        if (!cell_is(object_values(ctx) + k, T_FUNCTION)) continue;
+        StackScope scope;
+        Cell* fn = stack_push_copy(object_values(ctx) + k);
+        rebind_function(fn, ctx);
+        object_values(ctx)[k] = *fn;
+    }
+}
+
+static uint64_t types_mask(const Cell* types) {
+    if (cell_is(types, T_DATATYPE)) return 1ull << get_datatype(types);
+    if (cell_is(types, T_TYPESET)) return typeset_cell_mask(types);
+    return 0;
+}
+
+// Pushes a copy of source with its own context (same words, values as they are).
+static Cell* object_clone(const Cell* source_in, bool deep, const Cell* types, bool fresh_handlers) {
+    Cell* result = stack_push();
+    StackScope scope;
+    Cell* source = stack_push_copy(source_in);
+    uint64_t mask = types ? types_mask(types) : 0;
+    uint32_t n = context_word_count(source->w1);
+    Cell* obj = object_push_new(cell_type(source), source->w1, n);
+    obj->w2 = source->w2;
+    obj->w3 = fresh_handlers ? 0 : source->w3;
+    for (uint32_t k = 0; k < n; ++k) object_values(obj->w1)[k] = object_values(source->w1)[k];
+    *context_self(obj->w1) = *obj;
+    if (deep && !types) {
+        if (cycle_find(source->w1)) {
+            cycle_reset();
+            raise_error(err::internal::no_cycle);
+        }
+        CycleGuard guard(source->w1);
+        for (uint32_t k = 0; k < n; ++k) {
+            if (!copied_by_clone(cell_type(object_values(obj->w1) + k))) continue;
+            Cell* v = stack_push_copy(object_values(obj->w1) + k);
+            copy_value_in_place(v, true);
+            object_values(obj->w1)[k] = *v;
+            stack_drop_to(v);
+        }
+    } else if (types) {
+        for (uint32_t k = 0; k < n; ++k) {
+            TypeId t = cell_type(object_values(obj->w1) + k);
+            if (!(mask & (1ull << t)) || !type_is_series(t)) continue;
+            Cell* v = stack_push_copy(object_values(obj->w1) + k);
+            copy_value_in_place(v, deep);
+            object_values(obj->w1)[k] = *v;
+            stack_drop_to(v);
+        }
+    }
+    rebind_function_fields(obj->w1);
+    if (fresh_handlers) object_finish_handlers(obj);
+    *result = *obj;
+    return result;
+}
+
+// The series fields of source copied deep into target's fields (lists then bound
+// to target); the other fields only with copy_all.
+static void object_copy_values(NodeRef source, NodeRef target, bool copy_all) {
+    uint32_t n = context_word_count(source);
+    for (uint32_t k = 0; k < n && k < context_word_count(target); ++k) {
+        TypeId t = cell_type(object_values(source) + k);
+        if (!copied_by_make(t)) {
+            if (copy_all) object_values(target)[k] = object_values(source)[k];
+            continue;
+        }
+        StackScope scope;
+        Cell* v = stack_push_copy(object_values(source) + k);
+        copy_value_in_place(v, true);
+        if (type_is_list(t)) context_bind_block(v, target, true);
+        object_values(target)[k] = *v;
+    }
+}
+
+// The words of source set into target by name (added when missing); then its
+// series fields get fresh copies and its functions are rebound. True when target grew.
+static bool object_extend(Cell* target, const Cell* source_in) {
+    StackScope scope;
+    Cell* source = stack_push_copy(source_in);
+    uint32_t before = context_word_count(target->w1);
+    uint32_t n = context_word_count(source->w1);
+    for (uint32_t k = 0; k < n; ++k) {
+        Cell* word = stack_push_copy(context_word_at(source->w1, k));
+        Cell* value = stack_push_copy(object_values(source->w1) + k);
+        context_put_word_value(target->w1, word, value);
+        stack_drop_to(word);
+    }
+    uint32_t m = context_word_count(target->w1);
+    for (uint32_t k = 0; k < m; ++k) {
+        if (!copied_by_make(cell_type(object_values(target->w1) + k))) continue;
+        Cell* v = stack_push_copy(object_values(target->w1) + k);
+        copy_value_in_place(v, true);
+        object_values(target->w1)[k] = *v;
+        stack_drop_to(v);
+    }
+    rebind_function_fields(target->w1);
+    return m > before;
+}
+
+static void clear_changed_flags(NodeRef ctx) {
+    uint32_t n = context_word_count(ctx);
+    for (uint32_t k = 0; k < n; ++k) cell_clear_flag(context_word_at(ctx, k), FLAG_SLOT_SET);
+}
+
+// ================================================================== make, construct
+
 Cell* object_make(const Cell* proto_in, const Cell* spec_in) {
+    Cell* result = stack_push();
+    StackScope scope;
     Cell* proto = stack_push_copy(proto_in);
     Cell* spec = spec_in ? stack_push_copy(spec_in) : stack_push();
     bool from_object = cell_is(proto, T_OBJECT);
-    NodeRef proto_ctx = from_object ? proto->w1 : 0;
-    uint32_t slots = from_object ? context_word_count(proto_ctx) : 0;
-    slots += cell_is(spec, T_BLOCK) ? block_length(spec) : 0;
-    Cell* obj = object_push_new(T_OBJECT, proto_ctx, slots);
-    if (from_object) {
-        uint32_t n = context_word_count(proto_ctx);
-        for (uint32_t k = 0; k < n; ++k) object_values(obj->w1)[k] = object_values(proto_ctx)[k];
-        obj->w2 = proto->w2;
-    }
-    if (cell_is(spec, T_BLOCK)) {
-        context_collect_set_words(obj->w1, spec);
+    Cell* obj = from_object ? object_clone(proto, false, nullptr, false) : object_push_new(T_OBJECT, 0, 4);
+    if (cell_is(spec, T_OBJECT)) {
+        bool grew = object_extend(obj, spec);
+        if (grew || !from_object) obj->w2 = uint32_t(object_new_class_id());
+    } else if (cell_is(spec, T_BLOCK)) {
+        bool grew = context_collect_set_words(obj->w1, spec);
         context_bind_block(spec, obj->w1, true);
+        if (from_object) object_copy_values(proto->w1, obj->w1, false);
+        *context_self(obj->w1) = *obj;
         Cell* mark = vstack.top;
         eval_block(spec);
         vstack.top = mark;
+        if (pending_exit) exit_as_exception();
+        clear_changed_flags(obj->w1);
+        uint32_t n = context_word_count(obj->w1);
+        for (uint32_t k = 0; k < n; ++k) cell_clear_flag(object_values(obj->w1) + k, FLAG_NEW_LINE);
+        if (grew || !from_object) obj->w2 = uint32_t(object_new_class_id());
+    } else if (spec_in) {
+        raise_error(err::syntax::malconstruct, spec);
     }
-    *context_self(obj->w1) = *obj;
-    Cell r = *obj;
-    vstack.top = proto;
-    Cell* out = stack_push();
-    *out = r;
-    return out;
+    object_finish_handlers(obj);
+    *result = *obj;
+    return result;
 }
 
 Cell* object_field(const Cell* obj, int32_t symbol) {
@@ -74,39 +403,70 @@ Cell* object_values_block(const Cell* obj_in) {
     return out;
 }
 
+static bool is_handler_word(const Cell* w) {
+    int32_t s = symbol_resolve_alias(int32_t(w->w2));
+    return s == handler_symbol(RtWord::on_change) || s == handler_symbol(RtWord::on_deep_change);
+}
+
 void object_set_words(const Cell* obj_in, const Cell* value_in, bool any, bool only, bool some) {
+    StackScope scope;
     Cell* obj = stack_push_copy(obj_in);
     Cell* value = stack_push_copy(value_in);
     uint32_t n = context_word_count(obj->w1);
-    for (uint32_t k = 0; k < n; ++k) {
-        Cell v;
-        if (!only && cell_is(value, T_BLOCK)) {
-            if (k < block_length(value)) v = *block_at(value, k);
-            else set_none(&v);
-        } else if (!only && cell_is(value, T_OBJECT)) {
-            Cell* f = object_field(value, int32_t(context_word_at(obj->w1, k)->w2));
-            if (!f) continue;
-            v = *f;
-        } else {
-            v = *value;
+    bool by_field = !only && (cell_is(value, T_BLOCK) || cell_is(value, T_OBJECT));
+    if (by_field && !some && !any) {
+        for (uint32_t k = 0; k < n; ++k) {
+            const Cell* v = nullptr;
+            if (cell_is(value, T_BLOCK)) v = k < block_length(value) ? block_at(value, k) : nullptr;
+            else if (k < context_word_count(value->w1)) v = object_values(value->w1) + k;
+            if (v && cell_is(v, T_UNSET)) {
+                Cell w = *context_word_at(obj->w1, k);
+                w.header = T_WORD;
+                raise_error(err::script::need_value, &w);
+            }
         }
-        if (some && cell_is(&v, T_NONE)) continue;
-        if (!any && cell_is(&v, T_UNSET)) continue;
-        Cell w = *context_word_at(obj->w1, k);
-        word_set_value(&w, &v);
     }
-    stack_pop(2);
+    bool has_record = obj->w3 != 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        Cell* v = stack_push();
+        if (by_field && cell_is(value, T_BLOCK)) {
+            if (k < block_length(value)) *v = *block_at(value, k);
+            else set_none(v);
+        } else if (by_field) {
+            Cell* f = object_field(value, int32_t(context_word_at(obj->w1, k)->w2));
+            if (!f) { stack_drop_to(v); continue; }
+            *v = *f;
+        } else {
+            *v = *value;
+        }
+        if (some && cell_is(v, T_NONE)) { stack_drop_to(v); continue; }
+        Cell* w = stack_push_copy(context_word_at(obj->w1, k));
+        if (has_record && is_handler_word(w)) {
+            cell_set_flag(context_word_at(obj->w1, k), FLAG_SLOT_SET);
+            stack_drop_to(v);
+            continue;
+        }
+        word_set_value(w, v);
+        stack_drop_to(v);
+    }
 }
 
+static const struct { RtSym sym; int logic; } construct_logic[] = {
+    {RtSym::true_, 1}, {RtSym::yes, 1}, {RtSym::on, 1},
+    {RtSym::false_, 0}, {RtSym::no, 0}, {RtSym::off, 0}, {RtSym::none, -1}};
+
 Cell* object_construct(const Cell* spec_in, const Cell* proto_in, bool only) {
+    Cell* result = stack_push();
+    StackScope scope;
     Cell* spec = stack_push_copy(spec_in);
-    Cell proto;
-    if (proto_in) proto = *proto_in;
-    else set_none(&proto);
-    Cell* obj = object_make(&proto, nullptr);
+    Cell* obj;
+    if (proto_in && cell_is(proto_in, T_OBJECT)) {
+        obj = object_clone(proto_in, true, nullptr, true);
+    } else {
+        obj = object_push_new(T_OBJECT, 0, 4);
+    }
     context_collect_set_words(obj->w1, spec);
     uint32_t n = block_length(spec);
-    static const char* const logic_words[] = {"true", "false", "none", "on", "off", "yes", "no"};
     for (uint32_t k = 0; k < n; ++k) {
         Cell w = *block_at(spec, k);
         if (!cell_is(&w, T_SET_WORD)) continue;
@@ -116,21 +476,19 @@ Cell* object_construct(const Cell* spec_in, const Cell* proto_in, bool only) {
         if (j < n) v = *block_at(spec, j);
         else set_none(&v);
         if (!only && cell_is(&v, T_WORD)) {
-            std::string name = symbol_text(int32_t(v.w2));
-            for (const char* lw : logic_words)
-                if (name == lw) {
-                    Cell g = word_from_symbol(int32_t(v.w2));
-                    v = *word_value_cell(&g);
-                }
+            for (const auto& lw : construct_logic) {
+                if (!is_symbol(&v, lw.sym)) continue;
+                if (lw.logic < 0) set_none(&v);
+                else set_logic(&v, lw.logic != 0);
+                break;
+            }
         }
         int32_t slot = context_find_symbol(obj->w1, int32_t(w.w2), true);
         object_values(obj->w1)[slot] = v;
     }
-    Cell r = *obj;
-    vstack.top = spec;
-    Cell* out = stack_push();
-    *out = r;
-    return out;
+    *context_self(obj->w1) = *obj;
+    *result = *obj;
+    return result;
 }
 
 // ================================================================== actions
@@ -140,102 +498,237 @@ static void object_make_action(ActionFrame& f) {
     *f.args = *r;
 }
 
-static int32_t fields_text(const Cell* obj_in, Cell* out, bool mold, int32_t limit, int32_t indent) {
+static void object_copy(ActionFrame& f) {
+    if (f.has(ref::copy_part)) {
+        Cell part = *runtime_refinement(RtRefinement::part);
+        raise_error(err::script::invalid_refine_arg, &part, f.ref_arg(ref::copy_part));
+    }
+    const Cell* types = f.has(ref::copy_types) ? f.ref_arg(ref::copy_types) : nullptr;
+    Cell* r = object_clone(f.args, f.has(ref::copy_deep), types, true);
+    *f.args = *r;
+}
+
+int32_t object_mold_body(const Cell* obj_in, Cell* out, bool only, bool all, bool flat, int32_t limit,
+                                bool indent_on, int32_t level, bool leading_newline) {
+    StackScope scope;
     Cell* obj = stack_push_copy(obj_in);
     uint32_t n = context_word_count(obj->w1);
-    for (uint32_t k = 0; k < n && limit > 0; ++k) {
-        if (mold) {
-            string_append_cstr(out, "\n");
-            for (int32_t i = 0; i <= indent; ++i) string_append_cstr(out, "    ");
-        } else if (k) {
-            string_append_cstr(out, "\n");
-        }
-        std::string name = symbol_text(int32_t(context_word_at(obj->w1, k)->w2));
-        string_append_utf8(out, name.data(), name.size());
-        string_append_cstr(out, ": ");
-        limit -= int32_t(name.size()) + 2;
-        Cell* v = stack_push_copy(object_values(obj->w1) + k);
-        limit = mold ? mold_dispatch(v, out, false, false, false, limit, indent + 1) : mold_dispatch(v, out, false, false, false, limit, indent + 1);
-        stack_pop(1);
+    if (!n) return limit;
+    const char* separator = "\n";
+    if (flat) {
+        indent_on = false;
+        separator = " ";
+    } else if (leading_newline && !only) {
+        string_append_cstr(out, "\n");
+        --limit;
     }
-    stack_pop(1);
+    if (only) indent_on = false;
+    CycleGuard guard(obj->w1);
+    bool first = true;
+    for (uint32_t k = 0; k < n && limit > 0; ++k) {
+        Cell* word = stack_push_copy(context_word_at(obj->w1, k));
+        if (!all && is_handler_word(word)) { stack_drop_to(word); continue; }
+        if (!indent_on && !first) {
+            string_append_cstr(out, separator);
+            --limit;
+        }
+        first = false;
+        if (indent_on) limit = mold_indent(out, level, limit);
+        word->header = T_WORD;
+        limit = mold_dispatch(word, out, false, false, false, limit, level);
+        string_append_cstr(out, ": ");
+        limit -= 2;
+        Cell* v = stack_push_copy(object_values(obj->w1) + k);
+        if (cell_type(v) == T_NONE_ID) set_unset(v);
+        if (cell_is(v, T_WORD)) {
+            string_append_cstr(out, "'");
+            --limit;
+        }
+        limit = mold_dispatch(v, out, only, all, flat, limit, level);
+        if (indent_on) {
+            string_append_cstr(out, separator);
+            --limit;
+        }
+        stack_drop_to(word);
+    }
     return limit;
 }
 
+static int32_t cycle_ellipsis(Cell* out, TypeId t, bool mold, int32_t limit) {
+    const char* marker = cycle_marker(t, mold);
+    string_append_cstr(out, marker);
+    return limit - int32_t(std::strlen(marker));
+}
+
 static int32_t object_form(const Cell* v, Cell* out, const Cell*, int32_t limit) {
-    return fields_text(v, out, false, limit, 0);
+    if (cycle_find(v->w1)) return cycle_ellipsis(out, T_OBJECT, false, limit);
+    return object_mold_body(v, out, false, false, false, limit, false, 0, false);
 }
 
 static int32_t object_mold(const Cell* v, Cell* out, bool only, bool all, bool flat, const Cell*, int32_t limit,
                            int32_t indent) {
-    if (!only) string_append_cstr(out, "make object! [");
-    limit = fields_text(v, out, true, limit - 14, indent);
-    string_append_cstr(out, "\n");
-    for (int32_t i = 0; i < indent; ++i) string_append_cstr(out, "    ");
-    if (!only) string_append_cstr(out, "]");
+    if (cycle_find(v->w1)) return cycle_ellipsis(out, T_OBJECT, true, limit);
+    if (!only) {
+        string_append_cstr(out, "make object! [");
+        limit -= 14;
+    }
+    limit = object_mold_body(v, out, only, all, flat, limit, true, indent + 1, true);
+    if (!flat && indent > 0) limit = mold_indent(out, indent, limit);
+    if (!only) {
+        string_append_cstr(out, "]");
+        --limit;
+    }
     return limit;
 }
 
 static void object_eval_path(PathStep& step) {
     Cell* element = step.element;
-    if (!type_is_word(cell_type(element))) raise_error(err::script::invalid_path, step.path, element);
-    Cell* field = object_field(step.parent, int32_t(element->w2));
-    if (!field) raise_error(err::script::invalid_path, step.path, element);
+    if (!type_is_word(cell_type(element)) || cell_is(element, T_REFINEMENT) || cell_is(element, T_ISSUE))
+        raise_error(err::script::invalid_path, step.path, element);
+    int32_t slot = context_find_symbol(step.parent->w1, int32_t(element->w2), true);
+    if (slot < 0) raise_error(err::script::invalid_path, step.path, element);
     if (step.set) {
-        int32_t slot = context_find_symbol(step.parent->w1, int32_t(element->w2), true);
         Cell w = *context_word_at(step.parent->w1, uint32_t(slot));
         word_set_value(&w, step.set);
         *step.result = *step.set;
         return;
     }
+    Cell* field = object_values(step.parent->w1) + slot;
+    if (cell_is(field, T_UNSET)) raise_error(err::script::unset_path, step.path, element);
     *step.result = *field;
 }
 
+static bool is_word_kind(TypeId t) { return type_is_word(t); }
+static bool is_number_kind(TypeId t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
+
 static int object_compare(const Cell* a, const Cell* b, int op) {
-    if (cell_type(a) != cell_type(b)) return CMP_NOT_COMPARABLE;
+    if (cell_type(b) != cell_type(a)) return CMP_NOT_COMPARABLE;
     if (a->w1 == b->w1) return 0;
-    if (op == CMP_SAME) return a->w1 < b->w1 ? -1 : 1;
+    if (op == CMP_SAME) return -1;
+    if (cycle_find(a->w1)) return cycle_find(b->w1) ? 0 : -1;
     uint32_t n = context_word_count(a->w1), m = context_word_count(b->w1);
     if (n != m) return n < m ? -1 : 1;
+    CycleGuard guard_a(a->w1);
+    CycleGuard guard_b(b->w1);
     for (uint32_t k = 0; k < n; ++k) {
         int32_t sa = symbol_resolve_alias(int32_t(context_word_at(a->w1, k)->w2));
         int32_t sb = symbol_resolve_alias(int32_t(context_word_at(b->w1, k)->w2));
         if (sa != sb) return sa < sb ? -1 : 1;
-        int r = compare_dispatch(object_values(a->w1) + k, object_values(b->w1) + k, op);
-        if (r != 0) return r == CMP_NOT_COMPARABLE ? (a->w1 < b->w1 ? -1 : 1) : r;
+        const Cell* x = object_values(a->w1) + k;
+        const Cell* y = object_values(b->w1) + k;
+        TypeId tx = cell_type(x), ty = cell_type(y);
+        if (tx != ty && !(is_word_kind(tx) && is_word_kind(ty)) && !(is_number_kind(tx) && is_number_kind(ty)))
+            return tx < ty ? -1 : 1;
+        int r = compare_dispatch(x, y, op);
+        if (r == CMP_NOT_COMPARABLE) return r;
+        if (r != 0) return r;
     }
     return 0;
 }
 
+static bool field_is(const Cell* field, RtSym s) { return type_is_word(cell_type(field)) && is_symbol(field, s); }
+
 static void object_reflect(ActionFrame& f) {
-    std::string name = type_is_word(cell_type(f.args + 1)) ? symbol_text(int32_t(f.args[1].w2)) : "";
-    if (name == "values") {
+    Cell* field = f.args + 1;
+    NodeRef ctx = f.args->w1;
+    if (field_is(field, RtSym::values)) {
         *f.args = *object_values_block(f.args);
         return;
     }
-    if (name == "words") {
-        Cell obj = *f.args;
-        uint32_t n = context_word_count(obj.w1);
-        Cell* out = block_push_new(n);
-        for (uint32_t k = 0; k < n; ++k) {
-            Cell w = *context_word_at(obj.w1, k);
-            block_append(out, &w);
-        }
-        *f.args = *out;
+    if (field_is(field, RtSym::class_)) {
+        set_integer(f.args, int32_t(f.args->w2));
         return;
     }
-    raise_error(err::internal::not_done);
+    if (field_is(field, RtSym::owner)) {
+        set_logic(f.args, cell_has_flag(context_cell(ctx), FLAG_OWNER));
+        return;
+    }
+    if (field_is(field, RtSym::events_q)) {
+        set_logic(f.args, f.args->w3 != 0);
+        return;
+    }
+    bool changed = type_is_word(cell_type(field)) && symbol_resolve_alias(int32_t(field->w2)) ==
+                                                         symbol_resolve_alias(int32_t(runtime_word(RtWord::changed)->w2));
+    bool words = field_is(field, RtSym::words), body = field_is(field, RtSym::body);
+    if (!changed && !words && !body) raise_error(err::internal::not_done);
+    uint32_t n = context_word_count(ctx);
+    Cell* out = block_push_new(body ? 2 * n : n);
+    for (uint32_t k = 0; k < n; ++k) {
+        Cell w = *context_word_at(ctx, k);
+        if (changed && !cell_has_flag(&w, FLAG_SLOT_SET)) continue;
+        cell_clear_flag(&w, FLAG_SLOT_SET);
+        w.header = (w.header & ~0xFFu) | (body ? T_SET_WORD : T_WORD);
+        if (body) cell_set_flag(&w, FLAG_NEW_LINE);
+        block_append(out, &w);
+        if (body) {
+            Cell v = object_values(ctx)[k];
+            if (cell_is(&v, T_WORD)) v.header = (v.header & ~0xFFu) | T_LIT_WORD;
+            else if (cell_is(&v, T_PATH)) v.header = (v.header & ~0xFFu) | T_LIT_PATH;
+            block_append(out, &v);
+        }
+    }
+    *f.args = *out;
+}
+
+static void object_modify(ActionFrame& f) {
+    Cell* field = f.args + 1;
+    Cell* value = f.args + 2;
+    bool changed = type_is_word(cell_type(field)) && symbol_resolve_alias(int32_t(field->w2)) ==
+                                                         symbol_resolve_alias(int32_t(runtime_word(RtWord::changed)->w2));
+    if (changed) {
+        if (!cell_is(value, T_NONE)) raise_error(err::script::invalid_arg, value);
+        clear_changed_flags(f.args->w1);
+    } else if (field_is(field, RtSym::owner)) {
+        bind_as_owner(f.args);
+    } else if (field_is(field, RtSym::owned)) {
+        if (cell_is(value, T_NONE)) {
+            ownership_unbind(f.args);
+        } else if (cell_is(value, T_BLOCK) && block_length(value) >= 2) {
+            StackScope scope;
+            Cell* owner = stack_push_copy(block_at(value, 0));
+            Cell* word = stack_push_copy(block_at(value, 1));
+            ownership_bind(f.args, owner, word);
+        }
+    }
+    *f.args = *value;
+}
+
+static void object_select(ActionFrame& f) {
+    Cell* key = f.args + 1;
+    if (!type_is_word(cell_type(key))) raise_error_type(err::script::invalid_type, cell_type(key));
+    Cell* v = object_field(f.args, int32_t(key->w2));
+    if (v) *f.args = *v;
+    else set_none(f.args);
+}
+
+static void object_put(ActionFrame& f) {
+    Cell* key = f.args + 1;
+    if (!cell_is(key, T_WORD)) raise_error_type(err::script::invalid_key_type, cell_type(key));
+    int32_t slot = context_find_symbol(f.args->w1, int32_t(key->w2), true);
+    if (slot < 0) {
+        Cell none;
+        set_none(&none);
+        raise_error(err::script::invalid_path, &none, key);
+    }
+    Cell w = *context_word_at(f.args->w1, uint32_t(slot));
+    word_set_value_in(&w, f.args + 2, f.args->w1, true);
+    *f.args = f.args[2];
 }
 
 void object_init() {
+    context_set_change_notifier(fire_on_change);
+    ownership_deep_change_hook = fire_on_deep_change;
+    ownership_object_walk_hook = walk_object_fields;
     register_datatype(T_OBJECT, T_NONE_ID, "object!",
                       object_make_action, nullptr, object_reflect, nullptr, object_form, object_mold, object_eval_path, nullptr, object_compare,
                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, object_copy, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, object_put, nullptr, nullptr, object_select,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, object_modify, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr);
 }
 
 }  // namespace tev

@@ -1,5 +1,6 @@
 // object!: a value naming a context of its own whose words are the fields.
-// Cell: w1 the context node, w2 the class id, w3 the change-handler record (0: none).
+// Cell: w1 the context node, w2 the class id, w3 the change-handler record (0: none),
+// a 2-cell block describing on-change* and on-deep-change*.
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
@@ -20,6 +21,13 @@ Cell* object_values_block(const Cell* obj);
 // The `set` native on an object: a block or object value goes field by field,
 // anything else to every field.
 void object_set_words(const Cell* obj, const Cell* value, bool any, bool only, bool some);
+// Calls the object's on-change* (when it has one) with the word, old and new value.
+void object_fire_on_change(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value);
+// The fields as "word: value" (handler fields only with all): with indent_on each on
+// its own line at `level` (after a leading line feed when asked), else separated by
+// line feeds (blanks with flat). Returns the limit left.
+int32_t object_mold_body(const Cell* obj, Cell* out, bool only, bool all, bool flat, int32_t limit,
+                         bool indent_on, int32_t level, bool leading_newline);
 // `construct`: fields from an unevaluated spec; the logic words are evaluated unless only.
 Cell* object_construct(const Cell* spec, const Cell* proto, bool only);
 

@@ -41,6 +41,7 @@ const char* cycle_marker(TypeId type, bool mold) {
     case T_PAREN: return "(...)";
     case T_MAP: return "#[...]";
     case T_OBJECT: return "make object! [...]";
+    case T_ERROR: return "make error! [...]";
     default: return "...";
     }
 }
