@@ -117,8 +117,8 @@ const NativeDef native_defs[NATIVE_COUNT] = {
     {"construct", "block [block!] /with object [object!] /only", nullptr},
     {"value?", "value " ANY, nullptr},
     {"try", "block [block!] /all /keep", nullptr},
-    {"uppercase", "string /part limit", nullptr},
-    {"lowercase", "string /part limit", nullptr},
+    {"uppercase", "string [any-string! char!] /part limit", nullptr},
+    {"lowercase", "string [any-string! char!] /part limit", nullptr},
     {"as-pair", "x [integer! float!] y [integer! float!]", nullptr},
     {"as-point2D", "x [integer! float!] y [integer! float!]", nullptr},
     {"as-point3D", "x [integer! float!] y [integer! float!] z [integer! float!]", nullptr},
@@ -221,6 +221,7 @@ void natives_init() {
     natives_eval_entries();
     natives_compare_entries();
     natives_output_entries();
+    natives_strings_entries();
     natives_lexer_entries();
     for (int k = 0; k < NATIVE_SLOTS; ++k) natives_table[k] = nullptr;
     for (int k = 0; k < NATIVE_COUNT; ++k) {

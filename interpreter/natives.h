@@ -51,6 +51,7 @@ void natives_control_entries();
 void natives_eval_entries();
 void natives_compare_entries();
 void natives_output_entries();
+void natives_strings_entries();
 void natives_lexer_entries();   // loader/lexer_native.cpp
 
 // Start-up: fills the tables and binds every native and action word globally.
