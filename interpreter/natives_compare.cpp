@@ -1,5 +1,6 @@
 // Comparison, logic, type and set-operation natives.
 #include <cstring>
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
@@ -108,8 +109,13 @@ static void set_operation(NativeCall& c, SetOp code, bool unique) {
         typeset_set_operation(operands, code);
         *c.args = *operands;
         return;
-    case T_BITSET:
-        raise_error(err::internal::not_done);
+    case T_BITSET: {
+        ActionFrame f{operands, T_BITSET, {}};
+        std::memset(f.refs, -1, sizeof f.refs);
+        bitset_set_op(f, code);
+        *c.args = *operands;
+        return;
+    }
     case T_DATE:
         if (code == SET_DIFFERENCE) raise_error(err::internal::not_done);
         [[fallthrough]];
