@@ -6,6 +6,7 @@
 #include "datatypes/vector.h"
 #include <cfloat>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -437,6 +438,82 @@ static void vector_change(ActionFrame& f) {
     vec->w1 = index + uint32_t(added);
 }
 
+// ---------------------------------------------------------------- find, select, sort
+
+namespace {
+
+// An element as a number for searching and ordering.
+double element_number(const Cell* v, uint32_t pos) {
+    const uint8_t* p = element_ptr(v, pos);
+    TypeId type = vector_element_type(v);
+    return is_float_type(type) ? read_float(p, unit_of(v)) : double(read_int(p, unit_of(v), type));
+}
+
+// The position of the first element equal to the value (a char!, integer!,
+// float! or percent!), walking as find's refinements say; -1 when none.
+int64_t find_element(ActionFrame& f, int64_t* after) {
+    const Cell* value = f.args + 1;
+    TypeId t = cell_type(value);
+    double want;
+    if (t == T_INTEGER) want = get_integer(value);
+    else if (t == T_CHAR) want = get_char(value);
+    else if (is_float_type(t)) want = get_float(value);
+    else return -1;
+    int64_t total = buf(f.args)->count();
+    int64_t index = std::min<int64_t>(series_index(f.args), total);
+    int64_t skip = f.has(ref::find_skip) ? refinement_count(f, ref::find_skip, "skip") : 1;
+    if (skip < 1) raise_error(err::script::out_of_range, f.ref_arg(ref::find_skip));
+    int64_t end = total;
+    if (f.has(ref::find_part)) end = std::min(total, index + std::max<int64_t>(refinement_count(f, ref::find_part, "part"), 0));
+    bool backward = f.has(ref::find_last) || f.has(ref::find_reverse);
+    int64_t start = f.has(ref::find_reverse) ? index - 1 : backward ? end - 1 : index;
+    for (int64_t p = start; backward ? p >= (f.has(ref::find_reverse) ? 0 : index) : p < end; p += backward ? -skip : skip) {
+        if (element_number(f.args, uint32_t(p)) == want) {
+            *after = p + 1;
+            return p;
+        }
+        if (f.has(ref::find_match)) break;
+    }
+    return -1;
+}
+
+}  // namespace
+
+static void vector_find(ActionFrame& f) {
+    int64_t after = 0;
+    int64_t p = find_element(f, &after);
+    if (p < 0) set_none(f.args);
+    else f.args->w1 = uint32_t(f.has(ref::find_tail) ? after : p);
+}
+
+static void vector_select(ActionFrame& f) {
+    int64_t after = 0;
+    int64_t p = find_element(f, &after);
+    if (p < 0 || after >= int64_t(buf(f.args)->count())) set_none(f.args);
+    else vector_read_element(element_ptr(f.args, uint32_t(after)), unit_of(f.args), vector_element_type(f.args), f.args);
+}
+
+// Sorts the elements from the index numerically (ascending, or descending
+// with /reverse); a /compare function is not taken.
+static void vector_sort(ActionFrame& f) {
+    if (f.has(ref::sort_compare) || f.has(ref::sort_skip) || f.has(ref::sort_all)) raise_error(err::internal::not_done);
+    Cell* v = f.args;
+    uint32_t index = clamp_index(v), n = vector_length(v);
+    if (f.has(ref::sort_part)) n = uint32_t(std::clamp<int64_t>(refinement_count(f, ref::sort_part, "part"), 0, n));
+    bool owned = ownership_notice(v, ChangeWord::sort, nullptr, int32_t(index), int32_t(n));
+    n = std::min(n, vector_length(v));
+    uint32_t unit = unit_of(v);
+    std::vector<std::pair<double, std::string>> elements(n);
+    for (uint32_t i = 0; i < n; ++i)
+        elements[i] = {element_number(v, index + i), std::string(reinterpret_cast<const char*>(element_ptr(v, index + i)), unit)};
+    bool descending = f.has(ref::sort_reverse);
+    std::stable_sort(elements.begin(), elements.end(), [&](const auto& a, const auto& b) {
+        return descending ? a.first > b.first : a.first < b.first;
+    });
+    for (uint32_t i = 0; i < n; ++i) std::memcpy(element_ptr(v, index + i), elements[i].second.data(), unit);
+    if (owned) ownership_notice(v, ChangeWord::sorted, nullptr, int32_t(index), 0);
+}
+
 // ---------------------------------------------------------------- compare
 
 static int vector_compare(const Cell* a, const Cell* b, int op) {
@@ -535,10 +612,10 @@ void vector_init() {
         nullptr, vector_add, vector_divide, vector_multiply, nullptr, nullptr, vector_remainder,
         nullptr, vector_subtract,                                                                  // absolute..subtract
         nullptr, nullptr, vector_and, nullptr, vector_or, vector_xor,                              // even?..xor~
-        vector_append, inherit, inherit, vector_change, inherit, inherit, inherit,                 // append..find
+        vector_append, inherit, inherit, vector_change, inherit, inherit, vector_find,             // append..find
         inherit, inherit, inherit, vector_insert, inherit, inherit,                                // head..move
-        inherit, inherit, inherit, nullptr, inherit, inherit, inherit,                             // next..select
-        inherit, inherit, nullptr, inherit, inherit, series_take_element, nullptr,                             // sort..trim
+        inherit, inherit, inherit, nullptr, inherit, inherit, vector_select,                       // next..select
+        vector_sort, inherit, nullptr, inherit, inherit, series_take_element, nullptr,                             // sort..trim
         nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
         nullptr, nullptr);                                                                         // update, write
 }
