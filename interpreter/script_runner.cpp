@@ -14,6 +14,7 @@
 #include "interpreter/natives.h"
 #include "loader/lexer.h"
 #include "runtime/context.h"
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -41,6 +42,9 @@ static void path_string(Cell* out, const char* path) {
 int run_script_text(const uint8_t* text, size_t length, const char* name) {
     StackScope scope;
     uint32_t depth = frame_depth();
+    // No walk is under way at the top: an entry left by a run that ended in an
+    // error would otherwise show a value as a cycle ("[...]") or stop a compare.
+    cycle_reset();
     try {
         Cell* code = stack_push();
         transcode_utf8(code, text, length);
@@ -61,6 +65,7 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
         frames_unwind_to(depth);
         stack_drop_to(scope.mark());
         pending_exit = 0;
+        cycle_reset();  // before the report molds the error's arguments
         Cell* report = stack_push();
         string_make(report, 128);
         Cell* error = stack_push_copy(thrown_value());

@@ -1,0 +1,41 @@
+// The script runner starts every top-level evaluation with an empty cycle guard.
+#include <gtest/gtest.h>
+#include <cstring>
+#include <string>
+#include "interpreter/interpreter.h"
+#include "interpreter/script_runner.h"
+#include "runtime/console_output.h"
+#include "runtime/cycle_guard.h"
+
+namespace tev {
+namespace {
+
+std::string printed;
+void capture(const void* bytes, size_t n) { printed.append(static_cast<const char*>(bytes), n); }
+
+int run(const char* script) {
+    return run_script_text(reinterpret_cast<const uint8_t*>(script), std::strlen(script), "runner test");
+}
+
+TEST(ScriptRunner, AStaleCycleEntryDoesNotReachTheNextRunNorTheErrorReport) {
+    ASSERT_EQ(run("Tev [] cycle-test-block: [1 2]"), 0);
+    Cell word;
+    word_from_cstring(&word, "cycle-test-block");
+    // What a walk cut short by an error that escaped to the top would leave.
+    cycle_push(cycle_node_of(word_value_cell(&word)));
+
+    ConsoleTarget saved = console_set_target({nullptr, capture});
+    printed.clear();
+    testing::internal::CaptureStdout();
+    int code = run("Tev [] print mold cycle-test-block make integer! cycle-test-block");
+    std::string report = testing::internal::GetCapturedStdout();
+    console_set_target(saved);
+
+    EXPECT_EQ(code, EXIT_UNCAUGHT_ERROR);
+    EXPECT_EQ(printed, std::string("[1 2]") + os::NEWLINE);
+    EXPECT_NE(report.find("integer! from: [1 2]"), std::string::npos) << report;
+    EXPECT_EQ(cycle_depth(), 0u);
+}
+
+}  // namespace
+}  // namespace tev
