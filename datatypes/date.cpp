@@ -265,6 +265,7 @@ void date_from_block(const Cell* spec, Cell* result, bool checked) {
                 if (is_int) { zone_h = n; next = state == 4 ? 6 : 12; }
                 else if (is_time) {
                     double z = get_float(v);
+                    if (!(std::fabs(z) < 86400.0)) raise_error_type(err::script::bad_to_arg, T_DATE, spec);  // NaN too
                     zone_h = int64_t(std::trunc(z / 3600.0));
                     zone_m = int64_t(std::fabs(std::fmod(z, 3600.0)) / 60.0);
                     next = state == 4 ? 5 : 11;
@@ -473,7 +474,7 @@ int32_t integer_arg(const Cell* value) {
 // A zone from an integer (hours) or a time!; the field and nothing else.
 uint32_t zone_of_value(const Cell* value) {
     if (cell_is(value, T_INTEGER)) return zone_field(get_integer(value) % 16, 0);
-    if (!cell_is(value, T_TIME)) raise_error(err::script::invalid_arg, value);
+    if (!cell_is(value, T_TIME) || !std::isfinite(get_float(value))) raise_error(err::script::invalid_arg, value);
     double t = std::fmod(get_float(value), 86400.0);
     int32_t hours = int32_t(std::trunc(t / 3600.0));
     int32_t minutes = int32_t(std::fmod(std::fabs(t), 3600.0) / 60.0);

@@ -140,6 +140,7 @@ int32_t pair_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell* ar
 
 int pair_compare(const Cell* a, const Cell* b, int op) {
     if (cell_is(b, T_POINT2D)) {
+        if (op == CMP_STRICT_EQUAL || op == CMP_SAME || op == CMP_FIND) return 1;
         Cell p;
         point2d_make_cell(&p, pair_x(a), pair_y(a));
         return point_compare_cells(&p, b, op, 2);

@@ -1,5 +1,6 @@
 // Path assignment into date!, pair!, point2D! and tuple! fields: what each setter leaves in the value, through the eval-path entries.
 #include <gtest/gtest.h>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include "datatypes/word.h"
@@ -29,8 +30,10 @@ std::string after_set(const char* text, const char* field, const char* value) {
     Cell* element = stack_push();
     *element = (field[0] >= '0' && field[0] <= '9') ? I(std::atoi(field)) : word_from_cstring(field);
     Cell* result = stack_push();
-    // Loaded text is not evaluated: none is spelled out.
-    Cell* set = std::strcmp(value, "none") == 0 ? stack_push_copy(&(const Cell&)N()) : stack_push_copy(&(const Cell&)load(value));
+    // Loaded text is not evaluated: none and an infinite time are spelled out.
+    Cell* set = std::strcmp(value, "none") == 0            ? stack_push_copy(&(const Cell&)N())
+                : std::strcmp(value, "infinite time") == 0 ? stack_push_copy(&(const Cell&)T(HUGE_VAL))
+                                                           : stack_push_copy(&(const Cell&)load(value));
     PathStep step{parent, element, set, nullptr, result, 1, true, false};
     action_of<Act::eval_path>(cell_type(parent))(step);
     return mold_of(*parent);
@@ -84,6 +87,7 @@ TEST(FieldSetters, DateSettersRefuseWrongValuesAndYearsOutOfRange) {
         {"1-Jan-2020", "date", "1", err::script::invalid_arg},
         {"1-Jan-2020", "time", "1", err::script::invalid_arg},
         {"1-Jan-2020", "zone", "\"x\"", err::script::invalid_arg},
+        {"1-Jan-2020", "zone", "infinite time", err::script::invalid_arg},
         {"1-Jan-2020", "foo", "1", err::script::invalid_path},
         {"1-Jan-2020", "15", "1", err::script::invalid_path},
         {"1-Jan-2020", "year", "16384", err::script::out_of_range},
