@@ -196,6 +196,11 @@ void date_set_year_day(Cell* date, int32_t day) {
     store(date, year_start(p.year) + day - 1, p.has_time, p.zone, p.time);
 }
 
+void date_difference(Cell* a, const Cell* b) {
+    DateParts p = unpack(a), q = unpack(b);
+    set_float(a, double(day_number_of(p) - day_number_of(q)) * 86400.0 + (p.time - q.time), T_TIME);
+}
+
 int64_t date_to_epoch(const Cell* date) {
     DateParts p = unpack(date);
     return (day_number_of(p) - day_number(1970, 1, 1)) * 86400 + int64_t(std::trunc(p.time + 0.5));

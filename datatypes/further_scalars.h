@@ -52,6 +52,8 @@ void date_set_iso_week(Cell* date, int32_t week);
 void date_set_weekday(Cell* date, int32_t weekday);
 void date_set_year_day(Cell* date, int32_t day);
 int64_t date_to_epoch(const Cell* date);
+// a becomes the time! from b to a (the difference native).
+void date_difference(Cell* a, const Cell* b);
 bool date_leap_year_q(int32_t year);
 // The operand in args[1]; the date in args[0] (op: OP_ADD or OP_SUB).
 void date_do_math(ActionFrame& f, int op);

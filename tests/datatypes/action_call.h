@@ -9,6 +9,7 @@
 #include <string>
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
 
@@ -78,6 +79,17 @@ inline std::string mold_of(const Cell& v, bool all = false) {
     std::string text = string_to_utf8(out);
     EXPECT_EQ(int64_t(NO_LIMIT) - left, int64_t(string_length(out))) << "limit left for " << text;
     return text;
+}
+
+// The one value a text loads to (not evaluated).
+inline Cell load_one(const char* text) {
+    StackScope scope;
+    Cell* out = stack_push();
+    TranscodeOptions options;
+    options.one = true;
+    options.wrap = false;
+    transcode_utf8(out, reinterpret_cast<const uint8_t*>(text), std::strlen(text), options);
+    return *out;
 }
 
 inline bool logic_of(const Cell& c) { return get_logic(&c); }

@@ -1,6 +1,7 @@
-// date!: the current date from the OS clock, local and UTC.
+// date!: the current date from the OS clock, local and UTC, and the time between two dates.
 #include <gtest/gtest.h>
 #include <cstdlib>
+#include <cstring>
 #include "datatypes/further_scalars.h"
 #include "os/os.h"
 #include "tests/datatypes/action_call.h"
@@ -27,6 +28,22 @@ TEST(Date, CurrentLocalAndUtcDenoteTheSameMoment) {
     if (int_of(ActionCall({local_date, I(4)}).run(Act::pick)) == today.day) {
         EXPECT_EQ(int_of(ActionCall({local_date, I(2)}).run(Act::pick)), today.year);
         EXPECT_EQ(int_of(ActionCall({local_date, I(3)}).run(Act::pick)), today.month);
+    }
+}
+
+
+TEST(Date, DifferenceIsTheTimeBetweenTheMoments) {
+    struct Row { const char* a; const char* b; double seconds; } rows[] = {
+        {"2-Jan-2020/1:00", "1-Jan-2020/2:00", 23 * 3600.0},
+        {"1-Jan-2020", "2-Jan-2020", -86400.0},
+        {"1-Jan-2020/1:00+05:00", "31-Dec-2019/20:00", 0.0},
+        {"1-Mar-2020", "28-Feb-2020", 2 * 86400.0},
+    };
+    for (const Row& r : rows) {
+        Cell a = load_one(r.a), b = load_one(r.b);
+        date_difference(&a, &b);
+        EXPECT_EQ(type_of(a), T_TIME);
+        EXPECT_EQ(float_of(a), r.seconds) << r.a << " - " << r.b;
     }
 }
 

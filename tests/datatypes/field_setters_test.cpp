@@ -4,36 +4,25 @@
 #include <cstring>
 #include <string>
 #include "datatypes/word.h"
-#include "loader/lexer.h"
 #include "tests/datatypes/action_call.h"
 
 namespace tev {
 namespace {
 using namespace tev::testing;
 
-// The one value a text loads to.
-Cell load(const char* text) {
-    StackScope scope;
-    Cell* out = stack_push();
-    TranscodeOptions options;
-    options.one = true;
-    options.wrap = false;
-    transcode_utf8(out, reinterpret_cast<const uint8_t*>(text), std::strlen(text), options);
-    return *out;
-}
 
 // Sets `field` (a word spelling, or a number) of the value loaded from `text`
 // to the value loaded from `value`; the mold of the changed value.
 std::string after_set(const char* text, const char* field, const char* value) {
     StackScope scope;
-    Cell* parent = stack_push_copy(&(const Cell&)load(text));
+    Cell* parent = stack_push_copy(&(const Cell&)load_one(text));
     Cell* element = stack_push();
     *element = (field[0] >= '0' && field[0] <= '9') ? I(std::atoi(field)) : word_from_cstring(field);
     Cell* result = stack_push();
     // Loaded text is not evaluated: none and an infinite time are spelled out.
     Cell* set = std::strcmp(value, "none") == 0            ? stack_push_copy(&(const Cell&)N())
                 : std::strcmp(value, "infinite time") == 0 ? stack_push_copy(&(const Cell&)T(HUGE_VAL))
-                                                           : stack_push_copy(&(const Cell&)load(value));
+                                                           : stack_push_copy(&(const Cell&)load_one(value));
     PathStep step{parent, element, set, nullptr, result, 1, true, false};
     action_of<Act::eval_path>(cell_type(parent))(step);
     return mold_of(*parent);
@@ -117,10 +106,10 @@ TEST(FieldSetters, PairPointAndTupleComponents) {
         EXPECT_EQ(got, r.want) << r.value << "/" << r.field;
     }
     // A truncated tuple equals its shorter spelling and keeps no stale bytes.
-    Cell shorter = load("1.2.3");
+    Cell shorter = load_one("1.2.3");
     StackScope scope;
     Cell* a = stack_push_copy(&shorter);
-    Cell* b = stack_push_copy(&(const Cell&)load("1.2.3.0"));
+    Cell* b = stack_push_copy(&(const Cell&)load_one("1.2.3.0"));
     EXPECT_EQ(action_of<Act::compare>(T_TUPLE)(a, b, CMP_EQUAL), 0);
     struct Bad { const char* value; const char* field; const char* set; ErrCode want; } bad[] = {
         {"1x2", "x", "\"s\"", err::script::invalid_type},
