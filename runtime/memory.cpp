@@ -127,6 +127,7 @@ static void node_frame_free(NodeFrame* f) {
     if (current_node_frame == f) current_node_frame = last_node_frame;
     node_frame_by_number[f->number] = nullptr;
     detail::node_slot_table[f->number] = nullptr;
+    ++buffer_epoch;
     free_frame_numbers.push_back(f->number);
     --node_frame_count;
     system_block_free(f, sizeof(NodeFrame));
@@ -148,6 +149,7 @@ static NodeRef node_alloc() {
 }
 
 static void node_free(NodeRef node) {
+    ++buffer_epoch;
     NodeFrame* f = node_frame_by_number[node >> NODE_SLOT_BITS];
     uint32_t slot = node & NODE_SLOT_MASK;
     assert(f && !slot_is_free(f->slots[slot]));
@@ -163,7 +165,10 @@ bool node_is_live(NodeRef node) {
     return f && f->slots[slot] != 0 && !slot_is_free(f->slots[slot]);
 }
 
+uint64_t buffer_epoch = 1;
+
 static inline void node_point(NodeRef node, SeriesBuffer* b) {
+    ++buffer_epoch;
     detail::node_slot_table[node >> NODE_SLOT_BITS][node & NODE_SLOT_MASK] = reinterpret_cast<uintptr_t>(b);
 }
 
@@ -938,6 +943,7 @@ uint64_t gc_cycle_count() { return cycle_count; }
 void gc_collect() {
     if (collecting) return;
     collecting = true;
+    ++buffer_epoch;
     bytes_moved = 0;
     if (gc_node_evacuation) {
         if (gc_torture) node_evacuate_all();
@@ -961,6 +967,7 @@ void gc_collect() {
     kept_by_last_collection = memory_stats().series_bytes_used;
     ++collections;
     ++cycle_count;
+    ++buffer_epoch;
     collecting = false;
 }
 

@@ -44,7 +44,12 @@ struct SeriesBuffer {
     uint32_t unit() const { return flags & SER_UNIT_MASK; }
     uint8_t* head_ptr() { return data + head; }
     uint8_t* tail_ptr() { return data + tail; }
-    uint32_t count() const { return (tail - head) / unit(); }       // units head..tail
+    // Units head..tail. Units are powers of two, and a division in the hot
+    // paths (every block step asks) costs more than the rest of the step.
+    uint32_t count() const {
+        uint32_t u = unit(), bytes = tail - head;
+        return (u & (u - 1)) ? bytes / u : bytes >> __builtin_ctz(u);
+    }
     uint32_t room() const { return size - tail; }                    // free bytes after tail
     Cell* cells() { return reinterpret_cast<Cell*>(data + head); }  // unit 16 only
 };
@@ -68,6 +73,10 @@ inline SeriesBuffer* node_buffer(NodeRef node) {
 }
 // True when node names a slot that currently holds a buffer (diagnostics, asserts).
 bool node_is_live(NodeRef node);
+// Counts the events after which a node may name another buffer (or none):
+// a buffer placed, grown or freed, a collection. A buffer address kept
+// together with this count is current while the count has not changed.
+extern uint64_t buffer_epoch;
 // A small stable number for hashing: nodes are never renumbered while the
 // series lives, unlike buffer addresses.
 inline uint32_t node_id(NodeRef node) { return node; }
