@@ -9,6 +9,7 @@
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
 #include "runtime/unicode.h"
@@ -102,7 +103,8 @@ int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
         case OP_OR: r = left | right; break;
         case OP_AND: r = left & right; break;
         case OP_XOR: r = left ^ right; break;
-        default: std::abort();  // an op code outside the table is a runtime fault, never a language error
+        // An op code outside the table is a fault of the runtime, never a language error.
+        default: report_runtime_error(RT_NO_SWITCH_MATCH, TEV_CALLER_ADDRESS());
     }
     if (result) result->w2 = uint32_t(r);
     return r;

@@ -2,6 +2,7 @@
 #include "runtime/value_stack.h"
 #include <cstdlib>
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
 #include "runtime/memory.h"
 
 namespace tev {
@@ -25,7 +26,7 @@ void value_stack_init() {
     vstack.end = vstack.begin + VALUE_STACK_CELLS;
     vstack.base = vstack.top = vstack.begin;
     fstack.begin = static_cast<CallFrame*>(std::calloc(FRAME_STACK_RECORDS, sizeof(CallFrame)));
-    if (!fstack.begin) std::abort();
+    if (!fstack.begin) report_runtime_error(RT_OUT_OF_MEMORY, TEV_CALLER_ADDRESS());
     fstack.top = 0;
     gc_add_mark_hook(mark_stacks);
 }

@@ -191,5 +191,12 @@ TEST(Integer, FormAndMoldAreDecimal) {
     }
 }
 
+// The shared arithmetic is only ever handed codes from its own table; any other
+// is a fault of the runtime and ends the process with its report.
+TEST(IntegerDeathTest, AnUnknownOperatorCodeIsRuntimeError101) {
+    EXPECT_EXIT(integer_do_math(1, 2, 99, nullptr), ::testing::ExitedWithCode(101),
+                "Runtime Error 101: no value matched in SWITCH");
+}
+
 }  // namespace
 }  // namespace tev
