@@ -3,7 +3,7 @@
 //
 // Cells: native!/action! = (entry index, spec node, node of [context! cell, cached spec]);
 // op! = the words of the value it was made from, with that value's type in header
-// bits 16-23; function! = (context node, spec node, node of the 5-cell `more` series:
+// bits 16-23; function! and routine! = (context node, spec node, node of the 5-cell `more` series:
 // body, cached spec, unset, op source, extra number).
 #pragma once
 #include <cstdint>
@@ -53,7 +53,19 @@ uint32_t function_validate_spec(const Cell* spec);  // the attribute flags
 Cell* function_push(const Cell* spec, const Cell* body, uint32_t flags);
 // A deep copy of a list (nested lists copied too) written into *out (rooted).
 void block_copy_deep(const Cell* src, Cell* out);
-// `function`: extends the spec (a copy the caller owns) with the set-words of the body.
+// `function`: extends the spec (a copy the caller owns) with the set-words of the
+// body, after cutting it at /extern. Raises bad-func-extern before changing it.
 void function_collect_locals(Cell* spec, const Cell* body);
+
+// routine! values: native code with a typed spec. The argument count (word!
+// cells of the spec) is kept in header bits 25-29, so at most 31 arguments;
+// more raise bad-func-def. `more` cell 0 the body (none when not given), cell 1
+// the cached spec, cell 2 the code address, cell 4 the second number.
+constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;
+constexpr uint32_t ROUTINE_ARITY_MASK = 0x1Fu << ROUTINE_ARITY_SHIFT;
+constexpr uint32_t ROUTINE_MAX_ARITY = 31;
+constexpr uint32_t ROUTINE_FLAG = 0x8000;
+Cell* routine_push(const Cell* spec, const Cell* body, int32_t code, int32_t second, bool flag);
+uint32_t routine_arity(const Cell* routine);
 
 }  // namespace tev

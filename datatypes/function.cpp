@@ -1,10 +1,12 @@
 // function!: spec validation, making (with a context whose values live on the value
-// stack while a call runs), local collection for `function`, form, mold, compare, reflect.
+// stack while a call runs), local collection for `function`, routine! values, form, mold,
+// compare, reflect.
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context.h"
 #include "runtime/errors.h"
@@ -216,23 +218,19 @@ void function_collect_locals(Cell* spec, const Cell* body) {
     Cell* ignore = block_push_cells(block_head(spec), block_length(spec));
     int32_t extern_sym = alias_of("extern"), local_sym = alias_of("local");
     uint32_t n = block_length(spec);
-    bool has_extern = false;
-    for (uint32_t k = 0; k < n; ++k) {
+    int64_t extern_at = -1;
+    for (uint32_t k = 0; k < n && extern_at < 0; ++k) {
         const Cell* v = block_at(spec, k);
-        if (cell_is(v, T_REFINEMENT) && symbol_resolve_alias(int32_t(v->w2)) == extern_sym) {
-            has_extern = true;
-            uint32_t j = k + 1;
-            while (j < n && cell_is(block_at(spec, j), T_WORD)) ++j;
-            if (j < n && cell_is(block_at(spec, j), T_REFINEMENT) &&
-                symbol_resolve_alias(int32_t(block_at(spec, j)->w2)) == local_sym) {
-                for (uint32_t x = j + 1; x < n; ++x) {
-                    Cell w = *block_at(spec, x);
-                    if (cell_is(&w, T_WORD)) block_append(result, &w);
-                }
+        if (!cell_is(v, T_REFINEMENT) || symbol_resolve_alias(int32_t(v->w2)) != extern_sym) continue;
+        extern_at = k;
+        uint32_t j = k + 1;
+        while (j < n && cell_is(block_at(spec, j), T_WORD)) ++j;
+        if (j < n && cell_is(block_at(spec, j), T_REFINEMENT) &&
+            symbol_resolve_alias(int32_t(block_at(spec, j)->w2)) == local_sym) {
+            for (uint32_t x = j + 1; x < n; ++x) {
+                Cell w = *block_at(spec, x);
+                if (cell_is(&w, T_WORD)) block_append(result, &w);
             }
-            SeriesBuffer* b = node_buffer(series_node(spec));
-            b->tail = b->head + (series_index(spec) + k) * 16;
-            break;
         }
     }
     uint32_t m = block_length(ignore);
@@ -241,10 +239,15 @@ void function_collect_locals(Cell* spec, const Cell* body) {
         TypeId t = cell_type(v);
         if (t == T_SET_WORD || t == T_LIT_WORD || t == T_GET_WORD || t == T_REFINEMENT) {
             v->header = T_WORD;
-        } else if (has_extern && t != T_WORD && t != T_BLOCK && t != T_STRING) {
+        } else if (extern_at >= 0 && t != T_WORD && t != T_BLOCK && t != T_STRING) {
             Cell bad = *v;
             raise_error(err::script::bad_func_extern, &bad);
         }
+    }
+    // Only a spec that passed the checks loses /extern and what follows it.
+    if (extern_at >= 0) {
+        SeriesBuffer* b = node_buffer(series_node(spec));
+        b->tail = b->head + (series_index(spec) + uint32_t(extern_at)) * 16;
     }
     collect_in(result, ignore, body, alias_of("foreach"), alias_of("remove-each"), alias_of("repeat"));
     uint32_t r = block_length(result);
@@ -269,6 +272,52 @@ void function_collect_locals(Cell* spec, const Cell* body) {
         block_append(spec, &w);
     }
 }
+
+// ================================================================== routine!
+
+Cell* routine_push(const Cell* spec_in, const Cell* body_in, int32_t code, int32_t second, bool flag) {
+    Cell* result = stack_push();
+    StackScope scope;
+    Cell* spec = stack_push_copy(spec_in);
+    Cell* body = body_in ? stack_push_copy(body_in) : stack_push();
+    if (!body_in) set_none(body);
+    function_validate_spec(spec);
+    if (series_index(spec)) {
+        Cell* copy = block_push_cells(block_head(spec), block_length(spec));
+        *spec = *copy;
+    }
+    // The argument count lives in a 5-bit header field: a spec with more
+    // arguments cannot be told apart from a smaller one, so it is refused.
+    uint32_t arity = 0, n = block_length(spec);
+    for (uint32_t k = 0; k < n; ++k)
+        if (cell_is(block_at(spec, k), T_WORD)) ++arity;
+    if (arity > ROUTINE_MAX_ARITY) raise_error(err::script::bad_func_def, spec);
+    Cell* more = block_push_new(5);
+    for (int k = 0; k < 5; ++k) {
+        Cell u;
+        set_unset(&u);
+        block_append(more, &u);
+    }
+    // The new context is held by nothing but the result cell: fill that first.
+    NodeRef ctx = context_make_from_spec(spec, true, false, CTX_KIND_FUNCTION);
+    cell_init(result, T_ROUTINE);
+    if (flag) result->header |= ROUTINE_FLAG;
+    result->header = (result->header & ~ROUTINE_ARITY_MASK) | (arity << ROUTINE_ARITY_SHIFT);
+    result->w1 = ctx;
+    result->w2 = series_node(spec);
+    result->w3 = series_node(more);
+    node_buffer(ctx)->cells()[1] = *result;
+    Cell* cache = stack_push();
+    spec_cache_build(spec, cache);
+    Cell* m = node_buffer(result->w3)->cells();
+    m[0] = *body;
+    m[1] = *cache;
+    set_integer(&m[2], code);
+    set_integer(&m[4], second);
+    return result;
+}
+
+uint32_t routine_arity(const Cell* routine) { return (routine->header & ROUTINE_ARITY_MASK) >> ROUTINE_ARITY_SHIFT; }
 
 // ================================================================== actions
 
@@ -310,6 +359,29 @@ static int32_t function_mold(const Cell* v_in, Cell* out, bool only, bool all, b
     return limit;
 }
 
+static int32_t routine_form(const Cell*, Cell* out, const Cell*, int32_t limit) {
+    string_append_cstr(out, "?routine?");
+    return limit - 9;
+}
+
+static int32_t routine_mold(const Cell* v_in, Cell* out, bool, bool all, bool flat, const Cell*, int32_t limit,
+                            int32_t indent) {
+    Cell* v = stack_push_copy(v_in);
+    string_append_cstr(out, "routine ");
+    limit -= 8;
+    Cell* spec = stack_push();
+    callable_spec(v, spec);
+    limit = mold_dispatch(spec, out, false, all, flat, limit, indent);
+    Cell* body = stack_push_copy(node_buffer(v->w3)->cells());
+    if (!cell_is(body, T_BLOCK)) {
+        string_append_cstr(out, " ");
+        --limit;
+    }
+    limit = mold_dispatch(body, out, false, all, flat, limit, indent);
+    stack_pop(3);
+    return limit;
+}
+
 // Two functions are the same function when they share their `more` series.
 static int function_compare(const Cell* a, const Cell* b, int op) {
     if (cell_type(a) != cell_type(b)) return CMP_NOT_COMPARABLE;
@@ -332,6 +404,10 @@ static void function_reflect(ActionFrame& f) {
         *f.args = spec;
     } else if (name == "body") {
         Cell body = node_buffer(v->w3)->cells()[0];
+        if (!cell_is(&body, T_BLOCK)) {  // a routine without a body
+            *f.args = body;
+            return;
+        }
         Cell* copy = block_push_cells(block_head(&body), block_length(&body));
         *f.args = *copy;
     } else if (name == "words") {
@@ -347,6 +423,14 @@ static void function_reflect(ActionFrame& f) {
 void function_init() {
     register_datatype(T_FUNCTION, T_CONTEXT, "function!",
                       function_make, nullptr, function_reflect, nullptr, function_form, function_mold, nullptr, nullptr, function_compare,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    register_datatype(T_ROUTINE, T_FUNCTION, "routine!",
+                      nullptr, nullptr, inherit, nullptr, routine_form, routine_mold, nullptr, nullptr, function_compare,
                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,

@@ -257,23 +257,53 @@ void op_make_value(Cell* out, const Cell* from_in) {
 
 // ================================================================== actions
 
-// make native! [spec index], make action! [spec index]
+// Two cached specs ask for the same arguments: same counts, kinds and refinements
+// in the same places (names, documentation and types aside).
+static bool same_call_shape(const Cell* a, const Cell* b) {
+    uint32_t n = block_length(a);
+    if (block_length(b) != n) return false;
+    for (uint32_t k = 0; k < n; ++k) {
+        const Cell* x = block_at(a, k);
+        const Cell* y = block_at(b, k);
+        if (cell_type(x) != cell_type(y)) return false;
+        if (cell_is(x, T_TYPESET) && (x->header >> CACHE_KIND_SHIFT & 3) != (y->header >> CACHE_KIND_SHIFT & 3))
+            return false;
+        if (cell_is(x, T_INTEGER) && (x->w1 != y->w1 || x->w2 != y->w2)) return false;
+    }
+    return true;
+}
+
+// make native! [spec index], make action! [spec index]. Only a filled slot
+// can be made, and always with its own spec: the entry reads its arguments by
+// position and trusts their types, so a spec of another shape is refused and
+// the types checked are the entry's own.
 static void native_make(ActionFrame& f) {
-    Cell* spec = f.args + 1;
+    Cell* arg = f.args + 1;
     TypeId target = f.type;
     Cell proto;
     set_datatype(&proto, target);
     if (target == T_OP) {
-        op_make_value(f.args, spec);
+        op_make_value(f.args, arg);
         return;
     }
-    if (!cell_is(spec, T_BLOCK) || block_length(spec) != 2 || !cell_is(block_at(spec, 0), T_BLOCK) ||
-        !cell_is(block_at(spec, 1), T_INTEGER) || get_integer(block_at(spec, 1)) < 1)
-        raise_error(err::script::bad_make_arg, &proto, spec);
-    Cell body = *block_at(spec, 0);
-    uint32_t index = uint32_t(get_integer(block_at(spec, 1)));
-    Cell* held = stack_push_copy(&body);
-    native_make_value(f.args, held, index, target);
+    if (!cell_is(arg, T_BLOCK) || block_length(arg) != 2 || !cell_is(block_at(arg, 0), T_BLOCK) ||
+        !cell_is(block_at(arg, 1), T_INTEGER))
+        raise_error(err::script::bad_make_arg, &proto, arg);
+    int32_t index = get_integer(block_at(arg, 1));
+    bool filled = target == T_NATIVE
+                      ? index >= 1 && index <= NATIVE_COUNT && natives_table[index - 1]
+                      : index >= 1 && index <= ACTION_COUNT && action_entry_table[index] && action_specs[index];
+    if (!filled) raise_error(err::script::bad_make_arg, &proto, arg);
+    StackScope scope;
+    Cell* given = stack_push_copy(block_at(arg, 0));
+    Cell* own = stack_push();
+    spec_from_text(own, target == T_NATIVE ? native_defs[index - 1].spec : action_specs[index]);
+    Cell* given_cache = stack_push();
+    spec_cache_build(given, given_cache);
+    Cell* own_cache = stack_push();
+    spec_cache_build(own, own_cache);
+    if (!same_call_shape(given_cache, own_cache)) raise_error(err::script::bad_make_arg, &proto, arg);
+    native_make_value(f.args, own, uint32_t(index), target);
 }
 
 static int32_t fixed_form(Cell* out, const char* text, int32_t limit) {

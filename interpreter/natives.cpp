@@ -170,7 +170,7 @@ static void push_word_cell(Cell* block, TypeId type, const std::string& text) {
     block_append(block, &w);
 }
 
-static void spec_from_text(Cell* out, const char* text) {
+void spec_from_text(Cell* out, const char* text) {
     Cell* spec = block_push_new(8);
     Cell* inner = nullptr;
     const char* p = text;

@@ -43,6 +43,8 @@ extern NativeFn action_entry_table[ACTION_COUNT + 1];
 extern const char* const action_specs[ACTION_COUNT + 1];
 extern const char* const action_words[ACTION_COUNT + 1];
 
+// A native's or action's spec block from its source form (rooted *out).
+void spec_from_text(Cell* out, const char* text);
 // Each family's entries (natives_*.cpp), looked up by name when the table is built.
 NativeFn find_native_entry(const char* name);
 struct NativeEntry { const char* name; NativeFn fn; };
