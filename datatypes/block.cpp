@@ -7,6 +7,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
@@ -325,7 +326,7 @@ static bool make_from_other(ActionFrame& f, const Cell* spec) {
         if (!reflect) return false;
         StackScope scope;
         Cell* args = stack_push_copy(spec);
-        word_from_cstring(stack_push(), "body");
+        *stack_push() = word_from_cstring("body");
         ActionFrame r = action_frame(args, t);
         reflect(r);
         if (!is_list(args)) return false;

@@ -6,6 +6,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
 #include "runtime/errors.h"
@@ -35,7 +36,7 @@ void raise_with_call_word(ErrCode code, const Cell* arg2, const char* arg3_word)
     Cell* second = stack_push_copy(arg2);
     if (!arg3_word) raise_error(code, word, second);
     Cell* third = stack_push();
-    word_from_cstring(third, arg3_word);
+    *third = word_from_cstring(arg3_word);
     raise_error(code, word, second, third);
 }
 

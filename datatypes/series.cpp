@@ -6,6 +6,7 @@
 #include "datatypes/hash.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
+#include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
 #include "runtime/hash.h"
@@ -95,7 +96,7 @@ void raise_bad_refine(const char* refinement, const Cell* value) {
     StackScope scope;
     Cell* held = stack_push_copy(value);  // interning the word allocates
     Cell* name = stack_push();
-    word_from_cstring(name, refinement);
+    *name = word_from_cstring(refinement);
     raise_error(err::script::invalid_refine_arg, name, held);
 }
 
@@ -373,11 +374,11 @@ void series_move(ActionFrame& f) {
     if (!type_is_series(tt)) {
         StackScope scope;
         Cell* action = stack_push();
-        word_from_cstring(action, "move");
+        *action = word_from_cstring("move");
         Cell* type = stack_push();
         set_datatype(type, tt);
         Cell* argument = stack_push();
-        word_from_cstring(argument, "target");
+        *argument = word_from_cstring("target");
         raise_error(err::script::expect_arg, action, type, argument);
     }
     uint32_t rest = series_rest_length(source);

@@ -8,6 +8,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "loader/lexer.h"
 #include "runtime/errors.h"
@@ -105,7 +106,7 @@ namespace {
 [[noreturn]] void raise_not_related(const char* action, TypeId t) {
     StackScope scope;
     Cell* word = stack_push();
-    word_from_cstring(word, action);
+    *word = word_from_cstring(action);
     Cell* type = stack_push();
     set_datatype(type, t);
     raise_error(err::script::not_related, word, type);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "runtime/errors.h"
@@ -84,7 +85,7 @@ const char* const action_specs[ACTION_COUNT + 1] = {
     while (*end && *end != ' ') ++end;
     std::string first(spec, size_t(end - spec));
     if (first.empty()) first = "value";
-    word_from_cstring(&arg, first.c_str());
+    arg = word_from_cstring(first.c_str());
     raise_error(err::script::expect_arg, &word, &type, &arg);
 }
 

@@ -163,8 +163,6 @@ void word_from_symbol_in(Cell* out, uint32_t symbol, NodeRef context) {
     *out = context ? word_lookup_in_context(context, int32_t(symbol)) : word_from_symbol(int32_t(symbol));
 }
 
-void word_from_cstring(Cell* out, const char* name) { *out = word_from_symbol(symbol_from_cstring(name)); }
-
 // ================================================================== calls
 
 // The word that names a call, in error reports and traces.

@@ -69,7 +69,6 @@ void word_assign(const Cell* word, const Cell* value);
 
 // A word for a symbol: bound in `context` when given and it has the symbol, else global.
 void word_from_symbol_in(Cell* out, uint32_t symbol, NodeRef context);
-void word_from_cstring(Cell* out, const char* name);
 
 // Calls a callable with argument values taken as they stand from `args` (a
 // block), and the refinements named in `refinements` (a block of refinement!

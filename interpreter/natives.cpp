@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/error.h"
+#include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context.h"
@@ -211,7 +212,7 @@ void spec_from_text(Cell* out, const char* text) {
 
 static void bind_callable(const char* name, const Cell* value) {
     Cell* slot = stack_push();
-    word_from_cstring(slot, name);
+    *slot = word_from_cstring(name);
     word_assign(slot, value);
     stack_pop(1);
 }
@@ -255,7 +256,7 @@ void ops_init() {
     // Datatype words name their datatype, also those whose unit comes later.
     for (int t = 1; t <= T_MAX_ID; ++t) {
         Cell* w = stack_push();
-        word_from_cstring(w, datatype_name(TypeId(t)));
+        *w = word_from_cstring(datatype_name(TypeId(t)));
         if (cell_is(word_value_cell(w), T_UNSET)) {
             Cell v;
             set_datatype(&v, TypeId(t));
@@ -264,7 +265,7 @@ void ops_init() {
     }
     for (const auto& lw : logic_words) {
         Cell* w = stack_push();
-        word_from_cstring(w, lw.word);
+        *w = word_from_cstring(lw.word);
         if (!cell_is(word_value_cell(w), T_UNSET)) continue;
         Cell v;
         if (lw.value < 0) set_none(&v);
@@ -273,7 +274,7 @@ void ops_init() {
     }
     for (const auto& pair : op_words) {
         Cell* from = stack_push();
-        word_from_cstring(from, pair[1]);
+        *from = word_from_cstring(pair[1]);
         Cell* op = stack_push();
         op_make_value(op, word_value_cell(from));
         bind_callable(pair[0], op);

@@ -4,6 +4,7 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
@@ -64,7 +65,7 @@ static void native_not(NativeCall& c) { set_logic(c.args, !is_truthy(c.args)); }
 static void native_type_q(NativeCall& c) {
     TypeId t = cell_type(c.args);
     if (c.has(0)) {
-        word_from_cstring(c.args, type_names[t].name ? type_names[t].name : "unset!");
+        *c.args = word_from_cstring(type_names[t].name ? type_names[t].name : "unset!");
         return;
     }
     set_datatype(c.args, t);
@@ -123,7 +124,7 @@ static void set_operation(NativeCall& c, SetOp code, bool unique) {
         Cell w, type, arg;
         current_call_word(&w);
         set_datatype(&type, t1);
-        word_from_cstring(&arg, unique ? "set" : "set1");
+        arg = word_from_cstring(unique ? "set" : "set1");
         raise_error(err::script::expect_arg, &w, &type, &arg);
     }
     }

@@ -12,6 +12,7 @@
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
@@ -339,7 +340,7 @@ static void native_forall(NativeCall& c) {
         Cell w, type, arg;
         current_call_word(&w);
         set_datatype(&type, t);
-        word_from_cstring(&arg, "word");
+        arg = word_from_cstring("word");
         raise_error(err::script::expect_arg, &w, &type, &arg);
     }
     Cell* result = stack_push();
@@ -438,7 +439,7 @@ static void native_case(NativeCall& c) {
         if (pending_exit) return;
         if (i >= series_count(cases)) {
             Cell w;
-            word_from_cstring(&w, "case");
+            w = word_from_cstring("case");
             raise_error(err::script::need_value, &w);
         }
         bool truthy = is_truthy_strict(mark);
@@ -555,7 +556,7 @@ static void native_catch(NativeCall& c) {
             for (uint32_t k = 0; k < n; ++k)
                 if (!cell_is(block_at(names, k), T_WORD)) {
                     Cell w;
-                    word_from_cstring(&w, "name");
+                    w = word_from_cstring("name");
                     raise_error(err::script::invalid_refine_arg, &w, names);
                 }
         }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -86,7 +87,7 @@ void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const C
     StackScope scope;
     uint32_t base = stack_index_of(vstack.base), top = stack_index_of(vstack.top);
     Cell* args = stack_push();
-    word_from_cstring(args, event_names[code]);
+    *args = word_from_cstring(event_names[code]);
     Cell* blk = stack_push();
     if (block) { *blk = *block; blk->w1 = 0; } else set_none(blk);
     Cell* off = stack_push();

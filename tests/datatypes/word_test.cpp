@@ -207,6 +207,20 @@ TEST_F(Words, SpellingStringIsACopy) {
     EXPECT_NE(entry->w2, 0u);  // the symbol's own string, made once
 }
 
+// Natives, actions and datatype words are bound by their C names this way: a
+// case variant of a word met before is the same variable under its own spelling.
+TEST_F(Words, AWordFromTextFindsItsCaseVariantsSlotAndKeepsItsSpelling) {
+    Cell first = word_from_cstring("case-variant-probe");
+    uint32_t words = context_word_count(global_context());
+    Cell variant = word_from_cstring("Case-VARIANT-probe");
+    EXPECT_EQ(context_word_count(global_context()), words);
+    EXPECT_EQ(formed(variant), "Case-VARIANT-probe");
+    Cell seven;
+    set_integer(&seven, 7);
+    word_set_value(&first, &seven);
+    EXPECT_EQ(get_integer(word_get_value(&variant)), 7);
+}
+
 TEST_F(Words, PushingValuesAndSettingThroughTheStack) {
     StackScope scope;
     Cell* w = stack_push();

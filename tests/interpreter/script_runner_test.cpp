@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
+#include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/script_runner.h"
 #include "runtime/console_output.h"
@@ -20,7 +21,7 @@ int run(const char* script) {
 TEST(ScriptRunner, AStaleCycleEntryDoesNotReachTheNextRunNorTheErrorReport) {
     ASSERT_EQ(run("Tev [] cycle-test-block: [1 2]"), 0);
     Cell word;
-    word_from_cstring(&word, "cycle-test-block");
+    word = word_from_cstring("cycle-test-block");
     // What a walk cut short by an error that escaped to the top would leave.
     cycle_push(cycle_node_of(word_value_cell(&word)));
 

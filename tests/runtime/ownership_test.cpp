@@ -1,5 +1,6 @@
 // The ownership table: owned series announce each in-place change to their owner, before and after, deeply.
 #include <functional>
+#include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "runtime/ownership.h"
 #include "tests/datatypes/series_fixture.h"
@@ -38,7 +39,7 @@ protected:
         owner_->w1 = series_node(context);
         owner_->w3 = series_node(record);
         word_ = stack_push();
-        word_from_cstring(word_, "field");
+        *word_ = word_from_cstring("field");
     }
     void TearDown() override {
         ownership_deep_change_hook = saved_;
@@ -143,7 +144,7 @@ TEST_F(Ownership, AnOwnerWithoutHandlersHearsNothing) {
 
 TEST_F(Ownership, ModifyOwnedBindsAndUnbinds) {
     Cell* owned = stack_push();
-    word_from_cstring(owned, "OWNED");
+    *owned = word_from_cstring("OWNED");
     uint32_t before = ownership_count();
     Cell* s = ints({1});
     Cell* spec = block_of({owner_, word_});
