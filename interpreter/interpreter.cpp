@@ -250,7 +250,7 @@ static inline bool push_simple(const Cell* blk, uint32_t i) {
 // True when the value at i is a word naming an operator.
 static inline bool op_at(const Cell* blk, uint32_t i) {
     SeriesBuffer* b = node_buffer(series_node(blk));
-    if (i >= b->count()) return false;
+    if (i >= b->cell_count()) return false;
     const Cell* v = b->cells() + i;
     if (!cell_is(v, T_WORD)) return false;
     const Cell* value = word_value_fast(v);
@@ -262,7 +262,7 @@ static inline bool op_at(const Cell* blk, uint32_t i) {
 static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry, const Cell* fn_word,
                                  bool right_of_op, bool quoted) {
     uint32_t kind = (entry->header >> CACHE_KIND_SHIFT) & 3;
-    uint32_t count = node_buffer(series_node(blk))->count();
+    uint32_t count = node_buffer(series_node(blk))->cell_count();
     if (i >= count) {
         if (typeset_has(entry, T_UNSET)) { stack_push(); return i; }
         Cell arg;
@@ -332,7 +332,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     // The spec cache is read again through the callable after each argument.
     const Cell* holder = fnslot ? fnslot : &fn;
     SeriesBuffer* cache_buffer = node_buffer(cache);
-    uint32_t entries = cache_buffer->count();
+    uint32_t entries = cache_buffer->cell_count();
     uint32_t e = 1;
     uint32_t args_done = infix_left ? 1 : 0;
     // Plain arguments.
@@ -344,7 +344,9 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         if (pending_exit) goto unwind_pending;
         cache_buffer = node_buffer(callable_spec_cache(holder));  // fetching may have moved it
     }
-    // Refinements.
+    // Refinements. A native called without any takes nothing more: its
+    // refinements stay off and their arguments are not on the stack.
+    if (!is_function && used_count == 0) e = entries;
     {
         uint32_t matched = 0;
         for (; e < entries; ++e) {
@@ -360,9 +362,11 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
             }
             // T_REFINEMENT
             bool on = false;
-            uint32_t rs = uint32_t(symbol_resolve_alias(int32_t(entry.w2)));
-            for (uint32_t k = 0; k < used_count; ++k)
-                if (used[k] == rs) { on = true; ++matched; break; }
+            if (used_count) {
+                uint32_t rs = uint32_t(symbol_resolve_alias(int32_t(entry.w2)));
+                for (uint32_t k = 0; k < used_count; ++k)
+                    if (used[k] == rs) { on = true; ++matched; break; }
+            }
             uint32_t ordinal = entry.w3;
             if (is_function) set_logic(stack_push(), on);
             else if (on) call.refs[ordinal] = 0;
@@ -663,7 +667,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     }
     case T_SET_WORD: {
         // The word's context stays reachable through the block being evaluated.
-        if (i >= node_buffer(series_node(blk))->count()) raise_error(err::script::need_value, &val);
+        if (i >= node_buffer(series_node(blk))->cell_count()) raise_error(err::script::need_value, &val);
         i = eval_expr(blk, i, false);
         if (pending_exit) return i;
         if (cell_is(out, T_UNSET)) raise_error(err::script::need_value, &val);
@@ -693,7 +697,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         *stack_push() = val;
         break;
     case T_SET_PATH: {
-        if (i >= node_buffer(series_node(blk))->count()) raise_error(err::script::need_value, &val);
+        if (i >= node_buffer(series_node(blk))->cell_count()) raise_error(err::script::need_value, &val);
         Cell* slot = stack_push_copy(&val);
         i = eval_expr(blk, i, false);
         if (pending_exit) return i;
@@ -718,7 +722,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     // Operators apply strictly from left to right.
     for (;;) {
         SeriesBuffer* b = node_buffer(series_node(blk));
-        if (i >= b->count()) break;
+        if (i >= b->cell_count()) break;
         const Cell* next = b->cells() + i;
         if (!cell_is(next, T_WORD)) break;
         Cell* opv = word_value_fast(next);
@@ -727,7 +731,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         vstack.top = out + 1;
         if (trace_switch) trace_event(TRACE_FETCH, blk, int32_t(i), &opword, nullptr);
         int fast = trace_switch ? 0 : op_fast_kind(&op);
-        if (fast && i + 1 < b->count()) {
+        if (fast && i + 1 < b->cell_count()) {
             // The right operand first (no infix: operators group left to right);
             // two integers are then done here, anything else through the call.
             Cell* right = vstack.top;
@@ -754,7 +758,7 @@ Cell* eval_block(const Cell* block) {
     interp_check_machine_stack();
     Cell* slot = stack_push_copy(block);
     uint32_t i = series_index(slot);
-    uint32_t count = node_buffer(series_node(slot))->count();
+    uint32_t count = node_buffer(series_node(slot))->cell_count();
     if (i >= count) {
         set_unset(slot);
         return slot;
@@ -771,7 +775,7 @@ Cell* eval_block(const Cell* block) {
         }
         Cell* mark = vstack.top;
         i = eval_expr(slot, i, false);
-        if (pending_exit || i >= node_buffer(series_node(slot))->count()) {
+        if (pending_exit || i >= node_buffer(series_node(slot))->cell_count()) {
             current_eval_cell = *saved_eval;
             Cell result = *mark;
             trace_event(TRACE_EXIT, slot, int32_t(i), &result, nullptr);
@@ -786,7 +790,7 @@ Cell* eval_block(const Cell* block) {
 
 uint32_t eval_next(const Cell* block, uint32_t index) {
     Cell* slot = stack_push_copy(block);
-    uint32_t count = node_buffer(series_node(slot))->count();
+    uint32_t count = node_buffer(series_node(slot))->cell_count();
     if (index >= count) {
         set_unset(slot);
         return count;

@@ -50,6 +50,7 @@ struct SeriesBuffer {
         uint32_t u = unit(), bytes = tail - head;
         return (u & (u - 1)) ? bytes / u : bytes >> __builtin_ctz(u);
     }
+    uint32_t cell_count() const { return (tail - head) / 16; }     // unit 16 only
     uint32_t room() const { return size - tail; }                    // free bytes after tail
     Cell* cells() { return reinterpret_cast<Cell*>(data + head); }  // unit 16 only
 };
