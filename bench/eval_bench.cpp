@@ -50,8 +50,7 @@ const Program programs[] = {
      "def run():\n    s = \"\"\n    for i in range(100000):\n        s += \"ab\"\n    return s\n"},
     {"word frequency (100,000 words, 200 distinct)",
      "words: copy [] repeat i 100000 [append words append copy \"w\" i // 200]",
-     "counts: copy [] foreach w words [either pos: find/skip counts w 2 [pos/2: pos/2 + 1] "
-     "[append counts reduce [w 1]]]",
+     "counts: make map! [] foreach w words [counts/:w: 1 + any [counts/:w 0]]",
      "local words = {} for i = 1, 100000 do words[i] = \"w\" .. (i % 200) end\n"
      "function run() local c = {} for _, w in ipairs(words) do c[w] = (c[w] or 0) + 1 end return c end",
      "words = [\"w\" + str(i % 200) for i in range(1, 100001)]\n"
