@@ -11,6 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/random.h"
+#include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
 #include "runtime/symbols.h"
@@ -378,6 +379,20 @@ namespace {
 
 // ------------------------------------------------------------ make and to
 
+// The text (from its index) is one money value and nothing else but blanks.
+bool text_is_one_money(const Cell* text, Cell* result) {
+    TranscodeOptions check;
+    check.mode = LexMode::scan;
+    check.one = true;
+    TranscodeResult scanned = transcode_value(result, text, check);
+    if (scanned.type != T_MONEY) return false;
+    for (uint32_t i = scanned.consumed, n = string_length(text); i < n; ++i) {
+        uint32_t c = string_char_at(text, i);
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
+    }
+    return scan_one_value(text, result) && cell_is(result, T_MONEY);
+}
+
 void money_to(ActionFrame& f) {
     Cell* result = f.args;
     const Cell* spec = f.args + 1;
@@ -388,7 +403,7 @@ void money_to(ActionFrame& f) {
         case T_FLOAT:
         case T_PERCENT: money_from_float(result, get_float(spec)); return;
         default:
-            if (type_is_string(st) && scan_one_value(spec, result) && cell_is(result, T_MONEY)) return;
+            if (type_is_string(st) && text_is_one_money(spec, result)) return;
             raise_error_type(err::script::bad_to_arg, T_MONEY, spec);
     }
 }
