@@ -285,7 +285,7 @@ static int binary_compare(const Cell* a, const Cell* b, int op) {
 
 static const char HEX_DIGITS[] = "0123456789ABCDEF";
 static const char BASE58_DIGITS[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
-static const char BASE64_DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+static constexpr char BASE64_DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 char* binary_enbase_2(char* out, const uint8_t* bytes, uint32_t length) {
     for (uint32_t i = 0; i < length; ++i)
