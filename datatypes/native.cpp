@@ -387,8 +387,13 @@ static void native_reflect(ActionFrame& f) {
         return;
     }
     if (name == "body") {
-        if (cell_is(v, T_OP) && ((v->header >> 16) & 0xFF) == T_FUNCTION) {
+        TypeId from = TypeId((v->header >> 16) & 0xFF);
+        if (cell_is(v, T_OP) && (from == T_FUNCTION || from == T_ROUTINE)) {
             Cell body = node_buffer(v->w3)->cells()[0];
+            if (!cell_is(&body, T_BLOCK)) {  // a routine without a body
+                *f.args = body;
+                return;
+            }
             Cell* copy = block_push_cells(block_head(&body), block_length(&body));
             *f.args = *copy;
             return;

@@ -65,6 +65,7 @@ TEST_F(Callables, RoutineFormsMoldsReflectsAndCompares) {
     Cell* op = stack_push();
     op_make_value(op, with_body);
     EXPECT_EQ(mold_of(op), "make op! [[a b]]");
+    EXPECT_EQ(mold_of(call(Act::reflect, {op, field})), "[a + b]");
 }
 
 TEST_F(Callables, CollectingLocalsLeavesARefusedSpecWhole) {
