@@ -332,6 +332,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     // The spec cache is read again through the callable after each argument.
     const Cell* holder = fnslot ? fnslot : &fn;
     SeriesBuffer* cache_buffer = node_buffer(cache);
+    uint64_t cache_epoch = buffer_epoch;
     uint32_t entries = cache_buffer->cell_count();
     uint32_t e = 1;
     uint32_t args_done = infix_left ? 1 : 0;
@@ -342,7 +343,10 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         if (args_done) { --args_done; check_arg_type(&entry, infix_left, wordp); continue; }
         i = fetch_arg(blk, i, &entry, wordp, infix_left != nullptr, quoted);
         if (pending_exit) goto unwind_pending;
-        cache_buffer = node_buffer(callable_spec_cache(holder));  // fetching may have moved it
+        if (cache_epoch != buffer_epoch) {  // fetching may have moved it
+            cache_buffer = node_buffer(callable_spec_cache(holder));
+            cache_epoch = buffer_epoch;
+        }
     }
     // Refinements. A native called without any takes nothing more: its
     // refinements stay off and their arguments are not on the stack.

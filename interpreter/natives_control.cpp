@@ -305,7 +305,7 @@ static uint32_t set_loop_words(const Cell* words, const Cell* series, uint32_t p
         series_pick(series, pos, value);
         word_assign(words, value);
     }
-    stack_pop(1);
+    vstack.top = value;
     return step;
 }
 

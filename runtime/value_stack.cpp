@@ -45,18 +45,6 @@ void stack_pop(size_t n) {
 
 // ------------------------------------------------------------------ frames
 
-uint32_t context_values_word(NodeRef context) { return node_buffer(context)->cells()[0].w2; }
-void context_set_values_word(NodeRef context, uint32_t values) {
-    node_buffer(context)->cells()[0].w2 = values;
-}
-
-void frame_enter_function(NodeRef context) {
-    CallFrame& f = fstack.begin[fstack.top - 1];
-    f.function_context = context;
-    f.saved_values = context_values_word(context);
-    context_set_values_word(context, f.base + 1);
-}
-
 static inline void restore_function(const CallFrame& f) {
     if (f.function_context) context_set_values_word(f.function_context, f.saved_values);
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace tev {
 
@@ -95,8 +96,10 @@ inline uint32_t frame_depth() { return fstack.top; }
 inline CallFrame* frame_top() { return fstack.top ? &fstack.begin[fstack.top - 1] : nullptr; }
 inline CallFrame* frame_at(uint32_t i) { return &fstack.begin[i]; }
 
-uint32_t context_values_word(NodeRef context);
-void context_set_values_word(NodeRef context, uint32_t values);
+inline uint32_t context_values_word(NodeRef context) { return node_buffer(context)->cells()[0].w2; }
+inline void context_set_values_word(NodeRef context, uint32_t values) {
+    node_buffer(context)->cells()[0].w2 = values;
+}
 
 // Pushes a frame and makes the current top the new arguments base; raises
 // internal/stack-overflow when the frame stack is full. Returns the new base.
@@ -134,6 +137,11 @@ void frames_unwind_to(uint32_t depth);
 // value (0: no call running). The frame remembers the previous word and puts it
 // back when popped, so recursion sees its own arguments again.
 // Marks the top frame as a call of `context` whose values start at its base.
-void frame_enter_function(NodeRef context);
+inline void frame_enter_function(NodeRef context) {
+    CallFrame& f = fstack.begin[fstack.top - 1];
+    f.function_context = context;
+    f.saved_values = context_values_word(context);
+    context_set_values_word(context, f.base + 1);
+}
 
 }  // namespace tev
