@@ -285,6 +285,28 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
     return i + 1;
 }
 
+// A callable's spec cache (its argument entries), remembered by the callable's
+// node while no buffer moves: a call then skips resolving two nodes in a chain.
+struct SpecCacheEntry {
+    uint64_t epoch;
+    NodeRef more;            // the callable's node (word 3)
+    const Cell* entries;     // the spec cache block's cells
+    uint32_t count;
+};
+static SpecCacheEntry spec_cache_entries[16];
+
+static inline const SpecCacheEntry& spec_cache_of(const Cell* fn) {
+    SpecCacheEntry& e = spec_cache_entries[fn->w3 & 15];
+    if (e.more != fn->w3 || e.epoch != buffer_epoch) {
+        SeriesBuffer* b = node_buffer(callable_spec_cache(fn));
+        e.epoch = buffer_epoch;
+        e.more = fn->w3;
+        e.entries = b->cells();
+        e.count = b->cell_count();
+    }
+    return e;
+}
+
 // Calls a callable value. Its arguments come from the block after index i (the
 // first from `infix_left` for an operator). Pushes the result (or, infix, leaves
 // it in *infix_left) and returns the index after the last argument.
@@ -310,7 +332,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     }
     Cell* base = vstack.base;
     if (trace_switch) trace_event(TRACE_OPEN, blk, int32_t(i), &fn, word);
-    NodeRef cache = callable_spec_cache(&fn);
+    NodeRef cache = 0;  // the spec cache node, read where refinements need it
 
     NativeCall call;
     call.args = base;
@@ -331,20 +353,20 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     const Cell* wordp = word;
     // The spec cache is read again through the callable after each argument.
     const Cell* holder = fnslot ? fnslot : &fn;
-    SeriesBuffer* cache_buffer = node_buffer(cache);
+    const Cell* spec_entries = spec_cache_of(holder).entries;
     uint64_t cache_epoch = buffer_epoch;
-    uint32_t entries = cache_buffer->cell_count();
+    uint32_t entries = spec_cache_of(holder).count;
     uint32_t e = 1;
     uint32_t args_done = infix_left ? 1 : 0;
     // Plain arguments.
     for (; e < entries; ++e) {
-        Cell entry = cache_buffer->cells()[e];
+        Cell entry = spec_entries[e];
         if (!cell_is(&entry, T_TYPESET)) break;
         if (args_done) { --args_done; check_arg_type(&entry, infix_left, wordp); continue; }
         i = fetch_arg(blk, i, &entry, wordp, infix_left != nullptr, quoted);
         if (pending_exit) goto unwind_pending;
         if (cache_epoch != buffer_epoch) {  // fetching may have moved it
-            cache_buffer = node_buffer(callable_spec_cache(holder));
+            spec_entries = spec_cache_of(holder).entries;
             cache_epoch = buffer_epoch;
         }
     }
@@ -395,6 +417,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
             // A refinement the callee does not have.
             Cell w, r;
             if (word) w = *word; else current_call_word(&w);
+            cache = callable_spec_cache(holder);
             for (uint32_t k = 0; k < used_count; ++k) {
                 bool found = false;
                 for (uint32_t x = 1; x < entries; ++x) {
@@ -627,8 +650,8 @@ static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) 
     vstack.top = left;
     frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word->w2, word->w1);
     vstack.top = left + 2;
-    NodeRef cache = callable_spec_cache(&fn);
-    Cell first = node_buffer(cache)->cells()[1], second = node_buffer(cache)->cells()[2];
+    const Cell* spec_entries = spec_cache_of(&fn).entries;
+    Cell first = spec_entries[1], second = spec_entries[2];
     check_arg_type(&first, left, word);
     check_arg_type(&second, left + 1, word);
     NativeCall call;
