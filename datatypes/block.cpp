@@ -822,7 +822,7 @@ static void block_put_action(ActionFrame& f) {
         if (at >= series_full_length(f.args)) block_append(f.args, value);
         else if (compare_cells(block_cell_from_head(f.args, at), value, CMP_FIND) != 0)
             *block_cell_from_head(f.args, at) = *value;
-        hash_index_rebuild(f.args);
+        hash_index_replaced(f.args, at);
         if (owned) ownership_notice(f.args, ChangeWord::put_ed, nullptr, int32_t(at), 0);
     }
     *f.args = *value;

@@ -22,6 +22,13 @@ void hash_index_appended(const Cell* value, uint32_t from) {
         if (hash_table_insert(table, pos) == 2) return;  // rebuilt: every cell is indexed
 }
 
+void hash_index_replaced(const Cell* value, uint32_t position) {
+    if (!indexed(value) || position >= node_buffer(series_node(value))->count()) return;
+    HashTableHold hold(value->w3);
+    hash_table_delete(value->w3, position);
+    hash_table_insert(value->w3, position);
+}
+
 void hash_index_rebuild(const Cell* value) {
     if (!indexed(value)) return;
     hash_table_rebuild(value->w3, node_buffer(series_node(value))->count());

@@ -11,6 +11,8 @@ namespace tev {
 
 // Cells were appended from position `from` (from the buffer's first cell).
 void hash_index_appended(const Cell* value, uint32_t from);
+// The cell at `position` (from the buffer's first cell) was replaced.
+void hash_index_replaced(const Cell* value, uint32_t position);
 // Cells moved, were removed or replaced: index the block again.
 void hash_index_rebuild(const Cell* value);
 // The position of the first match of key at or after the index (every skip-th

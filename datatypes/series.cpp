@@ -199,7 +199,7 @@ void series_poke(ActionFrame& f) {
         if (buf(f.args)->unit() == 16) buf(f.args)->cells()[pos] = *value;
         else store_unit(f.args, uint32_t(pos), value);
     }
-    hash_index_rebuild(f.args);
+    hash_index_replaced(f.args, uint32_t(pos));
     if (owned) ownership_notice(f.args, ChangeWord::poked, nullptr, int32_t(pos), 1);
     *f.args = *value;
 }
