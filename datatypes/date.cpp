@@ -411,7 +411,9 @@ int32_t date_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell* ar
 // Dates compare by the moment they denote, whatever their zones.
 int date_compare(const Cell* a, const Cell* b, int op) {
     if (!cell_is(b, T_DATE)) return CMP_NOT_COMPARABLE;
-    if (op == CMP_SAME) return (a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3) ? 0 : 1;
+    // Strictly (and as a key) the same date written the same way: same zone, same time bits.
+    if (op == CMP_SAME || op == CMP_STRICT_EQUAL || op == CMP_FIND)
+        return (a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3) ? 0 : 1;
     DateParts p = unpack(a), q = unpack(b);
     double days = double(day_number_of(p) - day_number_of(q)) * 86400.0;
     double left = days + p.time, right = q.time;

@@ -195,7 +195,8 @@ int32_t tuple_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell* a
 
 int tuple_compare(const Cell* a, const Cell* b, int op) {
     if (!cell_is(b, T_TUPLE)) return CMP_NOT_COMPARABLE;
-    (void)op;
+    // Strictly (and as a key) the count counts too: 1.2.3 = 1.2.3.0, but they are two keys.
+    if ((op == CMP_STRICT_EQUAL || op == CMP_SAME || op == CMP_FIND) && tuple_count(a) != tuple_count(b)) return 1;
     uint8_t x[TUPLE_MAX], y[TUPLE_MAX];
     tuple_bytes(a, x);
     tuple_bytes(b, y);
