@@ -165,6 +165,22 @@ Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double t
     return c;
 }
 
+Cell* date_push(uint32_t packed, double time) {
+    Cell* c = stack_push();
+    cell_init(c, T_DATE);
+    c->w1 = packed;
+    put_float(c, (packed & DATE_HAS_TIME) ? time : 0.0);
+    return c;
+}
+
+void date_make_in(Cell* block, uint32_t packed, double time) {
+    Cell date;
+    cell_init(&date, T_DATE);
+    date.w1 = packed;
+    put_float(&date, (packed & DATE_HAS_TIME) ? time : 0.0);
+    block_append(block, &date);
+}
+
 Cell* date_make_cell_hms(Cell* c, int32_t year, int32_t month, int32_t day, int32_t h, int32_t m, int32_t s,
                          int32_t nanoseconds) {
     pack(c, year, month, day, true, 0, 3600.0 * h + 60.0 * m + s + 1e-9 * nanoseconds);

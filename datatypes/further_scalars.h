@@ -11,6 +11,8 @@ namespace tev {
 // pair!: x in word 2, y in word 3. Points: 32-bit floats in words 1, 2 (and 3).
 Cell* pair_make_cell(Cell* c, int32_t x, int32_t y);
 Cell* pair_push(int32_t x, int32_t y);
+// Append at the tail of a rooted block (the Tevbin decoder's constructors).
+void pair_make_in(Cell* block, int32_t x, int32_t y);
 Cell* point2d_make_cell(Cell* c, double x, double y);
 Cell* point2d_push(double x, double y);
 Cell* point3d_make_cell(Cell* c, double x, double y, double z);
@@ -33,6 +35,11 @@ Cell* tuple_make_cell(Cell* c, int count, const uint8_t* bytes);
 void tuple_bytes(const Cell* c, uint8_t out[TUPLE_MAX]);
 void tuple_do_math(ActionFrame& f, int op);
 bool tuple_is_zero(const Cell* c);
+// max(count, 3) components, the low byte of each value (image pixels).
+Cell* tuple_from_components(Cell* c, int count, const uint32_t* values);
+// Three colour components, and alpha unless it is -1.
+Cell* tuple_from_colour(Cell* c, int r, int g, int b, int alpha);
+void percent_make_in(Cell* block, uint32_t high, uint32_t low);
 inline Cell* percent_make_cell(Cell* c, double d) { set_float(c, d, T_PERCENT); return c; }
 
 // ------------------------------------------------------------ date!
@@ -44,6 +51,8 @@ constexpr int32_t DATE_YEAR_MIN = -16384, DATE_YEAR_MAX = 16383;
 // magnitude). Years outside the packed range raise out-of-range.
 Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double time,
                      int32_t zone_hours, int32_t zone_minutes, bool has_time);
+Cell* date_push(uint32_t packed, double time);
+void date_make_in(Cell* block, uint32_t packed, double time);
 Cell* date_make_cell_hms(Cell* c, int32_t year, int32_t month, int32_t day, int32_t h, int32_t m,
                          int32_t s, int32_t nanoseconds);
 // Now, from the OS clock: local time with the local zone, or UTC with zone 0.
@@ -66,6 +75,9 @@ bool money_make_from_digits(Cell* c, bool negative, const uint8_t* currency, con
                             const uint8_t* int_end, const uint8_t* frac_digits, const uint8_t* frac_end);
 // Position (1-based) of a currency code among the known ones, or -1.
 int money_currency_index_of(const uint8_t* code, uint32_t length);
+// From the stored form: 11 bytes of 22 BCD digits, most significant first;
+// false when a nibble is not a decimal digit.
+bool money_make_cell_raw(Cell* c, bool negative, uint8_t currency, const uint8_t digits[11]);
 Cell* money_from_integer(Cell* c, int32_t n);
 Cell* money_from_float(Cell* c, double x);  // raises bad-make-arg out of range
 int32_t money_to_integer(const Cell* c);

@@ -325,6 +325,19 @@ bool money_make_from_digits(Cell* c, bool negative, const uint8_t* currency, con
     return true;
 }
 
+bool money_make_cell_raw(Cell* c, bool negative, uint8_t currency, const uint8_t digits[11]) {
+    for (int i = 0; i < 11; ++i)
+        if ((digits[i] >> 4) > 9 || (digits[i] & 0xF) > 9) return false;
+    cell_init(c, T_MONEY);
+    uint8_t* raw = reinterpret_cast<uint8_t*>(c);
+    raw[4] = currency;
+    std::memcpy(raw + 5, digits, 11);
+    Amount a = unpack(c);
+    a.negative = negative;
+    pack(c, a);  // a zero is never negative
+    return true;
+}
+
 Cell* money_from_integer(Cell* c, int32_t n) { return pack(c, amount_of_integer(n)); }
 Cell* money_from_float(Cell* c, double x) { return pack(c, amount_of_float(x)); }
 

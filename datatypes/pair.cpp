@@ -1,5 +1,6 @@
 // pair!: two 32-bit integers written 1x2; a component that leaves 32 bits turns the whole result into a point2D!.
 #include <cmath>
+#include "datatypes/block.h"
 #include "datatypes/further_scalars.h"
 #include "datatypes/point_common.h"
 #include "datatypes/registry.h"
@@ -19,6 +20,11 @@ Cell* pair_make_cell(Cell* c, int32_t x, int32_t y) {
 }
 
 Cell* pair_push(int32_t x, int32_t y) { return pair_make_cell(stack_push(), x, y); }
+
+void pair_make_in(Cell* block, int32_t x, int32_t y) {
+    Cell pair;
+    block_append(block, pair_make_cell(&pair, x, y));
+}
 
 namespace {
 

@@ -34,6 +34,26 @@ Cell* tuple_make_cell(Cell* c, int count, const uint8_t* bytes) {
     return c;
 }
 
+Cell* tuple_from_components(Cell* c, int count, const uint32_t* values) {
+    uint8_t bytes[TUPLE_MAX] = {};
+    if (count > TUPLE_MAX) count = TUPLE_MAX;
+    for (int i = 0; i < count; ++i) bytes[i] = uint8_t(values[i]);
+    return tuple_make_cell(c, count, bytes);
+}
+
+Cell* tuple_from_colour(Cell* c, int r, int g, int b, int alpha) {
+    const uint8_t bytes[4] = {uint8_t(r), uint8_t(g), uint8_t(b), uint8_t(alpha)};
+    return tuple_make_cell(c, alpha == -1 ? 3 : 4, bytes);
+}
+
+void percent_make_in(Cell* block, uint32_t high, uint32_t low) {
+    const uint64_t bits = (uint64_t(high) << 32) | low;
+    double d;
+    std::memcpy(&d, &bits, 8);
+    Cell percent;
+    block_append(block, percent_make_cell(&percent, d));
+}
+
 bool tuple_is_zero(const Cell* c) { return (c->w1 | c->w2 | c->w3) == 0; }
 
 namespace {
