@@ -67,6 +67,11 @@ uint32_t zone_field_of_minutes(int32_t total) {
     return total < 0 ? field | 0x40 : field;
 }
 
+// Signed hours and the minutes of their magnitude; with 0 hours the minutes carry the sign.
+uint32_t zone_of_parts(int32_t hours, int32_t minutes) {
+    return hours == 0 && minutes < 0 ? zone_field_of_minutes(minutes) : zone_field(hours, minutes);
+}
+
 int64_t day_number(int64_t y, int64_t m, int64_t d) {
     int64_t mm = (m + 9) % 12;
     int64_t yy = y - mm / 10;
@@ -160,7 +165,7 @@ bool date_leap_year_q(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 40
 
 Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double time, int32_t zone_hours,
                      int32_t zone_minutes, bool has_time) {
-    uint32_t zone = zone_field(zone_hours, zone_minutes);
+    uint32_t zone = zone_of_parts(zone_hours, zone_minutes);
     pack(c, year, month, day, has_time, zone, has_time ? time - zone_offset(zone) : 0.0);
     return c;
 }
@@ -289,6 +294,7 @@ void date_from_block(const Cell* spec, Cell* result, bool checked) {
                     if (!(std::fabs(z) < 86400.0)) raise_error_type(err::script::bad_to_arg, T_DATE, spec);  // NaN too
                     zone_h = int64_t(std::trunc(z / 3600.0));
                     zone_m = int64_t(std::fabs(std::fmod(z, 3600.0)) / 60.0);
+                    if (zone_h == 0 && z < 0) zone_m = -zone_m;
                     next = state == 4 ? 5 : 11;
                 }
                 break;
@@ -331,9 +337,10 @@ void date_from_block(const Cell* spec, Cell* result, bool checked) {
         if (!ok) raise_error_type(err::script::bad_to_arg, T_DATE, spec);
     }
     if (zone_h || zone_m) {
-        if (std::llabs(zone_h) > 15 || zone_m < 0 || zone_m >= 60) raise_error_type(err::script::bad_to_arg, T_DATE, spec);
+        if (std::llabs(zone_h) > 15 || zone_m >= 60 || (zone_m < 0 && (zone_h != 0 || zone_m <= -60)))
+            raise_error_type(err::script::bad_to_arg, T_DATE, spec);
         DateParts p = unpack(result);
-        uint32_t zone = zone_field(int32_t(zone_h), int32_t(zone_m));
+        uint32_t zone = zone_of_parts(int32_t(zone_h), int32_t(zone_m));
         store(result, day_number_of(p), p.has_time, zone, p.time - zone_offset(zone));
     }
 }
@@ -499,9 +506,7 @@ uint32_t zone_of_value(const Cell* value) {
     if (cell_is(value, T_INTEGER)) return zone_field(get_integer(value) % 16, 0);
     if (!cell_is(value, T_TIME) || !std::isfinite(get_float(value))) raise_error(err::script::invalid_arg, value);
     double t = std::fmod(get_float(value), 86400.0);
-    int32_t hours = int32_t(std::trunc(t / 3600.0));
-    int32_t minutes = int32_t(std::fmod(std::fabs(t), 3600.0) / 60.0);
-    return zone_field(hours, minutes);
+    return zone_field_of_minutes(int32_t(std::trunc(t / 60.0)));
 }
 
 void set_field(Cell* date, int field, const Cell* value) {

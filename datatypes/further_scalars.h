@@ -47,8 +47,9 @@ inline Cell* percent_make_cell(Cell* c, double d) { set_float(c, d, T_PERCENT); 
 // Packed word: year << 17 | has-time << 16 | month << 12 | day << 7 | zone.
 constexpr uint32_t DATE_HAS_TIME = 0x10000;
 constexpr int32_t DATE_YEAR_MIN = -16384, DATE_YEAR_MAX = 16383;
-// Writes a date; the zone given as signed hours and minutes (minutes of the
-// magnitude). Years outside the packed range raise out-of-range.
+// Writes a date; the zone given as signed hours and the minutes of their
+// magnitude (negative minutes with 0 hours: west of UTC, as -00:30). Years
+// outside the packed range raise out-of-range.
 Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double time,
                      int32_t zone_hours, int32_t zone_minutes, bool has_time);
 Cell* date_push(uint32_t packed, double time);

@@ -63,7 +63,7 @@ struct DateParts {
     int year_day = 0;           // YYYY-DDD: set through the day-of-year setter
     bool has_time = false, has_zone = false;
     double time = 0;            // seconds of the local time of day
-    int zone_hours = 0, zone_minutes = 0;
+    int zone_hours = 0, zone_minutes = 0;  // minutes negative only west of UTC with 0 hours
 };
 bool parse_date(const uint8_t* s, const uint8_t* e, DateParts& parts);
 // A point from the 2 or 3 numbers of a bracketed list; false when they are not that.

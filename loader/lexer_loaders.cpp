@@ -688,7 +688,7 @@ bool read_zone(const uint8_t*& p, const uint8_t* e, DateParts& d) {
     if (hours > 15 || minutes >= 60) return false;
     d.has_zone = true;
     d.zone_hours = west ? -hours : hours;
-    d.zone_minutes = minutes;
+    d.zone_minutes = west && hours == 0 ? -minutes : minutes;  // -00:30 keeps its sign
     return true;
 }
 
