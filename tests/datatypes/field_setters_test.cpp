@@ -70,6 +70,26 @@ TEST(FieldSetters, DateFieldsRollOverThroughTheDayNumber) {
     EXPECT_EQ(after_set("31-Jan-2020", "3", "14"), "3-Mar-2021");
 }
 
+// Setting a week and reading it back gives the week set, over years that start on every weekday.
+TEST(FieldSetters, WeeksReadBackAsSet) {
+    for (int year = 2015; year <= 2028; ++year) {
+        const std::string start = "15-Jun-" + std::to_string(year);
+        const bool long_iso_year = year == 2015 || year == 2020 || year == 2026;
+        for (int week = 1; week <= 53; ++week) {
+            const std::string n = std::to_string(week);
+            if (week <= 52 || long_iso_year) {
+                std::string set = after_set(start.c_str(), "isoweek", n.c_str());
+                EXPECT_EQ(int_of(ActionCall({load_one(set.c_str()), load_one("isoweek")}).run(Act::pick)), week) << set;
+                EXPECT_EQ(int_of(ActionCall({load_one(set.c_str()), load_one("weekday")}).run(Act::pick)), 1) << set;
+            }
+            if (week <= 52) {
+                std::string set = after_set(start.c_str(), "week", n.c_str());
+                EXPECT_EQ(int_of(ActionCall({load_one(set.c_str()), load_one("week")}).run(Act::pick)), week) << set;
+            }
+        }
+    }
+}
+
 TEST(FieldSetters, DateSettersRefuseWrongValuesAndYearsOutOfRange) {
     struct Row { const char* date; const char* field; const char* value; ErrCode want; } rows[] = {
         {"1-Jan-2020", "month", "\"x\"", err::script::invalid_arg},
