@@ -7,6 +7,7 @@
 #include "runtime/context.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
+#include "runtime/ownership.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
@@ -519,6 +520,8 @@ void string_change_case(Cell* value, const Cell* part, bool upper) {
         uint32_t mapped = unicode_map_char_case(cp, upper);
         if (mapped != cp) string_poke_char(node, i, mapped);
     }
+    ownership_notice(value, upper ? ChangeWord::uppercase : ChangeWord::lowercase, nullptr, int32_t(index),
+                     int32_t(count));
 }
 
 // --------------------------------------------------------------- make, to, path

@@ -16,8 +16,9 @@ OwnershipObjectWalkFn ownership_object_walk_hook = nullptr;
 static const char* const change_spellings[] = {
     "append", "appended", "insert", "inserted", "change", "changed", "clear", "cleared",
     "move", "moved", "poke", "poked", "put", "put-ed", "remove", "removed", "random", "randomized",
-    "reverse", "reversed", "sort", "sorted", "swap", "swaped", "take", "taken", "trim", "trimmed"};
-static_assert(sizeof change_spellings / sizeof *change_spellings == size_t(ChangeWord::trimmed) + 1);
+    "reverse", "reversed", "sort", "sorted", "swap", "swaped", "take", "taken", "trim", "trimmed",
+    "uppercase", "lowercase"};
+static_assert(sizeof change_spellings / sizeof *change_spellings == size_t(ChangeWord::lowercase) + 1);
 
 const char* change_word_spelling(ChangeWord w) { return change_spellings[int(w)]; }
 

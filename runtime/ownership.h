@@ -16,7 +16,8 @@ namespace tev {
 enum class ChangeWord : uint8_t {
     append, appended, insert, inserted, change, changed, clear, cleared,
     move, moved, poke, poked, put, put_ed, remove, removed, random, randomized,
-    reverse, reversed, sort, sorted, swap, swaped, take, taken, trim, trimmed
+    reverse, reversed, sort, sorted, swap, swaped, take, taken, trim, trimmed,
+    uppercase, lowercase  // sent once, after the change
 };
 // The language spelling of a change word ("put-ed", "swaped" as written).
 const char* change_word_spelling(ChangeWord w);
