@@ -2,6 +2,7 @@
 #include <cstring>
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -118,7 +119,11 @@ static void set_operation(NativeCall& c, SetOp code, bool unique) {
         return;
     }
     case T_DATE:
-        if (code == SET_DIFFERENCE) raise_error(err::internal::not_done);
+        if (code == SET_DIFFERENCE) {
+            date_difference(operands, operands + 1);
+            *c.args = *operands;
+            return;
+        }
         [[fallthrough]];
     default: {
         Cell w, type, arg;
