@@ -45,6 +45,9 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
     // No walk is under way at the top: an entry left by a run that ended in an
     // error would otherwise show a value as a cycle ("[...]") or stop a compare.
     cycle_reset();
+    // An error raised before the script's code runs (a missing header) is near
+    // nothing, not near the code a previous run stopped at.
+    set_unset(current_evaluation());
     try {
         Cell* code = stack_push();
         transcode_utf8(code, text, length);

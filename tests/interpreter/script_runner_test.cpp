@@ -38,5 +38,37 @@ TEST(ScriptRunner, AStaleCycleEntryDoesNotReachTheNextRunNorTheErrorReport) {
     EXPECT_EQ(cycle_depth(), 0u);
 }
 
+std::string report_of(const char* script, int* code) {
+    testing::internal::CaptureStdout();
+    *code = run(script);
+    return testing::internal::GetCapturedStdout();
+}
+
+// A script needs the word Tev and a block before its code; anything else is
+// refused unevaluated, with the report and the uncaught-error exit code.
+TEST(ScriptRunner, RefusesAScriptWithoutItsHeader) {
+    const char* scripts[] = {"", "1 + 1", "Tev", "Tev 5 1", "tev-x [] 1", "[] Tev [] 1"};
+    for (const char* script : scripts) {
+        int code = 0;
+        std::string report = report_of(script, &code);
+        EXPECT_EQ(code, EXIT_UNCAUGHT_ERROR) << script;
+        EXPECT_EQ(report, "*** Syntax Error: script is missing a Tev header: runner test\n"
+                          "*** Where: ???\n*** Near : none\n") << script;
+    }
+    int code = -1;
+    EXPECT_EQ(report_of("tev [Title: \"lower case\"]", &code), "");
+    EXPECT_EQ(code, 0);
+}
+
+TEST(ScriptRunner, ReportsAnUncaughtErrorAndStops) {
+    int code = 0;
+    std::string report = report_of("Tev [] x: 1 f: func [n] [n / 0] f x x: 2", &code);
+    EXPECT_EQ(code, EXIT_UNCAUGHT_ERROR);
+    EXPECT_EQ(report, "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : n / 0\n");
+    Cell word;
+    word = word_from_cstring("x");
+    EXPECT_EQ(get_integer(word_value_cell(&word)), 1);  // nothing after the error ran
+}
+
 }  // namespace
 }  // namespace tev
