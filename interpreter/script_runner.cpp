@@ -48,6 +48,11 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
     // An error raised before the script's code runs (a missing header) is near
     // nothing, not near the code a previous run stopped at.
     set_unset(current_evaluation());
+    // A script is read as text: a leading byte-order mark is not part of it.
+    if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
+        text += 3;
+        length -= 3;
+    }
     try {
         Cell* code = stack_push();
         transcode_utf8(code, text, length);

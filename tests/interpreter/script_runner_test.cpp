@@ -58,6 +58,10 @@ TEST(ScriptRunner, RefusesAScriptWithoutItsHeader) {
     int code = -1;
     EXPECT_EQ(report_of("tev [Title: \"lower case\"]", &code), "");
     EXPECT_EQ(code, 0);
+    // A script saved with a byte-order mark is text like any other.
+    code = -1;
+    EXPECT_EQ(report_of("\xEF\xBB\xBFTev [] x: 1", &code), "");
+    EXPECT_EQ(code, 0);
 }
 
 TEST(ScriptRunner, ReportsAnUncaughtErrorAndStops) {
