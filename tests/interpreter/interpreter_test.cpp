@@ -160,6 +160,27 @@ TEST(Interpreter, LibraryBlocksDoNotMoveTheErrorPosition) {
     }
 }
 
+// Nor does it report trace events: the hook hears the user's block that calls
+// into it, never the library block itself.
+TEST(Interpreter, LibraryBlocksReportNoTraceEvents) {
+    test_evaluator_start();
+    StackScope scope;
+    Cell* library = test_read("1 + 2");
+    set_series_flags(series_node(library), SER_LIBRARY_FLAG);
+    Cell lib_word = word_from_symbol(symbol_from_cstring("traced-lib"));
+    word_assign(&lib_word, library);
+    Cell* r = test_eval(
+        "seen: copy [] "
+        "hook: func [event code offset value ref frame] [append/only seen code] "
+        "do/trace [do traced-lib 7] :hook "
+        "reduce [0 < length? seen  none = find/only seen traced-lib  none <> find/only seen [do traced-lib 7]]");
+    ASSERT_TRUE(cell_is(r, T_BLOCK));
+    ASSERT_EQ(block_length(r), 3u);
+    EXPECT_TRUE(cell_is(block_at(r, 0), T_LOGIC) && block_at(r, 0)->w1) << "the user's block is traced";
+    EXPECT_TRUE(cell_is(block_at(r, 1), T_LOGIC) && block_at(r, 1)->w1) << "the library block is not";
+    EXPECT_TRUE(cell_is(block_at(r, 2), T_LOGIC) && block_at(r, 2)->w1);
+}
+
 std::string printed;
 void capture_print(const std::string& text, bool new_line) {
     printed += text;
