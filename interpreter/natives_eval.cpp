@@ -139,12 +139,23 @@ static void native_reduce(NativeCall& c) {
     *c.args = *result;
 }
 
-// A block that contains itself is refused: the blocks being composed stand on
-// the cycle guard (whose nodes the collector keeps current).
-static void compose_block(const Cell* src_in, bool deep, bool only, Cell* out) {
+// The blocks a compose/deep walk is inside, innermost first. Only this walk's
+// own chain tells a block that contains itself: the shared cycle guard would
+// also hold the blocks while their parens run, so a recursive function that
+// composes its own body, or a mold or compare of the block from a paren,
+// would see a cycle where there is none.
+struct ComposeLevel {
+    const Cell* block;  // on the value stack, kept current by the collector
+    const ComposeLevel* outer;
+    uint32_t depth;
+};
+
+static void compose_block(const Cell* src_in, bool deep, bool only, Cell* out, const ComposeLevel* outer) {
     Cell* src = stack_push_copy(src_in);
-    if (cycle_find(series_node(src))) raise_error(err::internal::no_cycle);
-    CycleGuard guard(series_node(src));
+    for (const ComposeLevel* l = outer; l; l = l->outer)
+        if (series_node(l->block) == series_node(src)) raise_error(err::internal::no_cycle);
+    ComposeLevel level{src, outer, outer ? outer->depth + 1 : 1};
+    if (level.depth >= CYCLE_STACK_SIZE) raise_error(err::internal::too_deep);
     uint32_t n = block_length(src);
     for (uint32_t k = 0; k < n; ++k) {
         Cell v = *block_at(src, k);
@@ -165,7 +176,7 @@ static void compose_block(const Cell* src_in, bool deep, bool only, Cell* out) {
             vstack.top = mark;
         } else if (deep && cell_is(&v, T_BLOCK)) {
             Cell* inner = block_push_new(block_length(&v));
-            compose_block(&v, deep, only, inner);
+            compose_block(&v, deep, only, inner, &level);
             if (pending_exit) return;
             block_append(out, inner);
             vstack.top = inner;
@@ -181,7 +192,7 @@ static void native_compose(NativeCall& c) {
     Cell* value = c.args;
     if (!cell_is(value, T_BLOCK)) return;  // anything else composes to itself
     Cell* result = block_push_new(block_length(value));
-    compose_block(value, c.has(0), c.has(1), result);
+    compose_block(value, c.has(0), c.has(1), result, nullptr);
     if (pending_exit) return;
     if (c.has(2)) {
         Cell* out = c.ref_arg(2);
