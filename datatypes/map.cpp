@@ -167,6 +167,7 @@ bool map_foreach_next(const Cell* map, const Cell* words, uint32_t* position,
         // At a key position a deleted entry is skipped with its value.
         while (*position % 2 == 0 && *position < entry_cells(held) && !live(held, *position)) *position += 2;
         Cell* value = stack_push();
+        set_none(value);   // a word past the last entry gets none, not unset
         if (*position < entry_cells(held)) {
             *value = *entry(held, *position);
             if (*position % 2 == 0) key_as_word(value);

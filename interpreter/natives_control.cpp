@@ -11,6 +11,7 @@
 #include <vector>
 #include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
@@ -314,8 +315,19 @@ static void native_foreach(NativeCall& c) {
     Cell* series = c.args + 1;
     Cell* body = c.args + 2;
     if (cell_is(series, T_MAP)) {
+        // A map is walked entry cell by entry cell: two words take one key and its value.
         if (!cell_is(words, T_BLOCK)) raise_error(err::script::invalid_arg, words);
-        raise_error(err::internal::not_done);
+        if (block_length(words) == 0) raise_error(err::script::invalid_arg, words);
+        Cell* result = stack_push();
+        LoopFrame loop;
+        uint32_t position = 0;
+        while (map_foreach_next(series, words, &position, word_assign)) {
+            BodyOutcome o = run_body(body, result);
+            if (o == BODY_BREAK) break;
+            if (o == BODY_LEAVE) return;
+        }
+        *c.args = *result;
+        return;
     }
     if (!walkable(cell_type(series))) raise_no_action(cell_type(series), int(Act::pick));
     if (cell_is(words, T_BLOCK) && block_length(words) == 0) raise_error(err::script::invalid_arg, words);
