@@ -108,10 +108,17 @@ template <Act S> static void action_stack_entry(NativeCall& c) {
     fn(f);
 }
 
+// The writers stop once the budget runs out but may overshoot it by the value
+// they were writing: /part cuts the text back to the count.
+static void cut_to_part(Cell* out, int32_t limit) {
+    if (limit != NO_LIMIT) string_truncate(series_node(out), limit > 0 ? uint32_t(limit) : 0);
+}
+
 static void form_entry(NativeCall& c) {
     int32_t limit = c.has(0) ? get_integer(c.ref_arg(0)) : NO_LIMIT;
     Cell* out = stack_push();
     form_dispatch(c.args, out, limit);
+    cut_to_part(out, limit);
     *c.args = *out;
 }
 
@@ -119,6 +126,7 @@ static void mold_entry(NativeCall& c) {
     int32_t limit = c.has(3) ? get_integer(c.ref_arg(3)) : NO_LIMIT;
     Cell* out = stack_push();
     mold_dispatch(c.args, out, c.has(0), c.has(1), c.has(2), limit);
+    cut_to_part(out, limit);
     *c.args = *out;
 }
 
