@@ -28,7 +28,7 @@ def first_mapping(data_dir, direction):
     mapping = {}
     for cp, to in load_pairs(os.path.join(data_dir, "Simple_Case_Mapping", direction, "code-points.mjs")):
         mapping[cp] = to
-    for cp, seq in load_pairs(os.path.join(data_dir, "Special_Casing", direction, "code-points.mjs")):
+    for cp, seq in load_pairs(os.path.join(data_dir, "Full_Casing", direction, "code-points.mjs")):
         mapping[cp] = seq[0]
     return sorted((cp, to) for cp, to in mapping.items() if cp != to and cp != 0)
 
