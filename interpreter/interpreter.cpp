@@ -207,6 +207,7 @@ static void raise_arg_type(const Cell* entry, const Cell* value, const Cell* fn_
 }
 
 static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix);
+static inline uint32_t eval_infix(const Cell* blk, uint32_t i, uint32_t start, Cell* out);
 
 // Where a call's refinements come from: the path elements after the function.
 struct PathRefs {
@@ -225,7 +226,7 @@ static uint32_t refinement_symbol(const Cell* element) {
 // A value that evaluates to itself (or a word holding such a value), pushed
 // without a full expression step; false for anything else. Only while no trace
 // runs, since a step reports events.
-static inline bool push_simple(const Cell* blk, uint32_t i) {
+__attribute__((always_inline)) static inline bool push_simple(const Cell* blk, uint32_t i) {
     const Cell* v = node_buffer(series_node(blk))->cells() + i;
     TypeId t = cell_type(v);
     switch (t) {
@@ -247,16 +248,6 @@ static inline bool push_simple(const Cell* blk, uint32_t i) {
     }
 }
 
-// True when the value at i is a word naming an operator.
-static inline bool op_at(const Cell* blk, uint32_t i) {
-    SeriesBuffer* b = node_buffer(series_node(blk));
-    if (i >= b->cell_count()) return false;
-    const Cell* v = b->cells() + i;
-    if (!cell_is(v, T_WORD)) return false;
-    const Cell* value = word_value_fast(v);
-    return value && cell_is(value, T_OP);
-}
-
 // Fetches one argument described by `entry` (an argument cell of the cached spec)
 // and pushes it. Returns the new block index.
 static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry, const Cell* fn_word,
@@ -271,9 +262,16 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
     }
     if (kind == ARG_EVALUATED && !quoted) {
         Cell* at = vstack.top;
-        if (!trace_switch && (right_of_op || !op_at(blk, i + 1)) && push_simple(blk, i)) {
+        if (!trace_switch && push_simple(blk, i)) {
+            // A simple value then operators: the operators are looked up once, here.
+            if (!right_of_op) {
+                i = eval_infix(blk, i + 1, i, at);
+                if (pending_exit) return i;
+            } else {
+                ++i;
+            }
             check_arg_type(entry, at, fn_word);
-            return i + 1;
+            return i;
         }
         i = eval_expr(blk, i, right_of_op);
         if (pending_exit) return i;
@@ -695,7 +693,8 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     case T_SET_WORD: {
         // The word's context stays reachable through the block being evaluated.
         if (i >= node_buffer(series_node(blk))->cell_count()) raise_error(err::script::need_value, &val);
-        i = eval_expr(blk, i, false);
+        if (!trace_switch && push_simple(blk, i)) i = eval_infix(blk, i + 1, i, out);
+        else i = eval_expr(blk, i, false);
         if (pending_exit) return i;
         if (cell_is(out, T_UNSET)) raise_error(err::script::need_value, &val);
         if (trace_switch) trace_event(TRACE_SET, blk, int32_t(start), out, &val);
@@ -746,7 +745,12 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     }
     if (trace_switch && !called) trace_event(TRACE_PUSH, blk, int32_t(start), out, nullptr);
     if (no_infix) return i;
-    // Operators apply strictly from left to right.
+    return eval_infix(blk, i, start, out);
+}
+
+// Applies the operators from i on to the value at out (the expression began at
+// start). Operators apply strictly from left to right.
+__attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk, uint32_t i, uint32_t start, Cell* out) {
     for (;;) {
         SeriesBuffer* b = node_buffer(series_node(blk));
         if (i >= b->cell_count()) break;

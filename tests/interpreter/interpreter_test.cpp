@@ -42,6 +42,12 @@ TEST(Interpreter, EvaluatesToIntegers) {
         {"o: make object! [a: 1 b: 2] o/b", 2},
         {"do [1 2 13]", 13},
         {"1 + 2 * 3", 9},
+        // Operators after a plain argument or a set-word's value, fast and called ones.
+        {"f: func [a b] [a - b] f 10 - 2 * 3 4", 20},
+        {"x: 2 y: x * 3 + 1 y", 7},
+        {"x: 6 and 3 + 1 x", 3},
+        {"f: func [a] [a] f 12 / 4 * 5", 15},
+        {"f: func [a] [a + 1] x: 1 + f 2 x", 4},
         {"fib: func [n] [either n < 2 [n] [(fib n - 1) + fib n - 2]] fib 15", 610},
         {"x: 0 repeat i 100 [x: x + i] x", 5050},
         {"x: 0 while [x < 10] [x: x + 1] x", 10},
