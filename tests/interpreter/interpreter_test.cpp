@@ -47,6 +47,7 @@ TEST(Interpreter, EvaluatesToIntegers) {
         {"x: 2 y: x * 3 + 1 y", 7},
         {"x: 6 and 3 + 1 x", 3},
         {"f: func [a] [a] f 12 / 4 * 5", 15},
+        {"f: func [a] [a] f 9 // 4 * 5", 5},
         {"f: func [a] [a + 1] x: 1 + f 2 x", 4},
         {"fib: func [n] [either n < 2 [n] [(fib n - 1) + fib n - 2]] fib 15", 610},
         {"x: 0 repeat i 100 [x: x + i] x", 5050},

@@ -1,11 +1,10 @@
-// A small reader for the interpreter tests: builds blocks from text before the
-// lexer exists (integers, decimals, strings, words and their kinds, blocks, parens, paths).
+// Test helpers for the interpreter: text read by the lexer, evaluated, errors caught.
 #pragma once
 #include <string>
 #include "runtime/cell.h"
 
 namespace tev {
-// Pushes the block read from text and returns it.
+// Pushes the block the lexer reads from text and returns it.
 Cell* test_read(const char* text);
 // Evaluates text; pushes the result and returns it.
 Cell* test_eval(const char* text);

@@ -29,7 +29,7 @@ TEST(StringScript, ActionsThroughTheEvaluator) {
         {"intersect \"abc\" \"bcd\"", "bc"},
         {"difference \"abc\" \"bcd\"", "ad"},
         {"union/skip \"a1b2\" \"a3c4\" 2", "a1b2c4"},
-        {"trim/lines \"  a\nb  \"", "a b"},
+        {"trim/lines {  a\nb  }", "a b"},
         {"append/dup \"x\" \"ab\" 3", "xababab"},
     };
     for (const Case& c : cases) EXPECT_EQ(eval_text(c.source), c.expected) << c.source;
