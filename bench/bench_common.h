@@ -31,4 +31,15 @@ inline double python_seconds(const std::string& code) {
     return secs;
 }
 
+// A Python peer program with `best(f)` (the fastest of 5 runs of f, in seconds)
+// defined after the given imports; the body prints the number.
+inline double python_best_seconds(const std::string& imports, const std::string& body) {
+    return python_seconds("import time" + (imports.empty() ? "" : ", " + imports) + "\n"
+                          "def best(f):\n"
+                          "    b = 1e30\n"
+                          "    for _ in range(5):\n"
+                          "        t = time.perf_counter(); f(); b = min(b, time.perf_counter() - t)\n"
+                          "    return b\n" + body);
+}
+
 }  // namespace tev::bench

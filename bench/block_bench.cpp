@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
-#include "bench/bench_common.h"
+#include "bench/bench_tev.h"
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -19,24 +19,8 @@ using namespace tev;
 
 namespace {
 
-// Each round drops what it pushed on the value stack.
-template <class F> double best_seconds(int rounds, F f) {
-    return bench::best_seconds(rounds, [&] {
-        StackScope scope;
-        f();
-    });
-}
 
-// A Python peer with a best-of-5 timer in scope.
-double python_seconds(const std::string& body) {
-    return bench::python_seconds(
-        "import time, copy, functools\n"
-        "def best(f):\n"
-        "    b = 1e30\n"
-        "    for _ in range(5):\n"
-        "        t = time.perf_counter(); f(); b = min(b, time.perf_counter() - t)\n"
-        "    return b\n" + body);
-}
+double python_seconds(const std::string& body) { return bench::python_best_seconds("copy, functools", body); }
 
 void report(const char* what, double ours, double peer) {
     if (peer > 0)
@@ -77,7 +61,7 @@ int run() {
     collector_enabled = true;
     const uint32_t N = 1000000;
 
-    report("append 1M integers", best_seconds(5, [&] {
+    report("append 1M integers", bench::best_seconds_scoped(5, [&] {
         Cell* b = block_push_new(1);
         Cell v;
         for (uint32_t i = 0; i < N; ++i) {
@@ -86,7 +70,7 @@ int run() {
         }
     }), python_seconds("def f():\n    l = []\n    for i in range(1000000): l.append(i)\nprint(best(f))"));
 
-    report("insert at head 20k integers", best_seconds(5, [&] {
+    report("insert at head 20k integers", bench::best_seconds_scoped(5, [&] {
         Cell* b = block_push_new(1);
         for (int i = 0; i < 20000; ++i) {
             Cell* base = stack_push_copy(b);
@@ -104,10 +88,10 @@ int run() {
             block_append(outer, inner);
             stack_drop_to(inner);
         }
-        report("copy/deep 10k x 10", best_seconds(5, [&] {
+        report("copy/deep 10k x 10", bench::best_seconds_scoped(5, [&] {
             call(Act::copy, stack_push_copy(outer), {{ref::copy_deep, nullptr}});
         }), python_seconds("l = [list(range(10)) for _ in range(10000)]\nprint(best(lambda: copy.deepcopy(l)))"));
-        report("mold 10k x 10", best_seconds(5, [&] {
+        report("mold 10k x 10", bench::best_seconds_scoped(5, [&] {
             Cell* out = string_push(1 << 16);
             action_of<Act::mold>(T_BLOCK)(outer, out, false, false, false, nullptr, NO_LIMIT, 0);
         }), python_seconds("import random\nl = [[random.randrange(1000000) for _ in range(10)] for _ in range(10000)]\n"
@@ -122,7 +106,7 @@ int run() {
             *cur = *inner;
             stack_drop_to(cur + 1);
         }
-        report("mold 999 nested levels x 100", best_seconds(5, [&] {
+        report("mold 999 nested levels x 100", bench::best_seconds_scoped(5, [&] {
             for (int k = 0; k < 100; ++k) {
                 StackScope scope;
                 Cell* out = string_push(4096);
@@ -135,12 +119,12 @@ int run() {
         Cell* b = random_ints(N, 7);
         Cell missing;
         set_integer(&missing, -1);
-        report("find (absent) in 1M", best_seconds(5, [&] {
+        report("find (absent) in 1M", bench::best_seconds_scoped(5, [&] {
             Cell* base = stack_push_copy(b);
             stack_push_copy(&missing);
             call(Act::find, base);
         }), python_seconds("l = list(range(1000000))\nprint(best(lambda: -1 in l))"));
-        report("sort 1M integers", best_seconds(3, [&] {
+        report("sort 1M integers", bench::best_seconds_scoped(3, [&] {
             Cell* copy = stack_push_copy(b);
             call(Act::copy, copy);
             call(Act::sort, copy);
@@ -154,7 +138,7 @@ int run() {
         double peer = python_seconds(
             "import random\nr = random.Random(9)\nl = [r.randrange(1000000) for _ in range(100000)]\n"
             "k = functools.cmp_to_key(lambda a, b: (a > b) - (a < b))\nprint(best(lambda: sorted(l, key=k)))");
-        report("sort/compare 100k (Tev function)", best_seconds(3, [&] {
+        report("sort/compare 100k (Tev function)", bench::best_seconds_scoped(3, [&] {
             Cell* copy = stack_push_copy(small);
             call(Act::copy, copy);
             call(Act::sort, copy, {{ref::sort_compare, fn}});
@@ -163,7 +147,7 @@ int run() {
         sort_function_call = &ascending;  // the sort's own cost, without the evaluator
         Cell native_fn;
         cell_init(&native_fn, T_FUNCTION);
-        report("sort/compare 100k (C++ comparator)", best_seconds(3, [&] {
+        report("sort/compare 100k (C++ comparator)", bench::best_seconds_scoped(3, [&] {
             Cell* copy = stack_push_copy(small);
             call(Act::copy, copy);
             Cell* fn_cell = stack_push_copy(&native_fn);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include "bench/bench_common.h"
+#include "bench/bench_tev.h"
 #include "datatypes/block.h"
 #include "interpreter/interpreter.h"
 #include "loader/lexer.h"
@@ -68,20 +68,6 @@ const ExitRow exit_rows[] = {
     {"1,000,000 errors caught by try", "", "loop 1000000 [try [1 / 0]]"},
 };
 
-// Runs one piece of Tev source; false (with the report printed) when it raised.
-bool tev_run(const char* source) {
-    StackScope scope;
-    Cell* code = stack_push();
-    transcode_utf8(code, reinterpret_cast<const uint8_t*>(source), std::strlen(source));
-    try {
-        eval_block(code);
-    } catch (const LanguageThrow&) {
-        std::printf("  (Tev raised error %u)\n", last_error_code());
-        frames_unwind_to(0);
-        return false;
-    }
-    return true;
-}
 
 double lua_seconds(const std::string& chunk) {
     std::string program = chunk +
@@ -116,9 +102,9 @@ static int run_benchmarks() {
     std::printf("%-46s %10s %10s %10s %9s %9s\n", "program", "tev ms", "lua ms", "python ms", "tev/lua",
                 "tev/py");
     for (const Program& p : programs) {
-        if (!tev_run(p.tev_setup)) continue;
+        if (!bench::tev_run(p.tev_setup)) continue;
         bool ok = true;
-        double tev = bench::best_seconds(3, [&] { ok = ok && tev_run(p.tev); });
+        double tev = bench::best_seconds(3, [&] { ok = ok && bench::tev_run(p.tev); });
         if (!ok) continue;
         double lua = lua_seconds(p.lua);
         double py = python_seconds(p.python);
@@ -127,9 +113,9 @@ static int run_benchmarks() {
     }
     std::printf("\n%-46s %10s %12s\n", "non-local exits", "tev ms", "ns each");
     for (const ExitRow& r : exit_rows) {
-        if (!tev_run(r.setup)) continue;
+        if (!bench::tev_run(r.setup)) continue;
         bool ok = true;
-        double tev = bench::best_seconds(3, [&] { ok = ok && tev_run(r.code); });
+        double tev = bench::best_seconds(3, [&] { ok = ok && bench::tev_run(r.code); });
         if (ok) std::printf("%-46s %10.1f %12.0f\n", r.name, tev * 1e3, tev * 1e9 / 1000000);
     }
     return 0;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include "bench/bench_common.h"
+#include "bench/bench_tev.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/map.h"
@@ -18,12 +18,6 @@ using namespace tev;
 
 namespace {
 
-template <class F> double best_seconds(int rounds, F f) {
-    return bench::best_seconds(rounds, [&] {
-        StackScope scope;
-        f();
-    });
-}
 
 // A Lua 5.4 program that prints one number (seconds); -1 when lua5.4 is missing.
 double lua_seconds(const std::string& body) {
@@ -39,15 +33,7 @@ double lua_seconds(const std::string& body) {
     return secs;
 }
 
-double python_seconds(const std::string& body) {
-    return bench::python_seconds(
-        "import time, base64\n"
-        "def best(f):\n"
-        "    b = 1e30\n"
-        "    for _ in range(5):\n"
-        "        t = time.perf_counter(); f(); b = min(b, time.perf_counter() - t)\n"
-        "    return b\n" + body);
-}
+double python_seconds(const std::string& body) { return bench::python_best_seconds("base64", body); }
 
 void report(const char* what, double ours, double python, double lua) {
     std::printf("%-34s %9.3f ms", what, ours * 1e3);
@@ -98,7 +84,7 @@ void map_benchmarks() {
         map_make_cell(map, nullptr, 0);
         char label[64];
         std::snprintf(label, sizeof label, "map put %u keys", n);
-        double ours = best_seconds(3, [&] {
+        double ours = bench::best_seconds_scoped(3, [&] {
             map_make_cell(map, nullptr, 0);
             for (uint32_t i = 0; i < n; ++i) put(map, int32_t(scramble(i)), int32_t(i));
         });
@@ -109,7 +95,7 @@ void map_benchmarks() {
                            "d[((i * 2654435761) % 4294967296) >> 1] = i end end))"));
         std::snprintf(label, sizeof label, "map select %u keys (hit+miss)", n);
         int64_t sink = 0;
-        ours = best_seconds(3, [&] {
+        ours = bench::best_seconds_scoped(3, [&] {
             for (uint32_t i = 0; i < n; ++i) sink += select(map, int32_t(scramble(i))) + select(map, -int32_t(i) - 1);
         });
         report(label, ours,
@@ -120,7 +106,7 @@ void map_benchmarks() {
                            "print(best(function() local s = 0 for i = 0, n - 1 do s = s + (d[((i * 2654435761) % 4294967296) >> 1] or -1) "
                            "+ (d[-i - 1] or -1) end end))"));
         std::snprintf(label, sizeof label, "map find %u keys", n);
-        ours = best_seconds(3, [&] {
+        ours = bench::best_seconds_scoped(3, [&] {
             for (uint32_t i = 0; i < n; ++i) sink += select(map, int32_t(scramble(i)), Act::find);
         });
         report(label, ours, -1, -1);
@@ -132,7 +118,7 @@ void map_benchmarks() {
     Cell* map = stack_push();
     map_make_cell(map, nullptr, 0);
     const uint32_t total = 1000000, window = 10000;
-    double ours = best_seconds(1, [&] {
+    double ours = bench::best_seconds_scoped(1, [&] {
         for (uint32_t i = 0; i < total; ++i) {
             put(map, int32_t(i), int32_t(i));
             if (i >= window) remove_key(map, int32_t(i - window));
@@ -151,9 +137,9 @@ void base64_benchmarks() {
     std::vector<uint8_t> bytes(n);
     for (uint32_t i = 0; i < n; ++i) bytes[i] = uint8_t(scramble(i) >> 7);
     std::string text;
-    double enc = bench::best_seconds(3, [&] { text = binary_enbase(64, bytes.data(), n); });
+    double enc = bench::best_seconds_scoped(3, [&] { text = binary_enbase(64, bytes.data(), n); });
     std::string back;
-    double dec = bench::best_seconds(3, [&] { binary_debase_bytes(64, text.data(), uint32_t(text.size()), 1, &back); });
+    double dec = bench::best_seconds_scoped(3, [&] { binary_debase_bytes(64, text.data(), uint32_t(text.size()), 1, &back); });
     std::printf("base-64 encode 16 MiB: %.0f MB/s, decode: %.0f MB/s\n", n / enc / 1e6, n / dec / 1e6);
     double py_enc = python_seconds("b = bytes(range(256)) * 65536\nprint(best(lambda: base64.b64encode(b)))");
     double py_dec = python_seconds("t = base64.b64encode(bytes(range(256)) * 65536)\nprint(best(lambda: base64.b64decode(t)))");
@@ -168,12 +154,12 @@ void vector_benchmarks() {
     for (uint32_t i = 0; i < n; ++i) vector_append_int32(a, int32_t(i));
     Cell* b = stack_push_copy(a);
     call(Act::copy, b);
-    report("vector 1M + vector", best_seconds(5, [&] {
+    report("vector 1M + vector", bench::best_seconds_scoped(5, [&] {
         Cell* args = stack_push_copy(a);
         stack_push_copy(b);
         call(Act::add, args);
     }), python_seconds("a = list(range(1000000))\nb = list(a)\nprint(best(lambda: [x + y for x, y in zip(a, b)]))"), -1);
-    report("vector 1M * 3 (in place)", best_seconds(5, [&] {
+    report("vector 1M * 3 (in place)", bench::best_seconds_scoped(5, [&] {
         Cell* args = stack_push_copy(a);
         Cell three;
         set_integer(&three, 3);

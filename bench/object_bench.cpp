@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include "bench/bench_common.h"
+#include "bench/bench_tev.h"
 #include "interpreter/interpreter.h"
 #include "loader/lexer.h"
 #include "runtime/errors.h"
@@ -65,19 +65,6 @@ const Row rows[] = {
      "def run():\n    o.s.clear()\n    for i in range(100000):\n        o.s.append(1); o.a = 1\n"},
 };
 
-bool tev_run(const char* source) {
-    StackScope scope;
-    Cell* code = stack_push();
-    transcode_utf8(code, reinterpret_cast<const uint8_t*>(source), std::strlen(source));
-    try {
-        eval_block(code);
-    } catch (const LanguageThrow&) {
-        std::printf("  (Tev raised error %u)\n", last_error_code());
-        frames_unwind_to(0);
-        return false;
-    }
-    return true;
-}
 
 double python_seconds(const std::string& body) {
     return bench::python_seconds(
@@ -93,9 +80,9 @@ double python_seconds(const std::string& body) {
 static int run_benchmarks() {
     std::printf("%-62s %10s %10s %9s\n", "program", "tev ms", "python ms", "tev/py");
     for (const Row& r : rows) {
-        if (!tev_run(r.tev_setup)) continue;
+        if (!bench::tev_run(r.tev_setup)) continue;
         bool ok = true;
-        double tev = bench::best_seconds(3, [&] { ok = ok && tev_run(r.tev); });
+        double tev = bench::best_seconds(3, [&] { ok = ok && bench::tev_run(r.tev); });
         if (!ok) continue;
         double py = python_seconds(r.python);
         std::printf("%-62s %10.1f %10.1f %9.2f\n", r.name, tev * 1e3, py * 1e3, py > 0 ? tev / py : 0.0);

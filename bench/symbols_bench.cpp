@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include "bench/bench_common.h"
+#include "bench/bench_tev.h"
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "runtime/context.h"
@@ -18,22 +18,8 @@ using namespace tev;
 
 namespace {
 
-template <class F> double best_seconds(int rounds, F f) {
-    return bench::best_seconds(rounds, [&] {
-        StackScope scope;
-        f();
-    });
-}
 
-double python_seconds(const std::string& body) {
-    return bench::python_seconds(
-        "import time, os\n"
-        "def best(f):\n"
-        "    b = 1e30\n"
-        "    for _ in range(5):\n"
-        "        t = time.perf_counter(); f(); b = min(b, time.perf_counter() - t)\n"
-        "    return b\n" + body);
-}
+double python_seconds(const std::string& body) { return bench::python_best_seconds("os", body); }
 
 void report(const char* what, double ours, double peer) {
     if (peer > 0)
@@ -95,14 +81,14 @@ int main() {
     for (uint32_t i = 0; i < W; ++i) words.push_back("word-" + std::to_string(i * 2654435761u));
 
     // New spellings only once per process: the first round interns, later rounds look up.
-    double intern_new = bench::best_seconds(1, [&] {
+    double intern_new = bench::best_seconds_scoped(1, [&] {
         for (auto& w : words) symbol_from_utf8(reinterpret_cast<const uint8_t*>(w.data()), uint32_t(w.size()));
     });
     const char* py_words = "words = [\"word-\" + str((i * 2654435761) % 2**32) for i in range(200000)]\n";
     report("intern 200k new spellings", intern_new,
            python_seconds(std::string(py_words) + "def f():\n    d = {}\n    for w in words: d.setdefault(w, len(d))\n"
                           "t = time.perf_counter(); f(); print(time.perf_counter() - t)"));
-    report("intern 200k known spellings", best_seconds(5, [&] {
+    report("intern 200k known spellings", bench::best_seconds_scoped(5, [&] {
         for (auto& w : words) symbol_from_utf8(reinterpret_cast<const uint8_t*>(w.data()), uint32_t(w.size()));
     }), python_seconds(std::string(py_words) + "d = {w: i for i, w in enumerate(words)}\n"
                        "print(best(lambda: [d[w] for w in words]))"));
@@ -119,7 +105,7 @@ int main() {
             w.w2 = uint32_t(ids.back());
             context_add_word(ctx, &w);
         }
-        report("word lookup 1M (1000-word context)", best_seconds(5, [&] {
+        report("word lookup 1M (1000-word context)", bench::best_seconds_scoped(5, [&] {
             int64_t sum = 0;
             for (int r = 0; r < 1000; ++r)
                 for (int32_t id : ids) sum += context_find_symbol(ctx, id, true);
@@ -131,12 +117,12 @@ int main() {
 
     const uint32_t N = 200000;
     const char* py_ints = "ks = list(range(0, 200000 * 7, 7))\n";
-    report("kind 0 (values) index 200k integers", best_seconds(5, [&] {
+    report("kind 0 (values) index 200k integers", bench::best_seconds_scoped(5, [&] {
         Cell* b = int_block(N, 7);
         NodeRef t = hash_table_create(N, series_node(b), 0, HASH_KIND_VALUES, 0);
         if (!t) std::puts("");
     }), python_seconds(std::string(py_ints) + "print(best(lambda: dict.fromkeys(ks)))"));
-    report("kind 1 (map) index 200k pairs", best_seconds(5, [&] {
+    report("kind 1 (map) index 200k pairs", bench::best_seconds_scoped(5, [&] {
         Cell* b = int_pair_block(N, 7);
         NodeRef t = hash_table_create(N, series_node(b), 0, HASH_KIND_MAP, 0);
         if (!t) std::puts("");
@@ -150,7 +136,7 @@ int main() {
         Cell* b = row.kind == HASH_KIND_MAP ? int_pair_block(N, 7) : int_block(N, 7);
         NodeRef t = hash_table_create(N, series_node(b), 0, row.kind, 0);
         HashTableHold hold(t);
-        report(row.what, best_seconds(5, [&] {
+        report(row.what, bench::best_seconds_scoped(5, [&] {
             Cell k;
             int64_t sum = 0;
             for (uint32_t i = 0; i < N; ++i) {
@@ -166,10 +152,10 @@ int main() {
         collector_enabled = false;
         NodeRef t = hash_table_create(1024, 0, 0, kind, 1);
         HashTableHold hold(t);
-        double put = best_seconds(1, [&] {
+        double put = bench::best_seconds_scoped(1, [&] {
             for (uint32_t i = 1; i <= N; ++i) hash_table_put_key(t, i * 2654435761u);
         });
-        double get = best_seconds(5, [&] {
+        double get = bench::best_seconds_scoped(5, [&] {
             int64_t sum = 0;
             for (uint32_t i = 1; i <= N; ++i) sum += hash_table_get_key(t, i * 2654435761u);
             if (sum < 0) std::puts("");
@@ -194,13 +180,13 @@ int main() {
     for (const Width& w : widths) {
         StackScope scope;
         Cell* s = text_of_width(C, w.unit, w.top);
-        report(w.name, best_seconds(5, [&] {
+        report(w.name, bench::best_seconds_scoped(5, [&] {
             if (hash_string_chars(s, 1) == 1) std::puts("");
         }), python_seconds(std::string(w.py) + "print(best(lambda: hash(s[1:])))"));
     }
     std::vector<uint8_t> bytes(16u << 20);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 131);
-    report("murmur bytes 16 MB", best_seconds(5, [&] {
+    report("murmur bytes 16 MB", bench::best_seconds_scoped(5, [&] {
         if (murmur3_hash_bytes(bytes.data(), bytes.size()) == 1) std::puts("");
     }), python_seconds("b = os.urandom(16 << 20)\nprint(best(lambda: hash(b[1:])))"));
     return 0;
