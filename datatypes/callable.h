@@ -17,7 +17,14 @@ namespace tev {
 //   refinement! cells (symbol in w2, 0-based ordinal in w3), each followed by
 //   the typeset! cells of its own arguments,
 //   and for a spec with /local one integer! whose w2 counts the /local slot and its words.
+// The first cell also says what a call without refinements needs (read by the
+// interpreter's fast call path): with CALL_PLAN_SIMPLE in its header, every plain
+// argument is evaluated, and a function's call pushes after them the number of
+// cells in header bits 16-21, each a logic false where bit k of w3 is set, else none.
 constexpr uint32_t CACHE_KIND_SHIFT = 20;
+constexpr uint32_t CALL_PLAN_SIMPLE = 0x00800000;
+constexpr uint32_t CALL_PLAN_TAIL_SHIFT = 16;
+constexpr uint32_t CALL_PLAN_TAIL_MAX = 31;
 enum ArgKind : uint32_t { ARG_EVALUATED = 0, ARG_GET = 1, ARG_LITERAL = 2, ARG_RETURN = 3 };
 
 constexpr uint32_t FUNCTION_NO_TRACE = 0x200;

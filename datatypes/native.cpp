@@ -175,6 +175,33 @@ void spec_cache_build(const Cell* spec_in, Cell* out) {
     Cell* first = block_cell_from_head(cache, 0);
     first->w1 = plain;
     first->w2 = refinements;
+    // What a call without refinements pushes after its plain arguments: a false
+    // for each refinement and the /local slot, a none for each of their words.
+    bool simple = true;
+    uint32_t tail = 0, tail_false = 0;
+    uint32_t entries = block_length(cache);
+    for (uint32_t e = 1; e < entries; ++e) {
+        const Cell* entry = block_at(cache, e);
+        if (cell_is(entry, T_TYPESET)) {
+            if (e <= plain) {
+                if (((entry->header >> CACHE_KIND_SHIFT) & 3) != ARG_EVALUATED) simple = false;
+                continue;
+            }
+            ++tail;
+        } else if (cell_is(entry, T_REFINEMENT)) {
+            tail_false |= 1u << (tail & 31);
+            ++tail;
+        } else {  // /local and its words
+            if (entry->w2) tail_false |= 1u << (tail & 31);
+            tail += entry->w2;
+        }
+    }
+    if (tail > CALL_PLAN_TAIL_MAX) simple = false;
+    first = block_cell_from_head(cache, 0);
+    if (simple) {
+        first->header |= CALL_PLAN_SIMPLE | (tail << CALL_PLAN_TAIL_SHIFT);
+        first->w3 = tail_false;
+    }
     *out = *cache;
     vstack.top = spec;
 }

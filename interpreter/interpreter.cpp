@@ -21,11 +21,19 @@ uint32_t pending_exit = 0;
 static Cell exit_cells[2];
 static Cell current_eval_cell;
 static char* machine_stack_origin = nullptr;
+// Evaluation below this address raises stack-overflow (the stack grows down on
+// every target we build for).
+static uintptr_t machine_stack_limit = 0;
 #ifdef _WIN32
 static size_t machine_stack_budget = 700 * 1024;
 #else
 static size_t machine_stack_budget = 6 * 1024 * 1024;
 #endif
+
+static void machine_stack_limit_update() {
+    uintptr_t origin = uintptr_t(machine_stack_origin);
+    machine_stack_limit = origin > machine_stack_budget ? origin - machine_stack_budget : 0;
+}
 
 Cell* exit_value() { return &exit_cells[0]; }
 Cell* exit_name() { return &exit_cells[1]; }
@@ -46,6 +54,7 @@ void interp_init() {
     static bool rooted = false;
     char here;
     machine_stack_origin = &here;
+    machine_stack_limit_update();
     set_unset(&current_eval_cell);
     set_unset(&exit_cells[0]);
     set_none(&exit_cells[1]);
@@ -58,14 +67,13 @@ void interp_init() {
     pending_exit = 0;
 }
 
-void interp_set_machine_stack_budget(size_t bytes) { machine_stack_budget = bytes; }
+void interp_set_machine_stack_budget(size_t bytes) {
+    machine_stack_budget = bytes;
+    if (machine_stack_origin) machine_stack_limit_update();
+}
 
 void interp_check_machine_stack() {
-    char here;
-    if (!machine_stack_origin) return;
-    size_t used = machine_stack_origin > &here ? size_t(machine_stack_origin - &here)
-                                               : size_t(&here - machine_stack_origin);
-    if (used > machine_stack_budget) raise_error(err::internal::stack_overflow);
+    if (uintptr_t(__builtin_frame_address(0)) < machine_stack_limit) raise_error(err::internal::stack_overflow);
 }
 
 bool is_truthy_strict(const Cell* v) {
@@ -75,51 +83,18 @@ bool is_truthy_strict(const Cell* v) {
 
 // ================================================================== words
 
-// Where a context's cell and values are, remembered by context node while no
-// buffer has moved (see buffer_epoch): a word lookup then costs a compare and
-// two reads instead of two node resolutions. A context's cell and values
-// series only change at the tail, and growing them moves buffers.
-struct ContextCacheEntry {
-    uint64_t epoch;
-    NodeRef context;
-    NodeRef values;          // the values node values_cells belongs to
-    const Cell* context_cell;
-    Cell* values_cells;
-};
-static ContextCacheEntry context_cache[16];
-
-static inline ContextCacheEntry& context_cache_entry(NodeRef ctx) {
-    ContextCacheEntry& e = context_cache[ctx & 15];
-    if (e.context != ctx || e.epoch != buffer_epoch) {
-        e.epoch = buffer_epoch;
-        e.context = ctx;
-        e.context_cell = node_buffer(ctx)->cells();
-        e.values = 0;
-        e.values_cells = nullptr;
-    }
-    return e;
-}
-
-static inline Cell* context_values_cached(ContextCacheEntry& e, uint32_t values) {
-    if (values != e.values) {
-        e.values = values;
-        e.values_cells = node_buffer(values)->cells();
-    }
-    return e.values_cells;
-}
-
 // The value cell of a bound word, or nullptr when its context has no values
 // (a function context whose call is not running) or the word is unbound.
+// Two node resolutions are cheaper than checking a cache of them.
 static inline Cell* word_value_fast(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    ContextCacheEntry& e = context_cache_entry(ctx);
-    const Cell* cc = e.context_cell;
+    const Cell* cc = node_buffer(ctx)->cells();
     uint32_t values = cc->w2;
     if (!values) return nullptr;
     if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
-    return context_values_cached(e, values) + index;
+    return node_buffer(values)->cells() + index;
 }
 
 // The value cell of a word whose assignment needs no more than a copy (not an
@@ -128,13 +103,12 @@ static inline Cell* word_slot_plain(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    ContextCacheEntry& e = context_cache_entry(ctx);
-    const Cell* cc = e.context_cell;
+    const Cell* cc = node_buffer(ctx)->cells();
     uint32_t values = cc->w2;
     if (!values) return nullptr;
     if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
     if (((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
-    return context_values_cached(e, values) + index;
+    return node_buffer(values)->cells() + index;
 }
 
 Cell* word_value_cell(const Cell* word) {
@@ -226,20 +200,30 @@ static uint32_t refinement_symbol(const Cell* element) {
 // A value that evaluates to itself (or a word holding such a value), pushed
 // without a full expression step; false for anything else. Only while no trace
 // runs, since a step reports events.
+// Types that evaluate to themselves: 1; words: 2.
+static constexpr struct SimpleTypes {
+    uint8_t kind[256] = {};
+    constexpr SimpleTypes() {
+        for (TypeId t : {T_INTEGER, T_FLOAT, T_STRING, T_BLOCK, T_CHAR, T_NONE, T_LOGIC, T_DATATYPE, T_PERCENT,
+                         T_FILE, T_URL, T_TIME, T_PAIR, T_TUPLE})
+            kind[t] = 1;
+        kind[T_WORD] = 2;
+    }
+} simple_types;
+// Word values that a word does not simply give: unset raises, callables call.
+static constexpr uint64_t NOT_SIMPLE_VALUES = (1ull << T_UNSET) | (1ull << T_NATIVE) | (1ull << T_ACTION) |
+                                               (1ull << T_FUNCTION) | (1ull << T_ROUTINE) | (1ull << T_OP);
+static_assert(T_MAX_ID < 64);
+
 __attribute__((always_inline)) static inline bool push_simple(const Cell* blk, uint32_t i) {
     const Cell* v = node_buffer(series_node(blk))->cells() + i;
-    TypeId t = cell_type(v);
-    switch (t) {
-    case T_INTEGER: case T_FLOAT: case T_STRING: case T_BLOCK: case T_CHAR: case T_NONE: case T_LOGIC:
-    case T_DATATYPE: case T_PERCENT: case T_FILE: case T_URL: case T_TIME: case T_PAIR: case T_TUPLE:
+    switch (simple_types.kind[cell_type(v)]) {
+    case 1:
         stack_push_copy(v);
         return true;
-    case T_WORD: {
+    case 2: {
         const Cell* value = word_value_fast(v);
-        if (!value) return false;
-        TypeId vt = cell_type(value);
-        if (vt == T_UNSET || vt == T_NATIVE || vt == T_ACTION || vt == T_FUNCTION || vt == T_ROUTINE || vt == T_OP)
-            return false;
+        if (!value || ((NOT_SIMPLE_VALUES >> cell_type(value)) & 1)) return false;
         stack_push_copy(value);
         return true;
     }
@@ -285,16 +269,16 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
 
 // A callable's spec cache (its argument entries), remembered by the callable's
 // node while no buffer moves: a call then skips resolving two nodes in a chain.
-struct SpecCacheEntry {
+struct SpecCacheView {
     uint64_t epoch;
     NodeRef more;            // the callable's node (word 3)
     const Cell* entries;     // the spec cache block's cells
     uint32_t count;
 };
-static SpecCacheEntry spec_cache_entries[16];
+static SpecCacheView spec_cache_entries[16];
 
-static inline const SpecCacheEntry& spec_cache_of(const Cell* fn) {
-    SpecCacheEntry& e = spec_cache_entries[fn->w3 & 15];
+static inline const SpecCacheView& spec_cache_of(const Cell* fn) {
+    SpecCacheView& e = spec_cache_entries[fn->w3 & 15];
     if (e.more != fn->w3 || e.epoch != buffer_epoch) {
         SeriesBuffer* b = node_buffer(callable_spec_cache(fn));
         e.epoch = buffer_epoch;
@@ -303,6 +287,112 @@ static inline const SpecCacheEntry& spec_cache_of(const Cell* fn) {
         e.count = b->cell_count();
     }
     return e;
+}
+
+static inline const Cell* spec_entries_of(const Cell* fn) { return spec_cache_of(fn).entries; }
+
+// Runs a function whose arguments (and refinement and local slots) are pushed
+// from `base`, its frame on top; leaves the result in *base. False when an exit
+// other than return or exit is pending (the caller unwinds).
+static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_t i, const Cell* word) {
+    Cell fn = *fn_in;
+    Cell body = node_buffer(fn.w3)->cells()[0];
+    frame_enter_function(fn.w1);
+    uint32_t depth = frame_depth();
+    Cell* mark = vstack.top;
+    Cell* r;
+    bool traced = trace_active();
+    bool was_on = trace_switch;
+    if (traced) {
+        trace_event(TRACE_CALL, blk, int32_t(i), &fn, word);
+        if (fn.header & FUNCTION_NO_TRACE) trace_set_switch(false);
+        else if (fn.header & FUNCTION_TRACE) trace_set_switch(true);
+        trace_event(TRACE_PROLOG, &body, 0, &fn, word);
+    }
+    try {
+        r = eval_block(&body);
+    } catch (const LanguageThrow& t) {
+        if (traced) trace_set_switch(was_on);
+        exit_from_exception(t);
+        frames_unwind_to(depth);
+        vstack.top = mark;
+        r = stack_push();
+    }
+    if (traced) {
+        trace_event(TRACE_EPILOG, &body, 0, &fn, word);
+        trace_set_switch(was_on);
+    }
+    if (__builtin_expect(pending_exit != 0, 0)) {
+        if (pending_exit != THROW_RETURN && pending_exit != THROW_EXIT) return false;
+        if (pending_exit == THROW_RETURN) *base = exit_cells[0];
+        else set_unset(base);
+        pending_exit = 0;
+        set_unset(&exit_cells[0]);
+        return true;
+    }
+    *base = *r;
+    return true;
+}
+
+// The common call, from a word naming a callable whose plain arguments are all
+// evaluated, without refinements, while no trace runs: the arguments are
+// fetched and the refinement and local slots filled as the spec cache's first
+// cell describes, without walking the spec. Pushes the result.
+static uint32_t call_plain(const Cell* blk, uint32_t i, const Cell* fn_in, const Cell* word_in) {
+    Cell* fnslot = stack_push_copy(fn_in);  // keeps spec and body alive
+    Cell word = *word_in;
+    TypeId ft = cell_type(fnslot);
+    bool is_function = ft == T_FUNCTION;
+    frame_push(is_function ? FRAME_FUNCTION : FRAME_NATIVE,
+               uint8_t(FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0)), word.w2, word.w1);
+    Cell* base = vstack.base;
+    const Cell* entries = spec_entries_of(fnslot);
+    uint32_t plain = entries->w1;
+    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = entries->w3;
+    for (uint32_t k = 1; k <= plain; ++k) {
+        Cell* at = vstack.top;
+        if (i >= node_buffer(series_node(blk))->cell_count()) {
+            Cell entry = spec_entries_of(fnslot)[k];
+            if (!typeset_has(&entry, T_UNSET)) {
+                Cell arg;
+                word_from_symbol_in(&arg, entry.w3, 0);
+                raise_with_call_word(err::script::no_arg, &word, &arg, nullptr);
+            }
+            stack_push();
+            continue;
+        }
+        if (!trace_switch && push_simple(blk, i)) i = eval_infix(blk, i + 1, i, at);
+        else i = eval_expr(blk, i, false);
+        if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+        entries = spec_entries_of(fnslot);  // the argument may have moved it
+        check_arg_type(entries + k, at, &word);
+    }
+    if (is_function) {
+        if (vstack.top + tail + 1 >= vstack.end) raise_stack_overflow();
+        for (uint32_t k = 0; k < tail; ++k, falses >>= 1) {
+            if (falses & 1) set_logic(vstack.top++, false);
+            else set_none(vstack.top++);
+        }
+        if (!run_function(fnslot, base, blk, i, &word)) goto unwind_pending;
+    } else {
+        NativeCall call;
+        call.args = base;
+        call.symbol = word.w2;
+        std::memset(call.refs, -1, sizeof call.refs);
+        if (ft == T_NATIVE) natives_table[fnslot->w1 - 1](call);
+        else action_entry_table[fnslot->w1](call);
+        if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+    }
+    frame_pop_keep();
+    *fnslot = *base;
+    vstack.top = fnslot + 1;
+    return i;
+
+unwind_pending:
+    frame_pop_drop();
+    vstack.top = fnslot;
+    stack_push();  // a placeholder result; callers stop at the pending exit
+    return i;
 }
 
 // Calls a callable value. Its arguments come from the block after index i (the
@@ -351,9 +441,10 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     const Cell* wordp = word;
     // The spec cache is read again through the callable after each argument.
     const Cell* holder = fnslot ? fnslot : &fn;
-    const Cell* spec_entries = spec_cache_of(holder).entries;
+    const SpecCacheView& view = spec_cache_of(holder);
+    const Cell* spec_entries = view.entries;
     uint64_t cache_epoch = buffer_epoch;
-    uint32_t entries = spec_cache_of(holder).count;
+    uint32_t entries = view.count;
     uint32_t e = 1;
     uint32_t args_done = infix_left ? 1 : 0;
     // Plain arguments.
@@ -364,7 +455,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         i = fetch_arg(blk, i, &entry, wordp, infix_left != nullptr, quoted);
         if (pending_exit) goto unwind_pending;
         if (cache_epoch != buffer_epoch) {  // fetching may have moved it
-            spec_entries = spec_cache_of(holder).entries;
+            spec_entries = spec_entries_of(holder);
             cache_epoch = buffer_epoch;
         }
     }
@@ -433,46 +524,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
 
     // Run.
     if (is_function) {
-        fn = *holder;
-        const Cell* more = node_buffer(fn.w3)->cells();
-        Cell body = more[0];
-        frame_enter_function(fn.w1);
-        uint32_t depth = frame_depth();
-        Cell* mark = vstack.top;
-        Cell* r;
-        bool traced = trace_active();
-        bool was_on = trace_switch;
-        if (traced) {
-            trace_event(TRACE_CALL, blk, int32_t(i), &fn, word);
-            if (fn.header & FUNCTION_NO_TRACE) trace_set_switch(false);
-            else if (fn.header & FUNCTION_TRACE) trace_set_switch(true);
-            trace_event(TRACE_PROLOG, &body, 0, &fn, word);
-        }
-        try {
-            r = eval_block(&body);
-        } catch (const LanguageThrow& t) {
-            if (traced) trace_set_switch(was_on);
-            exit_from_exception(t);
-            frames_unwind_to(depth);
-            vstack.top = mark;
-            r = stack_push();
-        }
-        if (traced) {
-            trace_event(TRACE_EPILOG, &body, 0, &fn, word);
-            trace_set_switch(was_on);
-        }
-        if (pending_exit) {
-            if (pending_exit == THROW_RETURN || pending_exit == THROW_EXIT) {
-                if (pending_exit == THROW_RETURN) *base = exit_cells[0];
-                else set_unset(base);
-                pending_exit = 0;
-                set_unset(&exit_cells[0]);
-            } else {
-                goto unwind_pending;
-            }
-        } else {
-            *base = *r;
-        }
+        if (!run_function(holder, base, blk, i, word)) goto unwind_pending;
     } else if (ft == T_NATIVE) {
         natives_table[fn.w1 - 1](call);
         if (pending_exit) goto unwind_pending;
@@ -648,7 +700,7 @@ static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) 
     vstack.top = left;
     frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word->w2, word->w1);
     vstack.top = left + 2;
-    const Cell* spec_entries = spec_cache_of(&fn).entries;
+    const Cell* spec_entries = spec_entries_of(&fn);
     Cell first = spec_entries[1], second = spec_entries[2];
     check_arg_type(&first, left, word);
     check_arg_type(&second, left + 1, word);
@@ -678,7 +730,15 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         if (!vc) vc = word_value_cell(&val);
         switch (cell_type(vc)) {
         case T_UNSET: raise_error(err::script::no_value, &val);
-        case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE: {
+        case T_NATIVE: case T_ACTION: case T_FUNCTION:
+            if (!trace_running && (spec_entries_of(vc)->header & CALL_PLAN_SIMPLE)) {
+                i = call_plain(blk, i, vc, &val);
+                if (pending_exit) return i;
+                called = true;
+                break;
+            }
+            [[fallthrough]];
+        case T_ROUTINE: {
             Cell fn = *vc;
             i = call_callable(blk, i, &fn, &val, nullptr, nullptr);
             if (pending_exit) return i;
@@ -788,34 +848,32 @@ __attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk
 Cell* eval_block(const Cell* block) {
     interp_check_machine_stack();
     Cell* slot = stack_push_copy(block);
+    const SeriesBuffer* b = node_buffer(series_node(slot));
     uint32_t i = series_index(slot);
-    uint32_t count = node_buffer(series_node(slot))->cell_count();
-    if (i >= count) {
+    if (i >= b->cell_count()) {
         set_unset(slot);
         return slot;
     }
-    bool library = (node_buffer(series_node(slot))->flags & SER_LIBRARY_FLAG) != 0;
-    // The caller's position is kept on the stack (rooted) and put back at the end.
+    bool library = (b->flags & SER_LIBRARY_FLAG) != 0;
+    // The caller's position is kept on the stack (rooted: after an error was
+    // caught it may name a block nothing else holds) and put back at the end.
     Cell* saved_eval = stack_push_copy(&current_eval_cell);
     trace_event(TRACE_ENTER, slot, int32_t(i), nullptr, nullptr);
+    Cell* mark = saved_eval + 1;
     for (;;) {
         if (!library) {
             current_eval_cell = *slot;
             current_eval_cell.header = T_BLOCK;
             current_eval_cell.w1 = i;
         }
-        Cell* mark = vstack.top;
         i = eval_expr(slot, i, false);
-        if (pending_exit || i >= node_buffer(series_node(slot))->cell_count()) {
-            current_eval_cell = *saved_eval;
-            Cell result = *mark;
-            trace_event(TRACE_EXIT, slot, int32_t(i), &result, nullptr);
-            *slot = result;
-            vstack.top = slot + 1;
-            break;
-        }
+        if (pending_exit || i >= node_buffer(series_node(slot))->cell_count()) break;
         vstack.top = mark;
     }
+    current_eval_cell = *saved_eval;
+    trace_event(TRACE_EXIT, slot, int32_t(i), mark, nullptr);
+    *slot = *mark;
+    vstack.top = slot + 1;
     return slot;
 }
 

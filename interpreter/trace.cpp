@@ -14,7 +14,7 @@
 namespace tev {
 
 bool trace_switch = false;
-static bool trace_running = false;
+bool trace_running = false;
 static uint32_t trace_mask = 0;
 static Cell trace_callback;
 
@@ -74,8 +74,6 @@ void trace_stop() {
     trace_running = trace_switch = false;
     set_none(&trace_callback);
 }
-
-bool trace_active() { return trace_running; }
 
 void trace_set_switch(bool on) { trace_switch = on && trace_running; }
 

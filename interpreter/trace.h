@@ -15,12 +15,14 @@ enum TraceEvent : uint32_t {
 // On while a trace run is under way and not suspended (inside the callback, in a
 // no-trace function).
 extern bool trace_switch;
+// On from trace_start to trace_stop, suspended or not.
+extern bool trace_running;
 
 // Starts a trace run with the callback (a function!); false when one is already
 // under way (a nested do/trace is ignored).
 bool trace_start(const Cell* callback);
 void trace_stop();
-bool trace_active();
+inline bool trace_active() { return trace_running; }
 // Suspends (false) or resumes (true) the events of the run under way.
 void trace_set_switch(bool on);
 
