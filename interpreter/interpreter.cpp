@@ -215,8 +215,7 @@ static constexpr uint64_t NOT_SIMPLE_VALUES = (1ull << T_UNSET) | (1ull << T_NAT
                                                (1ull << T_FUNCTION) | (1ull << T_ROUTINE) | (1ull << T_OP);
 static_assert(T_MAX_ID < 64);
 
-__attribute__((always_inline)) static inline bool push_simple(const Cell* blk, uint32_t i) {
-    const Cell* v = node_buffer(series_node(blk))->cells() + i;
+__attribute__((always_inline)) static inline bool push_simple(const Cell* v) {
     switch (simple_types.kind[cell_type(v)]) {
     case 1:
         stack_push_copy(v);
@@ -237,8 +236,8 @@ __attribute__((always_inline)) static inline bool push_simple(const Cell* blk, u
 static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry, const Cell* fn_word,
                                  bool right_of_op, bool quoted) {
     uint32_t kind = (entry->header >> CACHE_KIND_SHIFT) & 3;
-    uint32_t count = node_buffer(series_node(blk))->cell_count();
-    if (i >= count) {
+    SeriesBuffer* b = node_buffer(series_node(blk));
+    if (i >= b->cell_count()) {
         if (typeset_has(entry, T_UNSET)) { stack_push(); return i; }
         Cell arg;
         word_from_symbol_in(&arg, entry->w3, 0);
@@ -246,7 +245,7 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
     }
     if (kind == ARG_EVALUATED && !quoted) {
         Cell* at = vstack.top;
-        if (!trace_switch && push_simple(blk, i)) {
+        if (!trace_switch && push_simple(b->cells() + i)) {
             // A simple value then operators: the operators are looked up once, here.
             if (!right_of_op) {
                 i = eval_infix(blk, i + 1, i, at);
@@ -351,7 +350,8 @@ static uint32_t call_plain(const Cell* blk, uint32_t i, const Cell* fn_in, const
     uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = entries->w3;
     for (uint32_t k = 1; k <= plain; ++k) {
         Cell* at = vstack.top;
-        if (i >= node_buffer(series_node(blk))->cell_count()) {
+        SeriesBuffer* b = node_buffer(series_node(blk));
+        if (i >= b->cell_count()) {
             Cell entry = spec_entries_of(fnslot)[k];
             if (!typeset_has(&entry, T_UNSET)) {
                 Cell arg;
@@ -361,7 +361,7 @@ static uint32_t call_plain(const Cell* blk, uint32_t i, const Cell* fn_in, const
             stack_push();
             continue;
         }
-        if (!trace_switch && push_simple(blk, i)) i = eval_infix(blk, i + 1, i, at);
+        if (!trace_switch && push_simple(b->cells() + i)) i = eval_infix(blk, i + 1, i, at);
         else i = eval_expr(blk, i, false);
         if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
         entries = spec_entries_of(fnslot);  // the argument may have moved it
@@ -719,10 +719,14 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     // The block's node is read from its (rooted) cell after anything that may
     // allocate: the collector keeps that cell current.
     Cell* out = vstack.top;
-    Cell val = node_buffer(series_node(blk))->cells()[i];
+    SeriesBuffer* b = node_buffer(series_node(blk));
+    Cell val = b->cells()[i];
     uint32_t start = i;
     ++i;
-    if (trace_switch) trace_event(TRACE_FETCH, blk, int32_t(start), &val, nullptr);
+    if (trace_switch) {
+        trace_event(TRACE_FETCH, blk, int32_t(start), &val, nullptr);
+        b = node_buffer(series_node(blk));  // the callback may have moved it
+    }
     bool called = false;
     switch (cell_type(&val)) {
     case T_WORD: {
@@ -752,8 +756,8 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
     }
     case T_SET_WORD: {
         // The word's context stays reachable through the block being evaluated.
-        if (i >= node_buffer(series_node(blk))->cell_count()) raise_error(err::script::need_value, &val);
-        if (!trace_switch && push_simple(blk, i)) i = eval_infix(blk, i + 1, i, out);
+        if (i >= b->cell_count()) raise_error(err::script::need_value, &val);
+        if (!trace_switch && push_simple(b->cells() + i)) i = eval_infix(blk, i + 1, i, out);
         else i = eval_expr(blk, i, false);
         if (pending_exit) return i;
         if (cell_is(out, T_UNSET)) raise_error(err::script::need_value, &val);
@@ -827,7 +831,7 @@ __attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk
             // two integers are then done here, anything else through the call.
             Cell* right = vstack.top;
             uint32_t j;
-            if (push_simple(blk, i + 1)) j = i + 2;
+            if (push_simple(b->cells() + i + 1)) j = i + 2;
             else {
                 j = eval_expr(blk, i + 1, true);
                 if (pending_exit) return j;
