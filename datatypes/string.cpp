@@ -41,13 +41,6 @@ bool is_text_type(TypeId t) { return type_is_string(t); }
 
 // --------------------------------------------------------------- views and reading
 
-TextView text_view(const Cell* str) {
-    SeriesBuffer* b = node_buffer(series_node(str));
-    uint32_t total = b->count();
-    uint32_t index = std::min(series_index(str), total);
-    return TextView{b->head_ptr() + (size_t(index) << unit_shift(b->unit())), b->unit(), total - index, index};
-}
-
 uint32_t string_index_clamp(Cell* str) {
     uint32_t total = node_buffer(series_node(str))->count();
     if (str->w1 > total) str->w1 = total;
@@ -231,6 +224,19 @@ void string_concatenate(Cell* dst, const Cell* src, int32_t part, uint32_t offse
     if (part >= 0 && uint32_t(part) < count) count = uint32_t(part);
     if (count == 0) return;
     uint32_t sindex = s.index, su = s.unit;
+    SeriesBuffer* b = node_buffer(dn);
+    if (mode == CONCAT_APPEND && sn != dn && su <= b->unit()) {
+        // The common case, a distinct text no wider than the destination: one
+        // copy at the tail, the source read again after the buffer may have grown.
+        uint32_t du = b->unit();
+        if (b->room() < uint64_t(count) * du) b = grow_for(dn, uint64_t(count) * du);
+        const uint8_t* from = node_buffer(sn)->head_ptr() + size_t(sindex) * su;
+        uint8_t* to = b->tail_ptr();
+        if (du == 1 && count <= 16) for (uint32_t i = 0; i < count; ++i) to[i] = from[i];  // memmove costs more
+        else copy_units(to, du, from, su, count);
+        b->tail += count * du;
+        return;
+    }
     // The source is read through its node after every allocation; when it is the
     // destination's own buffer, its text is taken aside first (the gap would move it).
     std::vector<uint8_t> aside;
@@ -239,7 +245,6 @@ void string_concatenate(Cell* dst, const Cell* src, int32_t part, uint32_t offse
         if (!aside.empty()) return aside.data();
         return node_buffer(sn)->head_ptr() + (size_t(sindex) << unit_shift(su));
     };
-    SeriesBuffer* b = node_buffer(dn);
     if (su > b->unit()) {
         // Widen only as far as the copied text needs: a wide buffer may hold narrow text.
         const uint8_t* p = source();
@@ -336,7 +341,11 @@ int string_compare_text(const Cell* a, const Cell* b, int op, bool match) {
         n = std::min(la, lb);
     }
     bool exact = op == CMP_STRICT_EQUAL || op == CMP_CASE_SORT;
-    for (uint32_t i = 0; i < n; ++i) {
+    uint32_t i = 0;
+    // Most text is one byte a code point on both sides: skip the equal run as bytes.
+    if (ta.unit == 1 && tb.unit == 1)
+        while (i < n && ta.data[i] == tb.data[i]) ++i;
+    for (; i < n; ++i) {
         uint32_t ca = ta[i], cb = tb[i];
         if (ca == cb) continue;
         if (!exact) { ca = fold_case(ca); cb = fold_case(cb); if (ca == cb) continue; }
@@ -346,11 +355,28 @@ int string_compare_text(const Cell* a, const Cell* b, int op, bool match) {
     return la > lb ? 1 : -1;
 }
 
+// Equality of two texts held one byte a code point, answered as string_compare_text
+// answers it. Map and hash keys are mostly such texts, compared once a probe.
+static int compare_bytes_equal(const TextView& ta, const TextView& tb, bool exact) {
+    if (ta.length != tb.length) return 1;
+    for (uint32_t i = 0; i < ta.length; ++i) {
+        uint32_t ca = ta.data[i], cb = tb.data[i];
+        if (ca == cb) continue;
+        if (!exact) { ca = fold_case(ca); cb = fold_case(cb); if (ca == cb) continue; }
+        return ca < cb ? -1 : 1;
+    }
+    return 0;
+}
+
 static int compare_string(const Cell* a, const Cell* b, int op) {
     if (cell_type(a) != cell_type(b)) {
         if (is_text_type(cell_type(b)) && (op == CMP_EQUAL || op == CMP_NOT_EQUAL))
             return string_compare_text(a, b, op, false);
         return CMP_NOT_COMPARABLE;
+    }
+    if (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) {
+        TextView ta = text_view(a), tb = text_view(b);
+        if (ta.unit == 1 && tb.unit == 1) return compare_bytes_equal(ta, tb, op == CMP_STRICT_EQUAL);
     }
     return string_compare_text(a, b, op, false);
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the string! units (string.cpp, string_search.cpp): read-only
 // views of text, bulk appends, and forming other values into a string.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 #include "datatypes/registry.h"
@@ -20,7 +21,13 @@ struct TextView {
     uint32_t index;        // the clamped index
     uint32_t operator[](uint32_t i) const { return unit_get(data + size_t(i) * unit, unit); }
 };
-TextView text_view(const Cell* str);
+// Inline: map keys, comparisons and appends ask for two views per call.
+inline TextView text_view(const Cell* str) {
+    SeriesBuffer* b = node_buffer(series_node(str));
+    uint32_t total = b->count();
+    uint32_t index = std::min(series_index(str), total);
+    return TextView{b->head_ptr() + size_t(index) * b->unit(), b->unit(), total - index, index};
+}
 
 inline uint32_t fold_case(uint32_t cp) { return unicode_upper(cp); }
 

@@ -330,9 +330,23 @@ static int32_t notice_part(const Cell* value) {
     return 0;
 }
 
+// The everyday append, text onto a series no owner watches and without
+// refinements, needs neither notices nor the length bookkeeping of the general
+// path: one copy at the tail does it.
+static bool append_plain_text(ActionFrame& f) {
+    Cell* series = f.args;
+    TypeId t = cell_type(f.args + 1);
+    if (f.has(A_PART) || f.has(A_DUP) || t == T_TAG || !is_text_type(t)) return false;
+    if (ownership_node_owned(series_node(series))) return false;
+    string_concatenate(series, f.args + 1, -1, 0, CONCAT_APPEND);
+    series->w1 = 0;
+    return true;
+}
+
 // Everything is read again after the notice: an owner's handler may have
 // changed the series or the value.
 void string_append_action(ActionFrame& f) {
+    if (append_plain_text(f)) return;
     Cell* series = f.args;
     int32_t pos = int32_t(string_length_from_head(series));
     bool owned = ownership_notice(series, ChangeWord::append, f.args + 1, pos, notice_part(f.args + 1));

@@ -104,7 +104,7 @@ template <Act S> static void action_stack_entry(NativeCall& c) {
     ActionFrame f;
     f.args = c.args;
     f.type = t;
-    for (int k = 0; k < 12; ++k) f.refs[k] = int8_t(c.refs[k] > 0 ? c.refs[k] - 1 : c.refs[k]);
+    for (int k = 0; k < 12; ++k) f.refs[k] = int8_t(c.refs[k] - (c.refs[k] > 0));  // branch-free: it vectorises
     fn(f);
 }
 

@@ -104,10 +104,11 @@ void feed_text(Murmur3& m, const uint8_t* p, uint32_t unit, uint32_t count) {
 uint32_t hash_string_chars(const Cell* str, int case_flag) {
     SeriesBuffer* b = node_buffer(series_node(str));
     uint32_t unit = b->unit();
-    uint64_t start = uint64_t(b->head) + uint64_t(series_index(str)) * unit;
-    uint32_t count = start < b->tail ? uint32_t((b->tail - start) / unit) : 0;
+    uint32_t total = b->count();  // no division: every key lookup comes here
+    uint32_t index = series_index(str) < total ? series_index(str) : total;
+    uint32_t count = total - index;
     if (cell_type(str) == T_TEXT_KEY && int32_t(str->w3) >= 0 && str->w3 < count) count = str->w3;
-    const uint8_t* p = b->data + (start < b->tail ? start : b->tail);
+    const uint8_t* p = b->head_ptr() + size_t(index) * unit;
     Murmur3 m;
     if (case_flag == 1) feed_text<false>(m, p, unit, count);
     else feed_text<true>(m, p, unit, count);

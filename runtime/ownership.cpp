@@ -89,6 +89,7 @@ uint32_t ownership_count() { return uint32_t(slot_of.size()); }
 static bool is_owned_kind(TypeId t) { return type_is_series(t) || t == T_BITSET; }
 
 static bool node_owned(NodeRef node) { return (node_buffer(node)->flags & SER_OWNED) != 0; }
+bool ownership_node_owned(NodeRef node) { return node_owned(node); }
 
 static void mark_owner(const Cell* owner) {
     if (cell_is(owner, T_OBJECT) && owner->w1) {

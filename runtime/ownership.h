@@ -39,6 +39,8 @@ uint32_t ownership_count();
 // value may be nullptr (no new value). Answers true when the owner's handler
 // was called; series actions send the after-notice only then.
 bool ownership_notice(const Cell* target, ChangeWord action, const Cell* value, int32_t index, int32_t part);
+// True when the series buffer of node is owned (its changes are announced).
+bool ownership_node_owned(NodeRef node);
 
 // The owner's side: called with (owner, field word, target, action, new value
 // or none, index, part) when an owned target changes. Filled in by the object
