@@ -290,6 +290,15 @@ static inline const SpecCacheView& spec_cache_of(const Cell* fn) {
 
 static inline const Cell* spec_entries_of(const Cell* fn) { return spec_cache_of(fn).entries; }
 
+// A caller that wants an argument's final value (call_with_args_reading): read
+// when the function whose frame is at `depth` ends its body.
+struct ArgCapture {
+    Cell* out = nullptr;
+    uint32_t depth = 0;
+    uint32_t index = 0;
+};
+static ArgCapture arg_capture;
+
 // Runs a function whose arguments (and refinement and local slots) are pushed
 // from `base`, its frame on top; leaves the result in *base. False when an exit
 // other than return or exit is pending (the caller unwinds).
@@ -317,6 +326,8 @@ static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_
         vstack.top = mark;
         r = stack_push();
     }
+    if (__builtin_expect(arg_capture.out != nullptr, 0) && arg_capture.depth == depth)
+        *arg_capture.out = base[arg_capture.index];
     if (traced) {
         trace_event(TRACE_EPILOG, &body, 0, &fn, word);
         trace_set_switch(was_on);
@@ -851,30 +862,37 @@ __attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk
 
 Cell* eval_block(const Cell* block) {
     interp_check_machine_stack();
-    Cell* slot = stack_push_copy(block);
-    const SeriesBuffer* b = node_buffer(series_node(slot));
-    uint32_t i = series_index(slot);
+    // Two cells: the block (rooted while it runs, then the result) and the
+    // caller's position, rooted (after an error was caught it may name a block
+    // nothing else holds) and put back at the end.
+    Cell blockv = *block;  // block may be the cell about to be overwritten
+    if (vstack.top + 2 >= vstack.end) raise_stack_overflow();
+    Cell* slot = vstack.top;
+    slot[0] = blockv;
+    slot[1] = current_eval_cell;
+    Cell* mark = slot + 2;
+    vstack.top = mark;
+    const SeriesBuffer* b = node_buffer(series_node(&blockv));
+    uint32_t i = series_index(&blockv);
     if (i >= b->cell_count()) {
         set_unset(slot);
+        vstack.top = slot + 1;
         return slot;
     }
     bool library = (b->flags & SER_LIBRARY_FLAG) != 0;
-    // The caller's position is kept on the stack (rooted: after an error was
-    // caught it may name a block nothing else holds) and put back at the end.
-    Cell* saved_eval = stack_push_copy(&current_eval_cell);
     trace_event(TRACE_ENTER, slot, int32_t(i), nullptr, nullptr);
-    Cell* mark = saved_eval + 1;
+    Cell position = blockv;  // what current_eval_cell says at each step
+    position.header = T_BLOCK;
     for (;;) {
         if (!library) {
-            current_eval_cell = *slot;
-            current_eval_cell.header = T_BLOCK;
-            current_eval_cell.w1 = i;
+            position.w1 = i;
+            current_eval_cell = position;
         }
         i = eval_expr(slot, i, false);
         if (pending_exit || i >= node_buffer(series_node(slot))->cell_count()) break;
         vstack.top = mark;
     }
-    current_eval_cell = *saved_eval;
+    current_eval_cell = slot[1];
     trace_event(TRACE_EXIT, slot, int32_t(i), mark, nullptr);
     *slot = *mark;
     vstack.top = slot + 1;
@@ -945,6 +963,20 @@ Cell* call_quoted(const Cell* fn, const Cell* word, const Cell* args, const Cell
     Cell* out = stack_push();
     *out = r;
     return out;
+}
+
+Cell* call_with_args_reading(const Cell* fn, const Cell* args, uint32_t count, uint32_t arg, Cell* arg_after) {
+    ArgCapture saved = arg_capture;
+    // The callee's frame comes right above the current ones.
+    arg_capture = ArgCapture{arg < count ? arg_after : nullptr, frame_depth() + 1, arg};
+    try {
+        Cell* r = call_with_args(fn, args, count);
+        arg_capture = saved;
+        return r;
+    } catch (...) {
+        arg_capture = saved;
+        throw;
+    }
 }
 
 Cell* call_with_args(const Cell* fn, const Cell* args, uint32_t count) {

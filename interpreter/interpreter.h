@@ -43,6 +43,10 @@ Cell* eval_value(const Cell* value);
 // Calls a function value with arguments already evaluated (for apply and C++
 // callers such as sort comparators); pushes the result.
 Cell* call_with_args(const Cell* fn, const Cell* args, uint32_t count);
+// As call_with_args; when fn is a function!, *arg_after (a rooted cell) then
+// holds the value its argument number `arg` had when the body ended, so that a
+// callback can answer by changing an argument (the lexer's input position).
+Cell* call_with_args_reading(const Cell* fn, const Cell* args, uint32_t count, uint32_t arg, Cell* arg_after);
 
 // The current-evaluation position (for the `near` of new errors): a block with
 // its index at the expression under way, or unset.

@@ -405,19 +405,13 @@ static void native_remove_each(NativeCall& c) {
         if (is_truthy(result)) {
             uint32_t count = series_count(at);
             uint32_t n = pos + step > count ? count - pos : step;
-            if (type_is_list(cell_type(at))) {
-                SeriesBuffer* b = node_buffer(series_node(at));
-                Cell* cells = b->cells();
-                std::memmove(cells + pos, cells + pos + n, size_t(count - pos - n) * 16);
-                b->tail -= n * 16;
-            } else {
-                Cell args[2];
-                args[0] = *at;
-                set_integer(&args[1], int32_t(n));
-                int8_t refs[2] = {1, -1};
-                action_call(Act::remove, args, 2, refs, 2);
-                vstack.top = at + 1;
-            }
+            // Through the remove action, so that an owner hears of the change.
+            Cell args[2];
+            args[0] = *at;
+            set_integer(&args[1], int32_t(n));
+            int8_t refs[2] = {1, -1};
+            action_call(Act::remove, args, 2, refs, 2);
+            vstack.top = at + 1;
         } else {
             at->w1 = pos + step;
         }

@@ -227,44 +227,67 @@ static void native_apply(NativeCall& c) {
     if (t != T_FUNCTION && t != T_ACTION && t != T_NATIVE && t != T_ROUTINE && t != T_OP)
         raise_error(err::script::invalid_arg, fn);
     if (t == T_OP) fn->header = (fn->header >> 16) & 0xFF;  // called as a prefix function
-    // The argument values, reduced.
-    Cell* reduced = block_push_new(block_length(c.args + 1));
-    uint32_t i = series_index(c.args + 1);
-    while (i < node_buffer(series_node(c.args + 1))->count()) {
-        Cell* mark = vstack.top;
-        i = eval_next(c.args + 1, i);
-        if (pending_exit) return;
-        block_append(reduced, mark);
-        vstack.top = mark;
-    }
-    if (c.has(0)) {
-        // /all: every spec argument in order; a refinement takes a flag, then its
-        // arguments (skipped with /safer when the flag is off).
+    bool all = c.has(0), safer = c.has(1);
+    Cell* reduced;
+    if (!all) {
+        // The argument values, reduced.
+        reduced = block_push_new(block_length(c.args + 1));
+        uint32_t i = series_index(c.args + 1);
+        while (i < node_buffer(series_node(c.args + 1))->count()) {
+            Cell* mark = vstack.top;
+            i = eval_next(c.args + 1, i);
+            if (pending_exit) return;
+            block_append(reduced, mark);
+            vstack.top = mark;
+        }
+    } else {
+        // /all: every spec argument in order, each value evaluated when its turn
+        // comes; a refinement takes a flag, then its arguments: with /safer an
+        // inactive refinement's arguments are skipped without being evaluated.
         NodeRef cache = callable_spec_cache(fn);
         Cell* args = block_push_new(8);
         refinements = block_push_new(4);
+        Cell* source = c.args + 1;
+        uint32_t i = series_index(source);
         uint32_t entries = node_buffer(cache)->count();
-        uint32_t pos = 0, have = block_length(reduced);
         bool on = true;
         for (uint32_t e = 1; e < entries; ++e) {
             Cell entry = node_buffer(cache)->cells()[e];
             if (cell_is(&entry, T_INTEGER)) break;
-            Cell v;
-            if (pos < have) v = *block_at(reduced, pos);
-            else if (cell_is(&entry, T_REFINEMENT)) set_logic(&v, false);
-            else set_none(&v);
-            ++pos;
-            if (cell_is(&entry, T_REFINEMENT)) {
-                on = is_truthy(&v);
+            bool is_refinement = cell_is(&entry, T_REFINEMENT);
+            bool more = i < node_buffer(series_node(source))->count();
+            if (!is_refinement && !on && safer) {
+                if (more) ++i;
+                continue;
+            }
+            Cell* v = stack_push();
+            if (more) {
+                vstack.top = v;
+                i = eval_next(source, i);
+                if (pending_exit) return;
+            } else if (is_refinement) {
+                set_logic(v, false);
+            } else {
+                set_none(v);
+            }
+            if (is_refinement) {
+                on = is_truthy(v);
                 if (on) {
                     Cell r = word_from_symbol(int32_t(entry.w2));
                     r.header = T_REFINEMENT;
                     block_append(refinements, &r);
                 }
-                continue;
+            } else if (on) {
+                block_append(args, v);
             }
-            if (on) block_append(args, &v);
-            else if (c.has(1)) continue;
+            vstack.top = v;
+        }
+        // Values past the spec are still reduced, for their effects.
+        while (i < node_buffer(series_node(source))->count()) {
+            Cell* mark = vstack.top;
+            i = eval_next(source, i);
+            if (pending_exit) return;
+            vstack.top = mark;
         }
         reduced = args;
     }

@@ -72,8 +72,16 @@ bool call_trace(void* context, LexEventInfo& info) {
         args[4].w2 = info.start;
         args[4].w3 = info.end;
     }
-    Cell* result = call_with_args(trace->fn, args, 5);
+    // The callback moves the lexer by setting its input argument to another
+    // position of the same series.
+    Cell* input_after = stack_push_copy(&args[1]);
+    Cell* result = call_with_args_reading(trace->fn, args, 5, 1, input_after);
     if (pending_exit) exit_as_exception();
+    if (cell_type(input_after) == cell_type(trace->src) && series_node(input_after) == series_node(trace->src) &&
+        input_after->w1 != args[1].w1) {
+        uint32_t from = series_index(trace->src);
+        info.index = input_after->w1 > from ? input_after->w1 - from : 0;
+    }
     return is_truthy(result);
 }
 
