@@ -83,18 +83,51 @@ bool is_truthy_strict(const Cell* v) {
 
 // ================================================================== words
 
+// Where a context's cell and values are, remembered by context node while no
+// buffer has moved (see buffer_epoch): a word lookup then costs a compare and
+// two reads instead of two node resolutions in a chain. A context's cell and
+// values series only change at the tail, and growing them moves buffers.
+struct ContextCacheEntry {
+    uint64_t epoch;
+    NodeRef context;
+    NodeRef values;          // the values node values_cells belongs to
+    const Cell* context_cell;
+    Cell* values_cells;
+};
+static ContextCacheEntry context_cache[16];
+
+static inline ContextCacheEntry& context_cache_entry(NodeRef ctx) {
+    ContextCacheEntry& e = context_cache[ctx & 15];
+    if (e.context != ctx || e.epoch != buffer_epoch) {
+        e.epoch = buffer_epoch;
+        e.context = ctx;
+        e.context_cell = node_buffer(ctx)->cells();
+        e.values = 0;
+        e.values_cells = nullptr;
+    }
+    return e;
+}
+
+static inline Cell* context_values_cached(ContextCacheEntry& e, uint32_t values) {
+    if (values != e.values) {
+        e.values = values;
+        e.values_cells = node_buffer(values)->cells();
+    }
+    return e.values_cells;
+}
+
 // The value cell of a bound word, or nullptr when its context has no values
 // (a function context whose call is not running) or the word is unbound.
-// Two node resolutions are cheaper than checking a cache of them.
 static inline Cell* word_value_fast(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    const Cell* cc = node_buffer(ctx)->cells();
+    ContextCacheEntry& e = context_cache_entry(ctx);
+    const Cell* cc = e.context_cell;
     uint32_t values = cc->w2;
     if (!values) return nullptr;
     if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
-    return node_buffer(values)->cells() + index;
+    return context_values_cached(e, values) + index;
 }
 
 // The value cell of a word whose assignment needs no more than a copy (not an
@@ -103,12 +136,13 @@ static inline Cell* word_slot_plain(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    const Cell* cc = node_buffer(ctx)->cells();
+    ContextCacheEntry& e = context_cache_entry(ctx);
+    const Cell* cc = e.context_cell;
     uint32_t values = cc->w2;
     if (!values) return nullptr;
     if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
     if (((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
-    return node_buffer(values)->cells() + index;
+    return context_values_cached(e, values) + index;
 }
 
 Cell* word_value_cell(const Cell* word) {
