@@ -84,36 +84,31 @@ bool is_truthy_strict(const Cell* v) {
 // ================================================================== words
 
 // Where a context's cell and values are, remembered by context node while no
-// buffer has moved (see buffer_epoch): a word lookup then costs a compare and
-// two reads instead of two node resolutions in a chain. A context's cell and
-// values series only change at the tail, and growing them moves buffers.
+// buffer has moved (see buffer_epoch): a word lookup then follows a short chain
+// of reads instead of two node resolutions. The values of a context that keeps
+// them on the value stack move with every call, so for those the context cell
+// is read each time; any other context's values series only changes by
+// growing, which moves buffers.
 struct ContextCacheEntry {
     uint64_t epoch;
     NodeRef context;
-    NodeRef values;          // the values node values_cells belongs to
+    uint32_t header;          // the context cell's header
     const Cell* context_cell;
-    Cell* values_cells;
+    Cell* values_cells;       // not on the stack: its values (nullptr when none)
 };
 static ContextCacheEntry context_cache[16];
 
-static inline ContextCacheEntry& context_cache_entry(NodeRef ctx) {
+static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
     ContextCacheEntry& e = context_cache[ctx & 15];
-    if (e.context != ctx || e.epoch != buffer_epoch) {
+    if (__builtin_expect(e.context != ctx || e.epoch != buffer_epoch, 0)) {
+        const Cell* cc = node_buffer(ctx)->cells();
         e.epoch = buffer_epoch;
         e.context = ctx;
-        e.context_cell = node_buffer(ctx)->cells();
-        e.values = 0;
-        e.values_cells = nullptr;
+        e.header = cc->header;
+        e.context_cell = cc;
+        e.values_cells = !(cc->header & CTX_ON_STACK) && cc->w2 ? node_buffer(cc->w2)->cells() : nullptr;
     }
     return e;
-}
-
-static inline Cell* context_values_cached(ContextCacheEntry& e, uint32_t values) {
-    if (values != e.values) {
-        e.values = values;
-        e.values_cells = node_buffer(values)->cells();
-    }
-    return e.values_cells;
 }
 
 // The value cell of a bound word, or nullptr when its context has no values
@@ -122,12 +117,12 @@ static inline Cell* word_value_fast(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    ContextCacheEntry& e = context_cache_entry(ctx);
-    const Cell* cc = e.context_cell;
-    uint32_t values = cc->w2;
-    if (!values) return nullptr;
-    if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
-    return context_values_cached(e, values) + index;
+    const ContextCacheEntry& e = context_cache_entry(ctx);
+    if (e.header & CTX_ON_STACK) {
+        uint32_t values = e.context_cell->w2;
+        return values ? vstack.begin + (values - 1) + index : nullptr;
+    }
+    return e.values_cells ? e.values_cells + index : nullptr;
 }
 
 // The value cell of a word whose assignment needs no more than a copy (not an
@@ -136,13 +131,13 @@ static inline Cell* word_slot_plain(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    ContextCacheEntry& e = context_cache_entry(ctx);
-    const Cell* cc = e.context_cell;
-    uint32_t values = cc->w2;
-    if (!values) return nullptr;
-    if (cc->header & CTX_ON_STACK) return vstack.begin + (values - 1) + index;
-    if (((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
-    return context_values_cached(e, values) + index;
+    const ContextCacheEntry& e = context_cache_entry(ctx);
+    if (e.header & CTX_ON_STACK) {
+        uint32_t values = e.context_cell->w2;
+        return values ? vstack.begin + (values - 1) + index : nullptr;
+    }
+    if (((e.header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
+    return e.values_cells ? e.values_cells + index : nullptr;
 }
 
 Cell* word_value_cell(const Cell* word) {
@@ -214,7 +209,8 @@ static void raise_arg_type(const Cell* entry, const Cell* value, const Cell* fn_
     raise_with_call_word(err::script::expect_arg, fn_word, &type, &arg);
 }
 
-static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix);
+// b: blk's buffer as it is now (the caller has resolved it since its last allocation).
+static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_infix);
 static inline uint32_t eval_infix(const Cell* blk, uint32_t i, uint32_t start, Cell* out);
 
 // Where a call's refinements come from: the path elements after the function.
@@ -290,7 +286,7 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
             check_arg_type(entry, at, fn_word);
             return i;
         }
-        i = eval_expr(blk, i, right_of_op);
+        i = eval_expr(blk, b, i, right_of_op);
         if (pending_exit) return i;
         check_arg_type(entry, at, fn_word);
         return i;
@@ -407,7 +403,7 @@ static uint32_t call_plain(const Cell* blk, uint32_t i, const Cell* fn_in, const
             continue;
         }
         if (!trace_switch && push_simple(b->cells() + i)) i = eval_infix(blk, i + 1, i, at);
-        else i = eval_expr(blk, i, false);
+        else i = eval_expr(blk, b, i, false);
         if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
         entries = spec_entries_of(fnslot);  // the argument may have moved it
         check_arg_type(entries + k, at, &word);
@@ -725,9 +721,9 @@ static inline int op_fast_kind(const Cell* op) {
 static inline bool integer_op_inline(int kind, Cell* left, const Cell* right) {
     int32_t a = get_integer(left), b = get_integer(right), r;
     switch (kind) {
-    case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) return false; left->w2 = uint32_t(r); return true;
-    case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) return false; left->w2 = uint32_t(r); return true;
-    case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) return false; left->w2 = uint32_t(r); return true;
+    case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) return false; set_integer(left, r); return true;
+    case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) return false; set_integer(left, r); return true;
+    case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) return false; set_integer(left, r); return true;
     case FAST_EQ: case FAST_STRICT_EQ: set_logic(left, a == b); return true;
     case FAST_NE: set_logic(left, a != b); return true;
     case FAST_LT: set_logic(left, a < b); return true;
@@ -760,11 +756,10 @@ static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) 
 
 // ================================================================== expressions
 
-static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
+static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_infix) {
     // The block's node is read from its (rooted) cell after anything that may
     // allocate: the collector keeps that cell current.
     Cell* out = vstack.top;
-    SeriesBuffer* b = node_buffer(series_node(blk));
     Cell val = b->cells()[i];
     uint32_t start = i;
     ++i;
@@ -803,7 +798,7 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         // The word's context stays reachable through the block being evaluated.
         if (i >= b->cell_count()) raise_error(err::script::need_value, &val);
         if (!trace_switch && push_simple(b->cells() + i)) i = eval_infix(blk, i + 1, i, out);
-        else i = eval_expr(blk, i, false);
+        else i = eval_expr(blk, b, i, false);
         if (pending_exit) return i;
         if (cell_is(out, T_UNSET)) raise_error(err::script::need_value, &val);
         if (trace_switch) trace_event(TRACE_SET, blk, int32_t(start), out, &val);
@@ -832,9 +827,9 @@ static uint32_t eval_expr(const Cell* blk, uint32_t i, bool no_infix) {
         *stack_push() = val;
         break;
     case T_SET_PATH: {
-        if (i >= node_buffer(series_node(blk))->cell_count()) raise_error(err::script::need_value, &val);
+        if (i >= b->cell_count()) raise_error(err::script::need_value, &val);
         Cell* slot = stack_push_copy(&val);
-        i = eval_expr(blk, i, false);
+        i = eval_expr(blk, b, i, false);
         if (pending_exit) return i;
         Cell* v = slot + 1;
         if (cell_is(v, T_UNSET)) raise_error(err::script::need_value, slot);
@@ -878,7 +873,7 @@ __attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk
             uint32_t j;
             if (push_simple(b->cells() + i + 1)) j = i + 2;
             else {
-                j = eval_expr(blk, i + 1, true);
+                j = eval_expr(blk, b, i + 1, true);
                 if (pending_exit) return j;
             }
             if (!(cell_is(out, T_INTEGER) && cell_is(right, T_INTEGER) && integer_op_inline(fast, out, right)))
@@ -917,13 +912,19 @@ Cell* eval_block(const Cell* block) {
     trace_event(TRACE_ENTER, slot, int32_t(i), nullptr, nullptr);
     Cell position = blockv;  // what current_eval_cell says at each step
     position.header = T_BLOCK;
+    SeriesBuffer* buffer = node_buffer(series_node(&blockv));
+    uint64_t epoch = buffer_epoch;
     for (;;) {
         if (!library) {
             position.w1 = i;
             current_eval_cell = position;
         }
-        i = eval_expr(slot, i, false);
-        if (pending_exit || i >= node_buffer(series_node(slot))->cell_count()) break;
+        i = eval_expr(slot, buffer, i, false);
+        if (__builtin_expect(epoch != buffer_epoch, 0)) {
+            buffer = node_buffer(series_node(slot));
+            epoch = buffer_epoch;
+        }
+        if (pending_exit || i >= buffer->cell_count()) break;
         vstack.top = mark;
     }
     current_eval_cell = slot[1];
@@ -947,7 +948,7 @@ uint32_t eval_next(const Cell* block, uint32_t index) {
         current_eval_cell.w1 = index;
     }
     Cell* mark = vstack.top;
-    index = eval_expr(slot, index, false);
+    index = eval_expr(slot, node_buffer(series_node(slot)), index, false);
     current_eval_cell = *saved_eval;
     *slot = *mark;
     vstack.top = slot + 1;

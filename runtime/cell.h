@@ -54,30 +54,44 @@ inline void cell_set_flag(Cell* c, uint32_t f) { c->header |= f; }
 inline void cell_clear_flag(Cell* c, uint32_t f) { c->header &= ~f; }
 inline void cell_copy(Cell* dst, const Cell* src) { *dst = *src; }
 
+// Writes a whole cell with one 16-byte store. A cell written piece by piece
+// and then copied whole (as the evaluator does with every result) makes the
+// processor wait for the pieces: a wide load cannot take its data from several
+// narrower stores still in flight.
+typedef uint32_t CellWords __attribute__((vector_size(16)));
+inline void cell_store(Cell* c, uint32_t header, uint32_t w1, uint32_t w2, uint32_t w3) {
+    CellWords v = {header, w1, w2, w3};
+    std::memcpy(c, &v, sizeof v);
+}
+
 // A freshly reserved cell is unset! with no flags.
-inline void cell_init(Cell* c, TypeId t) { c->header = t; c->w1 = c->w2 = c->w3 = 0; }
+inline void cell_init(Cell* c, TypeId t) { cell_store(c, t, 0, 0, 0); }
 
 // ------------------------------------------------------------------ scalars
 
 inline void set_unset(Cell* c) { cell_init(c, T_UNSET); }
 inline void set_none(Cell* c) { cell_init(c, T_NONE); }
-inline void set_logic(Cell* c, bool b) { cell_init(c, T_LOGIC); c->w1 = b ? 1 : 0; }
+inline void set_logic(Cell* c, bool b) { cell_store(c, T_LOGIC, b ? 1 : 0, 0, 0); }
 inline bool get_logic(const Cell* c) { return c->w1 != 0; }
 
-inline void set_integer(Cell* c, int32_t v) { cell_init(c, T_INTEGER); c->w2 = uint32_t(v); }
+inline void set_integer(Cell* c, int32_t v) { cell_store(c, T_INTEGER, 0, uint32_t(v), 0); }
 inline int32_t get_integer(const Cell* c) { return int32_t(c->w2); }
 
-inline void set_char(Cell* c, uint32_t cp) { cell_init(c, T_CHAR); c->w2 = cp; }
+inline void set_char(Cell* c, uint32_t cp) { cell_store(c, T_CHAR, 0, cp, 0); }
 inline uint32_t get_char(const Cell* c) { return c->w2; }
 
-inline void set_datatype(Cell* c, TypeId t) { cell_init(c, T_DATATYPE); c->w1 = t; }
+inline void set_datatype(Cell* c, TypeId t) { cell_store(c, T_DATATYPE, t, 0, 0); }
 inline TypeId get_datatype(const Cell* c) { return TypeId(c->w1); }
 
 // float!, percent!, time!: the double lives in words 2-3 (memcpy: cells are
 // only 4-byte aligned inside some buffers).
 inline double get_float(const Cell* c) { double d; std::memcpy(&d, &c->w2, 8); return d; }
 inline void put_float(Cell* c, double d) { std::memcpy(&c->w2, &d, 8); }
-inline void set_float(Cell* c, double d, TypeId t = T_FLOAT) { cell_init(c, t); put_float(c, d); }
+inline void set_float(Cell* c, double d, TypeId t = T_FLOAT) {
+    uint32_t w[2];
+    std::memcpy(w, &d, 8);
+    cell_store(c, t, 0, w[0], w[1]);
+}
 
 // ------------------------------------------------------------------ series
 
@@ -86,9 +100,7 @@ inline void set_float(Cell* c, double d, TypeId t = T_FLOAT) { cell_init(c, t); 
 // cache node in word 3.
 inline uint32_t series_index(const Cell* c) { return c->w1; }
 inline NodeRef series_node(const Cell* c) { return c->w2; }
-inline void set_series(Cell* c, TypeId t, NodeRef node, uint32_t index = 0) {
-    cell_init(c, t); c->w1 = index; c->w2 = node;
-}
+inline void set_series(Cell* c, TypeId t, NodeRef node, uint32_t index = 0) { cell_store(c, t, index, node, 0); }
 
 // True for the types whose cell is (head index, node) over a series buffer.
 bool type_is_series(TypeId t);
