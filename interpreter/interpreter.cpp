@@ -5,6 +5,7 @@
 // are copied first. The block being walked stays reachable through a copy of
 // its cell on the value stack.
 #include "interpreter/interpreter.h"
+#include <bit>
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
@@ -189,10 +190,15 @@ void current_call_word(Cell* out) {
     raise_error(code, &w, a2, a3);
 }
 
+// Byte k of a typeset's 12 bytes (words 1-3 as stored), bit 7 first. Read from
+// the words themselves: copying them out to index the bytes made every
+// argument check wait for the copy.
+static_assert(std::endian::native == std::endian::little, "typeset bytes are read from words");
 static inline bool typeset_has(const Cell* ts, TypeId t) {
-    uint8_t bytes[12];
-    std::memcpy(bytes, &ts->w1, 12);
-    return (bytes[t >> 3] & (0x80 >> (t & 7))) != 0;
+    uint32_t byte = uint32_t(t) >> 3;
+    uint32_t word = byte < 4 ? ts->w1 : byte < 8 ? ts->w2 : ts->w3;
+    uint32_t bits = (word >> ((byte & 3) * 8)) & 0xFF;
+    return (bits & (0x80u >> (t & 7))) != 0;
 }
 
 [[noreturn]] static void raise_arg_type(const Cell* entry, const Cell* value, const Cell* fn_word);
