@@ -740,6 +740,19 @@ static inline bool integer_op_inline(int kind, Cell* left, const Cell* right) {
     return false;
 }
 
+// Arithmetic on integer! and float! operands giving a float!, as the datatypes
+// compute it (an integer result out of range becomes a float too); false for
+// anything else.
+static inline bool float_op_inline(int kind, Cell* left, const Cell* right) {
+    if (kind > FAST_MUL) return false;
+    TypeId lt = cell_type(left), rt = cell_type(right);
+    if ((lt != T_INTEGER && lt != T_FLOAT) || (rt != T_INTEGER && rt != T_FLOAT)) return false;
+    double a = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);
+    double b = rt == T_INTEGER ? double(get_integer(right)) : get_float(right);
+    set_float(left, kind == FAST_ADD ? a + b : kind == FAST_SUB ? a - b : a * b);
+    return true;
+}
+
 // Calls an operator whose two operands are already at left and left + 1.
 static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) {
     Cell fn = *op;
@@ -882,7 +895,8 @@ __attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk
                 j = eval_expr(blk, b, i + 1, true);
                 if (pending_exit) return j;
             }
-            if (!(cell_is(out, T_INTEGER) && cell_is(right, T_INTEGER) && integer_op_inline(fast, out, right)))
+            if (!(cell_is(out, T_INTEGER) && cell_is(right, T_INTEGER) && integer_op_inline(fast, out, right)) &&
+                !float_op_inline(fast, out, right))
                 call_op_with_operands(&op, &opword, out);
             vstack.top = out + 1;
             i = j;
