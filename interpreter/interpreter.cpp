@@ -141,12 +141,19 @@ static inline Cell* word_slot_plain(const Cell* word) {
     return e.values_cells ? e.values_cells + index : nullptr;
 }
 
-Cell* word_value_cell(const Cell* word) {
-    if (Cell* v = word_value_fast(word)) return v;
+// The checked lookup, for words that are not simply bound (raises as the context layer does).
+[[gnu::noinline]] static Cell* word_value_slow(const Cell* word) {
     if (!word->w1) raise_error(err::script::not_defined, word);
     if (word->w3 != 0xFFFFFFFFu) raise_error(err::script::not_defined, word);
     return word_get_value(word);  // self and unresolved words: the checked lookup
 }
+
+static inline Cell* word_value_checked(const Cell* word) {
+    if (Cell* v = word_value_fast(word)) return v;
+    return word_value_slow(word);
+}
+
+Cell* word_value_cell(const Cell* word) { return word_value_checked(word); }
 
 void word_assign(const Cell* word, const Cell* value) {
     NodeRef ctx = word->w1;
@@ -228,7 +235,7 @@ struct PathRefs {
 // Symbol (alias-resolved) of a path element naming a refinement.
 static uint32_t refinement_symbol(const Cell* element) {
     Cell e = *element;
-    if (cell_is(&e, T_GET_WORD)) e = *word_value_cell(&e);
+    if (cell_is(&e, T_GET_WORD)) e = *word_value_checked(&e);
     if (!cell_is(&e, T_REFINEMENT) && !cell_is(&e, T_WORD)) raise_error(err::script::bad_refine, element);
     return uint32_t(symbol_resolve_alias(int32_t(e.w2)));
 }
@@ -630,11 +637,13 @@ static void path_store_back(Cell* path, uint32_t k, const Cell* first_word) {
 static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, const Cell* set_value) {
     Cell* path = stack_push_copy(path_in);  // rooted for the whole walk
     TypeId pt = cell_type(path);
-    uint32_t n = block_length(path);
+    SeriesBuffer* pb = node_buffer(series_node(path));
+    uint32_t head = series_index(path), count = pb->cell_count();
+    uint32_t n = head < count ? count - head : 0;
     if (n == 0) raise_error(err::script::empty_path, path);
-    Cell first = *block_at(path, 0);
+    Cell first = pb->cells()[head];
     if (!cell_is(&first, T_WORD)) raise_error(err::script::word_first, path);
-    Cell* parent = stack_push_copy(word_value_cell(&first));
+    Cell* parent = stack_push_copy(word_value_checked(&first));
     if (cell_is(parent, T_UNSET)) raise_path(err::script::unset_path, path, &first);
     if (is_callable_type(cell_type(parent))) {
         if (pt == T_GET_PATH) raise_error(err::script::invalid_path_get, path);
@@ -648,8 +657,10 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
         return i;
     }
     for (uint32_t k = 1; k < n; ++k) {
-        Cell* element = stack_push_copy(block_at(path, k));
-        if (cell_is(element, T_GET_WORD)) *element = *word_value_cell(element);
+        SeriesBuffer* eb = node_buffer(series_node(path));
+        if (head + k >= eb->cell_count()) break;  // a paren shortened the path
+        Cell* element = stack_push_copy(eb->cells() + head + k);
+        if (cell_is(element, T_GET_WORD)) *element = *word_value_checked(element);
         else if (cell_is(element, T_PAREN)) {
             Cell* r = eval_block(element);
             if (pending_exit) return i;
@@ -790,7 +801,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
     switch (cell_type(&val)) {
     case T_WORD: {
         Cell* vc = word_value_fast(&val);
-        if (!vc) vc = word_value_cell(&val);
+        if (!vc) vc = word_value_slow(&val);
         switch (cell_type(vc)) {
         case T_UNSET: raise_error(err::script::no_value, &val);
         case T_NATIVE: case T_ACTION: case T_FUNCTION:
@@ -831,7 +842,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         *stack_push() = val;
         break;
     case T_GET_WORD:
-        stack_push_copy(word_value_cell(&val));
+        stack_push_copy(word_value_checked(&val));
         break;
     case T_PAREN:
         eval_block(&val);
