@@ -519,8 +519,9 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     {
         uint32_t matched = 0;
         for (; e < entries; ++e) {
-            cache = callable_spec_cache(holder);
-            Cell entry = node_buffer(cache)->cells()[e];
+            // A native has nothing to push for the refinements after the last one used.
+            if (!is_function && matched == used_count) break;
+            Cell entry = spec_entries_of(holder)[e];
             if (cell_is(&entry, T_INTEGER)) {  // /local and its words
                 if (is_function) {
                     uint32_t n = entry.w2;
@@ -542,8 +543,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
             // The refinement's own arguments follow it.
             bool first = true;
             while (e + 1 < entries) {
-                cache = callable_spec_cache(holder);
-                Cell a = node_buffer(cache)->cells()[e + 1];
+                Cell a = spec_entries_of(holder)[e + 1];
                 if (!cell_is(&a, T_TYPESET)) break;
                 ++e;
                 if (on) {
