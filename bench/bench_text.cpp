@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -101,6 +102,29 @@ void bench_append() {
                      "def f():\n    l = []\n    for i in range(2000000):\n        l.append(\"\\u20ac\" if i == 1000000 else \"\\U0001F600\" if i == 1999990 else chr(97 + i % 26))\n    return \"\".join(l)\n"
                      "print(best(f))";
     report("append 2M chars, widening 1>2>4", ours, python_seconds(py), "python join");
+
+    // The append action with a two-character text, as `append s "ab"` reaches it
+    // without the evaluator: the datatype side of eval_bench's string building.
+    ActionFn append = action_of<Act::append>(T_STRING);
+    double action = best_seconds(5, [&] {
+        StackScope inner;
+        Cell* s = string_push(1);
+        Cell* ab = string_push(2);
+        string_append_cstr(ab, "ab");
+        for (int i = 0; i < 100000; ++i) {
+            ActionFrame f;
+            f.args = stack_push_copy(s);
+            f.type = T_STRING;
+            stack_push_copy(ab);
+            std::memset(f.refs, -1, sizeof f.refs);
+            append(f);
+            vstack.top = f.args;
+        }
+    });
+    report("append action 100k x \"ab\"", action,
+           python_seconds(std::string(py_time) + "def f():\n    s = \"\"\n    for i in range(100000):\n        s += \"ab\"\n"
+                          "    return s\nprint(best(f))"),
+           "python +=");
 }
 
 int by_int(const void* a, const void* b, void*) {

@@ -1,5 +1,6 @@
-// map!, binary! and vector! benchmarks: map put/select/find against size and under churn (beside a Python dict
-// and a Lua table in the same run), base-64 encoding and decoding throughput, and vector element-wise arithmetic.
+// map!, binary! and vector! benchmarks: map put/select/find against size and under churn, and counting text keys
+// (beside a Python dict and a Lua table in the same run), base-64 encoding and decoding throughput, and vector
+// element-wise arithmetic.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "datatypes/map.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "runtime/memory.h"
 #include "runtime/startup.h"
@@ -132,6 +134,43 @@ void map_benchmarks() {
     stack_pop(1);
 }
 
+// Word counting through the actions alone, without the evaluator: the
+// datatype side of eval_bench's "word frequency" (100,000 words, 200
+// distinct). The peers' times include their interpreters' loops.
+void text_key_benchmarks() {
+    const uint32_t n = 100000;
+    Cell* words = block_push_new(n);
+    for (uint32_t i = 1; i <= n; ++i) {
+        StackScope scope;
+        Cell* w = string_push(8);
+        string_append_cstr(w, ("w" + std::to_string(i % 200)).c_str());
+        block_append(words, w);
+    }
+    Cell* map = stack_push();
+    double ours = bench::best_seconds_scoped(3, [&] {
+        map_make_cell(map, nullptr, 0);
+        for (uint32_t i = 0; i < n; ++i) {
+            StackScope scope;
+            Cell* args = stack_push_copy(map);
+            stack_push_copy(block_at(words, i));
+            call(Act::select, args);
+            int32_t count = cell_is(args, T_NONE) ? 0 : get_integer(args);
+            vstack.top = args;
+            args = stack_push_copy(map);
+            stack_push_copy(block_at(words, i));
+            set_integer(stack_push(), count + 1);
+            call(Act::put, args);
+        }
+    });
+    report("map count 100k text keys (200)", ours,
+           python_seconds("words = [\"w\" + str(i % 200) for i in range(1, 100001)]\n"
+                          "def f():\n    c = {}\n    for w in words:\n        c[w] = c.get(w, 0) + 1\n"
+                          "print(best(f))"),
+           lua_seconds("local words = {} for i = 1, 100000 do words[i] = \"w\" .. (i % 200) end "
+                       "print(best(function() local c = {} for _, w in ipairs(words) do c[w] = (c[w] or 0) + 1 end end))"));
+    stack_pop(2);
+}
+
 void base64_benchmarks() {
     const uint32_t n = 16 * 1024 * 1024;
     std::vector<uint8_t> bytes(n);
@@ -173,6 +212,7 @@ void vector_benchmarks() {
 int run() {
     collector_enabled = true;
     map_benchmarks();
+    text_key_benchmarks();
     base64_benchmarks();
     vector_benchmarks();
     return 0;
