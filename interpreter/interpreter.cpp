@@ -21,7 +21,7 @@ namespace tev {
 uint32_t pending_exit = 0;
 static Cell exit_cells[2];
 static Cell current_eval_cell;
-static char* machine_stack_origin = nullptr;
+static uintptr_t machine_stack_origin = 0;  // where evaluation started on the machine stack
 // Evaluation below this address raises stack-overflow (the stack grows down on
 // every target we build for).
 static uintptr_t machine_stack_limit = 0;
@@ -32,7 +32,7 @@ static size_t machine_stack_budget = 6 * 1024 * 1024;
 #endif
 
 static void machine_stack_limit_update() {
-    uintptr_t origin = uintptr_t(machine_stack_origin);
+    uintptr_t origin = machine_stack_origin;
     machine_stack_limit = origin > machine_stack_budget ? origin - machine_stack_budget : 0;
 }
 
@@ -53,8 +53,7 @@ void exit_from_exception(const LanguageThrow& t) {
 
 void interp_init() {
     static bool rooted = false;
-    char here;
-    machine_stack_origin = &here;
+    machine_stack_origin = uintptr_t(__builtin_frame_address(0));
     machine_stack_limit_update();
     set_unset(&current_eval_cell);
     set_unset(&exit_cells[0]);
