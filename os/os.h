@@ -36,6 +36,12 @@ int run_with_big_stack(int (*fn)(void*), void* arg, size_t stack_bytes);
 // Committed read-write pages; never executable. nullptr when the system refuses.
 void* virtual_alloc(size_t size);
 bool virtual_free(void* address, size_t size);
+// Address space only: no page is usable until committed (read-write, never
+// executable); decommitted pages give their memory back and fault when touched.
+// Addresses and sizes are multiples of the page size.
+void* virtual_reserve(size_t size);
+bool virtual_commit(void* address, size_t size);
+bool virtual_decommit(void* address, size_t size);
 
 // ------------------------------------------------------------------ system services
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <vector>
+#include "os/os.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/handles.h"
@@ -23,8 +24,14 @@ static uint32_t torture_countdown = 0;
 bool gc_node_evacuation = false;
 
 namespace detail {
-uintptr_t* node_slot_table[MAX_NODE_FRAMES];
+uintptr_t* node_table = nullptr;
 }
+
+// The part of the node table that one frame's slots take, committed and
+// decommitted whole (a whole number of pages in both builds).
+constexpr size_t NODE_FRAME_STRIDE = size_t(1) << NODE_SLOT_BITS;
+constexpr size_t NODE_FRAME_COMMIT = (NODES_PER_FRAME * sizeof(uintptr_t) + 4095) & ~size_t(4095);
+static_assert(NODE_FRAME_COMMIT <= NODE_FRAME_STRIDE * sizeof(uintptr_t));
 
 // ================================================================ blocks from the system
 
@@ -68,7 +75,7 @@ struct NodeFrame {
     uint32_t history;           // one bit per sweep: 1 when used did not change
     uint64_t stamp;             // cycle count when made
     bool evacuated;             // takes no new nodes; freed at the next sweep
-    uintptr_t slots[NODES_PER_FRAME];
+    uintptr_t* slots;           // its stretch of the node table
 };
 
 static NodeFrame* node_frame_by_number[MAX_NODE_FRAMES];
@@ -87,11 +94,23 @@ static inline int32_t free_next(uintptr_t v) { return int32_t(v >> 1) - 1; }
 
 // `fatal` is for the collector, which cannot raise.
 static NodeFrame* node_frame_make(bool fatal = false) {
+    if (!detail::node_table) {
+        detail::node_table = static_cast<uintptr_t*>(
+            os::virtual_reserve(size_t(MAX_NODE_FRAMES) * NODE_FRAME_STRIDE * sizeof(uintptr_t)));
+        if (!detail::node_table) fatal_out_of_memory();
+    }
     auto* f = static_cast<NodeFrame*>(system_block_alloc(sizeof(NodeFrame)));
     // Numbers are reused oldest first, so a stale node names a missing frame
     // for as long as possible.
     bool reuse = free_frame_numbers.size() > FRAME_NUMBER_QUARANTINE || next_frame_number >= MAX_NODE_FRAMES;
-    if (!f || (reuse && free_frame_numbers.empty())) {
+    uintptr_t* slots = nullptr;
+    if (f && !(reuse && free_frame_numbers.empty())) {
+        uint32_t candidate = reuse ? free_frame_numbers.front() : next_frame_number;
+        slots = detail::node_table + size_t(candidate) * NODE_FRAME_STRIDE;
+        if (os::virtual_commit(slots, NODE_FRAME_COMMIT)) total_bytes += NODE_FRAME_COMMIT;
+        else slots = nullptr;
+    }
+    if (!slots) {
         system_block_free(f, sizeof(NodeFrame));
         if (fatal) fatal_out_of_memory();
         raise_error(err::internal::no_memory);
@@ -103,6 +122,7 @@ static NodeFrame* node_frame_make(bool fatal = false) {
     } else {
         number = next_frame_number++;
     }
+    f->slots = slots;
     f->next = nullptr;
     f->prev = last_node_frame;
     f->number = number;
@@ -116,7 +136,6 @@ static NodeFrame* node_frame_make(bool fatal = false) {
     else first_node_frame = current_node_frame = f;
     last_node_frame = f;
     node_frame_by_number[number] = f;
-    detail::node_slot_table[number] = f->slots;
     ++node_frame_count;
     return f;
 }
@@ -126,7 +145,9 @@ static void node_frame_free(NodeFrame* f) {
     if (f->next) f->next->prev = f->prev; else last_node_frame = f->prev;
     if (current_node_frame == f) current_node_frame = last_node_frame;
     node_frame_by_number[f->number] = nullptr;
-    detail::node_slot_table[f->number] = nullptr;
+    // A stale node of this frame now faults instead of reading a reused slot.
+    os::virtual_decommit(f->slots, NODE_FRAME_COMMIT);
+    total_bytes -= NODE_FRAME_COMMIT;
     ++buffer_epoch;
     free_frame_numbers.push_back(f->number);
     --node_frame_count;
@@ -169,7 +190,7 @@ uint64_t buffer_epoch = 1;
 
 static inline void node_point(NodeRef node, SeriesBuffer* b) {
     ++buffer_epoch;
-    detail::node_slot_table[node >> NODE_SLOT_BITS][node & NODE_SLOT_MASK] = reinterpret_cast<uintptr_t>(b);
+    detail::node_table[node] = reinterpret_cast<uintptr_t>(b);
 }
 
 // Empty and evacuated frames go back to the system; the first frame with room

@@ -63,15 +63,17 @@ static_assert(sizeof(SeriesBuffer) == 24);
 constexpr uint32_t NODE_SLOT_BITS = 14;
 constexpr uint32_t NODE_SLOT_MASK = (1u << NODE_SLOT_BITS) - 1;
 constexpr uint32_t NODES_PER_FRAME = 10000;
-constexpr uint32_t MAX_NODE_FRAMES = 1u << (32 - NODE_SLOT_BITS);
+// Frame numbers stay below this (about 20 million nodes at once).
+constexpr uint32_t MAX_NODE_FRAMES = 2048;
 namespace detail {
-extern uintptr_t* node_slot_table[MAX_NODE_FRAMES];  // frame number -> its slots
+// Every node's slot at index `node`: one reserved table in which a frame's
+// stretch is committed while the frame lives, so that resolving a node is a
+// single read (it is the commonest step of evaluation).
+extern uintptr_t* node_table;
 }
 
 // Resolve a node to its buffer. Valid until the next allocation.
-inline SeriesBuffer* node_buffer(NodeRef node) {
-    return reinterpret_cast<SeriesBuffer*>(detail::node_slot_table[node >> NODE_SLOT_BITS][node & NODE_SLOT_MASK]);
-}
+inline SeriesBuffer* node_buffer(NodeRef node) { return reinterpret_cast<SeriesBuffer*>(detail::node_table[node]); }
 // True when node names a slot that currently holds a buffer (diagnostics, asserts).
 bool node_is_live(NodeRef node);
 // Counts the events after which a node may name another buffer (or none):

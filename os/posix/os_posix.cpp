@@ -154,6 +154,18 @@ void* virtual_alloc(size_t size) {
 
 bool virtual_free(void* address, size_t size) { return munmap(address, size) == 0; }
 
+void* virtual_reserve(size_t size) {
+    void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+bool virtual_commit(void* address, size_t size) { return mprotect(address, size, PROT_READ | PROT_WRITE) == 0; }
+
+bool virtual_decommit(void* address, size_t size) {
+    // A fresh inaccessible mapping in place drops the pages.
+    return mmap(address, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0) == address;
+}
+
 // ------------------------------------------------------------------ system services
 
 std::optional<std::string> current_dir() {

@@ -127,6 +127,14 @@ void* virtual_alloc(size_t size) {
 
 bool virtual_free(void* address, size_t) { return VirtualFree(address, 0, MEM_RELEASE) != 0; }
 
+void* virtual_reserve(size_t size) { return VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS); }
+
+bool virtual_commit(void* address, size_t size) {
+    return VirtualAlloc(address, size, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+}
+
+bool virtual_decommit(void* address, size_t size) { return VirtualFree(address, size, MEM_DECOMMIT) != 0; }
+
 // ------------------------------------------------------------------ system services
 
 std::optional<std::string> current_dir() {

@@ -546,7 +546,7 @@ TEST(Collector, ASparseStableNodeFrameIsEvacuatedAndReferencesRewritten) {
     make_holder(holder, N);
     for (uint32_t i = 0; i < N; ++i) set_series(holder_cell(holder, i), T_BINARY, make_bytes(4, uint8_t(i)));
     // A frame holding only our nodes keeps 4999 of them.
-    std::vector<uint32_t> per_frame(MAX_NODE_FRAMES >> 8);
+    std::vector<uint32_t> per_frame(MAX_NODE_FRAMES);
     auto frame_of = [](NodeRef n) { return n >> NODE_SLOT_BITS; };
     for (uint32_t i = 0; i < N; ++i) ++per_frame[frame_of(series_node(holder_cell(holder, i)))];
     uint32_t sparse = 0;
