@@ -66,9 +66,21 @@ void put_entry(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     *entry(map, at + 1) = *value;
 }
 
-// The stored key as find and reflect give it: a set-word as a word.
-void key_as_word(Cell* key) {
-    if (cell_is(key, T_SET_WORD)) cell_set_type(key, T_WORD);
+// A stored key as find, reflect and foreach hand it out (key on the stack): a
+// set-word as a word, a series as a copy of its own, since a change made
+// through the stored series would leave its entry where no lookup finds it.
+void key_handed_out(Cell* key, bool as_word) {
+    TypeId t = cell_type(key);
+    if (as_word && t == T_SET_WORD) {
+        cell_set_type(key, T_WORD);
+    } else if (type_is_string(t) || t == T_BINARY) {
+        uint32_t flags = key->header & FLAG_NEW_LINE;
+        Cell* copy = series_push_copy(key, 0, series_full_length(key));
+        *key = *copy;
+        key->w3 = 0;
+        key->header |= flags;
+        stack_pop(1);
+    }
 }
 
 void check_even(const Cell* block) {
@@ -170,7 +182,7 @@ bool map_foreach_next(const Cell* map, const Cell* words, uint32_t* position,
         set_none(value);   // a word past the last entry gets none, not unset
         if (*position < entry_cells(held)) {
             *value = *entry(held, *position);
-            if (*position % 2 == 0) key_as_word(value);
+            if (*position % 2 == 0) key_handed_out(value, true);
             ++*position;
             any = true;
         }
@@ -238,7 +250,7 @@ static void map_find_action(ActionFrame& f) {
     int32_t pos = find_key(f.args, f.args + 1, lookup_op(f));
     if (pos >= 0 && live(f.args, uint32_t(pos))) {
         *f.args = *entry(f.args, uint32_t(pos));
-        key_as_word(f.args);
+        key_handed_out(f.args, true);
     } else {
         set_none(f.args);
     }
@@ -348,8 +360,8 @@ static void map_reflect_action(ActionFrame& f) {
         if (!live(map, i)) continue;
         if (words || body) {
             Cell* key = stack_push_copy(entry(map, i));
-            if (words) key_as_word(key);
-            else cell_set_flag(key, FLAG_NEW_LINE);
+            if (!words) cell_set_flag(key, FLAG_NEW_LINE);
+            key_handed_out(key, words);
             block_append(out, key);
             stack_drop_to(key);
         }
