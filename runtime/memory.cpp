@@ -10,6 +10,9 @@
 #include <deque>
 #include <vector>
 #include "os/os.h"
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/handles.h"
@@ -95,9 +98,13 @@ static inline int32_t free_next(uintptr_t v) { return int32_t(v >> 1) - 1; }
 // `fatal` is for the collector, which cannot raise.
 static NodeFrame* node_frame_make(bool fatal = false) {
     if (!detail::node_table) {
-        detail::node_table = static_cast<uintptr_t*>(
-            os::virtual_reserve(size_t(MAX_NODE_FRAMES) * NODE_FRAME_STRIDE * sizeof(uintptr_t)));
+        size_t bytes = size_t(MAX_NODE_FRAMES) * NODE_FRAME_STRIDE * sizeof(uintptr_t);
+        detail::node_table = static_cast<uintptr_t*>(os::virtual_reserve(bytes));
         if (!detail::node_table) fatal_out_of_memory();
+#ifdef __SANITIZE_ADDRESS__
+        // The leak checker must see the buffers the table points to.
+        __lsan_register_root_region(detail::node_table, bytes);
+#endif
     }
     auto* f = static_cast<NodeFrame*>(system_block_alloc(sizeof(NodeFrame)));
     // Numbers are reused oldest first, so a stale node names a missing frame
