@@ -390,7 +390,8 @@ static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_
 // evaluated, without refinements, while no trace runs: the arguments are
 // fetched and the refinement and local slots filled as the spec cache's first
 // cell describes, without walking the spec. Pushes the result.
-static uint32_t call_plain(const Cell* blk, uint32_t i, const Cell* fn_in, const Cell* word_in) {
+static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const Cell* fn_in, const Cell* word_in,
+                           const Cell* entries) {
     Cell* fnslot = stack_push_copy(fn_in);  // keeps spec and body alive
     Cell word = *word_in;
     TypeId ft = cell_type(fnslot);
@@ -398,12 +399,11 @@ static uint32_t call_plain(const Cell* blk, uint32_t i, const Cell* fn_in, const
     frame_push(is_function ? FRAME_FUNCTION : FRAME_NATIVE,
                uint8_t(FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0)), word.w2, word.w1);
     Cell* base = vstack.base;
-    const Cell* entries = spec_entries_of(fnslot);
+    uint64_t epoch = buffer_epoch;
     uint32_t plain = entries->w1;
     uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = entries->w3;
     for (uint32_t k = 1; k <= plain; ++k) {
         Cell* at = vstack.top;
-        SeriesBuffer* b = node_buffer(series_node(blk));
         if (i >= b->cell_count()) {
             Cell entry = spec_entries_of(fnslot)[k];
             if (!typeset_has(&entry, T_UNSET)) {
@@ -417,7 +417,11 @@ static uint32_t call_plain(const Cell* blk, uint32_t i, const Cell* fn_in, const
         if (!trace_switch && push_simple(b->cells() + i)) i = eval_infix(blk, i + 1, i, at);
         else i = eval_expr(blk, b, i, false);
         if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
-        entries = spec_entries_of(fnslot);  // the argument may have moved it
+        if (__builtin_expect(epoch != buffer_epoch, 0)) {  // the argument may have moved them
+            entries = spec_entries_of(fnslot);
+            b = node_buffer(series_node(blk));
+            epoch = buffer_epoch;
+        }
         check_arg_type(entries + k, at, &word);
     }
     if (is_function) {
@@ -803,13 +807,15 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         if (!vc) vc = word_value_slow(&val);
         switch (cell_type(vc)) {
         case T_UNSET: raise_error(err::script::no_value, &val);
-        case T_NATIVE: case T_ACTION: case T_FUNCTION:
-            if (!trace_running && (spec_entries_of(vc)->header & CALL_PLAN_SIMPLE)) {
-                i = call_plain(blk, i, vc, &val);
+        case T_NATIVE: case T_ACTION: case T_FUNCTION: {
+            const Cell* entries = spec_entries_of(vc);
+            if (!trace_running && (entries->header & CALL_PLAN_SIMPLE)) {
+                i = call_plain(blk, b, i, vc, &val, entries);
                 if (pending_exit) return i;
                 called = true;
                 break;
             }
+        }
             [[fallthrough]];
         case T_ROUTINE: {
             Cell fn = *vc;
