@@ -155,15 +155,12 @@ static inline Cell* word_value_checked(const Cell* word) {
 Cell* word_value_cell(const Cell* word) { return word_value_checked(word); }
 
 void word_assign(const Cell* word, const Cell* value) {
-    NodeRef ctx = word->w1;
-    if (ctx && word->w3 != 0xFFFFFFFFu) {
-        const Cell* cc = node_buffer(ctx)->cells();
-        if (cc->w2 && ((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) != CTX_KIND_OBJECT) {
-            Cell v = *value;
-            *word_value_fast(word) = v;
-            return;
-        }
+    if (Cell* slot = word_slot_plain(word)) {
+        Cell v = *value;
+        *slot = v;
+        return;
     }
+    NodeRef ctx = word->w1;
     if (!ctx) raise_error(err::script::not_defined, word);
     Cell w = *word;
     word_set_value(&w, value);
