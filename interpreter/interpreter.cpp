@@ -112,8 +112,10 @@ static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
 }
 
 // The value cell of a bound word, or nullptr when its context has no values
-// (a function context whose call is not running) or the word is unbound.
-static inline Cell* word_value_fast(const Cell* word) {
+// (a function context whose call is not running) or the word is unbound. For
+// an assignment (`plain`), also nullptr for an object field: its change
+// handlers need the full assignment.
+template <bool plain> static inline Cell* word_slot(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
@@ -122,23 +124,13 @@ static inline Cell* word_value_fast(const Cell* word) {
         uint32_t values = e.context_cell->w2;
         return values ? vstack.begin + (values - 1) + index : nullptr;
     }
+    if (plain && ((e.header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
     return e.values_cells ? e.values_cells + index : nullptr;
 }
 
-// The value cell of a word whose assignment needs no more than a copy (not an
-// object field, which may have a change handler), else nullptr.
-static inline Cell* word_slot_plain(const Cell* word) {
-    NodeRef ctx = word->w1;
-    uint32_t index = word->w3;
-    if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    const ContextCacheEntry& e = context_cache_entry(ctx);
-    if (e.header & CTX_ON_STACK) {
-        uint32_t values = e.context_cell->w2;
-        return values ? vstack.begin + (values - 1) + index : nullptr;
-    }
-    if (((e.header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
-    return e.values_cells ? e.values_cells + index : nullptr;
-}
+static inline Cell* word_value_fast(const Cell* word) { return word_slot<false>(word); }
+// The value cell of a word whose assignment needs no more than a copy.
+static inline Cell* word_slot_plain(const Cell* word) { return word_slot<true>(word); }
 
 // The checked lookup, for words that are not simply bound (raises as the context layer does).
 [[gnu::noinline]] static Cell* word_value_slow(const Cell* word) {
