@@ -197,7 +197,6 @@ void spec_cache_build(const Cell* spec_in, Cell* out) {
         }
     }
     if (tail > CALL_PLAN_TAIL_MAX) simple = false;
-    first = block_cell_from_head(cache, 0);
     if (simple) {
         first->header |= CALL_PLAN_SIMPLE | (tail << CALL_PLAN_TAIL_SHIFT);
         first->w3 = tail_false;

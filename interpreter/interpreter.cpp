@@ -299,16 +299,16 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
 
 // A callable's spec cache (its argument entries), remembered by the callable's
 // node while no buffer moves: a call then skips resolving two nodes in a chain.
-struct SpecCacheView {
+struct SpecCacheEntry {
     uint64_t epoch;
     NodeRef more;            // the callable's node (word 3)
     const Cell* entries;     // the spec cache block's cells
     uint32_t count;
 };
-static SpecCacheView spec_cache_entries[16];
+static SpecCacheEntry spec_cache_entries[16];
 
-static inline const SpecCacheView& spec_cache_of(const Cell* fn) {
-    SpecCacheView& e = spec_cache_entries[fn->w3 & 15];
+static inline const SpecCacheEntry& spec_cache_of(const Cell* fn) {
+    SpecCacheEntry& e = spec_cache_entries[fn->w3 & 15];
     if (e.more != fn->w3 || e.epoch != buffer_epoch) {
         SeriesBuffer* b = node_buffer(callable_spec_cache(fn));
         e.epoch = buffer_epoch;
@@ -466,7 +466,6 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     }
     Cell* base = vstack.base;
     if (trace_switch) trace_event(TRACE_OPEN, blk, int32_t(i), &fn, word);
-    NodeRef cache = 0;  // the spec cache node, read where refinements need it
 
     NativeCall call;
     call.args = base;
@@ -487,7 +486,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     const Cell* wordp = word;
     // The spec cache is read again through the callable after each argument.
     const Cell* holder = fnslot ? fnslot : &fn;
-    const SpecCacheView& view = spec_cache_of(holder);
+    const SpecCacheEntry& view = spec_cache_of(holder);
     const Cell* spec_entries = view.entries;
     uint64_t cache_epoch = buffer_epoch;
     uint32_t entries = view.count;
@@ -552,11 +551,10 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
             // A refinement the callee does not have.
             Cell w, r;
             if (word) w = *word; else current_call_word(&w);
-            cache = callable_spec_cache(holder);
             for (uint32_t k = 0; k < used_count; ++k) {
                 bool found = false;
                 for (uint32_t x = 1; x < entries; ++x) {
-                    const Cell* en = node_buffer(cache)->cells() + x;
+                    const Cell* en = spec_entries_of(holder) + x;
                     if (cell_is(en, T_REFINEMENT) && uint32_t(symbol_resolve_alias(int32_t(en->w2))) == used[k]) found = true;
                 }
                 if (!found) {

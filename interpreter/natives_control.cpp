@@ -7,7 +7,6 @@
 // and leaves the stacks as they were. The exit itself then travels as a pending
 // code (see interpreter.h).
 #include <cmath>
-#include <cstring>
 #include <vector>
 #include "datatypes/block.h"
 #include "datatypes/error.h"
@@ -334,23 +333,16 @@ static void native_foreach(NativeCall& c) {
     Cell* result = stack_push();
     LoopFrame loop;
     uint32_t pos = series_index(series);
-    if (!cell_is(words, T_BLOCK) && type_is_list(cell_type(series))) {
-        // One word over a block, the common walk: each value straight from the buffer.
-        Cell* value = stack_push();
-        for (;;) {
-            SeriesBuffer* b = node_buffer(series_node(series));
-            if (pos >= b->cell_count()) break;
-            *value = b->cells()[pos++];
-            word_assign(words, value);
-            BodyOutcome o = run_body(body, result);
-            if (o == BODY_BREAK) break;
-            if (o == BODY_LEAVE) return;
-        }
-        *c.args = *result;
-        return;
-    }
+    // One word over a block, the common walk, takes each value straight from the buffer.
+    bool one_word_over_block = !cell_is(words, T_BLOCK) && type_is_list(cell_type(series));
+    Cell* value = stack_push();
     while (pos < series_count(series)) {
-        pos += set_loop_words(words, series, pos);
+        if (one_word_over_block) {
+            *value = node_buffer(series_node(series))->cells()[pos++];
+            word_assign(words, value);
+        } else {
+            pos += set_loop_words(words, series, pos);
+        }
         BodyOutcome o = run_body(body, result);
         if (o == BODY_BREAK) break;
         if (o == BODY_LEAVE) return;
