@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "bench/bench_common.h"
 #include "datatypes/registry.h"
 #include "runtime/float_format.h"
 #include "runtime/float_text.h"
@@ -14,22 +15,14 @@
 #include "runtime/value_stack.h"
 
 using namespace tev;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-template <class F> double best_seconds(int rounds, F f) {
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i) {
-        auto t0 = Clock::now();
-        f();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    return best;
-}
+using tev::bench::best_seconds;
 
-// Runs a Python program that prints one number (seconds); -1 when no peer.
-double python_seconds(const std::string& code) {
+// Runs a Python program that prints one number (seconds); -1 when no peer. Through a
+// file: the programs quote with ' and cannot go on a command line as they stand.
+double python_file_seconds(const std::string& code) {
     const char* file = "/tmp/tev_bench_numbers.py";
     FILE* f = std::fopen(file, "w");
     if (!f) return -1;
@@ -86,16 +79,16 @@ void bench_arithmetic() {
     double mixed = action_loop(Act::multiply, T_INTEGER, n, [](Cell* a, int i) { set_integer(a, i); set_float(a + 1, 1.5); });
     std::string loop = std::string(py_best) + "n = " + std::to_string(n) + "\n";
     report("integer add (action entry)", int_add,
-           python_seconds(loop + "def f():\n    b = 7\n    for i in range(n): i + b\nprint(best(f))"), "python int +", n);
+           python_file_seconds(loop + "def f():\n    b = 7\n    for i in range(n): i + b\nprint(best(f))"), "python int +", n);
     report("integer multiply (action entry)", int_mul,
-           python_seconds(loop + "def f():\n    b = 3\n    for i in range(n): i * b\nprint(best(f))"), "python int *", n);
+           python_file_seconds(loop + "def f():\n    b = 3\n    for i in range(n): i * b\nprint(best(f))"), "python int *", n);
     report("integer divide, half inexact", int_div,
-           python_seconds(loop + "def f():\n    b = 2\n    for i in range(n): i / b\nprint(best(f))"), "python int /", n);
+           python_file_seconds(loop + "def f():\n    b = 2\n    for i in range(n): i / b\nprint(best(f))"), "python int /", n);
     report("float add (action entry)", float_add,
-           python_seconds(loop + "def f():\n    b = 0.25\n    for i in range(n): i * 0.5 + b\nprint(best(f))"),
+           python_file_seconds(loop + "def f():\n    b = 0.25\n    for i in range(n): i * 0.5 + b\nprint(best(f))"),
            "python float +", n);
     report("integer * float (mixed)", mixed,
-           python_seconds(loop + "def f():\n    b = 1.5\n    for i in range(n): i * b\nprint(best(f))"), "python int*float", n);
+           python_file_seconds(loop + "def f():\n    b = 1.5\n    for i in range(n): i * b\nprint(best(f))"), "python int*float", n);
 }
 
 // Everyday magnitudes (prices, measures) and arbitrary bit patterns (huge and tiny
@@ -137,12 +130,12 @@ void bench_float_text(const char* label, bool everyday) {
     std::string load = std::string(py_best) + "data = open('" + file + "', 'rb').read()\n"
                        "vals = struct.unpack('<%dd' % (len(data) // 8), data)\n";
     std::printf("-- %s\n", label);
-    report("double to shortest text", shortest, python_seconds(load + "print(best(lambda: [repr(v) for v in vals]))"),
+    report("double to shortest text", shortest, python_file_seconds(load + "print(best(lambda: [repr(v) for v in vals]))"),
            "python repr", n);
     report("double to display text (16 digits)", pretty,
-           python_seconds(load + "print(best(lambda: ['%.16g' % v for v in vals]))"), "python %.16g", n);
+           python_file_seconds(load + "print(best(lambda: ['%.16g' % v for v in vals]))"), "python %.16g", n);
     report("shortest text to double", reading,
-           python_seconds(load + "texts = [repr(v) for v in vals]\nprint(best(lambda: [float(t) for t in texts]))"),
+           python_file_seconds(load + "texts = [repr(v) for v in vals]\nprint(best(lambda: [float(t) for t in texts]))"),
            "python float()", n);
     std::printf("(checksum %zu)\n", sink);
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include "bench/bench_common.h"
 #include "datatypes/registry.h"
 #include "loader/lexer.h"
 #include "runtime/context.h"
@@ -14,19 +15,10 @@
 #include "runtime/value_stack.h"
 
 using namespace tev;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-template <class F> double best_seconds(int rounds, F f) {
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i) {
-        auto t0 = Clock::now();
-        f();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    return best;
-}
+using tev::bench::best_seconds;
 
 // json.loads of a file, best of 5 rounds, in seconds; -1 when Python is missing.
 double json_seconds(const std::string& path) {
