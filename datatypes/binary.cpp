@@ -400,14 +400,6 @@ int base58_digit(uint32_t c) {
     return c && at ? int(at - BASE58_DIGITS) : -1;
 }
 
-int base64_digit(uint32_t c) {
-    if (c >= 'A' && c <= 'Z') return int(c - 'A');
-    if (c >= 'a' && c <= 'z') return int(c - 'a' + 26);
-    if (c >= '0' && c <= '9') return int(c - '0' + 52);
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
 
 // Characters above 127 are never digits (no folding to 7 bits), and a lone
 // final digit is invalid rather than dropped.
@@ -489,7 +481,7 @@ bool debase_64(TextReader& r, std::string* out) {
     while (r.i < r.count) {
         uint32_t c = r.peek();
         ++r.i;
-        uint8_t cls = c < 128 ? BASE64_TABLE.cls[c] : B64_BAD;
+        uint8_t cls = c < 128 ? BASE64_TABLE.cls[c] : uint8_t(B64_BAD);
         if (cls < 64) {
             group = group << 6 | cls;
             if (++count == 4) {

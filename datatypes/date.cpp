@@ -272,7 +272,7 @@ void date_from_block(const Cell* spec, Cell* result, bool checked) {
     int state = 0;
     int64_t first = 0, month = 0, third = 0, hour = 0, minute = 0, zone_h = 0, zone_m = 0;
     double seconds = 0, time = 0;
-    bool time_given = false, hour_given = false;
+    bool hour_given = false;
     for (uint32_t i = 0; i < count; ++i) {
         const Cell* v = block_at(spec, i);
         const TypeId t = cell_type(v);
@@ -285,7 +285,7 @@ void date_from_block(const Cell* spec, Cell* result, bool checked) {
             case 2: if (is_int) { third = n; next = 3; } break;
             case 3:
                 if (is_int) { hour = n; hour_given = true; next = 8; }
-                else if (is_time) { time = get_float(v); time_given = true; next = 4; }
+                else if (is_time) { time = get_float(v); next = 4; }
                 break;
             case 4: case 10:
                 if (is_int) { zone_h = n; next = state == 4 ? 6 : 12; }

@@ -43,7 +43,9 @@ TEST(Binary, DecodersRejectWhatIsNotInTheirAlphabet) {
             std::string bytes;
             bool valid = binary_debase_bytes(r.base, text.data(), uint32_t(r.text.size()), unit, &bytes);
             EXPECT_EQ(valid, r.valid) << r.base << " unit " << unit << " row " << (&r - rows);
-            if (valid && r.valid) EXPECT_EQ(bytes, r.bytes) << r.base << " row " << (&r - rows);
+            if (valid && r.valid) {
+                EXPECT_EQ(bytes, r.bytes) << r.base << " row " << (&r - rows);
+            }
         }
 }
 

@@ -54,8 +54,9 @@ TEST(Float, UnaryActionsAndParity) {
     for (const Row& r : rows) {
         Cell got;
         EXPECT_TRUE(matches([&] { return got = ActionCall({F(r.x)}).run(r.op); }, r.want)) << r.x;
-        if (r.op == Act::negate || r.op == Act::absolute)
+        if (r.op == Act::negate || r.op == Act::absolute) {
             EXPECT_FALSE(std::signbit(float_of(got)) && r.want.value == 0.0) << "signed zero from " << r.x;
+        }
     }
 }
 

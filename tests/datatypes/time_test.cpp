@@ -112,7 +112,9 @@ TEST(Time, SettingAComponentReadsBackAndKeepsTheOthers) {
                     double a = k == 3 ? std::fabs(float_of(after[k])) : std::abs(int_of(after[k]));
                     EXPECT_EQ(a, b) << t << " set " << n << " kept " << k;
                 }
-                if (n != 2) EXPECT_EQ(int_of(after[2]), int_of(before[2])) << t << " set " << n;
+                if (n != 2) {
+                    EXPECT_EQ(int_of(after[2]), int_of(before[2])) << t << " set " << n;
+                }
             }
 }
 
