@@ -428,7 +428,7 @@ std::vector<uint32_t> trim_plain(const std::vector<uint32_t>& text, bool head, b
     if (head) while (lo < hi && is_space(text[lo])) ++lo;
     bool tail_had_lf = false;
     if (tail) while (hi > lo && is_space(text[hi - 1])) tail_had_lf |= text[--hi] == '\n';
-    if (!(head && tail)) return {text.begin() + long(lo), text.begin() + long(hi)};
+    if (!(head && tail)) return {text.begin() + ptrdiff_t(lo), text.begin() + ptrdiff_t(hi)};
     std::vector<uint32_t> out, pending;
     bool after_lf = false;
     for (size_t i = lo; i < hi; ++i) {
@@ -667,7 +667,7 @@ void string_set_op(Cell* args, bool case_sensitive, int32_t skip, int op) {
             if (other && (other->count(k) != 0) != want_in) continue;
             if (!taken.insert(k).second) continue;
             size_t end = std::min(text.size(), i + size_t(skip));
-            out.insert(out.end(), text.begin() + long(i), text.begin() + long(end));
+            out.insert(out.end(), text.begin() + ptrdiff_t(i), text.begin() + ptrdiff_t(end));
         }
     };
     std::unordered_set<uint32_t> in_a, in_b;

@@ -17,7 +17,7 @@ namespace tev::os {
 // Error mode, standard handles, the fault handlers (which call `on_fault` with
 // a runtime error code and the faulting code address) and how fatal reports
 // are shown. Called once, first thing.
-using FaultHandler = void (*)(int code, uint32_t address);
+using FaultHandler = void (*)(int code, uintptr_t address);
 void platform_init(FaultHandler on_fault);
 
 // The command line as UTF-8 arguments, program path first. On Windows it is

@@ -59,13 +59,16 @@ struct FixedText {
         if (v < 0) put('-');
         while (n) put(digits[--n]);
     }
-    void put_hex8(uint32_t v) {
-        for (int shift = 28; shift >= 0; shift -= 4) put("0123456789ABCDEF"[(v >> shift) & 15]);
+    // At least eight digits: the 32-bit product always shows exactly eight.
+    void put_hex_address(uintptr_t v) {
+        int shift = 28;
+        while (shift + 4 < int(sizeof v * 8) && (v >> (shift + 4)) != 0) shift += 4;
+        for (; shift >= 0; shift -= 4) put("0123456789ABCDEF"[(v >> shift) & 15]);
     }
 };
 }  // namespace
 
-size_t format_runtime_error(char* out, size_t size, int code, uint32_t address) {
+size_t format_runtime_error(char* out, size_t size, int code, uintptr_t address) {
     if (size == 0) return 0;
     FixedText t{out, size};
     t.put("*** Runtime Error ");
@@ -73,7 +76,7 @@ size_t format_runtime_error(char* out, size_t size, int code, uint32_t address) 
     t.put(": ");
     t.put(runtime_error_message(code));
     t.put("\n*** at: ");
-    t.put_hex8(address);
+    t.put_hex_address(address);
     t.put('h');
     out[t.length] = '\0';
     return t.length;
@@ -82,7 +85,7 @@ size_t format_runtime_error(char* out, size_t size, int code, uint32_t address) 
 static const char REPORT_TITLE[] = "Tev App Error";
 static char report_text[512];  // static: a report may follow a fault
 
-void report_runtime_error(int code, uint32_t address) {
+void report_runtime_error(int code, uintptr_t address) {
     if (code != 0) {
         format_runtime_error(report_text, sizeof report_text, code, address);
         os::show_fatal_report(REPORT_TITLE, report_text);
@@ -95,7 +98,7 @@ void release_and_exit(int code) {
     os::exit_process(code);
 }
 
-void report_machine_fault(int code, uint32_t address) {
+void report_machine_fault(int code, uintptr_t address) {
     if (code != 0) {
         format_runtime_error(report_text, sizeof report_text, code, address);
         os::show_fatal_report(REPORT_TITLE, report_text);
@@ -103,7 +106,7 @@ void report_machine_fault(int code, uint32_t address) {
     os::exit_now(code);
 }
 
-uint32_t code_address(const void* address) { return uint32_t(reinterpret_cast<uintptr_t>(address)); }
+uintptr_t code_address(const void* address) { return reinterpret_cast<uintptr_t>(address); }
 
 // ------------------------------------------------------------------ top-level catch
 

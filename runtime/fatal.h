@@ -63,21 +63,22 @@ enum RuntimeError : int {
 const char* runtime_error_message(int code);
 
 // Writes the report text into out (NUL-terminated, cut to fit); returns its length.
-size_t format_runtime_error(char* out, size_t size, int code, uint32_t address);
+size_t format_runtime_error(char* out, size_t size, int code, uintptr_t address);
 
 // Shows the report (nothing for code 0), releases every sys_alloc block and
 // exits with the code.
-[[noreturn]] void report_runtime_error(int code, uint32_t address);
+[[noreturn]] void report_runtime_error(int code, uintptr_t address);
 
 // Releases every sys_alloc block and exits with the code, showing nothing.
 [[noreturn]] void release_and_exit(int code);
 
 // After a machine fault: the report is formatted in static storage and the
 // process ends at once, without touching the heap or running exit handlers.
-[[noreturn]] void report_machine_fault(int code, uint32_t address);
+[[noreturn]] void report_machine_fault(int code, uintptr_t address);
 
-// The 32-bit code address shown in a report (a 64-bit host shows the low half).
-uint32_t code_address(const void* address);
+// The code address shown in a report: eight hex digits in the 32-bit product,
+// more only when a 64-bit build's address needs them.
+uintptr_t code_address(const void* address);
 #define TEV_CALLER_ADDRESS() ::tev::code_address(__builtin_return_address(0))
 
 // The top-level catch of start-up: maps whatever reached it to its runtime

@@ -511,7 +511,7 @@ double parse_float(const char* start, const char* end, int exponent_adjust, size
     if (p < end && (*p == '+' || *p == '-')) { negative = *p == '-'; ++p; }
     char digits[MAX_READ_DIGITS + 2];
     int nd = 0;
-    long exp10 = 0;
+    int64_t exp10 = 0;
     bool sticky = false, any_digit = false, saw_point = false;
     int integer_chars = 0;
     for (; p < end && is_digit(*p); ++p, ++integer_chars) {
@@ -552,7 +552,7 @@ double parse_float(const char* start, const char* end, int exponent_adjust, size
         bool exp_negative = false;
         if (*q == '+' || *q == '-') { exp_negative = *q == '-'; ++q; }
         if (q < end && is_digit(*q)) {
-            long x = 0;
+            int64_t x = 0;
             for (; q < end && is_digit(*q); ++q)
                 if (x < 100000) x = x * 10 + (*q - '0');
             exp10 += exp_negative ? -x : x;

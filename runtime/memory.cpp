@@ -275,7 +275,7 @@ static SeriesFrame* reuse_quarantined(size_t data_size) {
     for (size_t i = 0; i < quarantine.size(); ++i) {
         if (quarantine[i]->data_size == data_size) {
             SeriesFrame* f = quarantine[i];
-            quarantine.erase(quarantine.begin() + long(i));
+            quarantine.erase(quarantine.begin() + ptrdiff_t(i));
             return f;
         }
     }

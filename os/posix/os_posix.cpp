@@ -44,12 +44,12 @@ static void give_thread_signal_stack() {
     sigaltstack(&ss, nullptr);
 }
 
-static uint32_t fault_code_address(void* context) {
+static uintptr_t fault_code_address(void* context) {
     auto* uc = static_cast<ucontext_t*>(context);
 #if defined(__x86_64__)
-    return uint32_t(uc->uc_mcontext.gregs[REG_RIP]);
+    return uintptr_t(uc->uc_mcontext.gregs[REG_RIP]);
 #elif defined(__i386__)
-    return uint32_t(uc->uc_mcontext.gregs[REG_EIP]);
+    return uintptr_t(uc->uc_mcontext.gregs[REG_EIP]);
 #else
     (void)uc;
     return 0;

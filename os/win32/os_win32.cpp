@@ -88,7 +88,7 @@ static LONG WINAPI exception_filter(EXCEPTION_POINTERS* info) {
     int code = exception_code_to_runtime_error(rec->ExceptionCode);
     if (code == 0) exit_now(0);
     if (fault_handler)
-        fault_handler(code, uint32_t(reinterpret_cast<uintptr_t>(rec->ExceptionAddress)));
+        fault_handler(code, reinterpret_cast<uintptr_t>(rec->ExceptionAddress));
     exit_now(code);
 }
 

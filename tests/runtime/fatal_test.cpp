@@ -3,6 +3,9 @@
 #include <cstring>
 #include <vector>
 #include "runtime/fatal.h"
+#if defined(_WIN64)
+#include <windows.h>
+#endif
 
 namespace tev {
 namespace {
@@ -26,6 +29,11 @@ TEST(RuntimeErrorReport, FormatIsCodeMessageAndEightHexDigits) {
     EXPECT_EQ(n, std::strlen(text));
     format_runtime_error(text, sizeof text, 50, 0xDEADBEEFu);
     EXPECT_STREQ(text, "*** Runtime Error 50: unknown error code!\n*** at: DEADBEEFh");
+    if constexpr (sizeof(uintptr_t) == 8) {
+        // A 64-bit build's address is never cut to its low half.
+        format_runtime_error(text, sizeof text, 1, uintptr_t(0x7FF6DEADBEEFull));
+        EXPECT_STREQ(text, "*** Runtime Error 1: access violation\n*** at: 7FF6DEADBEEFh");
+    }
     // A short buffer cuts the text and still ends it.
     char small[12];
     format_runtime_error(small, sizeof small, 95, 0);
@@ -102,7 +110,7 @@ volatile uintptr_t bad_address = 16;
 
 TEST(RuntimeErrorDeathTest, AnAccessViolationIsError1) {
     EXPECT_EXIT(*reinterpret_cast<volatile int*>(bad_address) = 1, testing::ExitedWithCode(1),
-                "\\*\\*\\* Runtime Error 1: access violation\n\\*\\*\\* at: \\w\\w\\w\\w\\w\\w\\w\\wh");
+                "\\*\\*\\* Runtime Error 1: access violation\n\\*\\*\\* at: \\w\\w\\w\\w\\w\\w\\w\\w\\w*h");
 }
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -130,7 +138,16 @@ int recurse_forever(int depth) {
     return recurse_forever(depth + 1) + pad[0];
 }
 
+#if defined(_WIN64)
+// 64-bit Wine cannot deliver a stack overflow: it needs more room below the
+// guard page than is left and ends the process silently. Real Windows can.
+bool is_64_bit_wine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+#else
+bool is_64_bit_wine() { return false; }
+#endif
+
 TEST(RuntimeErrorDeathTest, ExhaustingTheMachineStackIsError19) {
+    if (is_64_bit_wine()) GTEST_SKIP() << "only real Windows delivers a 64-bit stack overflow";
     EXPECT_EXIT(recurse_forever(0), testing::ExitedWithCode(19), "Runtime Error 19: stack error or overflow");
 }
 
