@@ -22,6 +22,7 @@ namespace tev {
 namespace {
 
 constexpr int MONEY_DIGITS = 22, MONEY_INT_DIGITS = 17, MONEY_FRAC_DIGITS = 5;
+static_assert(MONEY_INT_DIGITS + MONEY_FRAC_DIGITS == MONEY_DIGITS, "17 integral and 5 fractional digits");
 constexpr int WORK_DIGITS = 2 * MONEY_DIGITS;
 
 // The known currency codes; a money value stores the 1-based position.
