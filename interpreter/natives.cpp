@@ -224,6 +224,7 @@ void natives_init() {
     natives_output_entries();
     natives_strings_entries();
     natives_lexer_entries();
+    natives_parse_entries();
     for (int k = 0; k < NATIVE_SLOTS; ++k) natives_table[k] = nullptr;
     for (int k = 0; k < NATIVE_COUNT; ++k) {
         NativeFn fn = find_native_entry(native_defs[k].name);

@@ -55,6 +55,7 @@ void natives_compare_entries();
 void natives_output_entries();
 void natives_strings_entries();
 void natives_lexer_entries();   // loader/lexer_native.cpp
+void natives_parse_entries();   // interpreter/parse.cpp
 
 // Start-up: fills the tables and binds every native and action word globally.
 void natives_init();

@@ -1,0 +1,328 @@
+// Parse matching: literal tests, the fast repeat loops and the fast to/thru searches over raw units.
+//
+// Nothing here allocates except the datatype scan of binary input (the lexer),
+// so buffer addresses are read once per call and used throughout.
+#include <algorithm>
+#include <cstring>
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "datatypes/typeset.h"
+#include "interpreter/parse.h"
+#include "loader/lexer.h"
+#include "runtime/case_tables.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+namespace {
+
+constexpr uint32_t SER_BITSET_NOT = 0x80000;  // bitset! buffer flag: inverted
+
+inline uint32_t get_unit(const uint8_t* p, uint32_t unit) {
+    if (unit == 1) return *p;
+    if (unit == 2) { uint16_t v; std::memcpy(&v, p, 2); return v; }
+    uint32_t v; std::memcpy(&v, p, 4); return v;
+}
+
+inline uint32_t fold(uint32_t cp) { return unicode_upper(cp); }
+
+// The units of a series from its buffer's first unit (positions are absolute).
+struct Units {
+    const uint8_t* data;
+    uint32_t unit;
+    uint32_t count;
+    uint32_t operator[](uint32_t i) const { return get_unit(data + size_t(i) * unit, unit); }
+};
+Units units_of(const Cell* s) {
+    SeriesBuffer* b = node_buffer(series_node(s));
+    return Units{b->head_ptr(), b->unit(), b->count()};
+}
+
+// A text or binary rule value from its index: the units it must match.
+Units pattern_of(const Cell* v) {
+    Units u = units_of(v);
+    uint32_t index = std::min(series_index(v), u.count);
+    return Units{u.data + size_t(index) * u.unit, u.unit, u.count - index};
+}
+
+// Bit membership read straight from the bitset's bytes: most significant bit
+// first, the not-flag beyond the stored bytes.
+struct Bits {
+    const uint8_t* bytes;
+    uint32_t nbits;
+    bool inverted;
+    bool has(uint32_t n) const {
+        if (n >= nbits) return inverted;
+        return (bytes[n >> 3] & (0x80 >> (n & 7))) != 0;
+    }
+};
+Bits bits_of(const Cell* bitset) {
+    SeriesBuffer* b = node_buffer(series_node(bitset));
+    return Bits{b->head_ptr(), (b->tail - b->head) * 8, (b->flags & SER_BITSET_NOT) != 0};
+}
+
+inline bool chars_equal(uint32_t a, uint32_t b, bool exact) {
+    return a == b || (!exact && fold(a) == fold(b));
+}
+
+bool is_text_value(TypeId t) { return type_is_string(t); }
+
+// Matches pattern p at input position i (the caller checked that it fits).
+inline bool units_match_at(const Units& in, uint32_t i, const Units& p, bool exact) {
+    for (uint32_t k = 0; k < p.count; ++k)
+        if (!chars_equal(in[i + k], p[k], exact)) return false;
+    return true;
+}
+
+// A tag! needs "<", its text, then ">": answers whether it does at i.
+inline bool tag_match_at(const Units& in, uint32_t i, const Units& p, bool exact) {
+    return in[i] == '<' && in[i + 1 + p.count] == '>' && units_match_at(in, i + 1, p, exact);
+}
+
+}  // namespace
+
+// ================================================================== comparing
+
+bool parse_compare(const Cell* element, const Cell* rule, int mode) {
+    TypeId rt = cell_type(rule);
+    int op = mode;
+    if (rt == T_LIT_WORD || rt == T_LIT_PATH) op = mode == CMP_STRICT_EQUAL ? CMP_EQUAL_10 : CMP_EQUAL_11;
+    return compare_cells(element, rule, op) == 0;
+}
+
+ParseInputClass parse_input_class(TypeId t) {
+    if (type_is_list(t)) return PARSE_IN_BLOCK;
+    if (type_is_string(t)) return PARSE_IN_STRING;
+    return PARSE_IN_BINARY;
+}
+
+// ================================================================== literal values
+
+int64_t parse_match_literal(const Cell* input, uint32_t index, uint32_t limit, const Cell* value, int mode) {
+    ParseInputClass cls = parse_input_class(cell_type(input));
+    if (index >= limit) return -1;
+    if (cls == PARSE_IN_BLOCK) {
+        Cell* e = node_buffer(series_node(input))->cells() + index;
+        return parse_compare(e, value, mode) ? 1 : -1;
+    }
+    Units in = units_of(input);
+    TypeId vt = cell_type(value);
+    bool exact = mode == CMP_STRICT_EQUAL || cls == PARSE_IN_BINARY;
+    if (vt == T_CHAR) return chars_equal(in[index], get_char(value), exact) ? 1 : -1;
+    if (vt == T_BITSET) return bits_of(value).has(in[index]) ? 1 : -1;
+    if (vt == T_TAG && cls == PARSE_IN_STRING) {
+        Units p = pattern_of(value);
+        if (uint64_t(index) + p.count + 2 > limit) return -1;
+        return tag_match_at(in, index, p, exact) ? int64_t(p.count) + 2 : -1;
+    }
+    if (is_text_value(vt) || vt == T_BINARY) {
+        Units p = pattern_of(value);
+        if (uint64_t(index) + p.count > limit) return -1;
+        return units_match_at(in, index, p, exact) ? int64_t(p.count) : -1;
+    }
+    return -1;
+}
+
+bool parse_empty_match_at_end(const Cell* input, const Cell* value) {
+    TypeId vt = cell_type(value);
+    if (parse_input_class(cell_type(input)) != PARSE_IN_STRING) return false;
+    if (vt != T_STRING && vt != T_FILE && vt != T_URL) return false;
+    return pattern_of(value).count == 0;
+}
+
+// ================================================================== repeat loops
+
+bool parse_repeat_value(const Cell* input, uint32_t* index, uint32_t limit, const Cell* value,
+                        int32_t min, int32_t max, int mode) {
+    uint32_t i = *index;
+    if (i >= limit || limit - i < uint32_t(min < 0 ? 0 : min)) return false;
+    ParseInputClass cls = parse_input_class(cell_type(input));
+    uint32_t budget = max < 0 ? UINT32_MAX : uint32_t(max);
+    uint32_t passes = 0;
+    if (cls == PARSE_IN_BLOCK) {
+        while (passes < budget && i < limit) {
+            Cell* e = node_buffer(series_node(input))->cells() + i;
+            if (!parse_compare(e, value, mode)) break;
+            ++i;
+            ++passes;
+        }
+    } else {
+        Units in = units_of(input);
+        TypeId vt = cell_type(value);
+        bool exact = mode == CMP_STRICT_EQUAL || cls == PARSE_IN_BINARY;
+        if (vt == T_CHAR) {
+            uint32_t c = get_char(value);
+            if (in.unit == 1 && (exact || fold(c) == c) && (exact || c >= 0x80 || !(c >= 'A' && c <= 'Z'))) {
+                // One byte a unit and no case variant to consider: a plain byte run.
+                if (c > 0xFF) return 0 >= min;
+                while (passes < budget && i < limit && in.data[i] == c) { ++i; ++passes; }
+            } else {
+                uint32_t fc = fold(c);
+                while (passes < budget && i < limit) {
+                    uint32_t u = in[i];
+                    if (u != c && (exact || fold(u) != fc)) break;
+                    ++i;
+                    ++passes;
+                }
+            }
+        } else if (vt == T_BITSET) {
+            Bits bits = bits_of(value);
+            if (in.unit == 1) {
+                // Byte input: the membership of all 256 bytes, once.
+                bool member[256];
+                for (uint32_t b = 0; b < 256; ++b) member[b] = bits.has(b);
+                const uint8_t* p = in.data;
+                uint32_t end = budget == UINT32_MAX ? limit : uint32_t(std::min<uint64_t>(limit, uint64_t(i) + budget));
+                uint32_t start = i;
+                while (i < end && member[p[i]]) ++i;
+                passes = i - start;
+            } else {
+                while (passes < budget && i < limit && bits.has(in[i])) { ++i; ++passes; }
+            }
+        } else if ((vt == T_TAG && cls == PARSE_IN_STRING) || is_text_value(vt) || vt == T_BINARY) {
+            Units p = pattern_of(value);
+            bool tag = vt == T_TAG && cls == PARSE_IN_STRING;
+            uint32_t len = p.count + (tag ? 2 : 0);
+            if (len == 0) { *index = i; return true; }
+            while (passes < budget && uint64_t(i) + len <= limit) {
+                if (!(tag ? tag_match_at(in, i, p, exact) : units_match_at(in, i, p, exact))) break;
+                i += len;
+                ++passes;
+            }
+        } else {
+            return false;
+        }
+    }
+    *index = i;
+    return passes >= uint32_t(min < 0 ? 0 : min);
+}
+
+// ================================================================== searches
+
+bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const Cell* value, int mode,
+                      uint32_t* start, uint32_t* end) {
+    ParseInputClass cls = parse_input_class(cell_type(input));
+    if (cls == PARSE_IN_BLOCK) {
+        for (uint32_t i = index; i < limit; ++i) {
+            Cell* e = node_buffer(series_node(input))->cells() + i;
+            if (parse_compare(e, value, mode)) {
+                *start = i;
+                *end = i + 1;
+                return true;
+            }
+        }
+        return false;
+    }
+    Units in = units_of(input);
+    TypeId vt = cell_type(value);
+    bool exact = mode == CMP_STRICT_EQUAL || cls == PARSE_IN_BINARY;
+    if (vt == T_CHAR) {
+        uint32_t c = get_char(value);
+        if (in.unit == 1 && exact) {
+            if (c > 0xFF || index >= limit) return false;
+            const void* hit = std::memchr(in.data + index, int(c), limit - index);
+            if (!hit) return false;
+            *start = uint32_t(static_cast<const uint8_t*>(hit) - in.data);
+            *end = *start + 1;
+            return true;
+        }
+        if (exact && in.unit == 2 && c > 0xFFFF) return false;
+        uint32_t fc = fold(c);
+        for (uint32_t i = index; i < limit; ++i) {
+            uint32_t u = in[i];
+            if (u == c || (!exact && fold(u) == fc)) {
+                *start = i;
+                *end = i + 1;
+                return true;
+            }
+        }
+        return false;
+    }
+    if (vt == T_BITSET) {
+        Bits bits = bits_of(value);
+        for (uint32_t i = index; i < limit; ++i) {
+            if (bits.has(in[i])) {
+                *start = i;
+                *end = i + 1;
+                return true;
+            }
+        }
+        return false;
+    }
+    if (is_text_value(vt) || vt == T_BINARY) {
+        Units p = pattern_of(value);
+        bool tag = vt == T_TAG && cls == PARSE_IN_STRING;
+        uint32_t len = p.count + (tag ? 2 : 0);
+        if (uint64_t(index) + len > limit) return false;
+        uint32_t last = limit - len;  // the last position where the value still fits
+        if (len == 0) {
+            *start = *end = index;
+            return true;
+        }
+        if (!tag && in.unit == 1 && p.unit == 1) {
+            // Byte text: find the first unit (either case of it) with memchr, then compare the rest.
+            uint8_t first = p.data[0];
+            uint32_t up = fold(first), low = unicode_lower(first);
+            bool two_cases = !exact && (up != first || low != first) && up <= 0xFF && low <= 0xFF;
+            uint8_t other = uint8_t(up != first ? up : low);
+            if (!exact && !two_cases && (up != first || low != first)) {
+                // The other case lies outside one byte: compare every position.
+            } else {
+                const uint8_t* base = in.data;
+                uint32_t i = index;
+                while (i <= last) {
+                    const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + i, first, last - i + 1));
+                    if (two_cases) {
+                        const uint8_t* b = static_cast<const uint8_t*>(std::memchr(base + i, other, last - i + 1));
+                        if (!a || (b && b < a)) a = b;
+                    }
+                    if (!a) return false;
+                    i = uint32_t(a - base);
+                    bool ok = exact ? std::memcmp(base + i + 1, p.data + 1, p.count - 1) == 0
+                                    : units_match_at(in, i + 1, Units{p.data + 1, 1, p.count - 1}, false);
+                    if (ok) {
+                        *start = i;
+                        *end = i + len;
+                        return true;
+                    }
+                    ++i;
+                }
+                return false;
+            }
+        }
+        for (uint32_t i = index; i <= last; ++i) {
+            if (tag ? tag_match_at(in, i, p, exact) : units_match_at(in, i, p, exact)) {
+                *start = i;
+                *end = i + len;
+                return true;
+            }
+        }
+        return false;
+    }
+    raise_error(err::script::parse_rule, value);
+}
+
+// ================================================================== datatypes over bytes
+
+int64_t parse_match_type_binary(const Cell* input, uint32_t index, const Cell* type) {
+    StackScope scope;
+    Cell* at = stack_push_copy(input);
+    at->w1 = index;
+    Cell* out = stack_push();
+    TranscodeOptions options;
+    options.mode = LexMode::scan;
+    options.one = true;
+    TranscodeResult r;
+    try {
+        r = transcode_value(out, at, options);
+    } catch (const LanguageThrow&) {
+        return -1;
+    }
+    if (r.type == T_NONE_ID || r.consumed == 0) return -1;
+    bool ok = cell_is(type, T_TYPESET) ? typeset_has_type(type, r.type) : get_datatype(type) == r.type;
+    return ok ? int64_t(r.consumed) : -1;
+}
+
+}  // namespace tev
