@@ -545,6 +545,7 @@ bool run_rules(Run& R) {
                     ++t.count;
                     R.pos = rules_index(R) + e.rule_pos + 1;
                     EMIT(EV_ITERATE);
+                    EMIT(EV_FETCH);
                     R.leave = false;
                     next = S_MATCH_RULE;  // the argument again, still as a keyword's argument
                 } else if (!R.match) {
@@ -563,6 +564,7 @@ bool run_rules(Run& R) {
                     R.pos = rules_index(R) + e.rule_pos + 1;
                     EMIT(EV_POP);
                     EMIT(EV_ITERATE);
+                    EMIT(EV_FETCH);
                     R.leave = false;
                     R.match = true;
                     next = S_MATCH_RULE;
@@ -998,7 +1000,10 @@ bool run_rules(Run& R) {
                     ok = cell_is(word_value_cell(&w), T_BLOCK);
                 }
                 if (!ok) raise_error(err::script::parse_end, &word);
+                // A failed test steps onto the argument, so that an iteration
+                // around it goes on after the argument, not into it.
                 if (at_end(R)) {
+                    ++R.pos;
                     R.match = false;
                     EMIT(EV_MATCH);
                     state = S_CHECK_PENDING;
@@ -1006,6 +1011,7 @@ bool run_rules(Run& R) {
                 }
                 Cell element = *block_cell_from_head(R.input, in_index(R));
                 if (!is_target_series(cell_type(&element))) {
+                    ++R.pos;
                     R.match = false;
                     EMIT(EV_MATCH);
                     state = S_CHECK_PENDING;
