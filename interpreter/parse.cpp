@@ -85,9 +85,22 @@ enum Event { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END, 
 const char* const event_names[EV_COUNT] = {"push", "pop", "fetch", "match", "iterate", "paren", "end"};
 Cell event_words[EV_COUNT];
 
+// The keyword of each symbol id met so far (symbols are never renumbered), so
+// that a rule word costs one table read; KW_UNKNOWN until first asked.
+constexpr uint8_t KW_UNKNOWN = 0xFF;
+std::vector<uint8_t> keyword_of_symbol;
+
+Keyword keyword_of_slow(uint32_t symbol) {
+    uint32_t alias = uint32_t(symbol_resolve_alias(int32_t(symbol)));
+    Keyword k = alias < keyword_of_alias.size() ? Keyword(keyword_of_alias[alias]) : KW_USER;
+    if (symbol >= keyword_of_symbol.size()) keyword_of_symbol.resize(size_t(symbol) * 2 + 64, KW_UNKNOWN);
+    keyword_of_symbol[symbol] = k;
+    return k;
+}
 inline Keyword keyword_of(const Cell* word) {
-    uint32_t alias = uint32_t(symbol_resolve_alias(int32_t(word->w2)));
-    return alias < keyword_of_alias.size() ? Keyword(keyword_of_alias[alias]) : KW_USER;
+    uint32_t symbol = word->w2;
+    if (symbol < keyword_of_symbol.size() && keyword_of_symbol[symbol] != KW_UNKNOWN) return Keyword(keyword_of_symbol[symbol]);
+    return keyword_of_slow(symbol);
 }
 inline bool is_keyword(const Cell* c, Keyword k) { return cell_is(c, T_WORD) && keyword_of(c) == k; }
 
@@ -148,7 +161,7 @@ inline uint32_t limit(const Run& R) {
 inline bool at_end(const Run& R) { return in_index(R) >= limit(R); }
 inline int32_t rules_index(const Run& R) { return int32_t(series_index(R.rules)); }
 inline int32_t rules_count(const Run& R) { return int32_t(node_buffer(series_node(R.rules))->cell_count()); }
-inline Cell* rule_at(const Run& R, int32_t pos) { return block_cell_from_head(R.rules, uint32_t(pos)); }
+inline Cell* rule_at(const Run& R, int32_t pos) { return node_buffer(series_node(R.rules))->cells() + pos; }
 inline Cell* next_rule_cell(const Run& R) { return R.pos + 1 < R.tail ? rule_at(R, R.pos + 1) : nullptr; }
 inline bool top_is_rule(const Run& R) { return rule_stack.back().kind != K_BLOCK; }
 inline bool same_series(const Cell* a, const Cell* b) {

@@ -4,6 +4,7 @@
 // so buffer addresses are read once per call and used throughout.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/typeset.h"
@@ -79,6 +80,61 @@ inline bool units_match_at(const Units& in, uint32_t i, const Units& p, bool exa
 // A tag! needs "<", its text, then ">": answers whether it does at i.
 inline bool tag_match_at(const Units& in, uint32_t i, const Units& p, bool exact) {
     return in[i] == '<' && in[i + 1 + p.count] == '>' && units_match_at(in, i + 1, p, exact);
+}
+
+// Byte text folded as the text comparisons fold it: two bytes match without
+// case when their keys are equal; each byte's partners are the bytes of its key.
+struct ByteFolding {
+    uint32_t key[256];
+    std::vector<uint8_t> partners[256];
+    ByteFolding() {
+        for (uint32_t b = 0; b < 256; ++b) key[b] = fold(b);
+        for (uint32_t b = 0; b < 256; ++b)
+            for (uint32_t c = 0; c < 256; ++c)
+                if (key[b] == key[c]) partners[b].push_back(uint8_t(c));
+    }
+};
+const ByteFolding& byte_folding() {
+    static const ByteFolding folding;
+    return folding;
+}
+
+// The first position from `from` to `last` (the last start that fits) where
+// the m-byte pattern matches: Horspool's skip over one-byte text, so that a
+// search reads each byte of the text about once whatever the pattern.
+bool search_bytes(const uint8_t* text, uint32_t from, uint32_t last, const uint8_t* pat, uint32_t m, bool exact,
+                  uint32_t* at) {
+    if (exact && m == 1) {
+        const void* hit = std::memchr(text + from, pat[0], last - from + 1);
+        if (!hit) return false;
+        *at = uint32_t(static_cast<const uint8_t*>(hit) - text);
+        return true;
+    }
+    const ByteFolding& f = byte_folding();
+    uint32_t shift[256];
+    for (uint32_t& s : shift) s = m;
+    for (uint32_t j = 0; j + 1 < m; ++j) {
+        if (exact) shift[pat[j]] = m - 1 - j;
+        else for (uint8_t c : f.partners[pat[j]]) shift[c] = m - 1 - j;
+    }
+    uint8_t tail = pat[m - 1];
+    for (uint64_t i = from; i <= last;) {
+        uint8_t t = text[i + m - 1];
+        if (exact ? t == tail : f.key[t] == f.key[tail]) {
+            uint32_t j = 0;
+            if (exact) {
+                if (std::memcmp(text + i, pat, m - 1) == 0) j = m - 1;
+            } else {
+                while (j + 1 < m && f.key[text[i + j]] == f.key[pat[j]]) ++j;
+            }
+            if (j + 1 == m) {
+                *at = uint32_t(i);
+                return true;
+            }
+        }
+        i += shift[t];
+    }
+    return false;
 }
 
 }  // namespace
@@ -170,13 +226,10 @@ bool parse_repeat_value(const Cell* input, uint32_t* index, uint32_t limit, cons
         } else if (vt == T_BITSET) {
             Bits bits = bits_of(value);
             if (in.unit == 1) {
-                // Byte input: the membership of all 256 bytes, once.
-                bool member[256];
-                for (uint32_t b = 0; b < 256; ++b) member[b] = bits.has(b);
                 const uint8_t* p = in.data;
                 uint32_t end = budget == UINT32_MAX ? limit : uint32_t(std::min<uint64_t>(limit, uint64_t(i) + budget));
                 uint32_t start = i;
-                while (i < end && member[p[i]]) ++i;
+                while (i < end && bits.has(p[i])) ++i;
                 passes = i - start;
             } else {
                 while (passes < budget && i < limit && bits.has(in[i])) { ++i; ++passes; }
@@ -262,35 +315,11 @@ bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const C
             return true;
         }
         if (!tag && in.unit == 1 && p.unit == 1) {
-            // Byte text: find the first unit (either case of it) with memchr, then compare the rest.
-            uint8_t first = p.data[0];
-            uint32_t up = fold(first), low = unicode_lower(first);
-            bool two_cases = !exact && (up != first || low != first) && up <= 0xFF && low <= 0xFF;
-            uint8_t other = uint8_t(up != first ? up : low);
-            if (!exact && !two_cases && (up != first || low != first)) {
-                // The other case lies outside one byte: compare every position.
-            } else {
-                const uint8_t* base = in.data;
-                uint32_t i = index;
-                while (i <= last) {
-                    const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + i, first, last - i + 1));
-                    if (two_cases) {
-                        const uint8_t* b = static_cast<const uint8_t*>(std::memchr(base + i, other, last - i + 1));
-                        if (!a || (b && b < a)) a = b;
-                    }
-                    if (!a) return false;
-                    i = uint32_t(a - base);
-                    bool ok = exact ? std::memcmp(base + i + 1, p.data + 1, p.count - 1) == 0
-                                    : units_match_at(in, i + 1, Units{p.data + 1, 1, p.count - 1}, false);
-                    if (ok) {
-                        *start = i;
-                        *end = i + len;
-                        return true;
-                    }
-                    ++i;
-                }
-                return false;
-            }
+            uint32_t at;
+            if (!search_bytes(in.data, index, last, p.data, p.count, exact, &at)) return false;
+            *start = at;
+            *end = at + len;
+            return true;
         }
         for (uint32_t i = index; i <= last; ++i) {
             if (tag ? tag_match_at(in, i, p, exact) : units_match_at(in, i, p, exact)) {
