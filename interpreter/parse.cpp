@@ -355,7 +355,7 @@ void complete_collect(Run& R, const Entry& e) {
     bool had_marker = e.marker;
     if (top == R.result + 1) {
         if (cell_is(top, T_BLOCK)) R.result_block = true;
-        else {
+        else {  // an outermost into/after marker goes too: a later collect must not feed its target
             marker_word = *top;
             vstack.top = top;
         }
@@ -1144,6 +1144,8 @@ bool run_rules(Run& R) {
 
 // ================================================================== the native
 
+// Break, continue, return and exit raised in a paren or the trace callback are
+// not parse's to catch: they leave through it to the loop or function around.
 void native_parse(NativeCall& c) {
     Cell* input = c.args;
     TypeId it = cell_type(input);

@@ -104,13 +104,18 @@ const ByteFolding& byte_folding() {
 // search reads each byte of the text about once whatever the pattern.
 bool search_bytes(const uint8_t* text, uint32_t from, uint32_t last, const uint8_t* pat, uint32_t m, bool exact,
                   uint32_t* at) {
+    const ByteFolding& f = byte_folding();
+    if (!exact) {
+        // A pattern without letters matches the same either way: take the exact path.
+        exact = true;
+        for (uint32_t j = 0; j < m && exact; ++j) exact = f.partners[pat[j]].size() == 1;
+    }
     if (exact && m == 1) {
         const void* hit = std::memchr(text + from, pat[0], last - from + 1);
         if (!hit) return false;
         *at = uint32_t(static_cast<const uint8_t*>(hit) - text);
         return true;
     }
-    const ByteFolding& f = byte_folding();
     uint32_t shift[256];
     for (uint32_t& s : shift) s = m;
     for (uint32_t j = 0; j + 1 < m; ++j) {
