@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/typeset.h"
@@ -116,6 +119,44 @@ bool search_bytes(const uint8_t* text, uint32_t from, uint32_t last, const uint8
         *at = uint32_t(static_cast<const uint8_t*>(hit) - text);
         return true;
     }
+#if defined(__SSE2__)
+    // Sixteen windows at a time: those whose first and last bytes match (in
+    // either case) are checked in full. Both bytes are rarely common together.
+    if (m >= 2 && f.partners[pat[0]].size() <= 3 && f.partners[pat[m - 1]].size() <= 3) {
+        __m128i firsts[3], lasts[3];
+        size_t nf = 0, nl = 0;
+        if (exact) {
+            firsts[nf++] = _mm_set1_epi8(char(pat[0]));
+            lasts[nl++] = _mm_set1_epi8(char(pat[m - 1]));
+        } else {
+            for (uint8_t c : f.partners[pat[0]]) firsts[nf++] = _mm_set1_epi8(char(c));
+            for (uint8_t c : f.partners[pat[m - 1]]) lasts[nl++] = _mm_set1_epi8(char(c));
+        }
+        uint64_t i = from;
+        for (; i + 15 <= last; i += 16) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + m - 1));
+            __m128i fa = _mm_cmpeq_epi8(a, firsts[0]), lb = _mm_cmpeq_epi8(b, lasts[0]);
+            for (size_t k = 1; k < nf; ++k) fa = _mm_or_si128(fa, _mm_cmpeq_epi8(a, firsts[k]));
+            for (size_t k = 1; k < nl; ++k) lb = _mm_or_si128(lb, _mm_cmpeq_epi8(b, lasts[k]));
+            uint32_t mask = uint32_t(_mm_movemask_epi8(_mm_and_si128(fa, lb)));
+            while (mask) {
+                uint64_t at_i = i + uint32_t(__builtin_ctz(mask));
+                mask &= mask - 1;
+                bool ok = exact ? std::memcmp(text + at_i + 1, pat + 1, m - 2) == 0 : true;
+                for (uint32_t j = 1; !exact && j + 1 < m && ok; ++j) ok = f.key[text[at_i + j]] == f.key[pat[j]];
+                if (ok) {
+                    *at = uint32_t(at_i);
+                    return true;
+                }
+            }
+        }
+        from = uint32_t(i);
+        if (from > last) return false;
+    }
+#endif
+    // shift[b]: how far the window moves when its last byte is b; 0 for the
+    // bytes that match the pattern's last byte, which then checks the rest.
     uint32_t shift[256];
     for (uint32_t& s : shift) s = m;
     for (uint32_t j = 0; j + 1 < m; ++j) {
@@ -123,21 +164,26 @@ bool search_bytes(const uint8_t* text, uint32_t from, uint32_t last, const uint8
         else for (uint8_t c : f.partners[pat[j]]) shift[c] = m - 1 - j;
     }
     uint8_t tail = pat[m - 1];
+    uint32_t after_check = shift[tail];
+    if (exact) shift[tail] = 0;
+    else for (uint8_t c : f.partners[tail]) shift[c] = 0;
     for (uint64_t i = from; i <= last;) {
-        uint8_t t = text[i + m - 1];
-        if (exact ? t == tail : f.key[t] == f.key[tail]) {
-            uint32_t j = 0;
-            if (exact) {
-                if (std::memcmp(text + i, pat, m - 1) == 0) j = m - 1;
-            } else {
-                while (j + 1 < m && f.key[text[i + j]] == f.key[pat[j]]) ++j;
-            }
-            if (j + 1 == m) {
-                *at = uint32_t(i);
-                return true;
-            }
+        uint32_t step = shift[text[i + m - 1]];
+        if (step) {
+            i += step;
+            continue;
         }
-        i += shift[t];
+        uint32_t j = 0;
+        if (exact) {
+            if (std::memcmp(text + i, pat, m - 1) == 0) j = m - 1;
+        } else {
+            while (j + 1 < m && f.key[text[i + j]] == f.key[pat[j]]) ++j;
+        }
+        if (j + 1 == m) {
+            *at = uint32_t(i);
+            return true;
+        }
+        i += after_check;
     }
     return false;
 }
