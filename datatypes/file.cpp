@@ -1,4 +1,4 @@
-// file!: the "%" mold that loads back, local (system) paths, and the file entries that wait for the file layer.
+// file!: the "%" mold that loads back, local (system) paths, and the entries that reach the file layer.
 #include "datatypes/file.h"
 #include <algorithm>
 #include <vector>
@@ -6,6 +6,7 @@
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/url.h"
+#include "io/files.h"
 #include "os/os.h"
 
 namespace tev {
@@ -102,11 +103,26 @@ void file_to_local_path(const Cell* file, Cell* out, bool full) {
 
 // ================================================================== I/O
 
-static void file_read(ActionFrame&) { raise_io_not_done("read"); }
-static void file_write(ActionFrame&) { raise_io_not_done("write"); }
-static void file_delete(ActionFrame&) { raise_io_not_done("delete"); }
-static void file_query(ActionFrame&) { raise_io_not_done("query"); }
-static void file_rename(ActionFrame&) { raise_io_not_done("rename"); }
+// Refinement positions of read and write (their specs' order).
+enum ReadRef { READ_PART = 0, READ_SEEK, READ_BINARY, READ_LINES, READ_INFO, READ_AS };
+enum WriteRef { WRITE_BINARY = 0, WRITE_LINES, WRITE_INFO, WRITE_APPEND, WRITE_PART, WRITE_SEEK, WRITE_ALLOW,
+                WRITE_AS };
+
+static void file_read_action(ActionFrame& f) {
+    if (f.has(READ_AS)) raise_io_not_done("read");
+    file_read(f.args, f.args, f.ref_arg(READ_PART), f.ref_arg(READ_SEEK), f.has(READ_BINARY), f.has(READ_LINES));
+}
+
+static void file_write_action(ActionFrame& f) {
+    if (f.has(WRITE_ALLOW) || f.has(WRITE_AS)) raise_io_not_done("write");
+    file_write(f.args, f.args + 1, f.ref_arg(WRITE_PART), f.ref_arg(WRITE_SEEK), f.has(WRITE_APPEND),
+               f.has(WRITE_LINES));
+    set_unset(f.args);
+}
+
+static void file_delete_action(ActionFrame& f) { set_logic(f.args, file_delete(f.args)); }
+static void file_query_action(ActionFrame& f) { file_query_modified(f.args, f.args); }
+static void file_rename_action(ActionFrame& f) { set_logic(f.args, file_rename(f.args, f.args + 1)); }
 
 // ================================================================== registration
 
@@ -119,8 +135,8 @@ void file_init() {
         inherit, inherit, inherit, inherit, inherit, inherit,                                   // head..move
         inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // next..select
         inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // sort..trim
-        nullptr, nullptr, file_delete, inherit, nullptr, nullptr, file_query, file_read,        // create..read
-        file_rename, nullptr, file_write);                                                      // rename..write
+        nullptr, nullptr, file_delete_action, inherit, nullptr, nullptr, file_query_action,     // create..query
+        file_read_action, file_rename_action, nullptr, file_write_action);                      // read..write
 }
 
 }  // namespace tev

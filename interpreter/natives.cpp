@@ -140,15 +140,15 @@ const NativeDef native_defs[NATIVE_COUNT] = {
     {"new-line?", "position", nullptr},
     {"enbase", "value /base base-value [integer!]", nullptr},
     {"context?", "word [any-word!]", nullptr},
-    {"set-env", "var value", nullptr},
-    {"get-env", "var", nullptr},
+    {"set-env", "var [any-string! any-word!] value [string! none!]", nullptr},
+    {"get-env", "var [any-string! any-word!]", nullptr},
     {"list-env", "", nullptr},
     {"now", "/year /month /day /time /zone /date /weekday /yearday /precise /utc", nullptr},
     {"sign?", "number", nullptr},
     {"as", "type spec", nullptr},
-    {"call", "cmd /wait /show /console /shell /input in /output out /error err", nullptr},
+    {"call", "cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!] /output out [string! file! binary!] /error err [string! file! binary!]", nullptr},
     {"zero?", "value", nullptr},
-    {"size?", "file", nullptr},
+    {"size?", "file [file!]", nullptr},
     {"browse", "url", nullptr},
     {"compress", "data method", nullptr},
     {"decompress", "data method /size sz", nullptr},
@@ -225,6 +225,7 @@ void natives_init() {
     natives_strings_entries();
     natives_lexer_entries();
     natives_parse_entries();
+    natives_io_entries();
     for (int k = 0; k < NATIVE_SLOTS; ++k) natives_table[k] = nullptr;
     for (int k = 0; k < NATIVE_COUNT; ++k) {
         NativeFn fn = find_native_entry(native_defs[k].name);

@@ -56,6 +56,7 @@ void natives_output_entries();
 void natives_strings_entries();
 void natives_lexer_entries();   // loader/lexer_native.cpp
 void natives_parse_entries();   // interpreter/parse.cpp
+void natives_io_entries();      // io/natives_io.cpp
 
 // Start-up: fills the tables and binds every native and action word globally.
 void natives_init();

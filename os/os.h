@@ -68,6 +68,84 @@ struct CalendarDate {
 };
 CalendarDate calendar_date(bool utc);
 
+// ------------------------------------------------------------------ files
+
+// Paths here are the system's own (a Windows path has backslashes and drive
+// letters), as UTF-8; the Windows side converts to UTF-16 at the call.
+// Sizes and positions are 64-bit on both sides.
+using FileHandle = intptr_t;
+inline constexpr FileHandle NO_FILE = -1;
+// Open modes: read, or write with append or keep (positioning into an existing
+// file); a plain write creates or truncates.
+enum FileMode : int { FILE_READ = 1, FILE_WRITE = 2, FILE_APPEND = 4, FILE_KEEP = 8 };
+FileHandle file_open(const std::string& path, int mode);
+int64_t file_size(FileHandle h);                              // -1 when unknown
+// Reads until n bytes or the end; the count read, -1 when the system fails.
+int64_t file_read(FileHandle h, void* buffer, size_t n);
+// Writes all n bytes; false when the system fails or writes short.
+bool file_write(FileHandle h, const void* bytes, size_t n);
+bool file_seek(FileHandle h, int64_t position);              // from the start
+bool file_seek_end(FileHandle h);
+void file_close(FileHandle h);
+
+enum class PathKind { missing, file, directory };
+PathKind path_kind(const std::string& path);
+bool make_dir(const std::string& path);
+// A directory (which must be empty) or a file.
+bool delete_path(const std::string& path);
+bool rename_path(const std::string& from, const std::string& to);
+// The last write time in UTC.
+struct FileTime {
+    int year, month, day, hour, minute, second;
+};
+std::optional<FileTime> file_modified(const std::string& path);
+struct DirEntry {
+    std::string name;
+    bool is_dir;
+};
+// The entries of a directory without "." and "..", in the system's order
+// (sorted by name on POSIX, whose order is the file system's hash order).
+// False when the directory cannot be read.
+bool list_dir(const std::string& path, std::vector<DirEntry>* out);
+// The drive letters of a drive-letter system ("C", "D" ...); empty elsewhere.
+std::vector<std::string> drive_letters();
+
+// ------------------------------------------------------------------ process
+
+// The command line the process was started with, as one text.
+std::string command_line();
+// The environment as NAME=VALUE entries, in the system's order.
+std::vector<std::string> environment_entries();
+
+struct OsInfo {
+    std::string name;          // "Windows 10", "Linux" ...
+    std::string arch;          // "x86-64", "x86-32", "ARM64" ...
+    int major, minor, service_pack;
+    int build;
+};
+OsInfo os_info();
+
+// Where a child's standard stream comes from or goes to.
+struct Redirect {
+    enum Kind { inherit, bytes, file, capture } kind = inherit;
+    std::string path;          // file: the system path (output files are appended to)
+    std::string data;          // bytes: what the child reads; capture: what it wrote
+};
+struct ProcessRequest {
+    std::string command;       // UTF-8
+    bool wait = false, show = false, shell = false;
+    Redirect in, out, err;     // out and err: inherit means the null device
+};
+// Starts the command (directly, or through the system shell with `shell` or
+// when it is not found as a program) and feeds and drains its streams
+// concurrently. Returns the exit code when waiting (forced by any
+// redirection), else the process id; -1 when it cannot start. shell_used
+// tells how captured text is encoded (see process_text_to_utf8).
+int64_t run_process(ProcessRequest& request, bool* shell_used);
+// Captured output as UTF-8: what came through the Windows shell is in the
+// ANSI code page; everything else is taken as UTF-8.
+std::string process_text_to_utf8(const std::string& bytes, bool shell_used);
+
 // ------------------------------------------------------------------ output
 
 // A character-cell console: what the escape-sequence interpreter needs.

@@ -1032,6 +1032,18 @@ MemoryStats memory_stats() {
     return s;
 }
 
+void memory_frame_figures(FrameFigures* out) {
+    for (NodeFrame* f = first_node_frame; f; f = f->next)
+        out->node_frames.push_back({NODES_PER_FRAME - f->used, f->used, NODES_PER_FRAME});
+    for (SeriesFrame* f = first_series_frame; f; f = f->next)
+        out->series_frames.push_back({uint64_t(f->end - f->heap), uint64_t(f->heap - f->data), uint64_t(f->end - f->data)});
+    for (BigSeries* r = first_big; r; r = r->next) out->big_series.push_back(r->bytes);
+    out->node_slot_bytes = sizeof(uintptr_t);
+    out->node_frame_header = sizeof(NodeFrame);
+    out->series_frame_header = sizeof(SeriesFrame);
+    out->big_series_header = sizeof(BigSeries);
+}
+
 // ================================================================ start and end
 
 void memory_init() {

@@ -14,6 +14,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 #include "runtime/cell.h"
 
 namespace tev {
@@ -144,6 +145,18 @@ extern bool gc_node_evacuation;
 bool gc_collecting();
 uint64_t gc_cycle_count();           // collections so far; node frames remember it
 MemoryStats memory_stats();
+// Each frame's figures in list order, for `stats/info`. Plain C++ storage:
+// gathering them allocates nothing the collector could move.
+struct FrameFigures {
+    struct Nodes { uint32_t free, used, capacity; };
+    struct Series { uint64_t free, used, size; };
+    std::vector<Nodes> node_frames;
+    std::vector<Series> series_frames;
+    std::vector<uint64_t> big_series;           // data bytes of each
+    uint64_t node_slot_bytes;                   // per node
+    uint64_t node_frame_header, series_frame_header, big_series_header;
+};
+void memory_frame_figures(FrameFigures* out);
 // Where a buffer lives: the position of its series frame in frame order, or
 // -1 for a big or malloc series; and the free bytes of a frame. For tests and
 // diagnostics.

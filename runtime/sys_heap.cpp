@@ -100,6 +100,12 @@ void sys_release_all() {
 
 size_t sys_block_count() { return list_count; }
 
+size_t sys_heap_bytes() {
+    size_t total = 0;
+    for (BlockHeader* b = list_head; b; b = b->next) total += b->size + sizeof(BlockHeader);
+    return total;
+}
+
 void* sys_virtual_alloc(size_t size) {
     void* p = os::virtual_alloc(size);
     if (!p) runtime_throw(THROW_VM_ALLOC_FAILED);

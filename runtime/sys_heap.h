@@ -19,6 +19,8 @@ void* sys_realloc(void* block, size_t size);
 // Frees every block, newest last, and empties the list.
 void sys_release_all();
 size_t sys_block_count();
+// The bytes of every live block, headers included.
+size_t sys_heap_bytes();
 
 // Pages for the memory frames: read-write, never executable. Failure throws
 // THROW_VM_ALLOC_FAILED / THROW_VM_FREE_FAILED (runtime/fatal.h) for the
