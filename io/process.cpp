@@ -55,22 +55,6 @@ void os_env_to_map(Cell* out) {
     *out = *map;
 }
 
-std::string windows_version_name(int major, int minor, int build, bool server) {
-    struct Row { int major, minor; const char* workstation; const char* server; };
-    static const Row rows[] = {
-        {5, 0, "2000", "2000"}, {5, 1, "XP", "XP"}, {5, 2, "Server 2003", "Server 2003 R2"},
-        {6, 0, "Vista", "Server 2008"}, {6, 1, "7", "Server 2008 R1"}, {6, 2, "8", "Server 2012"},
-        {6, 3, "8.1", "Server 2012 R2"},
-    };
-    for (const Row& r : rows)
-        if (r.major == major && r.minor == minor) return server ? r.server : r.workstation;
-    if (major == 5 || major == 6 || major < 5)  // a version no table lists: named by its numbers
-        return std::to_string(major) + "." + std::to_string(minor);
-    if (!server) return build < 22000 ? "10" : "11";
-    if (build >= 20285) return "Server 2022";
-    return build < 17134 ? "Server 2016" : "Server 2019";
-}
-
 void os_info_collect(Cell* out) {
     os::OsInfo info = os::os_info();
     StackScope scope;

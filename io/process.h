@@ -17,9 +17,6 @@ bool env_entry_split(const std::string& entry, std::string* name, std::string* v
 // The OS description object: name (string!), arch (word!), version (tuple!
 // major.minor.service-pack), build (integer!).
 void os_info_collect(Cell* out);
-// The Windows version name of a major.minor (and build, product type). An
-// unlisted version gets a generic name (the major.minor itself).
-std::string windows_version_name(int major, int minor, int build, bool server);
 
 struct CallOptions {
     bool wait = false, show = false, console = false, shell = false;

@@ -124,6 +124,9 @@ struct OsInfo {
     int build;
 };
 OsInfo os_info();
+// The version part of a Windows name ("XP", "10", "Server 2019" ...) from the
+// version numbers, the build and whether the product is a server.
+std::string windows_version_name(int major, int minor, int build, bool server);
 
 // Where a child's standard stream comes from or goes to.
 struct Redirect {

@@ -1,5 +1,6 @@
 // The OS layer on Windows (the product, tev.exe): exception filter, UTF-16 system calls, the real console.
 #include "os/os.h"
+#include "os/win32/wide.h"
 #include <windows.h>
 #include <shellapi.h>
 #include <objbase.h>
@@ -10,24 +11,6 @@
 #include <iterator>
 
 namespace tev::os {
-
-// ------------------------------------------------------------------ text
-
-static std::wstring widen(const std::string& s) {
-    if (s.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-    std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
-    return w;
-}
-
-static std::string narrow(const wchar_t* w, size_t length) {
-    if (length == 0) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, w, int(length), nullptr, 0, nullptr, nullptr);
-    std::string s(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w, int(length), s.data(), n, nullptr, nullptr);
-    return s;
-}
 
 // ------------------------------------------------------------------ handles
 
