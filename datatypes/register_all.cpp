@@ -43,6 +43,7 @@ void date_init();
 void money_init();
 void point2d_init();
 void point3d_init();
+void port_init();
 
 // Types not built yet keep empty rows; their units add their call at their
 // place in this order: binary! before integer!; native! .. routine! before
@@ -93,6 +94,7 @@ void register_all_datatypes() {
     email_init();
     handle_init();
     date_init();
+    port_init();
     money_init();
     ref_init();
     point2d_init();
