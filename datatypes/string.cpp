@@ -82,6 +82,22 @@ bool string_starts_with_cstring(const Cell* str, const char* s) {
 std::string string_to_utf8(const Cell* str) {
     TextView t = text_view(str);
     std::string out;
+    if (t.unit == 1) {
+        // One byte a character: ASCII runs are copied whole (files of text are mostly that).
+        out.reserve(t.length);
+        const uint8_t* p = t.data;
+        const uint8_t* end = p + t.length;
+        while (p < end) {
+            const uint8_t* run = p;
+            while (p < end && *p < 0x80) ++p;
+            out.append(reinterpret_cast<const char*>(run), size_t(p - run));
+            for (; p < end && *p >= 0x80; ++p) {
+                out.push_back(char(0xC0 | (*p >> 6)));
+                out.push_back(char(0x80 | (*p & 0x3F)));
+            }
+        }
+        return out;
+    }
     uint8_t bytes[4];
     for (uint32_t i = 0; i < t.length; ++i) {
         int n = utf8_encode_char(t[i], bytes);

@@ -2,6 +2,7 @@
 #include "io/files.h"
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 #include "datatypes/binary.h"
@@ -9,11 +10,13 @@
 #include "datatypes/file.h"
 #include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
+#include "datatypes/string_internal.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "os/os.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -191,16 +194,68 @@ void file_read(Cell* result, const Cell* file, const Cell* part, const Cell* see
 
 // ================================================================== writing
 
-// The bytes a value is written as: a string's UTF-8 (up to part characters),
-// a binary's bytes from its index (up to part bytes), anything else molded.
-static void append_value_bytes(std::string* out, const Cell* value, int64_t part) {
+// Bytes on their way to a file (or standard output): small pieces gather in
+// a buffer, long runs go straight from the value's own storage.
+namespace {
+struct Sink {
+    os::FileHandle h;   // NO_FILE: standard output
+    bool ok = true;
+    std::string pending;
+    static constexpr size_t FLUSH_AT = 64 * 1024;
+
+    void direct(const void* bytes, size_t n) {
+        if (h == os::NO_FILE) os::write_stdout(bytes, n);
+        else ok = ok && os::file_write(h, bytes, n);
+    }
+    void flush() {
+        if (!pending.empty()) direct(pending.data(), pending.size());
+        pending.clear();
+    }
+    void put(const void* bytes, size_t n) {
+        if (n >= FLUSH_AT) {
+            flush();
+            direct(bytes, n);
+            return;
+        }
+        pending.append(static_cast<const char*>(bytes), n);
+        if (pending.size() >= FLUSH_AT) flush();
+    }
+};
+}  // namespace
+
+// The text of a string (from its index, at most `limit` characters) as UTF-8.
+// Nothing allocates in here, so the buffer pointer stays good.
+static void put_text(Sink& sink, const Cell* str, int64_t limit) {
+    TextView t = text_view(str);
+    uint32_t n = limit >= 0 && limit < int64_t(t.length) ? uint32_t(limit) : t.length;
+    if (t.unit == 1) {
+        const uint8_t* p = t.data;
+        const uint8_t* end = p + n;
+        while (p < end) {
+            const uint8_t* run = p;
+            while (p < end && *p < 0x80) ++p;
+            sink.put(run, size_t(p - run));
+            for (; p < end && *p >= 0x80; ++p) {
+                uint8_t two[2] = {uint8_t(0xC0 | (*p >> 6)), uint8_t(0x80 | (*p & 0x3F))};
+                sink.put(two, 2);
+            }
+        }
+        return;
+    }
+    uint8_t bytes[4];
+    for (uint32_t i = 0; i < n; ++i) sink.put(bytes, size_t(utf8_encode_char(t[i], bytes)));
+}
+
+// A value as it is written: a string's UTF-8 (up to part characters), a
+// binary's bytes from its index (up to part bytes), anything else molded.
+static void put_value(Sink& sink, const Cell* value, int64_t part) {
     StackScope scope;
     Cell* v = stack_push_copy(value);
     TypeId t = cell_type(v);
     if (t == T_BINARY) {
         uint32_t n = binary_length(v);
         if (part >= 0 && part < int64_t(n)) n = uint32_t(part);
-        out->append(reinterpret_cast<const char*>(binary_head_address(v)), n);
+        sink.put(binary_head_address(v), n);
         return;
     }
     if (t != T_STRING) {
@@ -208,13 +263,8 @@ static void append_value_bytes(std::string* out, const Cell* value, int64_t part
         string_make(text, 64);
         mold_dispatch(v, text);
         v = text;
-    } else if (part >= 0 && part < int64_t(string_rest_length(v))) {
-        Cell* cut = stack_push();
-        string_make(cut, uint32_t(part));
-        string_concatenate(cut, v, int32_t(part), 0, CONCAT_APPEND);
-        v = cut;
     }
-    out->append(string_to_utf8(v));
+    put_text(sink, v, part);
 }
 
 void file_write(const Cell* file, const Cell* value, const Cell* part, const Cell* seek, bool append, bool lines) {
@@ -224,27 +274,27 @@ void file_write(const Cell* file, const Cell* value, const Cell* part, const Cel
     int64_t limit = -1, position = 0;
     if (part) limit = std::max<int64_t>(0, refinement_integer(part, "part"));
     if (seek) position = refinement_integer(seek, "seek");
-    std::string bytes;
+    Sink sink{os::NO_FILE};
+    std::optional<OpenFile> f;
+    if (name) {
+        int mode = os::FILE_WRITE | (append ? os::FILE_APPEND : 0) | (seek ? os::FILE_KEEP : 0);
+        f.emplace(os::file_open(file_os_path(name), mode));
+        if (f->h == os::NO_FILE) raise_cannot_open(name);
+        sink.h = f->h;
+        if (append) sink.ok = os::file_seek_end(f->h);
+        else if (position > 0) sink.ok = os::file_seek(f->h, position);
+    }
     if (lines && cell_is(data, T_BLOCK)) {
         uint32_t n = block_length(data);
-        for (uint32_t i = 0; i < n; ++i) {
-            append_value_bytes(&bytes, block_at(data, i), -1);
-            bytes += os::NEWLINE;
+        for (uint32_t i = 0; i < n && sink.ok; ++i) {
+            put_value(sink, block_at(data, i), -1);
+            sink.put(os::NEWLINE, std::strlen(os::NEWLINE));
         }
     } else {
-        append_value_bytes(&bytes, data, limit);
+        put_value(sink, data, limit);
     }
-    if (!name) {
-        os::write_stdout(bytes.data(), bytes.size());
-        return;
-    }
-    int mode = os::FILE_WRITE | (append ? os::FILE_APPEND : 0) | (seek ? os::FILE_KEEP : 0);
-    OpenFile f(os::file_open(file_os_path(name), mode));
-    if (f.h == os::NO_FILE) raise_cannot_open(name);
-    bool placed = true;
-    if (append) placed = os::file_seek_end(f.h);
-    else if (position > 0) placed = os::file_seek(f.h, position);
-    if (!placed || !os::file_write(f.h, bytes.data(), bytes.size())) raise_cannot_open(name);
+    sink.flush();
+    if (!sink.ok) raise_cannot_open(name);
 }
 
 // ================================================================== the rest
