@@ -198,7 +198,7 @@ void file_read(Cell* result, const Cell* file, const Cell* part, const Cell* see
 // a buffer, long runs go straight from the value's own storage.
 namespace {
 struct Sink {
-    os::FileHandle h;   // NO_FILE: standard output
+    os::FileHandle h = os::NO_FILE;   // NO_FILE: standard output
     bool ok = true;
     std::string pending;
     static constexpr size_t FLUSH_AT = 64 * 1024;
@@ -274,7 +274,7 @@ void file_write(const Cell* file, const Cell* value, const Cell* part, const Cel
     int64_t limit = -1, position = 0;
     if (part) limit = std::max<int64_t>(0, refinement_integer(part, "part"));
     if (seek) position = refinement_integer(seek, "seek");
-    Sink sink{os::NO_FILE};
+    Sink sink;
     std::optional<OpenFile> f;
     if (name) {
         int mode = os::FILE_WRITE | (append ? os::FILE_APPEND : 0) | (seek ? os::FILE_KEEP : 0);
