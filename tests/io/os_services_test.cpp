@@ -1,5 +1,6 @@
 // The OS services below the natives: 64-bit file sizes, path spellings, environment entries, version names.
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include "datatypes/string.h"
 #include "io/files.h"
@@ -10,10 +11,13 @@
 namespace tev {
 namespace {
 
+// A name no other run of the suite (the torture run goes at the same time) uses.
+std::string scratch_name(const char* stem) { return stem + std::to_string(std::random_device{}()) + ".bin"; }
+
 // A file past 4 GiB, made sparse by writing one byte at its end: its size
 // must come through whole, as a float once it no longer fits an integer!.
 TEST(FileLayer, SizesBeyondTheIntegerRangeAreExact) {
-    const std::string path = "os-services-test-big.bin";
+    const std::string path = scratch_name("os-services-test-big-");
     for (int64_t at : {int64_t(0x7FFFFFFE), int64_t(0x80000000), int64_t(0x100000005)}) {
         os::FileHandle h = os::file_open(path, os::FILE_WRITE);
         ASSERT_NE(h, os::NO_FILE);
@@ -39,7 +43,7 @@ TEST(FileLayer, SizesBeyondTheIntegerRangeAreExact) {
 }
 
 TEST(FileLayer, ShortReadGivesWhatWasThere) {
-    const std::string path = "os-services-test-short.bin";
+    const std::string path = scratch_name("os-services-test-short-");
     os::FileHandle h = os::file_open(path, os::FILE_WRITE);
     ASSERT_NE(h, os::NO_FILE);
     ASSERT_TRUE(os::file_write(h, "abc", 3));
