@@ -29,17 +29,25 @@ constexpr uint32_t PORT_CLASS_ID = 2;
 
 static int32_t symbol_of(const char* name) { return symbol_from_cstring(name); }
 
-// A field of an object by its word, or nullptr when the value is no object or lacks it.
-static Cell* field_of(const Cell* obj, const char* name) {
+// A field of an object by its symbol, or nullptr when the value is no object
+// or lacks it. Allocates nothing, so obj may point into a context.
+static Cell* field_sym(const Cell* obj, int32_t symbol) {
     if (!obj || (!cell_is(obj, T_OBJECT) && !cell_is(obj, T_PORT))) return nullptr;
-    return object_field(obj, symbol_of(name));
+    return object_field(obj, symbol);
+}
+
+// The same by name; obj must stay put while the name is interned (a stack cell).
+static Cell* field_of(const Cell* obj, const char* name) {
+    int32_t symbol = symbol_of(name);
+    return field_sym(obj, symbol);
 }
 
 // system/<a>/<b> (b may be null), or nullptr when any step is missing.
 static Cell* system_field(const char* a, const char* b) {
+    int32_t first = symbol_of(a), second = b ? symbol_of(b) : 0;
     Cell word = word_from_cstring("system");
-    Cell* v = field_of(word_value_cell(&word), a);
-    return b ? field_of(v, b) : v;
+    Cell* v = field_sym(word_value_cell(&word), first);
+    return b ? field_sym(v, second) : v;
 }
 
 // ================================================================== make
@@ -58,7 +66,7 @@ static void port_make(ActionFrame& f) {
     if (!scheme_name || !cell_is(scheme_name, T_WORD)) raise_error(err::access::no_scheme, spec);
     Cell* name = stack_push_copy(scheme_name);
     // The scheme by its name in system/schemes, whatever the object's field order.
-    Cell* scheme = field_of(system_field("schemes", nullptr), symbol_text(int32_t(name->w2)).c_str());
+    Cell* scheme = field_sym(system_field("schemes", nullptr), int32_t(name->w2));
     if (!scheme || !cell_is(scheme, T_OBJECT)) raise_error(err::access::unknown_scheme, spec);
     scheme = stack_push_copy(scheme);
     // A handle! actor would be a native one, and there are none: only objects act.
@@ -105,9 +113,10 @@ static int32_t port_form(const Cell* v, Cell* out, const Cell* arg, int32_t limi
 // Calls the actor's function named by the action word with `count` arguments
 // at args (the port first); its result goes to *result.
 static void port_call_actor(const Cell* port, const char* action, Cell* args, uint32_t count, Cell* result) {
+    int32_t symbol = symbol_of(action);  // first: interning may allocate
     Cell* actor = field_of(port, "actor");
     if (!actor || !cell_is(actor, T_OBJECT)) raise_error(err::access::invalid_port);
-    Cell* fn = object_field(actor, symbol_of(action));
+    Cell* fn = object_field(actor, symbol);
     if (!fn || !cell_is(fn, T_FUNCTION)) {
         Cell word = word_from_cstring(action);
         raise_error(err::access::no_port_action, &word);
