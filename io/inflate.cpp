@@ -270,7 +270,7 @@ struct Inflater {
             int status = make_room(len);
             if (status != COMPRESS_OK) return status;
         }
-        std::memcpy(pos, br.in, len);
+        if (len) std::memcpy(pos, br.in, len);  // an empty block may come before any output: pos may be null
         pos += len;
         br.in += len;
         return COMPRESS_OK;

@@ -236,6 +236,10 @@ TEST(Deflate, LenientCodesThatStreamsUse) {
                             .code(lc2['a'], 1).code(lc2['a'], 1).code(lc2[256], 1).done();
     ASSERT_EQ(run_decompress(CompressMethod::deflate, no_distance, &out), COMPRESS_OK);
     EXPECT_EQ(out, Bytes(2, 'a'));
+    // An empty stored block before any output (nothing allocated yet).
+    ASSERT_EQ(run_decompress(CompressMethod::deflate, Bits().put(1, 1).put(0, 2).bytes({0, 0, 0xFF, 0xFF}).done(), &out),
+              COMPRESS_OK);
+    EXPECT_TRUE(out.empty());
     // A stored block, then a fixed one: blocks concatenate.
     Bytes two = Bits().put(0, 1).put(0, 2).bytes({2, 0, 0xFD, 0xFF, 'h', 'i'}).put(1, 1).put(1, 2)
                     .fixed_symbol('!').fixed_symbol(256).done();
