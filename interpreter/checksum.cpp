@@ -2,6 +2,11 @@
 #include "interpreter/checksum.h"
 #include <cassert>
 #include <cstring>
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define TEV_CHECKSUM_X86 1
+#endif
 
 namespace tev {
 
@@ -30,73 +35,7 @@ static inline uint32_t rotl32(uint32_t x, int n) { return (x << n) | (x >> (32 -
 static inline uint32_t rotr32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 static inline uint64_t rotr64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 
-// ================================================================== CRC-32
-
-// Sixteen tables: table[0] is the byte-at-a-time table; table[k] advances a
-// byte's contribution past k more zero bytes, so sixteen bytes fold in at once.
-namespace {
-struct CrcTables {
-    uint32_t t[16][256];
-    CrcTables() {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-            t[0][i] = c;
-        }
-        for (int k = 1; k < 16; ++k)
-            for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
-    }
-};
-}  // namespace
-
-uint32_t checksum_crc32(const uint8_t* p, size_t length, uint32_t crc) {
-    static const CrcTables tables;  // built on first use
-    const auto& t = tables.t;
-    crc = ~crc;
-    while (length >= 16) {
-        uint32_t a = load32le(p) ^ crc, b = load32le(p + 4), c = load32le(p + 8), d = load32le(p + 12);
-        crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
-              t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
-              t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^
-              t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
-        p += 16;
-        length -= 16;
-    }
-    while (length--) crc = (crc >> 8) ^ t[0][(crc ^ *p++) & 0xFF];
-    return ~crc;
-}
-
-// ================================================================== Adler-32
-
-uint32_t checksum_adler32(const uint8_t* p, size_t length, uint32_t adler) {
-    constexpr uint32_t MOD = 65521;
-    // The most bytes after which b cannot yet have overflowed 32 bits.
-    constexpr size_t BLOCK = 5552;
-    uint32_t a = adler & 0xFFFF, b = adler >> 16;
-    while (length > 0) {
-        size_t n = length < BLOCK ? length : BLOCK;
-        length -= n;
-        for (; n >= 16; n -= 16, p += 16)
-            for (int k = 0; k < 16; ++k) { a += p[k]; b += a; }
-        while (n--) { a += *p++; b += a; }
-        a %= MOD;
-        b %= MOD;
-    }
-    return b << 16 | a;
-}
-
-// ================================================================== Internet checksum
-
-// Summed in 64 bits: a 32-bit sum would wrap after about 65,537 words of 0xFFFF.
-uint16_t checksum_tcp(const uint8_t* p, size_t length) {
-    uint64_t sum = 0;
-    for (; length >= 2; length -= 2, p += 2) sum += uint32_t(p[0]) << 8 | p[1];
-    if (length) sum += uint32_t(p[0]) << 8;
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-    return uint16_t(~sum);
-}
-
-// ================================================================== digests
+// ================================================================== digest constants
 
 static const uint32_t md5_k[64] = {
     0xD76AA478u, 0xE8C7B756u, 0x242070DBu, 0xC1BDCEEEu,
@@ -168,6 +107,214 @@ static const uint64_t sha384_h[8] = {
     0xCBBB9D5DC1059ED8ULL, 0x629A292A367CD507ULL, 0x9159015A3070DD17ULL, 0x152FECD8F70E5939ULL,
     0x67332667FFC00B31ULL, 0x8EB44A8768581511ULL, 0xDB0C2E0D64F98FA7ULL, 0x47B5481DBEFA4FA4ULL,
 };
+
+// ================================================================== x86 instructions
+
+// Carry-less multiplication folds CRC-32 sixteen bytes per step, and the SHA
+// instructions run SHA-1 and SHA-256 rounds; both are chosen at run time when
+// the processor has them. Results are the same bit for bit as the portable code.
+#ifdef TEV_CHECKSUM_X86
+
+namespace {
+
+bool use_hardware = true;  // tests switch it off to run the portable code
+
+bool cpu_has(int feature) {
+    static const bool clmul = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    }();
+    static const bool sha = [] {
+        __builtin_cpu_init();
+        unsigned eax, ebx, ecx, edx;  // leaf 7, EBX bit 29: the SHA extensions
+        if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+        return (ebx & (1u << 29)) != 0 && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
+    }();
+    return use_hardware && (feature == 0 ? clmul : sha);
+}
+
+__attribute__((target("pclmul,sse4.1"))) inline __m128i fold16(__m128i x, __m128i k, __m128i data) {
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), data);
+}
+
+// The CRC register (not inverted) over length bytes, length >= 64 and a multiple of 16.
+__attribute__((target("pclmul,sse4.1"))) uint32_t crc32_clmul(uint32_t crc, const uint8_t* p, size_t length) {
+    const __m128i k1k2 = _mm_set_epi64x(0x1C6E41596LL, 0x154442BD4LL);  // x^(4*128+32), x^(4*128-32) mod P
+    const __m128i k3k4 = _mm_set_epi64x(0x0CCAA009ELL, 0x1751997D0LL);  // x^(128+32), x^(128-32) mod P
+    const __m128i k5 = _mm_set_epi64x(0, 0x163CD6124LL);                 // x^64 mod P
+    const __m128i poly = _mm_set_epi64x(0x1F7011641LL, 0x1DB710641LL);  // Barrett: mu and P
+    const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+    auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(int(crc)));
+    __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);
+    p += 64;
+    length -= 64;
+    for (; length >= 64; p += 64, length -= 64) {
+        x1 = fold16(x1, k1k2, load(p));
+        x2 = fold16(x2, k1k2, load(p + 16));
+        x3 = fold16(x3, k1k2, load(p + 32));
+        x4 = fold16(x4, k1k2, load(p + 48));
+    }
+    x1 = fold16(x1, k3k4, x2);
+    x1 = fold16(x1, k3k4, x3);
+    x1 = fold16(x1, k3k4, x4);
+    for (; length >= 16; p += 16, length -= 16) x1 = fold16(x1, k3k4, load(p));
+    // 128 bits to 64, to 32, then the Barrett reduction to the remainder.
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 4), _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), k5, 0x00));
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly, 0x00);
+    return uint32_t(_mm_extract_epi32(_mm_xor_si128(x1, t), 1));
+}
+
+__attribute__((target("sha,sse4.1,ssse3"))) void sha256_blocks_ni(uint32_t* s, const uint8_t* p, size_t blocks) {
+    const __m128i mask = _mm_set_epi64x(0x0C0D0E0F08090A0BLL, 0x0405060700010203LL);  // byte swap per word
+    __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), 0xB1);      // CDAB
+    __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4)), 0x1B);  // EFGH
+    __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);   // ABEF
+    state1 = _mm_blend_epi16(state1, tmp, 0xF0);        // CDGH
+    for (; blocks > 0; --blocks, p += 64) {
+        __m128i abef = state0, cdgh = state1;
+        __m128i w[4];
+#pragma GCC unroll 16
+        for (int g = 0; g < 16; ++g) {
+            if (g < 4) w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), mask);
+            __m128i msg = _mm_add_epi32(w[g & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(sha256_k + 4 * g)));
+            state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+            if (g >= 3 && g <= 14) {
+                __m128i& next = w[(g + 1) & 3];
+                next = _mm_add_epi32(next, _mm_alignr_epi8(w[g & 3], w[(g + 3) & 3], 4));
+                next = _mm_sha256msg2_epu32(next, w[g & 3]);
+            }
+            state0 = _mm_sha256rnds2_epu32(state0, state1, _mm_shuffle_epi32(msg, 0x0E));
+            if (g >= 1 && g <= 12) w[(g + 3) & 3] = _mm_sha256msg1_epu32(w[(g + 3) & 3], w[g & 3]);
+        }
+        state0 = _mm_add_epi32(state0, abef);
+        state1 = _mm_add_epi32(state1, cdgh);
+    }
+    tmp = _mm_shuffle_epi32(state0, 0x1B);                 // FEBA
+    state1 = _mm_shuffle_epi32(state1, 0xB1);              // DCHG
+    state0 = _mm_blend_epi16(tmp, state1, 0xF0);           // DCBA
+    state1 = _mm_alignr_epi8(state1, tmp, 8);              // HGFE
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s), state0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s + 4), state1);
+}
+
+__attribute__((target("sha,sse4.1,ssse3"))) void sha1_blocks_ni(uint32_t* s, const uint8_t* p, size_t blocks) {
+    const __m128i mask = _mm_set_epi64x(0x0001020304050607LL, 0x08090A0B0C0D0E0FLL);  // all 16 bytes reversed
+    __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), 0x1B);
+    __m128i e0 = _mm_set_epi32(int(s[4]), 0, 0, 0);
+    for (; blocks > 0; --blocks, p += 64) {
+        __m128i abcd_saved = abcd, e_saved = e0;
+        __m128i w[4], e[2] = {e0, e0};
+#pragma GCC unroll 20
+        for (int g = 0; g < 20; ++g) {
+            if (g < 4) w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), mask);
+            __m128i& cur = e[g & 1];
+            cur = g == 0 ? _mm_add_epi32(cur, w[0]) : _mm_sha1nexte_epu32(cur, w[g & 3]);
+            e[(g + 1) & 1] = abcd;
+            if (g >= 3 && g <= 18) w[(g + 1) & 3] = _mm_sha1msg2_epu32(w[(g + 1) & 3], w[g & 3]);
+            switch (g / 5) {  // the round function is an immediate
+                case 0: abcd = _mm_sha1rnds4_epu32(abcd, cur, 0); break;
+                case 1: abcd = _mm_sha1rnds4_epu32(abcd, cur, 1); break;
+                case 2: abcd = _mm_sha1rnds4_epu32(abcd, cur, 2); break;
+                default: abcd = _mm_sha1rnds4_epu32(abcd, cur, 3); break;
+            }
+            if (g >= 1 && g <= 16) w[(g + 3) & 3] = _mm_sha1msg1_epu32(w[(g + 3) & 3], w[g & 3]);
+            if (g >= 2 && g <= 17) w[(g + 2) & 3] = _mm_xor_si128(w[(g + 2) & 3], w[g & 3]);
+        }
+        e0 = _mm_sha1nexte_epu32(e[0], e_saved);
+        abcd = _mm_add_epi32(abcd, abcd_saved);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s), _mm_shuffle_epi32(abcd, 0x1B));
+    s[4] = uint32_t(_mm_extract_epi32(e0, 3));
+}
+
+}  // namespace
+
+void checksum_use_hardware(bool on) { use_hardware = on; }
+
+#else
+
+void checksum_use_hardware(bool) {}
+
+#endif
+
+// ================================================================== CRC-32
+
+// Sixteen tables: table[0] is the byte-at-a-time table; table[k] advances a
+// byte's contribution past k more zero bytes, so sixteen bytes fold in at once.
+namespace {
+struct CrcTables {
+    uint32_t t[16][256];
+    CrcTables() {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            t[0][i] = c;
+        }
+        for (int k = 1; k < 16; ++k)
+            for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    }
+};
+}  // namespace
+
+uint32_t checksum_crc32(const uint8_t* p, size_t length, uint32_t crc) {
+    static const CrcTables tables;  // built on first use
+    const auto& t = tables.t;
+    crc = ~crc;
+#ifdef TEV_CHECKSUM_X86
+    if (length >= 64 && cpu_has(0)) {
+        size_t n = length & ~size_t(15);
+        crc = crc32_clmul(crc, p, n);
+        p += n;
+        length -= n;
+    }
+#endif
+    while (length >= 16) {
+        uint32_t a = load32le(p) ^ crc, b = load32le(p + 4), c = load32le(p + 8), d = load32le(p + 12);
+        crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
+              t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
+              t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^
+              t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
+        p += 16;
+        length -= 16;
+    }
+    while (length--) crc = (crc >> 8) ^ t[0][(crc ^ *p++) & 0xFF];
+    return ~crc;
+}
+
+// ================================================================== Adler-32
+
+uint32_t checksum_adler32(const uint8_t* p, size_t length, uint32_t adler) {
+    constexpr uint32_t MOD = 65521;
+    // The most bytes after which b cannot yet have overflowed 32 bits.
+    constexpr size_t BLOCK = 5552;
+    uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    while (length > 0) {
+        size_t n = length < BLOCK ? length : BLOCK;
+        length -= n;
+        for (; n >= 16; n -= 16, p += 16)
+            for (int k = 0; k < 16; ++k) { a += p[k]; b += a; }
+        while (n--) { a += *p++; b += a; }
+        a %= MOD;
+        b %= MOD;
+    }
+    return b << 16 | a;
+}
+
+// ================================================================== Internet checksum
+
+// Summed in 64 bits: a 32-bit sum would wrap after about 65,537 words of 0xFFFF.
+uint16_t checksum_tcp(const uint8_t* p, size_t length) {
+    uint64_t sum = 0;
+    for (; length >= 2; length -= 2, p += 2) sum += uint32_t(p[0]) << 8 | p[1];
+    if (length) sum += uint32_t(p[0]) << 8;
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return uint16_t(~sum);
+}
+
+// ================================================================== digests
 
 uint32_t digest_length(int method) {
     switch (method) {
@@ -294,6 +441,17 @@ static void sha512_block(uint64_t* s, const uint8_t* block) {
     s[0] += a; s[1] += b; s[2] += c; s[3] += d; s[4] += e; s[5] += f; s[6] += g; s[7] += h;
 }
 
+void Digest::compress_blocks(const uint8_t* p, size_t blocks) {
+#ifdef TEV_CHECKSUM_X86
+    if ((method_ == DIGEST_SHA256 || method_ == DIGEST_SHA1) && cpu_has(1)) {
+        if (method_ == DIGEST_SHA256) sha256_blocks_ni(state_.s32, p, blocks);
+        else sha1_blocks_ni(state_.s32, p, blocks);
+        return;
+    }
+#endif
+    for (; blocks > 0; --blocks, p += block_size_) compress(p);
+}
+
 void Digest::compress(const uint8_t* block) {
     switch (method_) {
         case DIGEST_MD5: md5_block(state_.s32, block); break;
@@ -316,7 +474,10 @@ void Digest::update(const uint8_t* p, size_t length) {
         compress(buffer_);
         pending_ = 0;
     }
-    for (; length >= block_size_; p += block_size_, length -= block_size_) compress(p);
+    size_t blocks = length / block_size_;
+    if (blocks) compress_blocks(p, blocks);
+    p += blocks * block_size_;
+    length -= blocks * block_size_;
     std::memcpy(buffer_, p, length);
     pending_ = uint32_t(length);
 }

@@ -36,6 +36,7 @@ public:
 
 private:
     void compress(const uint8_t* block);
+    void compress_blocks(const uint8_t* p, size_t blocks);
     int method_;
     uint32_t block_size_;
     uint64_t total_ = 0;       // bytes so far (SHA-384/512 lengths never reach 2^64 bits here)
@@ -46,6 +47,10 @@ private:
     } state_;
     alignas(8) uint8_t buffer_[DIGEST_MAX_BLOCK];
 };
+
+// The processor's CRC and SHA instructions are used where it has them; tests
+// switch them off to check the portable code gives the same results.
+void checksum_use_hardware(bool on);
 
 // Whole-input helpers; `out` receives digest_length(method) bytes.
 void digest_bytes(int method, const uint8_t* bytes, size_t length, uint8_t* out);
