@@ -407,37 +407,70 @@ static void sha1_block(uint32_t* s, const uint8_t* block) {
     s[0] += a; s[1] += b; s[2] += c; s[3] += d; s[4] += e;
 }
 
-static void sha256_block(uint32_t* s, const uint8_t* block) {
-    uint32_t w[64];
-    for (int i = 0; i < 16; ++i) w[i] = load32be(block + 4 * i);
-    for (int i = 16; i < 64; ++i) {
-        uint32_t s0 = rotr32(w[i - 15], 7) ^ rotr32(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        uint32_t s1 = rotr32(w[i - 2], 17) ^ rotr32(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t t1 = h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + (g ^ (e & (f ^ g))) + sha256_k[i] + w[i];
-        uint32_t t2 = (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & b) | (c & (a | b)));
-        h = g; g = f; f = e; e = d + t1; d = c; c = b; b = a; a = t1 + t2;
-    }
+
+// Eight rounds per step with the working variables renamed instead of moved,
+// the schedule kept in a ring of sixteen words.
+#define SHA2_ROUND(a, b, c, d, e, f, g, h, k, w, S0, S1)     \
+    do {                                                     \
+        auto t1_ = h + S1(e) + (g ^ (e & (f ^ g))) + k + w;  \
+        auto t2_ = S0(a) + ((a & b) | (c & (a | b)));        \
+        d += t1_;                                            \
+        h = t1_ + t2_;                                       \
+    } while (0)
+#define SHA2_EIGHT(K, W, S0, S1, i)                                      \
+    SHA2_ROUND(a, b, c, d, e, f, g, h, K[i], W(i), S0, S1);              \
+    SHA2_ROUND(h, a, b, c, d, e, f, g, K[i + 1], W(i + 1), S0, S1);      \
+    SHA2_ROUND(g, h, a, b, c, d, e, f, K[i + 2], W(i + 2), S0, S1);      \
+    SHA2_ROUND(f, g, h, a, b, c, d, e, K[i + 3], W(i + 3), S0, S1);      \
+    SHA2_ROUND(e, f, g, h, a, b, c, d, K[i + 4], W(i + 4), S0, S1);      \
+    SHA2_ROUND(d, e, f, g, h, a, b, c, K[i + 5], W(i + 5), S0, S1);      \
+    SHA2_ROUND(c, d, e, f, g, h, a, b, K[i + 6], W(i + 6), S0, S1);      \
+    SHA2_ROUND(b, c, d, e, f, g, h, a, K[i + 7], W(i + 7), S0, S1)
+
+static inline uint64_t s512_0(uint64_t a) { return rotr64(a, 28) ^ rotr64(a, 34) ^ rotr64(a, 39); }
+static inline uint64_t s512_1(uint64_t e) { return rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41); }
+
+static void sha512_block(uint64_t* s, const uint8_t* block) {
+    uint64_t w[16];
+    for (int i = 0; i < 16; ++i) w[i] = load64be(block + 8 * i);
+    // Word i of the schedule, computed in place from i >= 16.
+    auto next = [&w](int i) {
+        uint64_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
+        uint64_t s0 = rotr64(w15, 1) ^ rotr64(w15, 8) ^ (w15 >> 7);
+        uint64_t s1 = rotr64(w2, 19) ^ rotr64(w2, 61) ^ (w2 >> 6);
+        return w[i & 15] += s0 + w[(i - 7) & 15] + s1;
+    };
+    uint64_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
+#define W_FIRST(i) w[i]
+#define W_NEXT(i) next(i)
+    SHA2_EIGHT(sha512_k, W_FIRST, s512_0, s512_1, 0);
+    SHA2_EIGHT(sha512_k, W_FIRST, s512_0, s512_1, 8);
+    for (int i = 16; i < 80; i += 8) { SHA2_EIGHT(sha512_k, W_NEXT, s512_0, s512_1, i); }
+#undef W_FIRST
+#undef W_NEXT
     s[0] += a; s[1] += b; s[2] += c; s[3] += d; s[4] += e; s[5] += f; s[6] += g; s[7] += h;
 }
 
-static void sha512_block(uint64_t* s, const uint8_t* block) {
-    uint64_t w[80];
-    for (int i = 0; i < 16; ++i) w[i] = load64be(block + 8 * i);
-    for (int i = 16; i < 80; ++i) {
-        uint64_t s0 = rotr64(w[i - 15], 1) ^ rotr64(w[i - 15], 8) ^ (w[i - 15] >> 7);
-        uint64_t s1 = rotr64(w[i - 2], 19) ^ rotr64(w[i - 2], 61) ^ (w[i - 2] >> 6);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint64_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
-    for (int i = 0; i < 80; ++i) {
-        uint64_t t1 = h + (rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41)) + (g ^ (e & (f ^ g))) + sha512_k[i] + w[i];
-        uint64_t t2 = (rotr64(a, 28) ^ rotr64(a, 34) ^ rotr64(a, 39)) + ((a & b) | (c & (a | b)));
-        h = g; g = f; f = e; e = d + t1; d = c; c = b; b = a; a = t1 + t2;
-    }
+static inline uint32_t s256_0(uint32_t a) { return rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22); }
+static inline uint32_t s256_1(uint32_t e) { return rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25); }
+
+static void sha256_block(uint32_t* s, const uint8_t* block) {
+    uint32_t w[16];
+    for (int i = 0; i < 16; ++i) w[i] = load32be(block + 4 * i);
+    auto next = [&w](int i) {
+        uint32_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
+        uint32_t s0 = rotr32(w15, 7) ^ rotr32(w15, 18) ^ (w15 >> 3);
+        uint32_t s1 = rotr32(w2, 17) ^ rotr32(w2, 19) ^ (w2 >> 10);
+        return w[i & 15] += s0 + w[(i - 7) & 15] + s1;
+    };
+    uint32_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
+#define W_FIRST(i) w[i]
+#define W_NEXT(i) next(i)
+    SHA2_EIGHT(sha256_k, W_FIRST, s256_0, s256_1, 0);
+    SHA2_EIGHT(sha256_k, W_FIRST, s256_0, s256_1, 8);
+    for (int i = 16; i < 64; i += 8) { SHA2_EIGHT(sha256_k, W_NEXT, s256_0, s256_1, i); }
+#undef W_FIRST
+#undef W_NEXT
     s[0] += a; s[1] += b; s[2] += c; s[3] += d; s[4] += e; s[5] += f; s[6] += g; s[7] += h;
 }
 
