@@ -1,6 +1,7 @@
 // Compression and checksum throughput beside Python's zlib and hashlib in the same run:
 // inflate of zlib-made streams (text and binary corpora), our deflate's speed and
 // ratio, and CRC-32, Adler-32 and the digests, each with the time ratio (ours / peer).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -55,7 +56,6 @@ std::string text_corpus() {
     return text;
 }
 
-std::string u8(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
 const uint8_t* bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 void ratio_line(double ours, double peer) {

@@ -316,7 +316,9 @@ TEST(Deflate, GzipFramingIsChecked) {
     for (const Case& c : cases) {
         Bytes out;
         EXPECT_EQ(run_decompress(CompressMethod::gzip, c.stream, &out), c.status) << c.what;
-        if (c.status == COMPRESS_OK) EXPECT_EQ(out, payload) << c.what;
+        if (c.status == COMPRESS_OK) {
+            EXPECT_EQ(out, payload) << c.what;
+        }
     }
 }
 
