@@ -427,48 +427,43 @@ static void sha1_block(uint32_t* s, const uint8_t* block) {
     SHA2_ROUND(c, d, e, f, g, h, a, b, K[i + 6], W(i + 6), S0, S1);      \
     SHA2_ROUND(b, c, d, e, f, g, h, a, K[i + 7], W(i + 7), S0, S1)
 
-static inline uint64_t s512_0(uint64_t a) { return rotr64(a, 28) ^ rotr64(a, 34) ^ rotr64(a, 39); }
-static inline uint64_t s512_1(uint64_t e) { return rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41); }
+// The two SHA-2 word sizes differ only in these constants.
+struct Sha256Words {
+    using Word = uint32_t;
+    static constexpr int rounds = 64;
+    static const Word* k() { return sha256_k; }
+    static Word load(const uint8_t* p) { return load32be(p); }
+    static Word big0(Word a) { return rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22); }
+    static Word big1(Word e) { return rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25); }
+    static Word small0(Word w) { return rotr32(w, 7) ^ rotr32(w, 18) ^ (w >> 3); }
+    static Word small1(Word w) { return rotr32(w, 17) ^ rotr32(w, 19) ^ (w >> 10); }
+};
+struct Sha512Words {
+    using Word = uint64_t;
+    static constexpr int rounds = 80;
+    static const Word* k() { return sha512_k; }
+    static Word load(const uint8_t* p) { return load64be(p); }
+    static Word big0(Word a) { return rotr64(a, 28) ^ rotr64(a, 34) ^ rotr64(a, 39); }
+    static Word big1(Word e) { return rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41); }
+    static Word small0(Word w) { return rotr64(w, 1) ^ rotr64(w, 8) ^ (w >> 7); }
+    static Word small1(Word w) { return rotr64(w, 19) ^ rotr64(w, 61) ^ (w >> 6); }
+};
 
-static void sha512_block(uint64_t* s, const uint8_t* block) {
-    uint64_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = load64be(block + 8 * i);
+template <class T> static void sha2_block(typename T::Word* s, const uint8_t* block) {
+    using Word = typename T::Word;
+    Word w[16];
+    for (int i = 0; i < 16; ++i) w[i] = T::load(block + sizeof(Word) * i);
     // Word i of the schedule, computed in place from i >= 16.
     auto next = [&w](int i) {
-        uint64_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
-        uint64_t s0 = rotr64(w15, 1) ^ rotr64(w15, 8) ^ (w15 >> 7);
-        uint64_t s1 = rotr64(w2, 19) ^ rotr64(w2, 61) ^ (w2 >> 6);
-        return w[i & 15] += s0 + w[(i - 7) & 15] + s1;
+        return w[i & 15] += T::small0(w[(i - 15) & 15]) + w[(i - 7) & 15] + T::small1(w[(i - 2) & 15]);
     };
-    uint64_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
+    const Word* K = T::k();
+    Word a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
 #define W_FIRST(i) w[i]
 #define W_NEXT(i) next(i)
-    SHA2_EIGHT(sha512_k, W_FIRST, s512_0, s512_1, 0);
-    SHA2_EIGHT(sha512_k, W_FIRST, s512_0, s512_1, 8);
-    for (int i = 16; i < 80; i += 8) { SHA2_EIGHT(sha512_k, W_NEXT, s512_0, s512_1, i); }
-#undef W_FIRST
-#undef W_NEXT
-    s[0] += a; s[1] += b; s[2] += c; s[3] += d; s[4] += e; s[5] += f; s[6] += g; s[7] += h;
-}
-
-static inline uint32_t s256_0(uint32_t a) { return rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22); }
-static inline uint32_t s256_1(uint32_t e) { return rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25); }
-
-static void sha256_block(uint32_t* s, const uint8_t* block) {
-    uint32_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = load32be(block + 4 * i);
-    auto next = [&w](int i) {
-        uint32_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
-        uint32_t s0 = rotr32(w15, 7) ^ rotr32(w15, 18) ^ (w15 >> 3);
-        uint32_t s1 = rotr32(w2, 17) ^ rotr32(w2, 19) ^ (w2 >> 10);
-        return w[i & 15] += s0 + w[(i - 7) & 15] + s1;
-    };
-    uint32_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
-#define W_FIRST(i) w[i]
-#define W_NEXT(i) next(i)
-    SHA2_EIGHT(sha256_k, W_FIRST, s256_0, s256_1, 0);
-    SHA2_EIGHT(sha256_k, W_FIRST, s256_0, s256_1, 8);
-    for (int i = 16; i < 64; i += 8) { SHA2_EIGHT(sha256_k, W_NEXT, s256_0, s256_1, i); }
+    SHA2_EIGHT(K, W_FIRST, T::big0, T::big1, 0);
+    SHA2_EIGHT(K, W_FIRST, T::big0, T::big1, 8);
+    for (int i = 16; i < T::rounds; i += 8) { SHA2_EIGHT(K, W_NEXT, T::big0, T::big1, i); }
 #undef W_FIRST
 #undef W_NEXT
     s[0] += a; s[1] += b; s[2] += c; s[3] += d; s[4] += e; s[5] += f; s[6] += g; s[7] += h;
@@ -489,8 +484,8 @@ void Digest::compress(const uint8_t* block) {
     switch (method_) {
         case DIGEST_MD5: md5_block(state_.s32, block); break;
         case DIGEST_SHA1: sha1_block(state_.s32, block); break;
-        case DIGEST_SHA256: sha256_block(state_.s32, block); break;
-        default: sha512_block(state_.s64, block); break;
+        case DIGEST_SHA256: sha2_block<Sha256Words>(state_.s32, block); break;
+        default: sha2_block<Sha512Words>(state_.s64, block); break;
     }
 }
 

@@ -157,17 +157,20 @@ int deflate_compress(const uint8_t* in, size_t n, ByteBuffer& out) {
     const FixedCode& fc = fixed_code;
     BitWriter bw{out.data() + out.size()};
     auto byte_at = [&](size_t i) -> uint32_t { return i < n ? in[i] : 0; };
+    // Room for the next token; the buffer may move.
+    auto keep_room = [&]() -> int {
+        size_t written = size_t(bw.out - out.data());
+        if (out.capacity() - written >= TOKEN_ROOM) return COMPRESS_OK;
+        out.set_size(written);
+        int grown = out.reserve(TOKEN_ROOM);
+        bw.out = out.data() + written;
+        return grown;
+    };
     bw.put(1, 1);  // the final block
     bw.put(1, 2);  // with the fixed code
     size_t p = 0;
     while (p < n) {
-        size_t written = size_t(bw.out - out.data());
-        if (out.capacity() - written < TOKEN_ROOM) {
-            out.set_size(written);
-            status = out.reserve(TOKEN_ROOM);
-            if (status != COMPRESS_OK) return status;
-            bw.out = out.data() + written;
-        }
+        if ((status = keep_room()) != COMPRESS_OK) return status;
         uint32_t bucket = bucket_of(byte_at(p), byte_at(p + 1), byte_at(p + 2));
         uint32_t* slots = table + bucket * SLOTS;
         size_t start = p;
@@ -204,13 +207,7 @@ int deflate_compress(const uint8_t* in, size_t n, ByteBuffer& out) {
         }
         slots[slot_of(byte_at(p), byte_at(p + 1), byte_at(p + 2))] = uint32_t(start);
     }
-    size_t written = size_t(bw.out - out.data());
-    if (out.capacity() - written < TOKEN_ROOM) {
-        out.set_size(written);
-        status = out.reserve(TOKEN_ROOM);
-        if (status != COMPRESS_OK) return status;
-        bw.out = out.data() + written;
-    }
+    if ((status = keep_room()) != COMPRESS_OK) return status;
     bw.put(fc.code[256], fc.bits[256]);
     bw.flush();
     out.set_size(size_t(bw.out - out.data()));
