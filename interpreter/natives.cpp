@@ -226,6 +226,8 @@ void natives_init() {
     natives_lexer_entries();
     natives_parse_entries();
     natives_io_entries();
+    natives_checksum_entries();
+    natives_compress_entries();
     for (int k = 0; k < NATIVE_SLOTS; ++k) natives_table[k] = nullptr;
     for (int k = 0; k < NATIVE_COUNT; ++k) {
         NativeFn fn = find_native_entry(native_defs[k].name);

@@ -57,6 +57,8 @@ void natives_strings_entries();
 void natives_lexer_entries();   // loader/lexer_native.cpp
 void natives_parse_entries();   // interpreter/parse.cpp
 void natives_io_entries();      // io/natives_io.cpp
+void natives_checksum_entries();
+void natives_compress_entries();
 
 // Start-up: fills the tables and binds every native and action word globally.
 void natives_init();
