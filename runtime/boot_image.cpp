@@ -12,7 +12,6 @@
 #include "loader/lexer.h"
 #include "loader/tevbin.h"
 #include "runtime/chunk_codec.h"
-#include "runtime/console_output.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -26,8 +25,10 @@ static Cell boot_sections;  // block! of the sections' code blocks
 
 // ------------------------------------------------------------------ failure
 
+// Start-up failures go to standard error: there is nothing else to show them yet.
 [[noreturn]] static void boot_failed(const char* message) {
-    console_write_utf8(message, std::strlen(message), true);
+    std::fprintf(stderr, "%s\n", message);
+    std::fflush(stderr);
     startup_failed();
 }
 
@@ -42,9 +43,7 @@ static Cell boot_sections;  // block! of the sections' code blocks
     string_append_cstr(report, what);
     Cell* error = stack_push_copy(thrown_value());
     if (cell_is(error, T_ERROR)) error_form_report(error, report, NO_LIMIT);
-    std::string text = string_to_utf8(report);
-    console_write_utf8(text.data(), text.size(), true);
-    startup_failed();
+    boot_failed(string_to_utf8(report).c_str());
 }
 
 // ------------------------------------------------------------------ loading
