@@ -1144,9 +1144,15 @@ void tevbin_decode(const uint8_t* data, size_t length, Cell* target, TevbinUse u
     std::vector<uint8_t> unpacked;
     const uint8_t* body = data + 8;
     size_t body_size = length - 8;
+    if (flags & ~uint8_t(TEVBIN_COMPACT | TEVBIN_COMPRESSED | TEVBIN_SYMBOLS)) {
+        Cell where;
+        set_integer(&where, 8);  // the flags byte
+        raise_error(err::script::tb_invalid_record, &where);
+    }
+    static const uint8_t nothing[1] = {0};
     if (flags & TEVBIN_COMPRESSED) {
         if (!decode_chunks(body, body_size, &unpacked)) invalid_data();
-        body = unpacked.data();
+        body = unpacked.empty() ? nothing : unpacked.data();
         body_size = unpacked.size();
     }
     CollectorOff off;
@@ -1158,7 +1164,6 @@ void tevbin_decode(const uint8_t* data, size_t length, Cell* target, TevbinUse u
     d.pos = body;
     d.end = body + body_size;
     d.base = 8;
-    if (flags & ~uint8_t(TEVBIN_COMPACT | TEVBIN_COMPRESSED | TEVBIN_SYMBOLS)) d.bad(d.start - 1);  // the flags byte
     uint32_t records = d.count();
     const uint8_t* at = d.pos;
     uint32_t records_size = d.num();
