@@ -312,8 +312,9 @@ void set_path_from_text(const char* path_text, const Cell* value) {
     StackScope scope;
     Cell* code = stack_push();
     transcode_utf8(code, reinterpret_cast<const uint8_t*>(path_text), std::strlen(path_text));
+    Cell* path = stack_push_copy(block_head(code));
     Cell* v = stack_push_copy(value);
-    path_set(block_head(code), v);
+    path_set(path, v);
 }
 
 }  // namespace

@@ -23,9 +23,10 @@ namespace {
 
 std::string molded(const Cell* v) {
     StackScope scope;
+    Cell* held = stack_push_copy(v);  // v may lie in a buffer that molding moves
     Cell* out = stack_push();
     string_make(out, 64);
-    mold_dispatch(v, out);
+    mold_dispatch(held, out);
     return string_to_utf8(out);
 }
 
