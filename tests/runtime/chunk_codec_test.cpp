@@ -125,7 +125,9 @@ TEST(ChunkCodec, ChunkLengthsAreBoundedToOneMegabyte) {
         }
         std::vector<uint8_t> out;
         EXPECT_EQ(decode(b.block(), &out), c.ok) << c.length;
-        if (c.ok) EXPECT_EQ(out.size(), size_t(c.length));
+        if (c.ok) {
+            EXPECT_EQ(out.size(), size_t(c.length));
+        }
     }
 }
 
