@@ -38,10 +38,11 @@ void call_word(NativeCall& c, Cell* out) {
     else current_call_word(out);
 }
 
-[[noreturn]] void expect_arg(NativeCall& c, const Cell* value, const char* arg) {
+// expect-arg naming the routine, a datatype and the argument.
+[[noreturn]] void expect_arg(NativeCall& c, TypeId named, const char* arg) {
     Cell name, type, argw;
     call_word(c, &name);
-    set_datatype(&type, cell_type(value));
+    set_datatype(&type, named);
     argw = word_from_cstring(arg);
     raise_error(err::script::expect_arg, &name, &type, &argw);
 }
@@ -51,7 +52,7 @@ void quit_return(NativeCall& c, int32_t) { release_and_exit(get_integer(c.args))
 void set_quiet(NativeCall& c, int32_t) {
     Cell* word = c.args;
     TypeId t = cell_type(word);
-    if (t != T_WORD && t != T_SET_WORD && t != T_GET_WORD && t != T_LIT_WORD) expect_arg(c, word, "word");
+    if (t != T_WORD && t != T_SET_WORD && t != T_GET_WORD && t != T_LIT_WORD) expect_arg(c, cell_type(word), "word");
     word_set_value_in(word, c.args + 1, word->w1, false);
     c.args[0] = c.args[1];
 }
@@ -60,7 +61,7 @@ void set_slot_quiet(NativeCall& c, int32_t) {
     Cell* series = c.args;
     TypeId t = cell_type(series);
     if (t != T_BLOCK && t != T_PAREN && t != T_PATH && t != T_LIT_PATH && t != T_SET_PATH && t != T_GET_PATH)
-        expect_arg(c, series, "series");
+        expect_arg(c, T_BLOCK, "series");
     if (block_length(series) > 0) *block_head(series) = c.args[1];
     set_unset(c.args);
 }
