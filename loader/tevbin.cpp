@@ -166,6 +166,7 @@ struct Encoder {
 
     // ---------------------------------------------------------- records
     void value(const Cell* vp) {
+        interp_check_machine_stack();  // a value nested past the machine stack raises, not crashes
         Cell v = *vp;
         TypeId t = cell_type(&v);
         switch (t) {
