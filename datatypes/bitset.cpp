@@ -427,6 +427,14 @@ void xor_bitset(ActionFrame& f) { bitset_set_operation(f, SET_XOR); }
 
 }  // namespace
 
+bool bitset_complemented(const Cell* bits) { return is_not(series_node(bits)); }
+
+void bitset_from_bytes(Cell* out, const uint8_t* bytes, uint32_t n, bool complemented) {
+    NodeRef node = new_bits(n, complemented);
+    std::memcpy(bytes_of(node), bytes, n);
+    set_bitset(out, node);
+}
+
 void bitset_set_op(ActionFrame& f, int op) { bitset_set_operation(f, op); }
 
 void bitset_init() {

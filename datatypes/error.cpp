@@ -136,6 +136,12 @@ static uint32_t type_count() { return context_word_count(catalog_cell.w1); }
 // The type object at a catalogue position.
 static Cell* catalog_type(uint32_t pos) { return values_of(&catalog_cell) + pos; }
 
+bool error_code_known(uint32_t code) {
+    uint32_t type_pos = code / 100, id_field = code % 100 + 2;
+    if (type_pos >= type_count()) return false;
+    return id_field < context_word_count(catalog_type(type_pos)->w1);
+}
+
 // A new error object with every field none.
 static Cell* error_push_blank() {
     Cell* e = object_push_new(T_ERROR, error_proto.w1, ERR_FIELD_COUNT);
@@ -194,10 +200,8 @@ static void error_make(ActionFrame& f) {
     if (cell_is(spec, T_INTEGER)) {
         int32_t code = get_integer(spec);
         if (code < 0) raise_error(err::script::out_of_range, spec);
+        if (!error_code_known(uint32_t(code))) raise_error(err::script::out_of_range, spec);
         uint32_t type_pos = uint32_t(code) / 100, id_field = uint32_t(code) % 100 + 2;
-        if (type_pos >= type_count()) raise_error(err::script::out_of_range, spec);
-        Cell type_obj = *catalog_type(type_pos);
-        if (id_field >= context_word_count(type_obj.w1)) raise_error(err::script::out_of_range, spec);
         Cell* e = error_push_blank();
         set_code_fields(e, type_pos, id_field);
         *error_field(e, ERR_FIELD_NEAR) = *current_evaluation();

@@ -22,6 +22,8 @@ Cell* error_catalog();
 // ones none) and `near` set to the current evaluation position.
 Cell* error_push_from_code(uint32_t code, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 Cell* error_field(const Cell* error, ErrorField field);
+// True when the catalogue has an entry for the code (type position * 100 + id position).
+bool error_code_known(uint32_t code);
 // Appends the report ("*** Caption: message\n*** Where: ...\n*** Near : ...").
 int32_t error_form_report(const Cell* error, Cell* out, int32_t limit);
 

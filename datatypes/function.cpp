@@ -112,6 +112,9 @@ static void copy_deep_into(Cell* out, const Cell* src_in) {
     interp_check_machine_stack();
     Cell* src = stack_push_copy(src_in);
     Cell* copy = block_push_cells(block_head(src), block_length(src), cell_type(src));
+    // A function made by library code runs as library code: untraced, and
+    // leaving the error position at the user's code that called it.
+    if (node_buffer(series_node(src))->flags & SER_LIBRARY_FLAG) set_series_flags(series_node(copy), SER_LIBRARY_FLAG);
     uint32_t n = block_length(copy);
     for (uint32_t k = 0; k < n; ++k) {
         Cell v = *block_at(copy, k);

@@ -50,7 +50,7 @@ int64_t hash_index_find(const Cell* value, const Cell* key, int op, int32_t skip
 }
 
 // Makes `out` (rooted) a hash! over the cells of `block` (rooted), indexed.
-static void index_block(Cell* out, Cell* block) {
+void hash_index_block(Cell* out, Cell* block) {
     uint32_t n = series_full_length(block);
     NodeRef table = hash_table_create(n ? n : 1, series_node(block), 0, HASH_KIND_VALUES, 0);
     set_series(out, T_HASH, series_node(block), series_index(block));
@@ -87,7 +87,7 @@ static void build_hash(ActionFrame& f, bool make) {
         action_of<Act::to>(T_BLOCK)(bf);
         block = push_block_copy(converted);
     }
-    index_block(f.args, block);
+    hash_index_block(f.args, block);
 }
 
 static void hash_make_action(ActionFrame& f) { build_hash(f, true); }
@@ -103,7 +103,7 @@ static void hash_copy_action(ActionFrame& f) {
     cell_set_type(copy, T_BLOCK);
     bool whole = series_index(source) == 0 && !f.has(ref::copy_part) && source->w3 != 0;
     if (!whole) {
-        index_block(f.args, copy);
+        hash_index_block(f.args, copy);
         return;
     }
     NodeRef table = hash_table_copy(source->w3, series_node(copy));

@@ -19,6 +19,8 @@ void hash_index_rebuild(const Cell* value);
 // cell; backward for last/reverse), or -1; -2 when the value has no index.
 int64_t hash_index_find(const Cell* value, const Cell* key, int op, int32_t skip, bool last, bool reverse);
 
+// Makes `out` (rooted) a hash! over the cells of `block` (rooted), indexed.
+void hash_index_block(Cell* out, Cell* block);
 void hash_init();  // registers hash! (after block!)
 
 }  // namespace tev

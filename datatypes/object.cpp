@@ -83,7 +83,7 @@ static void bind_as_owner(const Cell* obj) {
 
 // Builds the record from the handler fields of the object (on the stack), or
 // leaves it without one; an object with on-deep-change* owns its series.
-static void object_finish_handlers(Cell* obj) {
+void object_finish_handlers(Cell* obj) {
     NodeRef ctx = obj->w1;
     int32_t change_sym = handler_symbol(RtWord::on_change), deep_sym = handler_symbol(RtWord::on_deep_change);
     int32_t pos[2] = {-1, -1};

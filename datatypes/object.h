@@ -14,6 +14,9 @@ Cell* object_push_new(TypeId type, NodeRef proto_ctx, uint32_t slots);
 // make object! / make an-object: collects the set-words of spec, binds and
 // evaluates it. Pushes the object; check pending_exit afterwards.
 Cell* object_make(const Cell* proto, const Cell* spec);
+// Reads the object's (rooted) on-change* and on-deep-change* fields into its
+// change-handler record; a handler field that holds no function raises bad-field-set.
+void object_finish_handlers(Cell* obj);
 // The field's value cell, or nullptr when the object has no such field.
 Cell* object_field(const Cell* obj, int32_t symbol);
 // Pushes a block of copies of the field values.

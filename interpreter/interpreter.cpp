@@ -11,6 +11,7 @@
 #include "datatypes/callable.h"
 #include "datatypes/registry.h"
 #include "interpreter/natives.h"
+#include "interpreter/startup_routines.h"
 #include "interpreter/trace.h"
 #include "runtime/context.h"
 #include "runtime/memory.h"
@@ -574,6 +575,9 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         if (pending_exit) goto unwind_pending;
     } else if (ft == T_ACTION) {
         action_entry_table[fn.w1](call);
+        if (pending_exit) goto unwind_pending;
+    } else if (ft == T_ROUTINE) {
+        routine_invoke(holder, call);
         if (pending_exit) goto unwind_pending;
     } else {
         raise_error(err::internal::not_done);

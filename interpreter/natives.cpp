@@ -244,15 +244,8 @@ void natives_init() {
     }
 }
 
-// The infix operators: until the boot image defines them, start-up makes them
-// from the actions and natives they stand for.
-static const char* const op_words[][2] = {
-    {"+", "add"}, {"-", "subtract"}, {"*", "multiply"}, {"/", "divide"}, {"//", "remainder"},
-    {"**", "power"}, {"=", "equal?"}, {"<>", "not-equal?"}, {"==", "strict-equal?"},
-    {"<", "lesser?"}, {">", "greater?"}, {"<=", "lesser-or-equal?"}, {">=", "greater-or-equal?"},
-    {"=?", "same?"}, {"and", "and~"}, {"or", "or~"}, {"xor", "xor~"},
-};
-
+// The words every later definition reads: each datatype's word and the logic
+// words. The infix operators are the library's first definitions.
 void ops_init() {
     StackScope scope;
     static const struct { const char* word; int value; } logic_words[] = {
@@ -275,14 +268,6 @@ void ops_init() {
         if (lw.value < 0) set_none(&v);
         else set_logic(&v, lw.value != 0);
         word_assign(w, &v);
-    }
-    for (const auto& pair : op_words) {
-        Cell* from = stack_push();
-        *from = word_from_cstring(pair[1]);
-        Cell* op = stack_push();
-        op_make_value(op, word_value_cell(from));
-        bind_callable(pair[0], op);
-        stack_pop(2);
     }
 }
 

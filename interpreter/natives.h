@@ -75,6 +75,8 @@ void evaluator_init();
 // Where print and prin send their text (standard output unless a console installs one).
 using PrintHook = void (*)(const std::string& text, bool new_line);
 void set_print_hook(PrintHook hook);
+// True when the last output of print/prin came from print (it ended the line).
+extern bool print_ended_line;
 
 // ------------------------------------------------------------------ helpers for natives
 

@@ -21,6 +21,8 @@ void set_print_hook(PrintHook hook) { print_hook = hook ? hook : stdout_hook; }
 
 // Each call reduces into a block of its own, so a print nested inside the
 // reduction cannot disturb the outer one.
+bool print_ended_line = false;
+
 static void print_value(NativeCall& c, bool new_line) {
     Cell* value = c.args;
     if (cell_is(value, T_BLOCK)) {
@@ -41,6 +43,7 @@ static void print_value(NativeCall& c, bool new_line) {
     string_make(text, 64);
     form_dispatch(value, text);
     print_hook(string_to_utf8(text), new_line);
+    print_ended_line = new_line;
     call_print_hooks(text, new_line);  // a front end's copy of everything printed
     result_unset(c);
 }

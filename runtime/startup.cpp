@@ -6,8 +6,10 @@
 #include "interpreter/natives.h"
 #include "interpreter/random.h"
 #include "interpreter/script_runner.h"
+#include "interpreter/startup_routines.h"
 #include "loader/lexer.h"
 #include "os/os.h"
+#include "runtime/boot_image.h"
 #include "runtime/context.h"
 #include "runtime/ownership.h"
 #include "runtime/console_output.h"
@@ -72,7 +74,7 @@ void runtime_init() {
     // 23. stack-init
     lexer_init();               // 24. lexer-init
     script_runner_init();       //     (24) do of a string goes through the lexer
-    // 25. boot image load
+    boot_image_load();          // 25. boot image: the library's sections
     // 26. interp-init (in evaluator_init)
     // 27. slot-table-init
     // 28. gc-init
@@ -108,7 +110,7 @@ static int run_program(void*) {
         // phase 3: intern the runtime's own words (generated symbol enumeration)
         // phase 4-5: word and boot-literal globals; the collector is enabled after them
         collector_enabled = true;
-        // phase 6: evaluate the boot image's top-level code in source order
+        boot_library_run(startup_routines_bind, startup_system_fill);  // phase 6, section by section
         release_and_exit(hand_over());    // phase 7
     } catch (...) {
         top_level_catch(std::current_exception());
@@ -133,6 +135,7 @@ static int run_tests(void* p) {
         module_initial_values();
         runtime_init();
         collector_enabled = true;  // as after phase 5
+        boot_library_run(startup_routines_bind, startup_system_fill);
         return static_cast<TestBody*>(p)->body();
     } catch (...) {
         top_level_catch(std::current_exception());

@@ -1,0 +1,371 @@
+// The routines bound at start-up and the type predicates: their table, their
+// entries, and the start-up steps that make them and place them.
+#include "interpreter/startup_routines.h"
+#include <cstring>
+#include <string>
+#include <vector>
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/callable.h"
+#include "datatypes/error.h"
+#include "datatypes/further_scalars.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "interpreter/actions.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/trace.h"
+#include "loader/lexer.h"
+#include "loader/tevbin.h"
+#include "runtime/context.h"
+#include "runtime/console_output.h"
+#include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
+#include "runtime/value_stack.h"
+
+namespace tev {
+
+namespace {
+
+// ================================================================== entries
+
+// A service that another part of the system has not brought yet.
+void not_yet(NativeCall& c, int32_t) { raise_not_available(c); }
+
+void call_word(NativeCall& c, Cell* out) {
+    if (c.symbol) word_from_symbol_in(out, c.symbol, 0);
+    else current_call_word(out);
+}
+
+// expect-arg naming the routine, a datatype and the argument.
+[[noreturn]] void expect_arg(NativeCall& c, TypeId named, const char* arg) {
+    Cell name, type, argw;
+    call_word(c, &name);
+    set_datatype(&type, named);
+    argw = word_from_cstring(arg);
+    raise_error(err::script::expect_arg, &name, &type, &argw);
+}
+
+void quit_return(NativeCall& c, int32_t) { release_and_exit(get_integer(c.args)); }
+
+void set_quiet(NativeCall& c, int32_t) {
+    Cell* word = c.args;
+    TypeId t = cell_type(word);
+    if (t != T_WORD && t != T_SET_WORD && t != T_GET_WORD && t != T_LIT_WORD) expect_arg(c, cell_type(word), "word");
+    word_set_value_in(word, c.args + 1, word->w1, false);
+    c.args[0] = c.args[1];
+}
+
+void set_slot_quiet(NativeCall& c, int32_t) {
+    Cell* series = c.args;
+    TypeId t = cell_type(series);
+    if (t != T_BLOCK && t != T_PAREN && t != T_PATH && t != T_LIT_PATH && t != T_SET_PATH && t != T_GET_PATH)
+        expect_arg(c, T_BLOCK, "series");
+    if (block_length(series) > 0) *block_head(series) = c.args[1];
+    set_unset(c.args);
+}
+
+// The shift native's three operations; counts past the width give the fill.
+void shift_right(NativeCall& c, int32_t) {
+    int32_t data = get_integer(c.args), bits = get_integer(c.args + 1);
+    if (bits < 0) bits = 0;
+    set_integer(c.args, bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits);
+}
+void shift_left(NativeCall& c, int32_t) {
+    uint32_t data = uint32_t(get_integer(c.args));
+    int32_t bits = get_integer(c.args + 1);
+    if (bits < 0) bits = 0;
+    set_integer(c.args, bits >= 32 ? 0 : int32_t(data << bits));
+}
+void shift_logical(NativeCall& c, int32_t) {
+    uint32_t data = uint32_t(get_integer(c.args));
+    int32_t bits = get_integer(c.args + 1);
+    if (bits < 0) bits = 0;
+    set_integer(c.args, bits >= 32 ? 0 : int32_t(data >> bits));
+}
+
+void last_lf_q(NativeCall& c, int32_t) { set_logic(c.args, print_ended_line); }
+
+// The first negative argument raises invalid-arg with it.
+void check_not_negative(NativeCall& c, int count) {
+    for (int k = 0; k < count; ++k)
+        if (get_integer(c.args + k) < 0) raise_error(err::script::invalid_arg, c.args + k);
+}
+
+void as_color(NativeCall& c, int32_t) {
+    check_not_negative(c, 3);
+    uint32_t v[3] = {uint32_t(get_integer(c.args)) % 256, uint32_t(get_integer(c.args + 1)) % 256,
+                     uint32_t(get_integer(c.args + 2)) % 256};
+    tuple_from_components(c.args, 3, v);
+}
+
+// a OR b << 8 OR c << 16 OR d << 24, its bytes first to last.
+void as_ipv4(NativeCall& c, int32_t) {
+    check_not_negative(c, 4);
+    uint32_t packed = uint32_t(get_integer(c.args)) | uint32_t(get_integer(c.args + 1)) << 8 |
+                      uint32_t(get_integer(c.args + 2)) << 16 | uint32_t(get_integer(c.args + 3)) << 24;
+    uint32_t v[4] = {packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF, packed >> 24};
+    tuple_from_components(c.args, 4, v);
+}
+
+// UTF-8 sequences from start's position up to pos's index, both in start's buffer.
+void count_chars(NativeCall& c, int32_t) {
+    SeriesBuffer* b = node_buffer(series_node(c.args));
+    uint32_t size = b->tail - b->head;
+    uint32_t from = series_index(c.args), to = series_index(c.args + 1);
+    if (to > size) to = size;
+    const uint8_t* p = b->head_ptr() + from;
+    const uint8_t* end = b->head_ptr() + to;
+    int32_t n = 0;
+    while (p < end) {
+        uint8_t lead = *p;
+        p += lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        ++n;
+    }
+    set_integer(c.args, n);
+}
+
+void stack_size_q(NativeCall& c, int32_t) { set_integer(c.args, int32_t(vstack.top - vstack.begin)); }
+
+void pick_stack(NativeCall& c, int32_t) {
+    int32_t idx = get_integer(c.args);
+    int32_t size = int32_t(vstack.top - vstack.begin);
+    if (idx > 0 && idx < size) c.args[0] = vstack.begin[idx - 1];
+    else set_none(c.args);
+}
+
+// The caller's arguments base: the one in force before this call's frame.
+void frame_index_q(NativeCall& c, int32_t) {
+    const CallFrame* f = frame_top();
+    set_integer(c.args, f ? int32_t(f->saved_base) : 0);
+}
+
+void collect_calls(NativeCall& c, int32_t) {
+    StackScope scope;
+    Cell* blk = stack_push_copy(c.args);
+    uint32_t depth = frame_depth();
+    for (uint32_t i = depth; i-- > 1;) {  // the bottom-most frame is left out
+        CallFrame f = *frame_at(i);
+        if (!f.symbol) continue;
+        Cell* w = stack_push();
+        word_from_symbol_in(w, f.symbol, f.function_context ? f.function_context : f.word_context);
+        block_append(blk, w);
+        Cell index;
+        set_integer(&index, int32_t(f.base));
+        block_append(blk, &index);
+        stack_pop(1);
+    }
+    set_unset(c.args);
+}
+
+void tracing_q(NativeCall& c, int32_t) { set_logic(c.args, trace_active()); }
+
+void write_stdout(NativeCall& c, int32_t) {
+    Cell* v = c.args;
+    if (cell_is(v, T_BINARY)) {
+        std::string bytes(reinterpret_cast<const char*>(binary_head_address(v)), binary_length(v));
+        console_write_utf8(bytes.data(), bytes.size(), false);
+    } else {
+        Cell* text = stack_push();
+        string_make(text, 64);
+        if (cell_is(v, T_STRING)) string_concatenate(text, v, -1, 0, 0);
+        else mold_dispatch(v, text);
+        std::string out = string_to_utf8(text);
+        console_write_utf8(out.data(), out.size(), false);
+    }
+    set_unset(c.args);
+}
+
+void gc_active_q(NativeCall& c, int32_t) { set_logic(c.args, collector_enabled); }
+void gc_series_cycles(NativeCall& c, int32_t) { set_integer(c.args, int32_t(gc_cycle_count())); }
+void gc_nodes_cycles(NativeCall& c, int32_t) { set_integer(c.args, int32_t(memory_stats().node_compactions)); }
+
+void tevbin_encode_star(NativeCall& c, int32_t) {
+    Cell* image = tevbin_encode(c.args, get_logic(c.args + 1), false);
+    c.args[0] = *image;
+}
+
+void tevbin_decode_payload(NativeCall& c, int32_t) {
+    Cell* payload = c.args;
+    if (cell_is(payload, T_FILE) || cell_is(payload, T_URL)) raise_not_available(c);  // needs read/binary
+    if (!cell_is(payload, T_BINARY) || binary_length(payload) <= 10)
+        raise_error(err::script::invalid_data, payload);
+    std::vector<uint8_t> bytes(binary_head_address(payload), binary_head_address(payload) + binary_length(payload));
+    Cell* out = block_push_new(1);
+    tevbin_decode(bytes.data(), bytes.size(), out, TevbinUse::codec);
+    if (block_length(out) == 1) c.args[0] = *block_head(out);
+    else c.args[0] = *out;
+}
+
+// A single-type predicate: one comparison of the datatype id.
+void is_type(NativeCall& c, int32_t type) { set_logic(c.args, cell_type(c.args) == TypeId(type)); }
+
+// A typeset predicate: one bit test in the current value of its word (the
+// global slot given); rebinding the word changes the answer.
+void in_typeset(NativeCall& c, int32_t slot) {
+    const Cell* ts = context_slot_address_raw(global_context(), uint32_t(slot));
+    uint32_t t = cell_type(c.args);
+    const uint8_t* bits = reinterpret_cast<const uint8_t*>(&ts->w1);
+    set_logic(c.args, (bits[t >> 3] & (0x80 >> (t & 7))) != 0);
+}
+
+// ================================================================== table
+
+struct RoutineDef {
+    const char* name;   // a word, or a path into the system object
+    const char* spec;
+    RoutineFn fn;
+};
+
+const RoutineDef global_routines[] = {
+    {"quit-return", R"~("Stops evaluation and exits the program with a given status" status [integer!] "Process termination value to return")~", quit_return},
+    {"set-quiet", R"~("Set an object's field to a value without triggering eventual object's events" word [any-type!] value [any-type!] return: [any-type!])~", set_quiet},
+    {"set-slot-quiet", R"~("Set a value in series without triggering eventual owner's events" series [any-type!] value [any-type!])~", set_slot_quiet},
+    {"shift-right", R"~("Shift bits to the right" data [integer!] bits [integer!])~", shift_right},
+    {"shift-left", R"~("Shift bits to the left" data [integer!] bits [integer!])~", shift_left},
+    {"shift-logical", R"~("Shift bits to the right (unsigned)" data [integer!] bits [integer!])~", shift_logical},
+    {"last-lf?", R"~("Internal Use Only" return: [logic!])~", last_lf_q},
+    {"get-current-dir", R"~("Returns the platform's current directory for the process")~", not_yet},
+    {"set-current-dir", R"~("Sets the platform's current process directory" path [file!])~", not_yet},
+    {"create-dir", R"~("Create the given directory" path [file!])~", not_yet},
+    {"exists?", R"~("Returns TRUE if the file exists" path [file!] return: [logic!])~", not_yet},
+    {"os-info", R"~("Returns detailed operating system version information")~", not_yet},
+    {"as-color", R"~("Combine R, G and B values into a tuple" r [integer!] g [integer!] b [integer!])~", as_color},
+    {"as-ipv4", R"~("Combine a, b, c and d values into a tuple" a [integer!] b [integer!] c [integer!] d [integer!])~", as_ipv4},
+    {"as-rgba", R"~("Combine R, G, B and A color components into a tuple" r [integer!] g [integer!] b [integer!] a [integer!])~", as_ipv4},
+    {"count-chars", R"~("Count UTF-8 encoded characters between two positions in a binary series" start [binary!] pos [binary!] return: [integer!])~", count_chars},
+    {"stack-size?", R"~(return: [integer!])~", stack_size_q},
+    {"pick-stack", R"~(idx [integer!])~", pick_stack},
+    {"frame-index?", R"~(return: [integer!])~", frame_index_q},
+    {"collect-calls", R"~(blk [block!])~", collect_calls},
+    {"tracing?", R"~(return: [logic!])~", tracing_q},
+    {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", not_yet},
+    {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", not_yet},
+    {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
+};
+
+const RoutineDef field_routines[] = {
+    {"system/state/GC/active?", "return: [logic!]", gc_active_q},
+    {"system/state/GC/series-cycles", "return: [integer!]", gc_series_cycles},
+    {"system/state/GC/nodes-cycles", "return: [integer!]", gc_nodes_cycles},
+    {"system/codecs/png/encode", "img [image!] where [any-type!]", not_yet},
+    {"system/codecs/png/decode", "data [any-type!]", not_yet},
+    {"system/codecs/jpeg/encode", "img [image!] where [any-type!]", not_yet},
+    {"system/codecs/jpeg/decode", "data [any-type!]", not_yet},
+    {"system/codecs/bmp/encode", "img [image!] where [any-type!]", not_yet},
+    {"system/codecs/bmp/decode", "data [any-type!]", not_yet},
+    {"system/codecs/gif/encode", "img [image!] where [any-type!]", not_yet},
+    {"system/codecs/gif/decode", "data [any-type!]", not_yet},
+    {"system/codecs/tiff/encode", "img [image!] where [any-type!]", not_yet},
+    {"system/codecs/tiff/decode", "data [any-type!]", not_yet},
+    {"system/codecs/tevbin/encode*", "data [any-type!] compact? [logic!]", tevbin_encode_star},
+    {"system/codecs/tevbin/decode", "payload [any-type!]", tevbin_decode_payload},
+};
+
+struct Predicate { const char* name; TypeId type; };
+const Predicate single_predicates[] = {
+    {"bitset?", T_BITSET}, {"binary?", T_BINARY}, {"block?", T_BLOCK}, {"char?", T_CHAR},
+    {"email?", T_EMAIL}, {"file?", T_FILE}, {"float?", T_FLOAT}, {"get-path?", T_GET_PATH},
+    {"get-word?", T_GET_WORD}, {"hash?", T_HASH}, {"integer?", T_INTEGER}, {"issue?", T_ISSUE},
+    {"lit-path?", T_LIT_PATH}, {"lit-word?", T_LIT_WORD}, {"logic?", T_LOGIC}, {"map?", T_MAP},
+    {"none?", T_NONE}, {"pair?", T_PAIR}, {"paren?", T_PAREN}, {"path?", T_PATH},
+    {"percent?", T_PERCENT}, {"refinement?", T_REFINEMENT}, {"set-path?", T_SET_PATH},
+    {"set-word?", T_SET_WORD}, {"string?", T_STRING}, {"tag?", T_TAG}, {"time?", T_TIME},
+    {"typeset?", T_TYPESET}, {"tuple?", T_TUPLE}, {"unset?", T_UNSET}, {"url?", T_URL},
+    {"word?", T_WORD}, {"image?", T_IMAGE}, {"date?", T_DATE}, {"money?", T_MONEY}, {"ref?", T_REF},
+    {"point2D?", T_POINT2D}, {"point3D?", T_POINT3D}, {"handle?", T_HANDLE}, {"error?", T_ERROR},
+    {"action?", T_ACTION}, {"native?", T_NATIVE}, {"datatype?", T_DATATYPE}, {"function?", T_FUNCTION},
+    {"object?", T_OBJECT}, {"op?", T_OP}, {"routine?", T_ROUTINE}, {"vector?", T_VECTOR},
+};
+const char* const typeset_predicates[] = {
+    "any-list", "any-block", "any-function", "any-object", "any-path", "any-string", "any-word",
+    "series", "number", "immediate", "scalar", "all-word", "any-point", "planar",
+};
+
+// Every entry a routine! can name, by its code.
+std::vector<RoutineFn> routine_entries;
+
+int32_t entry_code(RoutineFn fn) {
+    for (size_t k = 0; k < routine_entries.size(); ++k)
+        if (routine_entries[k] == fn) return int32_t(k);
+    routine_entries.push_back(fn);
+    return int32_t(routine_entries.size() - 1);
+}
+
+// The routine! for an entry, pushed on the stack.
+Cell* routine_make(const char* spec_text, RoutineFn fn, int32_t second) {
+    Cell* spec = stack_push();
+    transcode_utf8(spec, reinterpret_cast<const uint8_t*>(spec_text), std::strlen(spec_text));
+    return routine_push(spec, nullptr, entry_code(fn), second, false);
+}
+
+void bind_global(const char* name, const Cell* value) {
+    Cell* w = stack_push();
+    *w = word_from_cstring(name);
+    word_assign(w, value);
+}
+
+bool system_filled = false;
+
+// The value of a path such as system/state/GC, read from text.
+void set_path_from_text(const char* path_text, const Cell* value) {
+    StackScope scope;
+    Cell* code = stack_push();
+    transcode_utf8(code, reinterpret_cast<const uint8_t*>(path_text), std::strlen(path_text));
+    Cell* path = stack_push_copy(block_head(code));
+    Cell* v = stack_push_copy(value);
+    path_set(path, v);
+}
+
+}  // namespace
+
+void routine_invoke(const Cell* routine, NativeCall& call) {
+    const Cell* more = node_buffer(routine->w3)->cells();
+    uint32_t code = uint32_t(get_integer(more + 2));
+    if (code >= routine_entries.size()) raise_error(err::internal::not_done);
+    routine_entries[code](call, get_integer(more + 4));
+}
+
+void startup_routines_bind() {
+    StackScope scope;
+    for (const RoutineDef& r : global_routines) {
+        Cell* fn = routine_make(r.spec, r.fn, 0);
+        bind_global(r.name, fn);
+    }
+    for (const Predicate& p : single_predicates) {
+        Cell* fn = routine_make(R"~("Returns true if the value is this type" value [any-type!] return: [logic!])~", is_type,
+                                int32_t(p.type));
+        bind_global(p.name, fn);
+    }
+    for (const char* base : typeset_predicates) {
+        std::string spec = std::string("\"Returns true if the value is any type of ") + base +
+                           "\" value [any-type!] return: [logic!]";
+        Cell word = word_from_cstring((std::string(base) + "!").c_str());
+        Cell* fn = routine_make(spec.c_str(), in_typeset, int32_t(word.w3));
+        bind_global((std::string(base) + "?").c_str(), fn);
+    }
+}
+
+void startup_system_fill(uint32_t) {
+    if (system_filled) return;
+    Cell sys = word_from_cstring("system");
+    const Cell* value = word_value_cell(&sys);
+    if (!cell_is(value, T_OBJECT)) return;
+    system_filled = true;
+    StackScope scope;
+    // system/words: an object over the global context itself.
+    Cell* words = stack_push();
+    cell_init(words, T_OBJECT);
+    words->w1 = global_context();
+    words->w2 = uint32_t(-1);
+    *context_self(global_context()) = *words;
+    set_path_from_text("system/words", words);
+    set_path_from_text("system/catalog/errors", error_catalog());
+    for (const RoutineDef& r : field_routines) {
+        Cell* fn = routine_make(r.spec, r.fn, 0);
+        set_path_from_text(r.name, fn);
+    }
+}
+
+}  // namespace tev
