@@ -470,8 +470,19 @@ unwind_pending:
 
 // ================================================================== conditionals
 
+// True when cell k of a block is a word naming an operator: a block just
+// before it is that operator's left operand, not an argument of its own.
+static inline bool operator_at(SeriesBuffer* b, uint32_t k) {
+    if (k >= b->cell_count()) return false;
+    const Cell* c = b->cells() + k;
+    if (!cell_is(c, T_WORD)) return false;
+    const Cell* v = word_value_fast(c);
+    return v && cell_is(v, T_OP);
+}
+
 // `if`, `unless` and `either` given literal blocks, and `any` and `all` given a
-// literal block, run here instead of through their natives: the caller has
+// literal block (none of them followed by an operator), run here instead of
+// through their natives: the caller has
 // checked that the word still holds the native and that no trace runs. The
 // call keeps the native's frame (same kind, word and depth, the callable and
 // arguments where the native would have them), so an error inside names the
@@ -490,7 +501,8 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
         uint32_t count = b->cell_count();
         const Cell* next = b->cells() + i;
         uint32_t blocks = native == NATIVE_EITHER ? 2 : 1;
-        if (i + blocks > count || !cell_is(next, T_BLOCK) || (blocks == 2 && !cell_is(next + 1, T_BLOCK))) {
+        if (i + blocks > count || !cell_is(next, T_BLOCK) || (blocks == 2 && !cell_is(next + 1, T_BLOCK)) ||
+            operator_at(b, i + blocks)) {
             i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 2, entries->w1);
             if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
             run_native(fnslot, word.w2);
@@ -930,7 +942,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
             if (!trace_running && (entries->header & CALL_PLAN_SIMPLE)) {
                 if (cell_is(vc, T_NATIVE) && vc->w1 <= NATIVE_ALL) {
                     if (vc->w1 < NATIVE_ANY) i = call_conditional(blk, b, i, vc, &val, entries);
-                    else if (i < b->cell_count() && cell_is(b->cells() + i, T_BLOCK))
+                    else if (i < b->cell_count() && cell_is(b->cells() + i, T_BLOCK) && !operator_at(b, i + 1))
                         i = call_any_all(blk, b, i, vc, &val);
                     else i = call_plain(blk, b, i, vc, &val, entries);
                 } else {
