@@ -482,12 +482,12 @@ static inline bool operator_at(SeriesBuffer* b, uint32_t k) {
 
 // `if`, `unless` and `either` given literal blocks, and `any` and `all` given a
 // literal block (none of them followed by an operator), run here instead of
-// through their natives: the caller has
-// checked that the word still holds the native and that no trace runs. The
-// call keeps the native's frame (same kind, word and depth, the callable and
-// arguments where the native would have them), so an error inside names the
-// same call, and each block is evaluated as the native evaluates it. A branch
-// given by an expression goes through the native, its condition already fetched.
+// through their natives: the caller has checked that the word still holds the
+// native and that no trace runs. The call keeps the native's frame (same kind,
+// word and depth, the callable and arguments where the native would have
+// them), so an error inside names the same call, and each block is evaluated
+// as the native evaluates it. A branch given by an expression goes through the
+// native, its condition already fetched.
 static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, const Cell* fn_in,
                                  const Cell* word_in, const Cell* entries) {
     Cell* fnslot = stack_push_copy(fn_in);
@@ -555,7 +555,8 @@ static uint32_t call_any_all(const Cell* blk, SeriesBuffer* b, uint32_t i, const
     Cell* mark = vstack.top;
     SeriesBuffer* cb = node_buffer(series_node(conds));
     bool library = (cb->flags & SER_LIBRARY_FLAG) != 0;
-    Cell position = *conds;
+    Cell position = *conds;  // what current_eval_cell says at each expression
+    position.header = T_BLOCK;
     uint32_t k = series_index(conds);
     while (k < cb->cell_count()) {
         if (!library) {
