@@ -1063,7 +1063,7 @@ __attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk
     return i;
 }
 
-Cell* eval_block(const Cell* block) {
+__attribute__((always_inline)) static inline Cell* eval_block_inline(const Cell* block) {
     interp_check_machine_stack();
     // Two cells: the block (rooted while it runs, then the result) and the
     // caller's position, rooted (after an error was caught it may name a block
@@ -1106,6 +1106,36 @@ Cell* eval_block(const Cell* block) {
     *slot = *mark;
     vstack.top = slot + 1;
     return slot;
+}
+
+Cell* eval_block(const Cell* block) { return eval_block_inline(block); }
+
+BodyOutcome run_loop_body(const Cell* body, Cell* result) {
+    uint32_t depth = frame_depth();
+    Cell* mark = vstack.top;
+    try {
+        Cell* r = eval_block_inline(body);
+        if (!pending_exit) {
+            *result = *r;
+            vstack.top = mark;
+            return BODY_NEXT;
+        }
+    } catch (const LanguageThrow& t) {
+        exit_from_exception(t);
+        frames_unwind_to(depth);
+    }
+    vstack.top = mark;
+    if (pending_exit == THROW_BREAK) {
+        pending_exit = 0;
+        *result = exit_cells[0];
+        set_unset(&exit_cells[0]);
+        return BODY_BREAK;
+    }
+    if (pending_exit == THROW_CONTINUE) {
+        pending_exit = 0;
+        return BODY_NEXT;
+    }
+    return BODY_LEAVE;
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index) {
