@@ -119,6 +119,7 @@ template <bool plain> static inline Cell* word_slot(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
+    if (ctx == current_function.context) return vstack.begin + current_function.values + index;
     const ContextCacheEntry& e = context_cache_entry(ctx);
     if (e.header & CTX_ON_STACK) {
         uint32_t values = e.context_cell->w2;
