@@ -119,7 +119,6 @@ template <bool plain> static inline Cell* word_slot(const Cell* word) {
     NodeRef ctx = word->w1;
     uint32_t index = word->w3;
     if (!ctx || index == 0xFFFFFFFFu) return nullptr;
-    if (ctx == current_function.context) return vstack.begin + current_function.values + index;
     const ContextCacheEntry& e = context_cache_entry(ctx);
     if (e.header & CTX_ON_STACK) {
         uint32_t values = e.context_cell->w2;
@@ -942,14 +941,14 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         case T_NATIVE: case T_ACTION: case T_FUNCTION: {
             const Cell* entries = spec_entries_of(vc);
             if (!trace_running && (entries->header & CALL_PLAN_SIMPLE)) {
-                if (cell_is(vc, T_NATIVE) && vc->w1 <= NATIVE_ALL) {
-                    if (vc->w1 < NATIVE_ANY) i = call_conditional(blk, b, i, vc, &val, entries);
-                    else if (i < b->cell_count() && cell_is(b->cells() + i, T_BLOCK) && !operator_at(b, i + 1))
-                        i = call_any_all(blk, b, i, vc, &val);
-                    else i = call_plain(blk, b, i, vc, &val, entries);
-                } else {
+                // call_plain keeps one call site, where it is inlined.
+                if (cell_is(vc, T_NATIVE) && vc->w1 < NATIVE_ANY)
+                    i = call_conditional(blk, b, i, vc, &val, entries);
+                else if (cell_is(vc, T_NATIVE) && vc->w1 <= NATIVE_ALL && i < b->cell_count() &&
+                         cell_is(b->cells() + i, T_BLOCK) && !operator_at(b, i + 1))
+                    i = call_any_all(blk, b, i, vc, &val);
+                else
                     i = call_plain(blk, b, i, vc, &val, entries);
-                }
                 if (pending_exit) return i;
                 called = true;
                 break;

@@ -9,7 +9,6 @@ namespace tev {
 
 ValueStack vstack;
 FrameStack fstack;
-CurrentFunction current_function;
 
 static void mark_stacks() {
     gc_mark_cells(vstack.begin, size_t(vstack.top - vstack.begin));
@@ -29,7 +28,6 @@ void value_stack_init() {
     fstack.begin = static_cast<CallFrame*>(std::calloc(FRAME_STACK_RECORDS, sizeof(CallFrame)));
     if (!fstack.begin) report_runtime_error(RT_OUT_OF_MEMORY, TEV_CALLER_ADDRESS());
     fstack.top = 0;
-    current_function = CurrentFunction{};
     gc_add_mark_hook(mark_stacks);
 }
 
@@ -48,10 +46,7 @@ void stack_pop(size_t n) {
 // ------------------------------------------------------------------ frames
 
 static inline void restore_function(const CallFrame& f) {
-    if (f.function_context) {
-        context_set_values_word(f.function_context, f.saved_values);
-        current_function = CurrentFunction{f.saved_function, f.saved_function_values};
-    }
+    if (f.function_context) context_set_values_word(f.function_context, f.saved_values);
 }
 
 void frame_pop_drop() {

@@ -84,18 +84,7 @@ struct CallFrame {
     uint32_t saved_values;      // that context's values field before the call
     uint32_t saved_base;        // arguments base (cell index) in force before the push
     uint32_t base;              // this frame's own arguments base (cell index)
-    NodeRef saved_function;     // FRAME_FUNCTION: current_function before the call
-    uint32_t saved_function_values;
 };
-
-// The innermost function call running: its context and the cell index of its
-// values (context 0: none). A word bound to that context reads its value
-// straight from there, without asking the context where its values are.
-struct CurrentFunction {
-    NodeRef context = 0;
-    uint32_t values = 0;
-};
-extern CurrentFunction current_function;
 
 struct FrameStack {
     CallFrame* begin = nullptr;
@@ -132,10 +121,7 @@ inline Cell* frame_push(uint8_t kind, uint8_t flags, uint32_t symbol, NodeRef wo
 // above the caller's values, and the caller's arguments base comes back.
 inline void frame_pop_keep() {
     const CallFrame& f = fstack.begin[--fstack.top];
-    if (f.function_context) {
-        context_set_values_word(f.function_context, f.saved_values);
-        current_function = CurrentFunction{f.saved_function, f.saved_function_values};
-    }
+    if (f.function_context) context_set_values_word(f.function_context, f.saved_values);
     vstack.top = vstack.begin + f.base + 1;
     vstack.base = vstack.begin + f.saved_base;
 }
@@ -156,9 +142,6 @@ inline void frame_enter_function(NodeRef context) {
     f.function_context = context;
     f.saved_values = context_values_word(context);
     context_set_values_word(context, f.base + 1);
-    f.saved_function = current_function.context;
-    f.saved_function_values = current_function.values;
-    current_function = CurrentFunction{context, f.base};
 }
 
 }  // namespace tev
