@@ -376,6 +376,63 @@ static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_
     return true;
 }
 
+// Fetches plain arguments k to `plain` of the call whose frame is on top (its
+// callable in *fnslot, just below the frame) and checks their types. Returns
+// the block index after them; stops early when an exit is pending. b and
+// entries are kept current.
+__attribute__((always_inline)) static inline uint32_t fetch_plain_args(const Cell* blk, SeriesBuffer*& b, uint32_t i,
+                                                                       const Cell* fnslot, const Cell* word,
+                                                                       const Cell*& entries, uint32_t k, uint32_t plain) {
+    uint64_t epoch = buffer_epoch;
+    for (; k <= plain; ++k) {
+        Cell* at = vstack.top;
+        if (i >= b->cell_count()) {
+            Cell entry = spec_entries_of(fnslot)[k];
+            if (!typeset_has(&entry, T_UNSET)) {
+                Cell arg;
+                word_from_symbol_in(&arg, entry.w3, 0);
+                raise_with_call_word(err::script::no_arg, word, &arg, nullptr);
+            }
+            stack_push();
+            continue;
+        }
+        if (!trace_switch && push_simple(b->cells() + i)) i = eval_infix(blk, i + 1, i, at);
+        else i = eval_expr(blk, b, i, false);
+        if (__builtin_expect(pending_exit != 0, 0)) return i;
+        if (__builtin_expect(epoch != buffer_epoch, 0)) {  // the argument may have moved them
+            entries = spec_entries_of(fnslot);
+            b = node_buffer(series_node(blk));
+            epoch = buffer_epoch;
+        }
+        check_arg_type(entries + k, at, word);
+    }
+    return i;
+}
+
+// Runs a native or action whose arguments are on the stack from the top frame's base.
+static inline void run_native(const Cell* fnslot, uint32_t symbol) {
+    NativeCall call;
+    call.args = vstack.base;
+    call.symbol = symbol;
+    std::memset(call.refs, -1, sizeof call.refs);
+    if (cell_is(fnslot, T_NATIVE)) natives_table[fnslot->w1 - 1](call);
+    else action_entry_table[fnslot->w1](call);
+}
+
+// Ends a call made from a word: its result replaces the callable's cell below the frame.
+static inline void call_done(Cell* fnslot, const Cell* base) {
+    frame_pop_keep();
+    *fnslot = *base;
+    vstack.top = fnslot + 1;
+}
+
+// Ends a call that an exit leaves: a placeholder result, the callers stop at the exit.
+static inline void call_left(Cell* fnslot) {
+    frame_pop_drop();
+    vstack.top = fnslot;
+    stack_push();
+}
+
 // The common call, from a word naming a callable whose plain arguments are all
 // evaluated, without refinements, while no trace runs: the arguments are
 // fetched and the refinement and local slots filled as the spec cache's first
@@ -389,31 +446,10 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
     frame_push(is_function ? FRAME_FUNCTION : FRAME_NATIVE,
                uint8_t(FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0)), word.w2, word.w1);
     Cell* base = vstack.base;
-    uint64_t epoch = buffer_epoch;
     uint32_t plain = entries->w1;
     uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = entries->w3;
-    for (uint32_t k = 1; k <= plain; ++k) {
-        Cell* at = vstack.top;
-        if (i >= b->cell_count()) {
-            Cell entry = spec_entries_of(fnslot)[k];
-            if (!typeset_has(&entry, T_UNSET)) {
-                Cell arg;
-                word_from_symbol_in(&arg, entry.w3, 0);
-                raise_with_call_word(err::script::no_arg, &word, &arg, nullptr);
-            }
-            stack_push();
-            continue;
-        }
-        if (!trace_switch && push_simple(b->cells() + i)) i = eval_infix(blk, i + 1, i, at);
-        else i = eval_expr(blk, b, i, false);
-        if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
-        if (__builtin_expect(epoch != buffer_epoch, 0)) {  // the argument may have moved them
-            entries = spec_entries_of(fnslot);
-            b = node_buffer(series_node(blk));
-            epoch = buffer_epoch;
-        }
-        check_arg_type(entries + k, at, &word);
-    }
+    i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 1, plain);
+    if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
     if (is_function) {
         if (vstack.top + tail + 1 >= vstack.end) raise_stack_overflow();
         for (uint32_t k = 0; k < tail; ++k, falses >>= 1) {
@@ -422,23 +458,131 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
         }
         if (!run_function(fnslot, base, blk, i, &word)) goto unwind_pending;
     } else {
-        NativeCall call;
-        call.args = base;
-        call.symbol = word.w2;
-        std::memset(call.refs, -1, sizeof call.refs);
-        if (ft == T_NATIVE) natives_table[fnslot->w1 - 1](call);
-        else action_entry_table[fnslot->w1](call);
+        run_native(fnslot, word.w2);
         if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
     }
-    frame_pop_keep();
-    *fnslot = *base;
-    vstack.top = fnslot + 1;
+    call_done(fnslot, base);
     return i;
 
 unwind_pending:
-    frame_pop_drop();
-    vstack.top = fnslot;
-    stack_push();  // a placeholder result; callers stop at the pending exit
+    call_left(fnslot);
+    return i;
+}
+
+// ================================================================== conditionals
+
+// True when cell k of a block is a word naming an operator: a block just
+// before it is that operator's left operand, not an argument of its own.
+static inline bool operator_at(SeriesBuffer* b, uint32_t k) {
+    if (k >= b->cell_count()) return false;
+    const Cell* c = b->cells() + k;
+    if (!cell_is(c, T_WORD)) return false;
+    const Cell* v = word_value_fast(c);
+    return v && cell_is(v, T_OP);
+}
+
+// `if`, `unless` and `either` given literal blocks, and `any` and `all` given a
+// literal block (none of them followed by an operator), run here instead of
+// through their natives: the caller has checked that the word still holds the
+// native and that no trace runs. The call keeps the native's frame (same kind,
+// word and depth, the callable and arguments where the native would have
+// them), so an error inside names the same call, and each block is evaluated
+// as the native evaluates it. A branch given by an expression goes through the
+// native, its condition already fetched.
+static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, const Cell* fn_in,
+                                 const Cell* word_in, const Cell* entries) {
+    Cell* fnslot = stack_push_copy(fn_in);
+    Cell word = *word_in;
+    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word.w2, word.w1);
+    Cell* base = vstack.base;
+    uint32_t native = fnslot->w1;
+    i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 1, 1);
+    if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+    {
+        uint32_t count = b->cell_count();
+        const Cell* next = b->cells() + i;
+        uint32_t blocks = native == NATIVE_EITHER ? 2 : 1;
+        if (i + blocks > count || !cell_is(next, T_BLOCK) || (blocks == 2 && !cell_is(next + 1, T_BLOCK)) ||
+            operator_at(b, i + blocks)) {
+            i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 2, entries->w1);
+            if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+            run_native(fnslot, word.w2);
+            if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+        } else {
+            // The branches are pushed as the native's arguments: the one taken
+            // stays rooted while it runs.
+            Cell* branch = stack_push_copy(next);
+            if (blocks == 2) stack_push_copy(next + 1);
+            i += blocks;
+            bool taken;
+            if (native == NATIVE_EITHER) {
+                if (!is_truthy_strict(base)) ++branch;
+                taken = true;
+            } else {
+                taken = is_truthy(base) == (native == NATIVE_IF);
+            }
+            if (!taken) set_none(base);
+            else {
+                Cell* r = eval_block(branch);
+                if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+                *base = *r;
+            }
+        }
+    }
+    call_done(fnslot, base);
+    return i;
+
+unwind_pending:
+    call_left(fnslot);
+    return i;
+}
+
+// `any` and `all` over a literal block (see call_conditional): each expression
+// in turn, the position of errors at it, as the natives go.
+static uint32_t call_any_all(const Cell* blk, SeriesBuffer* b, uint32_t i, const Cell* fn_in, const Cell* word_in) {
+    Cell* fnslot = stack_push_copy(fn_in);
+    Cell word = *word_in;
+    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word.w2, word.w1);
+    Cell* base = vstack.base;
+    bool all = fnslot->w1 == NATIVE_ALL;
+    Cell* conds = stack_push_copy(b->cells() + i);
+    ++i;
+    Cell* saved = stack_push_copy(&current_eval_cell);
+    Cell* last = stack_push();
+    set_none(last);
+    // The native `all` holds one cell more while it runs; a trace started
+    // inside sees the stack as it would be there.
+    if (all) stack_push();
+    Cell* mark = vstack.top;
+    SeriesBuffer* cb = node_buffer(series_node(conds));
+    bool library = (cb->flags & SER_LIBRARY_FLAG) != 0;
+    Cell position = *conds;  // what current_eval_cell says at each expression
+    position.header = T_BLOCK;
+    uint32_t k = series_index(conds);
+    while (k < cb->cell_count()) {
+        if (!library) {
+            position.w1 = k;
+            current_eval_cell = position;
+        }
+        k = eval_expr(conds, cb, k, false);
+        current_eval_cell = *saved;
+        if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+        // any: the first truthy value; all: the last value, none at the first falsy one.
+        if (is_truthy(mark) != all) {
+            if (all) set_none(last);
+            else *last = *mark;
+            break;
+        }
+        if (all) *last = *mark;
+        vstack.top = mark;
+        cb = node_buffer(series_node(conds));
+    }
+    *base = *last;
+    call_done(fnslot, base);
+    return i;
+
+unwind_pending:
+    call_left(fnslot);
     return i;
 }
 
@@ -801,7 +945,14 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         case T_NATIVE: case T_ACTION: case T_FUNCTION: {
             const Cell* entries = spec_entries_of(vc);
             if (!trace_running && (entries->header & CALL_PLAN_SIMPLE)) {
-                i = call_plain(blk, b, i, vc, &val, entries);
+                // call_plain keeps one call site, where it is inlined.
+                if (cell_is(vc, T_NATIVE) && vc->w1 < NATIVE_ANY)
+                    i = call_conditional(blk, b, i, vc, &val, entries);
+                else if (cell_is(vc, T_NATIVE) && vc->w1 <= NATIVE_ALL && i < b->cell_count() &&
+                         cell_is(b->cells() + i, T_BLOCK) && !operator_at(b, i + 1))
+                    i = call_any_all(blk, b, i, vc, &val);
+                else
+                    i = call_plain(blk, b, i, vc, &val, entries);
                 if (pending_exit) return i;
                 called = true;
                 break;
@@ -916,7 +1067,7 @@ __attribute__((always_inline)) static inline uint32_t eval_infix(const Cell* blk
     return i;
 }
 
-Cell* eval_block(const Cell* block) {
+__attribute__((always_inline)) static inline Cell* eval_block_inline(const Cell* block) {
     interp_check_machine_stack();
     // Two cells: the block (rooted while it runs, then the result) and the
     // caller's position, rooted (after an error was caught it may name a block
@@ -959,6 +1110,36 @@ Cell* eval_block(const Cell* block) {
     *slot = *mark;
     vstack.top = slot + 1;
     return slot;
+}
+
+Cell* eval_block(const Cell* block) { return eval_block_inline(block); }
+
+BodyOutcome run_loop_body(const Cell* body, Cell* result) {
+    uint32_t depth = frame_depth();
+    Cell* mark = vstack.top;
+    try {
+        Cell* r = eval_block_inline(body);
+        if (!pending_exit) {
+            *result = *r;
+            vstack.top = mark;
+            return BODY_NEXT;
+        }
+    } catch (const LanguageThrow& t) {
+        exit_from_exception(t);
+        frames_unwind_to(depth);
+    }
+    vstack.top = mark;
+    if (pending_exit == THROW_BREAK) {
+        pending_exit = 0;
+        *result = exit_cells[0];
+        set_unset(&exit_cells[0]);
+        return BODY_BREAK;
+    }
+    if (pending_exit == THROW_CONTINUE) {
+        pending_exit = 0;
+        return BODY_NEXT;
+    }
+    return BODY_LEAVE;
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index) {

@@ -34,6 +34,14 @@ void interp_init();
 // Evaluates a block (or paren) from its index to its tail; pushes the last value
 // (unset for an empty block). Check pending_exit afterwards.
 Cell* eval_block(const Cell* block);
+// One run of a loop body (a block the loop keeps rooted), evaluated as
+// eval_block evaluates it: break and continue end here, every other exit goes
+// on outward, also one that arrives as an exception from C++ code that
+// evaluated language code. BODY_NEXT: *result holds the body's value (left
+// as it was after continue); BODY_BREAK: it holds the break value;
+// BODY_LEAVE: an exit is pending.
+enum BodyOutcome { BODY_NEXT, BODY_BREAK, BODY_LEAVE };
+BodyOutcome run_loop_body(const Cell* body, Cell* result);
 // Evaluates one expression of the block at `index`; pushes its value and returns
 // the index after it.
 uint32_t eval_next(const Cell* block, uint32_t index);

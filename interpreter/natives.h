@@ -13,6 +13,8 @@ constexpr int NATIVE_SLOTS = 120;
 constexpr int NATIVE_COUNT = 107;
 constexpr int MAX_CALL_REFINEMENTS = 24;
 // Indexes the interpreter's operator fast path knows (1-based, as native! values carry them).
+// The conditionals and loops the evaluator runs itself, first in the table.
+constexpr uint32_t NATIVE_IF = 1, NATIVE_UNLESS = 2, NATIVE_EITHER = 3, NATIVE_ANY = 4, NATIVE_ALL = 5;
 constexpr uint32_t NATIVE_EQUAL_Q = 25;            // equal? .. greater-or-equal? follow in table order
 constexpr uint32_t NATIVE_GREATER_OR_EQUAL_Q = 31;
 

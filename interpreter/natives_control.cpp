@@ -40,39 +40,6 @@ static bool do_into(const Cell* block, Cell* result) {
     return true;
 }
 
-enum BodyOutcome { BODY_NEXT, BODY_BREAK, BODY_LEAVE };
-
-// One evaluation of a loop body: break and continue stop here, every other exit
-// goes on outward. An exit that arrives as an exception (from C++ code that
-// evaluated language code) is treated the same.
-static BodyOutcome run_body(const Cell* body, Cell* result) {
-    uint32_t depth = frame_depth();
-    Cell* mark = vstack.top;
-    try {
-        Cell* r = eval_block(body);
-        if (!pending_exit) {
-            *result = *r;
-            vstack.top = mark;
-            return BODY_NEXT;
-        }
-    } catch (const LanguageThrow& t) {
-        exit_from_exception(t);
-        frames_unwind_to(depth);
-    }
-    vstack.top = mark;
-    if (pending_exit == THROW_BREAK) {
-        pending_exit = 0;
-        *result = *exit_value();
-        set_unset(exit_value());
-        return BODY_BREAK;
-    }
-    if (pending_exit == THROW_CONTINUE) {
-        pending_exit = 0;
-        return BODY_NEXT;
-    }
-    return BODY_LEAVE;
-}
-
 // A loop marks a loop frame for the time of its iterations.
 struct LoopFrame {
     uint32_t depth;
@@ -174,7 +141,7 @@ static void native_while(NativeCall& c) {
         bool go = is_truthy_strict(r);
         vstack.top = mark;
         if (!go) break;
-        BodyOutcome o = run_body(held + 1, scratch);
+        BodyOutcome o = run_loop_body(held + 1, scratch);
         if (o == BODY_BREAK) break;
         if (o == BODY_LEAVE) return;
     }
@@ -226,7 +193,7 @@ static void native_loop(NativeCall& c) {
     Cell* result = stack_push();
     LoopFrame loop;
     for (int64_t k = 0; k < n; ++k) {
-        BodyOutcome o = run_body(held, result);
+        BodyOutcome o = run_loop_body(held, result);
         if (o == BODY_BREAK) break;
         if (o == BODY_LEAVE) return;
     }
@@ -244,7 +211,7 @@ static void native_repeat(NativeCall& c) {
     for (int64_t k = 1; k <= n; ++k) {
         set_integer(counter, int32_t(k));
         word_assign(word, counter);
-        BodyOutcome o = run_body(body, result);
+        BodyOutcome o = run_loop_body(body, result);
         if (o == BODY_BREAK) break;
         if (o == BODY_LEAVE) return;
     }
@@ -256,7 +223,7 @@ static void native_forever(NativeCall& c) {
     Cell* result = stack_push();
     LoopFrame loop;
     for (;;) {
-        BodyOutcome o = run_body(body, result);
+        BodyOutcome o = run_loop_body(body, result);
         if (o == BODY_BREAK) break;
         if (o == BODY_LEAVE) return;
     }
@@ -321,7 +288,7 @@ static void native_foreach(NativeCall& c) {
         LoopFrame loop;
         uint32_t position = 0;
         while (map_foreach_next(series, words, &position, word_assign)) {
-            BodyOutcome o = run_body(body, result);
+            BodyOutcome o = run_loop_body(body, result);
             if (o == BODY_BREAK) break;
             if (o == BODY_LEAVE) return;
         }
@@ -343,7 +310,7 @@ static void native_foreach(NativeCall& c) {
         } else {
             pos += set_loop_words(words, series, pos);
         }
-        BodyOutcome o = run_body(body, result);
+        BodyOutcome o = run_loop_body(body, result);
         if (o == BODY_BREAK) break;
         if (o == BODY_LEAVE) return;
     }
@@ -366,7 +333,7 @@ static void native_forall(NativeCall& c) {
     Cell* pos = stack_push_copy(start);
     LoopFrame loop;
     while (series_index(pos) < series_count(pos)) {
-        BodyOutcome o = run_body(body, result);
+        BodyOutcome o = run_loop_body(body, result);
         if (o == BODY_LEAVE) return;
         if (o == BODY_BREAK) { *c.args = *result; return; }
         *pos = *word_value_cell(word);
@@ -391,7 +358,7 @@ static void native_remove_each(NativeCall& c) {
     while (series_index(at) < series_count(at)) {
         uint32_t pos = series_index(at);
         uint32_t step = set_loop_words(words, at, pos);
-        BodyOutcome o = run_body(body, result);
+        BodyOutcome o = run_loop_body(body, result);
         if (o == BODY_BREAK) break;
         if (o == BODY_LEAVE) return;
         if (is_truthy(result)) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 #include "datatypes/registry.h"
+#include "runtime/case_tables.h"
 #include "runtime/errors.h"
 #include "runtime/hash.h"
 #include "runtime/memory.h"
@@ -124,6 +125,29 @@ bool keys_match(const Cell* stored, const Cell* key, int op) {
                stored->w2 == key->w2 && stored->w3 == key->w3;
     }
     return cmp(stored, key, op) == 0;
+}
+
+// Two string! keys in one-byte units, for equality: the answer keys_match
+// gives, without the datatype's compare entry (most map keys are short
+// one-byte text, and a lookup compares at least one). 0 or 1, or -1 when the
+// keys are anything else.
+inline int narrow_strings_match(const Cell* stored, const Cell* key, int op) {
+    if (cell_type(stored) != T_STRING || cell_type(key) != T_STRING) return -1;
+    if (op != CMP_EQUAL && op != CMP_STRICT_EQUAL) return -1;
+    const SeriesBuffer* sb = node_buffer(series_node(stored));
+    const SeriesBuffer* kb = node_buffer(series_node(key));
+    if (sb->unit() != 1 || kb->unit() != 1) return -1;
+    uint32_t s_total = sb->tail - sb->head, k_total = kb->tail - kb->head;
+    uint32_t s_index = std::min(series_index(stored), s_total), k_index = std::min(series_index(key), k_total);
+    uint32_t length = s_total - s_index;
+    if (length != k_total - k_index) return 0;
+    const uint8_t* a = sb->data + sb->head + s_index;
+    const uint8_t* b = kb->data + kb->head + k_index;
+    if (std::memcmp(a, b, length) == 0) return 1;
+    if (op == CMP_STRICT_EQUAL) return 0;
+    for (uint32_t i = 0; i < length; ++i)
+        if (a[i] != b[i] && unicode_upper(a[i]) != unicode_upper(b[i])) return 0;
+    return 1;
 }
 
 int32_t entry_cells(const HashDesc* d) { return int32_t(d->position_index / 16); }
@@ -459,6 +483,11 @@ static int insert_key(NodeRef t, uint32_t position, int32_t* found) {
                 position_index_set(t, position, int32_t(bucket) + 1);
                 return 0;
             }
+        } else if (int narrow = narrow_strings_match(v.cells + k, &key, CMP_STRICT_EQUAL); narrow >= 0) {
+            if (narrow) {
+                if (found) *found = k;
+                return 0;
+            }
         } else if (cell_type(v.cells + k) == cell_type(&key) && keys_match(v.cells + k, &key, CMP_STRICT_EQUAL)) {
             if (found) *found = k;
             return 0;
@@ -514,6 +543,11 @@ static int32_t get_single_key(const View& v, const Cell* key, int op) {
         if (f == FLAG_DELETED) continue;
         int32_t k = v.keys[p.i];
         const Cell* stored = v.cells + k;
+        int narrow = narrow_strings_match(stored, key, op);
+        if (narrow >= 0) {
+            if (narrow) return k;
+            continue;
+        }
         if ((cell_type(key) == T_TEXT_KEY || cell_type(key) == cell_type(stored)) && keys_match(stored, key, op))
             return k;
     } while (p.next());

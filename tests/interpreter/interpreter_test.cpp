@@ -142,29 +142,49 @@ TEST(Interpreter, FrameStackHoldsItsCapacityAndRefusesOneMore) {
     vstack.top = mark;
 }
 
+// Marks a block and every block in it as loaded from the boot image.
+static void flag_library_deep(const Cell* block) {
+    set_series_flags(series_node(block), SER_LIBRARY_FLAG);
+    for (uint32_t k = 0; k < block_length(block); ++k)
+        if (cell_is(block_at(block, k), T_BLOCK)) flag_library_deep(block_at(block, k));
+}
+
 // Code loaded from the boot image: an error inside it keeps its `near` at the
-// user's code that called into it.
+// user's code that called into it. The same for the conditionals the
+// evaluator runs itself, in a branch or a condition list.
 TEST(Interpreter, LibraryBlocksDoNotMoveTheErrorPosition) {
-    test_evaluator_start();
-    StackScope scope;
-    Cell* library = test_read("1 / 0");
-    set_series_flags(series_node(library), SER_LIBRARY_FLAG);
-    Cell* user = test_read("x: 1 do lib");
-    Cell lib_word = word_from_symbol(symbol_from_cstring("lib"));
-    word_assign(&lib_word, library);
-    uint32_t depth = frame_depth();
-    Cell* mark = vstack.top;
-    try {
-        eval_block(user);
-        ADD_FAILURE() << "no error";
-    } catch (const LanguageThrow&) {
-        frames_unwind_to(depth);
-        vstack.top = mark;
-        Cell* near = error_field(thrown_value(), ERR_FIELD_NEAR);
-        ASSERT_TRUE(cell_is(near, T_BLOCK));
-        EXPECT_EQ(series_node(near), series_node(user));
-        EXPECT_EQ(series_index(near), 2u);  // at `do lib`
+    for (const char* source : {"1 / 0", "if true [1 / 0]", "either false [2] [1 / 0]", "unless none [1 / 0]",
+                               "any [none 1 / 0]", "all [1 1 / 0]"}) {
+        SCOPED_TRACE(source);
+        test_evaluator_start();
+        StackScope scope;
+        Cell* library = test_read(source);
+        flag_library_deep(library);
+        Cell* user = test_read("x: 1 do lib");
+        Cell lib_word = word_from_symbol(symbol_from_cstring("lib"));
+        word_assign(&lib_word, library);
+        uint32_t depth = frame_depth();
+        Cell* mark = vstack.top;
+        try {
+            eval_block(user);
+            ADD_FAILURE() << "no error";
+        } catch (const LanguageThrow&) {
+            frames_unwind_to(depth);
+            vstack.top = mark;
+            Cell* near = error_field(thrown_value(), ERR_FIELD_NEAR);
+            ASSERT_TRUE(cell_is(near, T_BLOCK));
+            EXPECT_EQ(series_node(near), series_node(user));
+            EXPECT_EQ(series_index(near), 2u);  // at `do lib`
+        }
     }
+}
+
+// The evaluator knows some natives by their index: the indexes name them.
+TEST(Interpreter, NativeIndexesTheEvaluatorKnowsNameTheirNatives) {
+    const std::pair<uint32_t, const char*> known[] = {
+        {NATIVE_IF, "if"}, {NATIVE_UNLESS, "unless"}, {NATIVE_EITHER, "either"}, {NATIVE_ANY, "any"},
+        {NATIVE_ALL, "all"}, {NATIVE_EQUAL_Q, "equal?"}, {NATIVE_GREATER_OR_EQUAL_Q, "greater-or-equal?"}};
+    for (const auto& [index, name] : known) EXPECT_STREQ(native_defs[index - 1].name, name);
 }
 
 // Nor does it report trace events: the hook hears the user's block that calls
