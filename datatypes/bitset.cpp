@@ -12,6 +12,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "interpreter/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -132,6 +133,7 @@ bool is_range_dash(Cell c) {
 // measure. Spec values are read through their series at each step: processing
 // allocates.
 int64_t process_spec(const Cell* spec_in, NodeRef bits, int op, int caller) {
+    interp_check_machine_stack();  // nested blocks recurse, and a block may hold itself
     Cell spec = *spec_in;  // its series stays reachable through the caller
     TypeId t = cell_type(&spec);
     if (t == T_CHAR || t == T_INTEGER || t == T_FLOAT) {

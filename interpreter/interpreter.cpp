@@ -428,6 +428,7 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
         if (ft == T_NATIVE) natives_table[fnslot->w1 - 1](call);
         else action_entry_table[fnslot->w1](call);
         if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     }
     frame_pop_keep();
     *fnslot = *base;
@@ -572,9 +573,11 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     } else if (ft == T_NATIVE) {
         natives_table[fn.w1 - 1](call);
         if (pending_exit) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     } else if (ft == T_ACTION) {
         action_entry_table[fn.w1](call);
         if (pending_exit) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     } else {
         raise_error(err::internal::not_done);
     }
@@ -771,6 +774,7 @@ static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) 
     std::memset(call.refs, -1, sizeof call.refs);
     if (ft == T_NATIVE) natives_table[fn.w1 - 1](call);
     else action_entry_table[fn.w1](call);
+    TEV_CHECK_CELL(left);
     frame_pop_keep();
 }
 
