@@ -1,6 +1,7 @@
 // Action dispatch: the action-entry table of 62 stack entries, the type lookup with its
 // error, the direct dispatchers C++ code calls, and the generic comparison.
 #include "interpreter/actions.h"
+#include <algorithm>
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/string.h"
@@ -116,8 +117,15 @@ static void cut_to_part(Cell* out, int32_t limit) {
     if (limit != NO_LIMIT) string_truncate(series_node(out), limit > 0 ? uint32_t(limit) : 0);
 }
 
+// A negative /part writes nothing, as 0 does. Taken as 0, the budget the writers
+// count down stays far from the bottom of the integer range (a text is shorter
+// than 2^31 characters).
+static int32_t part_budget(NativeCall& c, int ref) {
+    return c.has(ref) ? std::max(get_integer(c.ref_arg(ref)), 0) : NO_LIMIT;
+}
+
 static void form_entry(NativeCall& c) {
-    int32_t limit = c.has(0) ? get_integer(c.ref_arg(0)) : NO_LIMIT;
+    int32_t limit = part_budget(c, 0);
     Cell* out = stack_push();
     form_dispatch(c.args, out, limit);
     cut_to_part(out, limit);
@@ -126,7 +134,7 @@ static void form_entry(NativeCall& c) {
 }
 
 static void mold_entry(NativeCall& c) {
-    int32_t limit = c.has(3) ? get_integer(c.ref_arg(3)) : NO_LIMIT;
+    int32_t limit = part_budget(c, 3);
     Cell* out = stack_push();
     mold_dispatch(c.args, out, c.has(0), c.has(1), c.has(2), limit);
     cut_to_part(out, limit);
