@@ -59,7 +59,7 @@ const char* const sample_sources[] = {
     "make vector! [integer! 8 [1 2 3]]", "make vector! [float! 64 [1.5]]",
     "1x2", "-2147483648x2147483647", "(1.5, -2.5)", "(1, 2, 3)", "1.2.3", "0.0.0.0.0.0.0.0.0.0.0.0",
     "$1.50", "-$0.01", "1:30", "-0:00:00.5", "1-Jan-2000", "29-Feb-2000/23:59:59+5:30",
-    "make object! [a: 1 b: \"x\"]", "(o: make object! [a: none] o/a: o o)", "make error! \"x\"",
+    "make object! [a: 1]", "make object! [a: 1 b: \"x\"]", "(o: make object! [a: none] o/a: o o)", "make error! \"x\"",
     "func [x] [x]", ":add", ":if", ":+",
     "integer!", "make typeset! [integer! block!]",
 };
