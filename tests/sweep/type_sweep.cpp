@@ -39,8 +39,8 @@ namespace {
 
 // ================================================================== samples
 
-// One Tev expression per sample, evaluated afresh for each row of calls (the
-// actions change their series in place). Extremes, empty and cyclic series, a
+// One Tev expression per sample, evaluated afresh for each call (the actions
+// change their series in place, and a fault may need the sample as it stands). Extremes, empty and cyclic series, a
 // series past its tail, NaN and infinities are the values that find faults.
 const char* const sample_sources[] = {
     "()",  // unset!
@@ -175,20 +175,23 @@ Cell* evaluate(const char* text) {
     return out;
 }
 
+// Appends a fresh sample to the block.
+void append_sample(Cell* block, const char* source) {
+    try {
+        Cell* v = evaluate(source);
+        block_append(block, v);
+        stack_drop_to(v);
+    } catch (const LanguageThrow&) {
+        std::fprintf(stderr, "type_sweep: the sample %s cannot be made\n", source);
+        std::exit(2);
+    }
+}
+
 // A fresh block of every sample into *out (rooted).
 void make_samples(Cell* out) {
     StackScope scope;
     Cell* block = block_push_new(uint32_t(std::size(sample_sources)));
-    for (const char* source : sample_sources) {
-        try {
-            Cell* v = evaluate(source);
-            block_append(block, v);
-            stack_drop_to(v);
-        } catch (const LanguageThrow&) {
-            std::fprintf(stderr, "type_sweep: the sample %s cannot be made\n", source);
-            std::exit(2);
-        }
-    }
+    for (const char* source : sample_sources) append_sample(block, source);
     *out = *block;
 }
 
@@ -208,8 +211,7 @@ bool check_sample_types(const Cell* samples) {
 }
 
 struct Sweep {
-    Cell* samples;        // rooted: the block of samples for the current row
-    bool fresh = false;   // samples not yet touched by a call
+    Cell* samples;        // rooted: one of each sample, for their types
     uint32_t count = 0;
 
     const Cell* sample(uint32_t i) { return block_at(samples, i % count); }
@@ -217,10 +219,6 @@ struct Sweep {
     // One call of c with the given argument samples and at most one refinement.
     void call(const Callable& c, const Cell* fn, const Cell* word, const std::vector<uint32_t>& args, int refinement) {
         if (call_number++ % options.every != options.offset) return;
-        if (!fresh) {
-            make_samples(samples);
-            fresh = true;
-        }
         if (in_list(c.name.c_str(), no_file_args, std::size(no_file_args)))
             for (uint32_t a : args) {
                 TypeId t = cell_type(sample(a));
@@ -228,8 +226,19 @@ struct Sweep {
             }
         StackScope scope;
         uint32_t depth = frame_depth();
+        // Fresh arguments; one sample given twice is the same value twice
+        // (append b b).
         Cell* arg_block = block_push_new(uint32_t(args.size()));
-        for (uint32_t a : args) block_append(arg_block, sample(a));
+        for (size_t k = 0; k < args.size(); ++k) {
+            size_t first = k;
+            for (size_t e = 0; e < k; ++e)
+                if (args[e] % count == args[k] % count) { first = e; break; }
+            if (first == k) append_sample(arg_block, sample_sources[args[k] % count]);
+            else {
+                Cell same = *block_at(arg_block, uint32_t(first));  // the append may move the block
+                block_append(arg_block, &same);
+            }
+        }
         Cell* refs = nullptr;
         if (refinement >= 0) {
             refs = block_push_new(1);
@@ -244,7 +253,6 @@ struct Sweep {
             std::fflush(stderr);
         }
         ++calls_run;
-        fresh = false;
         try {
             call_quoted(fn, word, arg_block, refs);
         } catch (const LanguageThrow&) {
@@ -276,7 +284,6 @@ struct Sweep {
             return args;
         };
         for (uint32_t i = 0; i < (c.args ? count : 1); ++i) {
-            fresh = false;
             for (uint32_t j = 0; j < (c.args >= 2 ? count : 1); ++j) call(c, fn, word, plain(i, j), -1);
         }
         // Each refinement alone: every first argument with every sample for the
@@ -284,7 +291,6 @@ struct Sweep {
         for (size_t r = 0; r < c.refinements.size(); ++r) {
             int m = c.refinements[r].args;
             for (uint32_t i = 0; i < (c.args ? count : 1); ++i) {
-                fresh = false;
                 for (uint32_t j = 0; j < (m ? count : 1); ++j) {
                     std::vector<uint32_t> args = plain(i, i * 3 + 1);
                     for (int k = 0; k < m; ++k) args.push_back(k == 0 ? j : j + uint32_t(k) * 5);
