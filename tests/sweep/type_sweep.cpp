@@ -91,7 +91,7 @@ const char* const skipped[] = {
     "list-dir", "what-dir", "read-clipboard", "write-clipboard",
 };
 // Natives that read a file or url they are given (the sweep skips those calls).
-const char* const no_file_args[] = {"do", "transcode"};
+const char* const no_file_args[] = {"do", "transcode", "checksum"};
 
 bool in_list(const char* name, const char* const* list, size_t n) {
     for (size_t i = 0; i < n; ++i)
