@@ -12,6 +12,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -155,6 +156,9 @@ int64_t process_spec(const Cell* spec_in, NodeRef bits, int op, int caller) {
     }
     if (t == T_BLOCK || t == T_PAREN) {
         NodeRef node = series_node(&spec);
+        // Nested blocks are walked in turn: one that holds itself is no spec.
+        if (cycle_find(node)) raise_bad_spec(&spec, caller);
+        CycleGuard guard(node);
         int64_t highest = -1;
         for (uint32_t i = series_index(&spec); i < node_buffer(node)->count(); ++i) {
             Cell v = node_buffer(node)->cells()[i];

@@ -468,7 +468,7 @@ static void stage_splice(const Splice& sp, const Cell* value, std::vector<Cell>&
 static void write_splice(const Cell* block, uint32_t pos, const std::vector<Cell>& staged, uint64_t total) {
     Cell* at = buf(block)->cells() + pos;
     size_t n = staged.size();
-    if (n == 0) return;
+    if (n == 0 || total == 0) return;  // /dup 0 or less writes nothing: no gap was opened
     std::memcpy(at, staged.data(), n * 16);
     // The first copy doubles until the total is written.
     for (uint64_t done = n; done < total;) {

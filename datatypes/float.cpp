@@ -130,6 +130,11 @@ void float_round_action(ActionFrame& f) {
     Cell* v = f.args;
     const Cell* scale_cell = f.has(ROUND_TO) ? f.ref_arg(ROUND_TO) : nullptr;
     if (scale_cell && cell_is(scale_cell, T_MONEY)) raise_with_call_word_type(err::script::not_related, T_MONEY);
+    // The result takes the scale's type, so the scale must be a number whose
+    // payload is a double (or an integer, read as one).
+    if (scale_cell && !cell_is(scale_cell, T_INTEGER) && !cell_is(scale_cell, T_FLOAT) &&
+        !cell_is(scale_cell, T_PERCENT) && !cell_is(scale_cell, T_TIME))
+        raise_with_call_word_type(err::script::expect_arg, cell_type(scale_cell), "scale");
     const bool percent = cell_is(v, T_PERCENT);
     double x = get_float(v);
     double s = percent ? 0.01 : 1.0;

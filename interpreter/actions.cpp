@@ -1,12 +1,14 @@
 // Action dispatch: the action-entry table of 62 stack entries, the type lookup with its
 // error, the direct dispatchers C++ code calls, and the generic comparison.
 #include "interpreter/actions.h"
+#include <algorithm>
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
+#include "runtime/check.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -106,6 +108,7 @@ template <Act S> static void action_stack_entry(NativeCall& c) {
     f.type = t;
     for (int k = 0; k < 12; ++k) f.refs[k] = int8_t(c.refs[k] - (c.refs[k] > 0));  // branch-free: it vectorises
     fn(f);
+    TEV_CHECK_CELL(f.args);
 }
 
 // The writers stop once the budget runs out but may overshoot it by the value
@@ -114,19 +117,28 @@ static void cut_to_part(Cell* out, int32_t limit) {
     if (limit != NO_LIMIT) string_truncate(series_node(out), limit > 0 ? uint32_t(limit) : 0);
 }
 
+// A negative /part writes nothing, as 0 does. Taken as 0, the budget the writers
+// count down stays far from the bottom of the integer range (a text is shorter
+// than 2^31 characters).
+static int32_t part_budget(NativeCall& c, int ref) {
+    return c.has(ref) ? std::max(get_integer(c.ref_arg(ref)), 0) : NO_LIMIT;
+}
+
 static void form_entry(NativeCall& c) {
-    int32_t limit = c.has(0) ? get_integer(c.ref_arg(0)) : NO_LIMIT;
+    int32_t limit = part_budget(c, 0);
     Cell* out = stack_push();
     form_dispatch(c.args, out, limit);
     cut_to_part(out, limit);
+    TEV_CHECK_CELL(out);
     *c.args = *out;
 }
 
 static void mold_entry(NativeCall& c) {
-    int32_t limit = c.has(3) ? get_integer(c.ref_arg(3)) : NO_LIMIT;
+    int32_t limit = part_budget(c, 3);
     Cell* out = stack_push();
     mold_dispatch(c.args, out, c.has(0), c.has(1), c.has(2), limit);
     cut_to_part(out, limit);
+    TEV_CHECK_CELL(out);
     *c.args = *out;
 }
 
@@ -137,6 +149,7 @@ static void eval_path_entry(NativeCall& c) {
     Cell* result = stack_push();
     PathStep step{c.args, c.args + 1, nullptr, nullptr, result, 1, true, true};
     fn(step);
+    TEV_CHECK_CELL(result);
     *c.args = *result;
 }
 
@@ -166,15 +179,25 @@ void actions_init() {
 
 // ================================================================== dispatchers
 
+// The output is the caller's text series, whatever its type: a series action
+// forms its value straight into the file!, url!, tag! or email! it changes, so
+// the cell must stay that very series. Only a fresh (unset) cell becomes a new
+// string!; replacing anything else would swap a cell the caller still counts on.
+static void text_output(Cell* out) {
+    if (type_is_string(cell_type(out))) return;
+    TEV_ASSERT(cell_is(out, T_UNSET));
+    string_make(out, 16);
+}
+
 int32_t form_dispatch(const Cell* value, Cell* out, int32_t limit) {
-    if (!cell_is(out, T_STRING)) string_make(out, 16);
+    text_output(out);
     FormFn fn = action_of<Act::form>(cell_type(value));
     if (!fn) raise_no_action(cell_type(value), int(Act::form));
     return fn(value, out, nullptr, limit);
 }
 
 int32_t mold_dispatch(const Cell* value, Cell* out, bool only, bool all, bool flat, int32_t limit, int32_t indent) {
-    if (!cell_is(out, T_STRING)) string_make(out, 16);
+    text_output(out);
     MoldFn fn = action_of<Act::mold>(cell_type(value));
     if (!fn) raise_no_action(cell_type(value), int(Act::mold));
     return fn(value, out, only, all, flat, nullptr, limit, indent);

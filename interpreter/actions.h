@@ -6,8 +6,8 @@
 
 namespace tev {
 
-// Append the form or mold of a value to *out (made an empty string! first when it
-// is not one; out must be a rooted cell). Return the limit left.
+// Append the form or mold of a value to *out, a rooted text series of any string
+// type (an unset cell is made an empty string! first). Return the limit left.
 int32_t form_dispatch(const Cell* value, Cell* out, int32_t limit = NO_LIMIT);
 int32_t mold_dispatch(const Cell* value, Cell* out, bool only = false, bool all = false, bool flat = false,
                    int32_t limit = NO_LIMIT, int32_t indent = 0);

@@ -460,6 +460,7 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
     } else {
         run_native(fnslot, word.w2);
         if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     }
     call_done(fnslot, base);
     return i;
@@ -508,6 +509,7 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
             if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
             run_native(fnslot, word.w2);
             if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
+            TEV_CHECK_CELL(base);
         } else {
             // The branches are pushed as the native's arguments: the one taken
             // stays rooted while it runs.
@@ -717,12 +719,15 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     } else if (ft == T_NATIVE) {
         natives_table[fn.w1 - 1](call);
         if (pending_exit) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     } else if (ft == T_ACTION) {
         action_entry_table[fn.w1](call);
         if (pending_exit) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     } else if (ft == T_ROUTINE) {
         routine_invoke(holder, call);
         if (pending_exit) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     } else {
         raise_error(err::internal::not_done);
     }
@@ -919,6 +924,7 @@ static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) 
     std::memset(call.refs, -1, sizeof call.refs);
     if (ft == T_NATIVE) natives_table[fn.w1 - 1](call);
     else action_entry_table[fn.w1](call);
+    TEV_CHECK_CELL(left);
     frame_pop_keep();
 }
 

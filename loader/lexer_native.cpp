@@ -2,6 +2,7 @@
 // lexer events as calls of a language function.
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
+#include "datatypes/scalar.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "loader/lexer.h"
@@ -101,6 +102,10 @@ void native_transcode(NativeCall& c) {
     if (a.into && !cell_is(a.into, T_BLOCK) && !cell_is(a.into, T_PAREN))
         raise_error(err::script::invalid_arg, a.into);
     Trace trace{c.ref_arg(TRACE), c.args};
+    // The callback is called with the lexer's five event arguments: only a
+    // function! can take them (none is no callback).
+    if (trace.fn && !cell_is(trace.fn, T_NONE) && !cell_is(trace.fn, T_FUNCTION))
+        raise_with_call_word_type(err::script::expect_arg, cell_type(trace.fn), "callback");
     LexHook hook{&call_trace, &trace, LEX_ALL_EVENTS};
     if (trace.fn && !cell_is(trace.fn, T_NONE)) {
         hook.event_mask = callback_event_mask(trace.fn);

@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include "runtime/check.h"
 
 namespace tev {
 
@@ -88,6 +89,7 @@ inline TypeId get_datatype(const Cell* c) { return TypeId(c->w1); }
 inline double get_float(const Cell* c) { double d; std::memcpy(&d, &c->w2, 8); return d; }
 inline void put_float(Cell* c, double d) { std::memcpy(&c->w2, &d, 8); }
 inline void set_float(Cell* c, double d, TypeId t = T_FLOAT) {
+    TEV_ASSERT(t == T_FLOAT || t == T_PERCENT || t == T_TIME);  // the types whose payload is a double
     uint32_t w[2];
     std::memcpy(w, &d, 8);
     cell_store(c, t, 0, w[0], w[1]);

@@ -655,7 +655,7 @@ bool gc_mark_node_ref(NodeRef* slot) {
     if (moved_nodes) {
         if (const uint32_t* moved = raw_map_get(moved_nodes, node)) *slot = node = *moved;
     }
-    assert(node_is_live(node));
+    TEV_ASSERT(node_is_live(node));
     SeriesBuffer* b = node_buffer(node);
     if (b->flags & SER_MARK) return false;
     mark_buffer(b);
@@ -735,10 +735,23 @@ void gc_mark_cell_default(const Cell* c) {
 
 void gc_register_mark(TypeId t, MarkCellFn fn) { mark_fns[t] = fn ? fn : gc_mark_cell_default; }
 
-void gc_mark_cell(const Cell* c) { mark_fns[cell_type(c)](c); }
+// Every cell the collector reaches is checked after its nodes are brought up
+// to date: a malformed cell is reported by the first collection that sees it.
+// Type 0 marks the empty rows of tables and cells not yet written.
+static inline void check_marked(const Cell* c) {
+    if (cell_type(c) != T_NONE_ID) TEV_CHECK_CELL(c);
+}
+
+void gc_mark_cell(const Cell* c) {
+    mark_fns[cell_type(c)](c);
+    check_marked(c);
+}
 
 void gc_mark_cells(const Cell* c, size_t n) {
-    for (size_t i = 0; i < n; ++i) mark_fns[cell_type(c + i)](c + i);
+    for (size_t i = 0; i < n; ++i) {
+        mark_fns[cell_type(c + i)](c + i);
+        check_marked(c + i);
+    }
 }
 
 static void mark_drain() {
