@@ -342,17 +342,49 @@ char* binary_enbase_64(char* out, const uint8_t* bytes, uint32_t length) {
     return out;
 }
 
+uint64_t binary_enbase_room(int base, uint64_t length) {
+    switch (base) {
+    case 2: return length * 8;
+    case 16: return length * 2;
+    case 58: return length * 138 / 100 + 2;
+    case 64: return (length + 2) / 3 * 4;
+    default: return 0;
+    }
+}
+
+static char* enbase_into(int base, char* out, const uint8_t* bytes, uint32_t length) {
+    switch (base) {
+    case 2: return binary_enbase_2(out, bytes, length);
+    case 16: return binary_enbase_16(out, bytes, length);
+    case 58: return binary_enbase_58(out, bytes, length);
+    case 64: return binary_enbase_64(out, bytes, length);
+    default: return out;
+    }
+}
+
 std::string binary_enbase(int base, const uint8_t* bytes, uint32_t length) {
     std::string out;
-    size_t room = base == 2 ? size_t(length) * 8 : base == 16 ? size_t(length) * 2
-                : base == 58 ? size_t(length) * 138 / 100 + 2 : base == 64 ? (size_t(length) + 2) / 3 * 4 : 0;
-    out.resize(room);
-    char* end = out.data();
-    if (base == 2) end = binary_enbase_2(out.data(), bytes, length);
-    else if (base == 16) end = binary_enbase_16(out.data(), bytes, length);
-    else if (base == 58) end = binary_enbase_58(out.data(), bytes, length);
-    else if (base == 64) end = binary_enbase_64(out.data(), bytes, length);
-    out.resize(size_t(end - out.data()));
+    out.resize(size_t(binary_enbase_room(base, length)));
+    out.resize(size_t(enbase_into(base, out.data(), bytes, length) - out.data()));
+    return out;
+}
+
+Cell* binary_enbase_push(int base, const Cell* value) {
+    std::string utf8;
+    const bool text = type_is_string(cell_type(value));
+    if (text) utf8 = string_to_utf8(value);
+    const uint32_t length = text ? uint32_t(utf8.size()) : binary_length(value);
+    // Counted in 64 bits: eight characters a byte overflow 32 bits from 512 MiB on.
+    const uint64_t room = binary_enbase_room(base, length);
+    if (room >= 0x80000000u) raise_error(err::script::too_long);
+    Cell source = *value;  // the binary's node survives in the caller's rooted cell
+    Cell* out = stack_push();
+    string_make_width(out, uint32_t(room ? room : 1), 1);
+    // Both addresses are read after the allocation, which may have moved the binary.
+    const uint8_t* bytes = text ? reinterpret_cast<const uint8_t*>(utf8.data()) : binary_head_address(&source);
+    SeriesBuffer* b = node_buffer(series_node(out));
+    char* start = reinterpret_cast<char*>(b->head_ptr());
+    b->tail = b->head + uint32_t(enbase_into(base, start, bytes, length) - start);
     return out;
 }
 
@@ -531,6 +563,11 @@ Cell* binary_debase_2(const void* text, uint32_t count, uint32_t unit) { return 
 Cell* binary_debase_16(const void* text, uint32_t count, uint32_t unit) { return push_decoded(16, text, count, unit); }
 Cell* binary_debase_58(const void* text, uint32_t count, uint32_t unit) { return push_decoded(58, text, count, unit); }
 Cell* binary_debase_64(const void* text, uint32_t count, uint32_t unit) { return push_decoded(64, text, count, unit); }
+
+Cell* binary_debase_push(int base, const Cell* text) {
+    TextView v = text_view(text);
+    return push_decoded(base, v.data, v.length, v.unit);
+}
 
 // ---------------------------------------------------------------- form and mold
 
