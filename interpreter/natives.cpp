@@ -149,7 +149,7 @@ const NativeDef native_defs[NATIVE_COUNT] = {
     {"call", "cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!] /output out [string! file! binary!] /error err [string! file! binary!]", nullptr},
     {"zero?", "value", nullptr},
     {"size?", "file [file!]", nullptr},
-    {"browse", "url", nullptr},
+    {"browse", "url [url! file!]", nullptr},
     {"compress", "data method", nullptr},
     {"decompress", "data method /size sz", nullptr},
     {"recycle", "/on /off", nullptr},

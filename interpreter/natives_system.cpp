@@ -1,9 +1,13 @@
-// Time and system natives: wait and now.
+// Time and system natives: wait, now and browse.
 #include <cmath>
+#include "datatypes/file.h"
 #include "datatypes/further_scalars.h"
+#include "datatypes/string.h"
 #include "interpreter/natives.h"
 #include "runtime/errors.h"
+#include "os/shell_open.h"
 #include "runtime/platform.h"
+#include "runtime/value_stack.h"
 
 namespace tev {
 
@@ -47,10 +51,25 @@ void native_now(NativeCall& c) {
     *c.args = date;
 }
 
+// ================================================================== browse
+
+void native_browse(NativeCall& c) {
+    std::string target;
+    if (cell_is(c.args, T_FILE)) {
+        Cell* local = string_push(string_length(c.args) + 8);
+        file_to_local_path(c.args, local, false);
+        target = string_to_utf8(local);
+    } else {
+        target = string_to_utf8(c.args);
+    }
+    if (!os::shell_open(target)) raise_error(err::access::cannot_open, c.args);
+    set_unset(c.args);
+}
+
 }  // namespace
 
 void natives_system_entries() {
-    static const NativeEntry entries[] = {{"wait", native_wait}, {"now", native_now}};
+    static const NativeEntry entries[] = {{"wait", native_wait}, {"now", native_now}, {"browse", native_browse}};
     add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
 }
 
