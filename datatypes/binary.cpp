@@ -436,7 +436,17 @@ int base58_digit(uint32_t c) {
 // Characters above 127 are never digits (no folding to 7 bits), and a lone
 // final digit is invalid rather than dropped.
 bool debase_16(TextReader& r, std::string* out) {
+    out->reserve(size_t(r.count) / 2);
     for (;;) {
+        // Byte text without blanks or comments: whole pairs straight from the buffer.
+        if (r.unit == 1) {
+            const uint8_t* p = r.p;
+            std::string& o = *out;
+            uint32_t i = r.i;
+            for (int h, l; i + 1 < r.count && (h = hex_digit(p[i])) >= 0 && (l = hex_digit(p[i + 1])) >= 0; i += 2)
+                o.push_back(char(h * 16 + l));
+            r.i = i;
+        }
         int64_t hi = r.next(up_to_blank);
         if (hi < 0) return true;
         int64_t lo = r.next(up_to_blank);
@@ -511,6 +521,23 @@ bool debase_64(TextReader& r, std::string* out) {
     uint32_t group = 0;
     int count = 0;
     while (r.i < r.count) {
+        // Whole groups of four digits in byte text go straight to three bytes.
+        if (r.unit == 1 && count == 0) {
+            const uint8_t* p = r.p;
+            uint32_t i = r.i;
+            for (; i + 4 <= r.count; i += 4) {
+                uint8_t a = p[i] < 128 ? BASE64_TABLE.cls[p[i]] : B64_BAD;
+                uint8_t b = p[i + 1] < 128 ? BASE64_TABLE.cls[p[i + 1]] : B64_BAD;
+                uint8_t c = p[i + 2] < 128 ? BASE64_TABLE.cls[p[i + 2]] : B64_BAD;
+                uint8_t d = p[i + 3] < 128 ? BASE64_TABLE.cls[p[i + 3]] : B64_BAD;
+                if ((a | b | c | d) >= 64) break;
+                uint32_t g = uint32_t(a) << 18 | uint32_t(b) << 12 | uint32_t(c) << 6 | d;
+                char bytes[3] = {char(g >> 16), char(g >> 8), char(g)};
+                out->append(bytes, 3);
+            }
+            r.i = i;
+            if (i >= r.count) break;
+        }
         uint32_t c = r.peek();
         ++r.i;
         uint8_t cls = c < 128 ? BASE64_TABLE.cls[c] : uint8_t(B64_BAD);
