@@ -135,6 +135,7 @@ bool max_min_components(const Cell* a, const Cell* b, bool max, Cell* out) {
         else point2d_make_cell(out, r[0], r[1]);
         return true;
     }
+    if (is_number(ta) && tb == T_TUPLE) return max_min_components(b, a, max, out);  // order does not matter
     if (ta == T_TUPLE && (tb == T_TUPLE || is_number(tb))) {
         uint8_t x[TUPLE_MAX] = {}, y[TUPLE_MAX] = {};
         tuple_bytes(a, x);
