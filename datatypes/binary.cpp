@@ -512,6 +512,7 @@ struct Base64Table {
     }
 };
 constexpr Base64Table BASE64_TABLE;
+inline uint8_t base64_class(uint32_t c) { return c < 128 ? BASE64_TABLE.cls[c] : uint8_t(B64_BAD); }
 
 // Four characters to three bytes; "=" after two characters of a group gives
 // one byte, after three two, and ends the data; a partial group without it
@@ -526,10 +527,10 @@ bool debase_64(TextReader& r, std::string* out) {
             const uint8_t* p = r.p;
             uint32_t i = r.i;
             for (; i + 4 <= r.count; i += 4) {
-                uint8_t a = p[i] < 128 ? BASE64_TABLE.cls[p[i]] : B64_BAD;
-                uint8_t b = p[i + 1] < 128 ? BASE64_TABLE.cls[p[i + 1]] : B64_BAD;
-                uint8_t c = p[i + 2] < 128 ? BASE64_TABLE.cls[p[i + 2]] : B64_BAD;
-                uint8_t d = p[i + 3] < 128 ? BASE64_TABLE.cls[p[i + 3]] : B64_BAD;
+                uint8_t a = base64_class(p[i]);
+                uint8_t b = base64_class(p[i + 1]);
+                uint8_t c = base64_class(p[i + 2]);
+                uint8_t d = base64_class(p[i + 3]);
                 if ((a | b | c | d) >= 64) break;
                 uint32_t g = uint32_t(a) << 18 | uint32_t(b) << 12 | uint32_t(c) << 6 | d;
                 char bytes[3] = {char(g >> 16), char(g >> 8), char(g)};
@@ -540,7 +541,7 @@ bool debase_64(TextReader& r, std::string* out) {
         }
         uint32_t c = r.peek();
         ++r.i;
-        uint8_t cls = c < 128 ? BASE64_TABLE.cls[c] : uint8_t(B64_BAD);
+        uint8_t cls = base64_class(c);
         if (cls < 64) {
             group = group << 6 | cls;
             if (++count == 4) {
