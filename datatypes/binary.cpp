@@ -419,6 +419,17 @@ bool base58_64_blank(uint32_t c) {
     return c == 8 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ' || c == '\'';
 }
 
+// Digit values of byte text; 0x10 marks a character that is not a hex digit.
+struct HexTable {
+    uint8_t v[256];
+    constexpr HexTable() : v() {
+        for (int c = 0; c < 256; ++c) v[c] = 0x10;
+        for (int c = 0; c < 10; ++c) v['0' + c] = uint8_t(c);
+        for (int c = 0; c < 6; ++c) v['A' + c] = v['a' + c] = uint8_t(10 + c);
+    }
+};
+constexpr HexTable HEX_VALUE;
+
 int hex_digit(uint32_t c) {
     if (c >= '0' && c <= '9') return int(c - '0');
     if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
@@ -441,10 +452,16 @@ bool debase_16(TextReader& r, std::string* out) {
         // Byte text without blanks or comments: whole pairs straight from the buffer.
         if (r.unit == 1) {
             const uint8_t* p = r.p;
-            std::string& o = *out;
             uint32_t i = r.i;
-            for (int h, l; i + 1 < r.count && (h = hex_digit(p[i])) >= 0 && (l = hex_digit(p[i + 1])) >= 0; i += 2)
-                o.push_back(char(h * 16 + l));
+            size_t at = out->size();
+            out->resize(at + (r.count - i) / 2);
+            char* o = out->data() + at;
+            for (; i + 1 < r.count; i += 2) {
+                uint8_t h = HEX_VALUE.v[p[i]], l = HEX_VALUE.v[p[i + 1]];
+                if ((h | l) & 0x10) break;
+                *o++ = char(h << 4 | l);
+            }
+            out->resize(size_t(o - out->data()));
             r.i = i;
         }
         int64_t hi = r.next(up_to_blank);
