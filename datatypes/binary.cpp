@@ -342,17 +342,49 @@ char* binary_enbase_64(char* out, const uint8_t* bytes, uint32_t length) {
     return out;
 }
 
+uint64_t binary_enbase_room(int base, uint64_t length) {
+    switch (base) {
+    case 2: return length * 8;
+    case 16: return length * 2;
+    case 58: return length * 138 / 100 + 2;
+    case 64: return (length + 2) / 3 * 4;
+    default: return 0;
+    }
+}
+
+static char* enbase_into(int base, char* out, const uint8_t* bytes, uint32_t length) {
+    switch (base) {
+    case 2: return binary_enbase_2(out, bytes, length);
+    case 16: return binary_enbase_16(out, bytes, length);
+    case 58: return binary_enbase_58(out, bytes, length);
+    case 64: return binary_enbase_64(out, bytes, length);
+    default: return out;
+    }
+}
+
 std::string binary_enbase(int base, const uint8_t* bytes, uint32_t length) {
     std::string out;
-    size_t room = base == 2 ? size_t(length) * 8 : base == 16 ? size_t(length) * 2
-                : base == 58 ? size_t(length) * 138 / 100 + 2 : base == 64 ? (size_t(length) + 2) / 3 * 4 : 0;
-    out.resize(room);
-    char* end = out.data();
-    if (base == 2) end = binary_enbase_2(out.data(), bytes, length);
-    else if (base == 16) end = binary_enbase_16(out.data(), bytes, length);
-    else if (base == 58) end = binary_enbase_58(out.data(), bytes, length);
-    else if (base == 64) end = binary_enbase_64(out.data(), bytes, length);
-    out.resize(size_t(end - out.data()));
+    out.resize(size_t(binary_enbase_room(base, length)));
+    out.resize(size_t(enbase_into(base, out.data(), bytes, length) - out.data()));
+    return out;
+}
+
+Cell* binary_enbase_push(int base, const Cell* value) {
+    std::string utf8;
+    const bool text = type_is_string(cell_type(value));
+    if (text) utf8 = string_to_utf8(value);
+    const uint32_t length = text ? uint32_t(utf8.size()) : binary_length(value);
+    // Counted in 64 bits: eight characters a byte overflow 32 bits from 512 MiB on.
+    const uint64_t room = binary_enbase_room(base, length);
+    if (room >= 0x80000000u) raise_error(err::script::too_long);
+    Cell source = *value;  // the binary's node survives in the caller's rooted cell
+    Cell* out = stack_push();
+    string_make_width(out, uint32_t(room ? room : 1), 1);
+    // Both addresses are read after the allocation, which may have moved the binary.
+    const uint8_t* bytes = text ? reinterpret_cast<const uint8_t*>(utf8.data()) : binary_head_address(&source);
+    SeriesBuffer* b = node_buffer(series_node(out));
+    char* start = reinterpret_cast<char*>(b->head_ptr());
+    b->tail = b->head + uint32_t(enbase_into(base, start, bytes, length) - start);
     return out;
 }
 
@@ -387,6 +419,17 @@ bool base58_64_blank(uint32_t c) {
     return c == 8 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ' || c == '\'';
 }
 
+// Digit values of byte text; 0x10 marks a character that is not a hex digit.
+struct HexTable {
+    uint8_t v[256];
+    constexpr HexTable() : v() {
+        for (int c = 0; c < 256; ++c) v[c] = 0x10;
+        for (int c = 0; c < 10; ++c) v['0' + c] = uint8_t(c);
+        for (int c = 0; c < 6; ++c) v['A' + c] = v['a' + c] = uint8_t(10 + c);
+    }
+};
+constexpr HexTable HEX_VALUE;
+
 int hex_digit(uint32_t c) {
     if (c >= '0' && c <= '9') return int(c - '0');
     if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
@@ -404,7 +447,23 @@ int base58_digit(uint32_t c) {
 // Characters above 127 are never digits (no folding to 7 bits), and a lone
 // final digit is invalid rather than dropped.
 bool debase_16(TextReader& r, std::string* out) {
+    out->reserve(size_t(r.count) / 2);
     for (;;) {
+        // Byte text without blanks or comments: whole pairs straight from the buffer.
+        if (r.unit == 1) {
+            const uint8_t* p = r.p;
+            uint32_t i = r.i;
+            size_t at = out->size();
+            out->resize(at + (r.count - i) / 2);
+            char* o = out->data() + at;
+            for (; i + 1 < r.count; i += 2) {
+                uint8_t h = HEX_VALUE.v[p[i]], l = HEX_VALUE.v[p[i + 1]];
+                if ((h | l) & 0x10) break;
+                *o++ = char(h << 4 | l);
+            }
+            out->resize(size_t(o - out->data()));
+            r.i = i;
+        }
         int64_t hi = r.next(up_to_blank);
         if (hi < 0) return true;
         int64_t lo = r.next(up_to_blank);
@@ -470,6 +529,7 @@ struct Base64Table {
     }
 };
 constexpr Base64Table BASE64_TABLE;
+inline uint8_t base64_class(uint32_t c) { return c < 128 ? BASE64_TABLE.cls[c] : uint8_t(B64_BAD); }
 
 // Four characters to three bytes; "=" after two characters of a group gives
 // one byte, after three two, and ends the data; a partial group without it
@@ -479,9 +539,26 @@ bool debase_64(TextReader& r, std::string* out) {
     uint32_t group = 0;
     int count = 0;
     while (r.i < r.count) {
+        // Whole groups of four digits in byte text go straight to three bytes.
+        if (r.unit == 1 && count == 0) {
+            const uint8_t* p = r.p;
+            uint32_t i = r.i;
+            for (; i + 4 <= r.count; i += 4) {
+                uint8_t a = base64_class(p[i]);
+                uint8_t b = base64_class(p[i + 1]);
+                uint8_t c = base64_class(p[i + 2]);
+                uint8_t d = base64_class(p[i + 3]);
+                if ((a | b | c | d) >= 64) break;
+                uint32_t g = uint32_t(a) << 18 | uint32_t(b) << 12 | uint32_t(c) << 6 | d;
+                char bytes[3] = {char(g >> 16), char(g >> 8), char(g)};
+                out->append(bytes, 3);
+            }
+            r.i = i;
+            if (i >= r.count) break;
+        }
         uint32_t c = r.peek();
         ++r.i;
-        uint8_t cls = c < 128 ? BASE64_TABLE.cls[c] : uint8_t(B64_BAD);
+        uint8_t cls = base64_class(c);
         if (cls < 64) {
             group = group << 6 | cls;
             if (++count == 4) {
@@ -531,6 +608,11 @@ Cell* binary_debase_2(const void* text, uint32_t count, uint32_t unit) { return 
 Cell* binary_debase_16(const void* text, uint32_t count, uint32_t unit) { return push_decoded(16, text, count, unit); }
 Cell* binary_debase_58(const void* text, uint32_t count, uint32_t unit) { return push_decoded(58, text, count, unit); }
 Cell* binary_debase_64(const void* text, uint32_t count, uint32_t unit) { return push_decoded(64, text, count, unit); }
+
+Cell* binary_debase_push(int base, const Cell* text) {
+    TextView v = text_view(text);
+    return push_decoded(base, v.data, v.length, v.unit);
+}
 
 // ---------------------------------------------------------------- form and mold
 

@@ -57,6 +57,12 @@ char* binary_enbase_58(char* out, const uint8_t* bytes, uint32_t length);
 char* binary_enbase_64(char* out, const uint8_t* bytes, uint32_t length);
 // The encoding as a std::string (base 2, 16, 58 or 64; other bases give "").
 std::string binary_enbase(int base, const uint8_t* bytes, uint32_t length);
+// Room the encoding of `length` bytes needs (an upper bound for base 58).
+uint64_t binary_enbase_room(int base, uint64_t length);
+// Pushes a new string! holding the encoding of a binary! (from its index) or
+// of a string's UTF-8 text; `value` must be rooted. Raises too-long when the
+// text would reach 2^31 characters.
+Cell* binary_enbase_push(int base, const Cell* value);
 
 // Decode `count` characters of `unit` bytes each (1, 2 or 4) into *bytes; false
 // when the text is not valid in that base. Nothing allocates in the heap of
@@ -68,6 +74,8 @@ Cell* binary_debase_2(const void* text, uint32_t count, uint32_t unit);
 Cell* binary_debase_16(const void* text, uint32_t count, uint32_t unit);
 Cell* binary_debase_58(const void* text, uint32_t count, uint32_t unit);
 Cell* binary_debase_64(const void* text, uint32_t count, uint32_t unit);
+// The same for the characters of a string from its index to its tail.
+Cell* binary_debase_push(int base, const Cell* text);
 
 void binary_init();  // registers binary! (after string!)
 

@@ -192,11 +192,11 @@ Cell* date_make_cell_hms(Cell* c, int32_t year, int32_t month, int32_t day, int3
     return c;
 }
 
-Cell* date_make_current(Cell* c, bool utc) {
+Cell* date_make_current(Cell* c, bool utc, bool precise) {
     const os::WallClock clock = os::wall_clock();
     const uint32_t zone = utc ? 0 : zone_field_of_minutes(os::calendar_date(false).zone_minutes);
     const int64_t local = clock.seconds + int64_t(zone_offset(zone));
-    const double local_time = double(floor_mod(local, 86400)) + clock.ticks_100ns * 1e-7;
+    const double local_time = double(floor_mod(local, 86400)) + (precise ? clock.ticks_100ns * 1e-7 : 0.0);
     pack_day_number(c, day_number(1970, 1, 1) + floor_div(local, 86400), true, zone, local_time - zone_offset(zone));
     return c;
 }
@@ -595,6 +595,8 @@ void date_add(ActionFrame& f) { date_do_math(f, OP_ADD); }
 void date_subtract(ActionFrame& f) { date_do_math(f, OP_SUB); }
 
 }  // namespace
+
+void date_field(const Cell* date, int field, Cell* out) { field_value(date, field, out); }
 
 void date_init() {
     register_datatype(T_DATE, T_NONE_ID, "date!",

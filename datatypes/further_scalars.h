@@ -56,8 +56,14 @@ Cell* date_push(uint32_t packed, double time);
 void date_make_in(Cell* block, uint32_t packed, double time);
 Cell* date_make_cell_hms(Cell* c, int32_t year, int32_t month, int32_t day, int32_t h, int32_t m,
                          int32_t s, int32_t nanoseconds);
-// Now, from the OS clock: local time with the local zone, or UTC with zone 0.
-Cell* date_make_current(Cell* c, bool utc);
+// Now, from the OS clock: local time with the local zone, or UTC with zone 0;
+// without `precise` the time holds whole seconds.
+Cell* date_make_current(Cell* c, bool utc, bool precise = true);
+// One field of a date by its index (as the date's path names them): 1 date,
+// 2 year, 3 month, 4 day, 5 zone, 6 time, 10 weekday, 11 yearday.
+constexpr int DATE_FIELD_DATE = 1, DATE_FIELD_YEAR = 2, DATE_FIELD_MONTH = 3, DATE_FIELD_DAY = 4,
+              DATE_FIELD_ZONE = 5, DATE_FIELD_TIME = 6, DATE_FIELD_WEEKDAY = 10, DATE_FIELD_YEARDAY = 11;
+void date_field(const Cell* date, int field, Cell* out);
 void date_set_iso_week(Cell* date, int32_t week);
 void date_set_weekday(Cell* date, int32_t weekday);
 void date_set_year_day(Cell* date, int32_t day);
@@ -81,6 +87,8 @@ int money_currency_index_of(const uint8_t* code, uint32_t length);
 bool money_make_cell_raw(Cell* c, bool negative, uint8_t currency, const uint8_t digits[11]);
 Cell* money_from_integer(Cell* c, int32_t n);
 Cell* money_from_float(Cell* c, double x);  // raises bad-make-arg out of range
+// Sets the currency (an index of money_currency_index_of, or 0 for none).
+void money_set_currency(Cell* c, int index);
 int32_t money_to_integer(const Cell* c);
 double money_to_float(const Cell* c);
 void money_do_math(ActionFrame& f, int op);

@@ -341,6 +341,7 @@ bool money_make_cell_raw(Cell* c, bool negative, uint8_t currency, const uint8_t
 
 Cell* money_from_integer(Cell* c, int32_t n) { return pack(c, amount_of_integer(n)); }
 Cell* money_from_float(Cell* c, double x) { return pack(c, amount_of_float(x)); }
+void money_set_currency(Cell* c, int index) { reinterpret_cast<uint8_t*>(c)[4] = uint8_t(index); }
 
 int32_t money_to_integer(const Cell* c) {
     Amount a = unpack(c);

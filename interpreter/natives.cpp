@@ -123,22 +123,22 @@ const NativeDef native_defs[NATIVE_COUNT] = {
     {"as-pair", "x [integer! float!] y [integer! float!]", nullptr},
     {"as-point2D", "x [integer! float!] y [integer! float!]", nullptr},
     {"as-point3D", "x [integer! float!] y [integer! float!] z [integer! float!]", nullptr},
-    {"as-money", "currency amount", nullptr},
+    {"as-money", "currency [word!] amount [integer! float!]", nullptr},
     {"break", "/return value " ANY, nullptr},
     {"continue", "", nullptr},
     {"exit", "", nullptr},
     {"return", "value " ANY, nullptr},
     {"throw", "value " ANY " /name word [word!]", nullptr},
     {"catch", "block [block!] /name word [word! block!]", nullptr},
-    {"extend", "obj spec /case", nullptr},
-    {"debase", "value /base base-value [integer!]", nullptr},
-    {"to-local-file", "path /full", nullptr},
+    {"extend", "obj [object! map!] spec [block! hash! map!] /case", nullptr},
+    {"debase", "value [string!] /base base-value [integer!]", nullptr},
+    {"to-local-file", "path [file! string!] /full", nullptr},
     {"wait", "value " ANY " /all", nullptr},
     {"checksum", "data method /with spec", nullptr},
     {"unset", "word [word! block!]", nullptr},
-    {"new-line", "position value /all /skip size [integer!]", nullptr},
-    {"new-line?", "position", nullptr},
-    {"enbase", "value /base base-value [integer!]", nullptr},
+    {"new-line", "position [any-list!] value [logic!] /all /skip size [integer!]", nullptr},
+    {"new-line?", "position [any-list!]", nullptr},
+    {"enbase", "value [binary! string!] /base base-value [integer!]", nullptr},
     {"context?", "word [any-word!]", nullptr},
     {"set-env", "var [any-string! any-word!] value [string! none!]", nullptr},
     {"get-env", "var [any-string! any-word!]", nullptr},
@@ -149,7 +149,7 @@ const NativeDef native_defs[NATIVE_COUNT] = {
     {"call", "cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!] /output out [string! file! binary!] /error err [string! file! binary!]", nullptr},
     {"zero?", "value", nullptr},
     {"size?", "file [file!]", nullptr},
-    {"browse", "url", nullptr},
+    {"browse", "url [url! file!]", nullptr},
     {"compress", "data method", nullptr},
     {"decompress", "data method /size sz", nullptr},
     {"recycle", "/on /off", nullptr},
@@ -223,6 +223,8 @@ void natives_init() {
     natives_compare_entries();
     natives_output_entries();
     natives_strings_entries();
+    natives_math_entries();
+    natives_system_entries();
     natives_lexer_entries();
     natives_parse_entries();
     natives_io_entries();

@@ -56,6 +56,8 @@ void natives_eval_entries();
 void natives_compare_entries();
 void natives_output_entries();
 void natives_strings_entries();
+void natives_math_entries();
+void natives_system_entries();
 void natives_lexer_entries();   // loader/lexer_native.cpp
 void natives_parse_entries();   // interpreter/parse.cpp
 void natives_io_entries();      // io/natives_io.cpp

@@ -4,6 +4,7 @@
 #include <vector>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
@@ -465,7 +466,17 @@ static void native_construct(NativeCall& c) {
     *c.args = *obj;
 }
 
-static void native_extend(NativeCall& c) { raise_error(err::internal::not_done); }
+// A map takes the pairs of the spec; objects cannot grow.
+static void native_extend(NativeCall& c) {
+    if (!cell_is(c.args, T_MAP)) raise_error(err::internal::not_done);
+    if (cell_is(c.args + 1, T_MAP)) {
+        Cell args[2];
+        set_datatype(&args[0], T_BLOCK);
+        args[1] = c.args[1];
+        c.args[1] = *action_call(Act::to, args, 2);
+    }
+    map_extend(c.args, c.args + 1, c.has(0));
+}
 
 void natives_eval_entries() {
     static const NativeEntry entries[] = {

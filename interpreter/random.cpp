@@ -5,6 +5,7 @@
 // negative, so callers may scale them without a sign test.
 #include "interpreter/random.h"
 #include "os/secure_random.h"
+#include "runtime/errors.h"
 
 namespace tev {
 namespace {
@@ -54,9 +55,12 @@ int32_t mt_next() {
     return int32_t(y);
 }
 
+bool (*random_secure_source)(void* buffer, size_t length) = os_secure_random_bytes;
+
 int32_t random_secure_draw() {
     uint32_t v = 0;
-    os_secure_random_bytes(&v, sizeof v);
+    // A failed source must not pass for a draw: its buffer is predictable.
+    if (!random_secure_source(&v, sizeof v)) raise_error(err::internal::feature_na);
     return int32_t(v & 0x7FFFFFFFu);
 }
 

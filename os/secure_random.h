@@ -4,8 +4,8 @@
 
 namespace tev {
 
-// Fills the buffer with cryptographically secure random bytes. Never fails:
-// a failing system source leaves the fallback of the implementation.
-void os_secure_random_bytes(void* buffer, size_t length);
+// Fills the buffer with cryptographically secure random bytes; false when the
+// system source fails (the buffer's contents are then not random).
+bool os_secure_random_bytes(void* buffer, size_t length);
 
 }  // namespace tev

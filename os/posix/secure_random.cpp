@@ -9,7 +9,7 @@
 
 namespace tev {
 
-void os_secure_random_bytes(void* buffer, size_t length) {
+bool os_secure_random_bytes(void* buffer, size_t length) {
     unsigned char* p = static_cast<unsigned char*>(buffer);
 #if defined(__linux__)
     while (length) {
@@ -21,10 +21,10 @@ void os_secure_random_bytes(void* buffer, size_t length) {
         p += got;
         length -= size_t(got);
     }
-    if (!length) return;
+    if (!length) return true;
 #endif
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) return false;
     while (length) {
         ssize_t got = read(fd, p, length);
         if (got <= 0) {
@@ -35,6 +35,7 @@ void os_secure_random_bytes(void* buffer, size_t length) {
         length -= size_t(got);
     }
     close(fd);
+    return length == 0;
 }
 
 }  // namespace tev

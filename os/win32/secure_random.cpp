@@ -7,8 +7,8 @@
 
 namespace tev {
 
-void os_secure_random_bytes(void* buffer, size_t length) {
-    RtlGenRandom(buffer, ULONG(length));
+bool os_secure_random_bytes(void* buffer, size_t length) {
+    return RtlGenRandom(buffer, ULONG(length)) != FALSE;
 }
 
 }  // namespace tev

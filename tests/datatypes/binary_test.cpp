@@ -35,6 +35,12 @@ TEST(Binary, DecodersRejectWhatIsNotInTheirAlphabet) {
         {64, U"SGVsbG8=", true, "Hello"}, {64, U"SGVs\n bG8= ; the rest\n", true, "Hello"},
         {64, U"QQ==", true, "A"}, {64, U"QUI=", true, "AB"}, {64, U"SGVsbG8", false, ""},
         {64, U"S===", false, ""}, {64, U"SGV\u00E9", false, ""}, {64, U"SG.s", false, ""},
+        // runs of whole pairs or groups, broken by blanks, comments, padding or a bad character
+        {16, U"0A0b0C0d", true, "\x0A\x0B\x0C\x0D"}, {16, U"0A0b0", false, ""}, {16, U"0A0b 0C", true, "\x0A\x0B\x0C"},
+        {16, U"0A0;x\nb", true, "\x0A\x0B"}, {16, U"0A0bZZ", false, ""}, {16, U"0A0b0\u00C1", false, ""},
+        {64, U"SGVsbG8h", true, "Hello!"}, {64, U"SGVsbG8hSA==", true, "Hello!H"}, {64, U"SGVsbG8hS", false, ""},
+        {64, U"SGVs bG8h", true, "Hello!"}, {64, U"SGVsb G8h", true, "Hello!"}, {64, U"SGVsbG8h;c\nSGk=", true, "Hello!Hi"},
+        {64, U"SGVsbG8h*", false, ""}, {64, U"SGVsbG8hSGk=junk", true, "Hello!Hi"},
     };
     for (const Row& r : rows)
         for (uint32_t unit : {1u, 2u, 4u}) {
@@ -47,6 +53,17 @@ TEST(Binary, DecodersRejectWhatIsNotInTheirAlphabet) {
                 EXPECT_EQ(bytes, r.bytes) << r.base << " row " << (&r - rows);
             }
         }
+}
+
+// Sizes counted in 32 bits would wrap for inputs of 512 MiB and more and let
+// an oversized text through the length check.
+TEST(Binary, EncodedSizesAreCountedIn64Bits) {
+    struct Row { int base; uint64_t length, room; } rows[] = {
+        {2, 0x10000000, 0x80000000}, {2, 0x20000000, 0x100000000}, {2, 0xFFFFFFFF, 0x7FFFFFFF8},
+        {16, 0x40000000, 0x80000000}, {16, 0x80000000, 0x100000000}, {64, 0xC0000000, 0x100000000},
+        {64, 0x60000000, 0x80000000}, {58, 0xFFFFFFFF, 0xFFFFFFFFull * 138 / 100 + 2}, {64, 1, 4}, {16, 0, 0},
+    };
+    for (const Row& r : rows) EXPECT_EQ(binary_enbase_room(r.base, r.length), r.room) << r.base << " " << r.length;
 }
 
 TEST(Binary, EncodersAndRoundTrips) {

@@ -1,7 +1,9 @@
 // The shared random generator: reproducible sequences, 31-bit draws, and unbiased bounded draws.
 #include <gtest/gtest.h>
+#include <cstring>
 #include <vector>
 #include "interpreter/random.h"
+#include "runtime/errors.h"
 
 namespace tev {
 namespace {
@@ -52,6 +54,33 @@ TEST(Random, BoundedDrawsStayInRangeAndFavourNoResidue) {
     int counts[6] = {};
     for (int i = 0; i < 60000; ++i) counts[random_int_range(false, 6) - 1]++;
     for (int c : counts) EXPECT_NEAR(c, 10000, 400);
+}
+
+
+// A failing system source must raise, never hand out the untouched buffer as a draw.
+TEST(Random, AFailingSecureSourceRaisesInsteadOfDrawing) {
+    auto* saved = random_secure_source;
+    random_secure_source = [](void* buffer, size_t length) {
+        std::memset(buffer, 0, length);
+        return false;
+    };
+    struct Row { const char* what; int32_t (*draw)(); } rows[] = {
+        {"draw", [] { return random_secure_draw(); }},
+        {"range", [] { return random_int_range(true, 6); }},
+        {"lowest", [] { return random_int_range(true, INT32_MIN); }},
+    };
+    for (const Row& r : rows) {
+        uint32_t code = 0;
+        try {
+            r.draw();
+        } catch (const LanguageThrow&) {
+            code = last_error_code();
+        }
+        EXPECT_EQ(code, err::internal::feature_na.code) << r.what;
+    }
+    random_secure_source = saved;
+    EXPECT_GE(random_int_range(true, 6), 1);  // the system source is back
+    EXPECT_EQ(random_int_range(true, 0), 0);  // no draw at all for 0
 }
 
 }  // namespace
