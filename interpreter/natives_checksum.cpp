@@ -6,6 +6,7 @@
 #include "datatypes/string.h"
 #include "interpreter/checksum.h"
 #include "interpreter/natives.h"
+#include "io/files.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
@@ -54,11 +55,17 @@ void native_checksum(NativeCall& c) {
     Cell* data = c.args;
     Cell* method_word = c.args + 1;
     Cell* key = c.ref_arg(0);
+    if (cell_is(data, T_FILE)) {  // the whole file, as bytes; a directory has none
+        if (file_path_is_dir(data)) raise_error(err::script::invalid_arg, data);
+        Cell* bytes = stack_push();
+        file_read(bytes, data, nullptr, nullptr, true, false);
+        *data = *bytes;
+        stack_pop(1);
+    }
     const MethodWord* m = nullptr;
     for (const auto& entry : method_words)
         if (series_is_word(method_word, entry.word)) m = &entry;
     if (!m) raise_error(err::script::invalid_arg, method_word);
-    if (cell_is(data, T_FILE)) raise_not_available(c);  // files are read by the file layer, not here yet
     if (!cell_is(data, T_BINARY) && !cell_is(data, T_STRING)) raise_error(err::script::invalid_arg, data);
     if (m->method == M_HASH) {
         if (!key || !cell_is(key, T_INTEGER)) raise_bad_refine("with", key ? key : method_word);
