@@ -7,6 +7,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/file.h"
 #include "datatypes/error.h"
 #include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
@@ -14,8 +15,11 @@
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/trace.h"
+#include "io/files.h"
+#include "io/process.h"
 #include "loader/lexer.h"
 #include "loader/tevbin.h"
+#include "os/os.h"
 #include "runtime/context.h"
 #include "runtime/console_output.h"
 #include "runtime/errors.h"
@@ -177,6 +181,34 @@ void write_stdout(NativeCall& c, int32_t) {
     set_unset(c.args);
 }
 
+// The directory routines take the file's local form; a failure names the path as given.
+void get_current_dir(NativeCall& c, int32_t) {
+    std::string dir = file_os_current_dir();
+    string_load(reinterpret_cast<const uint8_t*>(dir.data()), uint32_t(dir.size()), c.args, 0);
+}
+
+void set_current_dir(NativeCall& c, int32_t) {
+    if (!os::set_current_dir(file_os_path(c.args))) {
+        Cell path = *c.args;
+        raise_error(err::access::cannot_open, &path);
+    }
+    set_unset(c.args);
+}
+
+void create_dir(NativeCall& c, int32_t) {
+    if (!os::make_dir(file_os_path(c.args))) {
+        Cell path = *c.args;
+        raise_error(err::access::no_create, &path);
+    }
+    set_unset(c.args);
+}
+
+void exists_q(NativeCall& c, int32_t) {
+    set_logic(c.args, os::path_kind(file_os_path(c.args)) != os::PathKind::missing);
+}
+
+void os_info_routine(NativeCall& c, int32_t) { os_info_collect(c.args); }
+
 void gc_active_q(NativeCall& c, int32_t) { set_logic(c.args, collector_enabled); }
 void gc_series_cycles(NativeCall& c, int32_t) { set_integer(c.args, int32_t(gc_cycle_count())); }
 void gc_nodes_cycles(NativeCall& c, int32_t) { set_integer(c.args, int32_t(memory_stats().node_compactions)); }
@@ -188,7 +220,12 @@ void tevbin_encode_star(NativeCall& c, int32_t) {
 
 void tevbin_decode_payload(NativeCall& c, int32_t) {
     Cell* payload = c.args;
-    if (cell_is(payload, T_FILE) || cell_is(payload, T_URL)) raise_not_available(c);  // needs read/binary
+    if (cell_is(payload, T_URL)) raise_not_available(c);  // no url scheme reads yet
+    if (cell_is(payload, T_FILE)) {
+        Cell* bytes = stack_push();
+        file_read(bytes, payload, nullptr, nullptr, true, false);
+        *payload = *bytes;
+    }
     if (!cell_is(payload, T_BINARY) || binary_length(payload) <= 10)
         raise_error(err::script::invalid_data, payload);
     std::vector<uint8_t> bytes(binary_head_address(payload), binary_head_address(payload) + binary_length(payload));
@@ -226,11 +263,11 @@ const RoutineDef global_routines[] = {
     {"shift-left", R"~("Shift bits to the left" data [integer!] bits [integer!])~", shift_left},
     {"shift-logical", R"~("Shift bits to the right (unsigned)" data [integer!] bits [integer!])~", shift_logical},
     {"last-lf?", R"~("Internal Use Only" return: [logic!])~", last_lf_q},
-    {"get-current-dir", R"~("Returns the platform's current directory for the process")~", not_yet},
-    {"set-current-dir", R"~("Sets the platform's current process directory" path [file!])~", not_yet},
-    {"create-dir", R"~("Create the given directory" path [file!])~", not_yet},
-    {"exists?", R"~("Returns TRUE if the file exists" path [file!] return: [logic!])~", not_yet},
-    {"os-info", R"~("Returns detailed operating system version information")~", not_yet},
+    {"get-current-dir", R"~("Returns the platform's current directory for the process")~", get_current_dir},
+    {"set-current-dir", R"~("Sets the platform's current process directory" path [file!])~", set_current_dir},
+    {"create-dir", R"~("Create the given directory" path [file!])~", create_dir},
+    {"exists?", R"~("Returns TRUE if the file exists" path [file!] return: [logic!])~", exists_q},
+    {"os-info", R"~("Returns detailed operating system version information")~", os_info_routine},
     {"as-color", R"~("Combine R, G and B values into a tuple" r [integer!] g [integer!] b [integer!])~", as_color},
     {"as-ipv4", R"~("Combine a, b, c and d values into a tuple" a [integer!] b [integer!] c [integer!] d [integer!])~", as_ipv4},
     {"as-rgba", R"~("Combine R, G, B and A color components into a tuple" r [integer!] g [integer!] b [integer!] a [integer!])~", as_ipv4},

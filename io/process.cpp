@@ -69,8 +69,7 @@ void os_info_collect(Cell* out) {
     set_word("name");
     push_utf8_string(spec, info.name);
     set_word("arch");
-    *field = word_from_cstring(info.arch.c_str());
-    cell_set_type(field, T_LIT_WORD);  // construct keeps it a word
+    *field = word_from_cstring(info.arch.c_str());  // construct/only keeps a word as it is
     block_append(spec, field);
     set_word("version");
     uint32_t parts[3] = {uint32_t(std::clamp(info.major, 0, 255)), uint32_t(std::clamp(info.minor, 0, 255)),
