@@ -403,6 +403,14 @@ void startup_system_fill(uint32_t) {
         Cell* fn = routine_make(r.spec, r.fn, 0);
         set_path_from_text(r.name, fn);
     }
+    // The raw command line reaches the language here, split by the library.
+    Cell* line = stack_push();
+    os_command_line(line);
+    set_path_from_text("system/script/args", line);
+    static const char split_text[] = "extract-boot-args";
+    Cell* split = stack_push();
+    transcode_utf8(split, reinterpret_cast<const uint8_t*>(split_text), sizeof split_text - 1);
+    eval_block(split);
 }
 
 }  // namespace tev
