@@ -163,19 +163,10 @@ TEST(Interpreter, LibraryBlocksDoNotMoveTheErrorPosition) {
         Cell* user = test_read("x: 1 do lib");
         Cell lib_word = word_from_symbol(symbol_from_cstring("lib"));
         word_assign(&lib_word, library);
-        uint32_t depth = frame_depth();
-        Cell* mark = vstack.top;
-        try {
-            eval_block(user);
-            ADD_FAILURE() << "no error";
-        } catch (const LanguageThrow&) {
-            frames_unwind_to(depth);
-            vstack.top = mark;
-            Cell* near = error_field(thrown_value(), ERR_FIELD_NEAR);
-            ASSERT_TRUE(cell_is(near, T_BLOCK));
-            EXPECT_EQ(series_node(near), series_node(user));
-            EXPECT_EQ(series_index(near), 2u);  // at `do lib`
-        }
+        Cell near = test_error_near(user);
+        ASSERT_TRUE(cell_is(&near, T_BLOCK));
+        EXPECT_EQ(series_node(&near), series_node(user));
+        EXPECT_EQ(series_index(&near), 2u);  // at `do lib`
     }
 }
 

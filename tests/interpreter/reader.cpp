@@ -2,6 +2,8 @@
 #include "tests/interpreter/reader.h"
 #include <cstdlib>
 #include <cstring>
+#include <gtest/gtest.h>
+#include "datatypes/error.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "interpreter/interpreter.h"
@@ -51,6 +53,24 @@ uint32_t test_error(const char* text) {
     }
     vstack.top = mark;
     return 0;
+}
+
+Cell test_error_near(Cell* block) {
+    test_evaluator_start();
+    Cell* mark = vstack.top;
+    uint32_t depth = frame_depth();
+    Cell near;
+    set_none(&near);
+    try {
+        eval_block(block);
+        ADD_FAILURE() << "no error";
+    } catch (const LanguageThrow&) {
+        frames_unwind_to(depth);
+        near = *error_field(thrown_value(), ERR_FIELD_NEAR);
+    }
+    vstack.top = mark;
+    pending_exit = 0;
+    return near;
 }
 
 }  // namespace tev

@@ -10,6 +10,9 @@ Cell* test_read(const char* text);
 Cell* test_eval(const char* text);
 // Evaluates text expecting an error; returns its code (0 when none was raised).
 uint32_t test_error(const char* text);
+// Evaluates a block expecting an error; returns a copy of the error's `near`
+// field (none when no error was raised, which is also reported as a failure).
+Cell test_error_near(Cell* block);
 // Starts the evaluator once.
 void test_evaluator_start();
 }  // namespace tev

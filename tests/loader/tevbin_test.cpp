@@ -154,19 +154,10 @@ TEST(Tevbin, LibraryFunctionsKeepTheErrorNearTheUsersCode) {
     Cell word = word_from_cstring("library-divider");
     word_assign(&word, fn);
     Cell* user = test_read("y: 2 library-divider y");
-    uint32_t depth = frame_depth();
-    Cell* mark = vstack.top;
-    try {
-        eval_block(user);
-        ADD_FAILURE() << "no error";
-    } catch (const LanguageThrow&) {
-        frames_unwind_to(depth);
-        vstack.top = mark;
-        Cell* near = error_field(thrown_value(), ERR_FIELD_NEAR);
-        ASSERT_TRUE(cell_is(near, T_BLOCK));
-        EXPECT_EQ(series_node(near), series_node(user));
-        EXPECT_EQ(series_index(near), 2u);
-    }
+    Cell near = test_error_near(user);
+    ASSERT_TRUE(cell_is(&near, T_BLOCK));
+    EXPECT_EQ(series_node(&near), series_node(user));
+    EXPECT_EQ(series_index(&near), 2u);
 }
 
 TEST(TevbinDeathTest, ABadBootImageEndsStartUpWithAFailure) {
