@@ -307,12 +307,25 @@ struct TwoFrames {
 // (after compaction, which leaves that frame as it is) and a live buffer in
 // a later frame.
 void arrange_predecessor_room(TwoFrames& t, uint32_t room) {
-    make_holder(t.holder, 3);
+    constexpr uint32_t FILLS = 4;
+    make_holder(t.holder, 3 + FILLS);
     gc_collect();   // the holder's frame is now packed
-    NodeRef marker = make_bytes(16, 0);
+    NodeRef marker = make_bytes(64, 0);
     set_series(holder_cell(t.holder, 0), T_BINARY, marker);
     t.pred_frame = series_frame_of(marker);
     uint32_t free_now = series_frame_room(t.pred_frame);
+    // What start-up keeps alive may leave less than `room` in that frame: fill
+    // it with a live buffer until the marker opens a frame with enough room.
+    for (uint32_t fill = 0; free_now < room + 1024 && fill < FILLS; ++fill) {
+        uint32_t fill_bytes = free_now > SERIES_HEADER_BYTES + 48 ? free_now - SERIES_HEADER_BYTES - 32 : 16;
+        NodeRef filler = alloc_series_bytes(fill_bytes);
+        set_series(holder_cell(t.holder, 3 + fill), T_BINARY, filler);
+        marker = make_bytes(64, 0);
+        set_series(holder_cell(t.holder, 0), T_BINARY, marker);
+        t.pred_frame = series_frame_of(marker);
+        free_now = series_frame_room(t.pred_frame);
+    }
+    ASSERT_GE(free_now, room + 1024);
     if ((free_now - room) % 16 != 8) {
         NodeRef pad = alloc_series(0, 1);
         set_series(holder_cell(t.holder, 1), T_BINARY, pad);
