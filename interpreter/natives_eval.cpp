@@ -6,6 +6,7 @@
 #include "datatypes/callable.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
+#include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
@@ -81,8 +82,22 @@ static void do_value(NativeCall& c) {
     }
     case T_ERROR:
         raise_error_value(value);
-    case T_FILE: case T_URL:
-        raise_error(err::internal::not_done);
+    case T_FILE: case T_URL: {
+        // Scripts run through the library's do-file, which keeps the header,
+        // the script object and the current directory.
+        Cell runner_word = word_from_cstring("do-file");
+        Cell* args = stack_push();
+        *args = *word_value_cell(&runner_word);
+        if (!cell_is(args, T_FUNCTION)) raise_error(err::internal::not_done);
+        stack_push_copy(value);
+        set_none(stack_push());
+        if (c.has(1)) stack_push_copy(c.ref_arg(1));
+        else set_none(stack_push());
+        Cell* r = call_with_args(args, args + 1, 3);
+        if (pending_exit) return;
+        *c.args = *r;
+        return;
+    }
     default: {
         Cell* r = eval_value(value);
         if (pending_exit) return;

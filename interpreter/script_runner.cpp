@@ -39,6 +39,19 @@ static void path_string(Cell* out, const char* path) {
     string_append_utf8(out, path, std::strlen(path));
 }
 
+// Where the header starts: the first "Tev", optionally "/System", then blanks,
+// tabs or line feeds, then "["; the length when there is none.
+static size_t header_offset(const uint8_t* text, size_t length) {
+    for (size_t at = 0; at + 3 < length; ++at) {
+        if (std::memcmp(text + at, "Tev", 3) != 0) continue;
+        size_t k = at + 3;
+        if (k + 7 <= length && std::memcmp(text + k, "/System", 7) == 0) k += 7;
+        while (k < length && (text[k] == ' ' || text[k] == '\t' || text[k] == '\n')) ++k;
+        if (k < length && text[k] == '[') return at;
+    }
+    return length;
+}
+
 int run_script_text(const uint8_t* text, size_t length, const char* name) {
     StackScope scope;
     uint32_t depth = frame_depth();
@@ -52,6 +65,12 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
     if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
         text += 3;
         length -= 3;
+    }
+    // Text before the header (a shell line, a note) is not part of the script.
+    size_t start = header_offset(text, length);
+    if (start < length) {
+        text += start;
+        length -= start;
     }
     try {
         Cell* code = stack_push();

@@ -47,7 +47,7 @@ std::string report_of(const char* script, int* code) {
 // A script needs the word Tev and a block before its code; anything else is
 // refused unevaluated, with the report and the uncaught-error exit code.
 TEST(ScriptRunner, RefusesAScriptWithoutItsHeader) {
-    const char* scripts[] = {"", "1 + 1", "Tev", "Tev 5 1", "tev-x [] 1", "[] Tev [] 1"};
+    const char* scripts[] = {"", "1 + 1", "Tev", "Tev 5 1", "tev-x [] 1", "Tev\t\n 5 [] 1"};
     for (const char* script : scripts) {
         int code = 0;
         std::string report = report_of(script, &code);
@@ -58,6 +58,12 @@ TEST(ScriptRunner, RefusesAScriptWithoutItsHeader) {
     int code = -1;
     EXPECT_EQ(report_of("tev [Title: \"lower case\"]", &code), "");
     EXPECT_EQ(code, 0);
+    // What comes before the header (a shell line, notes) is not code.
+    for (const char* script : {"[] Tev [] 1", "#!/bin/tev\n1 / 0 Tev\n\t[] x: 1", "xTev[] x: 1"}) {
+        code = -1;
+        EXPECT_EQ(report_of(script, &code), "") << script;
+        EXPECT_EQ(code, 0) << script;
+    }
     // A script saved with a byte-order mark is text like any other.
     code = -1;
     EXPECT_EQ(report_of("\xEF\xBB\xBFTev [] x: 1", &code), "");
