@@ -68,7 +68,8 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
     }
     // Text before the header (a shell line, a note) is not part of the script.
     size_t start = header_offset(text, length);
-    if (start < length) {
+    bool found = start < length;
+    if (found) {
         text += start;
         length -= start;
     }
@@ -79,6 +80,9 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
                       cell_is(block_at(code, 1), T_BLOCK) &&
                       symbol_resolve_alias(int32_t(block_at(code, 0)->w2)) ==
                           symbol_resolve_alias(symbol_from_cstring("Tev"));
+        // A systems-dialect script needs the compiler.
+        if (found && length >= 10 && std::memcmp(text, "Tev/System", 10) == 0)
+            raise_error(err::internal::tev_system);
         if (!header) {
             Cell* arg = stack_push();
             path_string(arg, name);

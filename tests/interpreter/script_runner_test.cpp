@@ -64,6 +64,11 @@ TEST(ScriptRunner, RefusesAScriptWithoutItsHeader) {
         EXPECT_EQ(report_of(script, &code), "") << script;
         EXPECT_EQ(code, 0) << script;
     }
+    code = 0;
+    EXPECT_EQ(report_of("; systems code\nTev/System [] 1", &code),
+              "*** Internal Error: contains Tev/System code which requires compilation\n"
+              "*** Where: ???\n*** Near : none\n");
+    EXPECT_EQ(code, EXIT_UNCAUGHT_ERROR);
     // A script saved with a byte-order mark is text like any other.
     code = -1;
     EXPECT_EQ(report_of("\xEF\xBB\xBFTev [] x: 1", &code), "");
