@@ -299,6 +299,7 @@ TEST(Collector, AbandonedBuffersAreReclaimedWithoutTouchingTheirNode) {
 // allocation opens the second.
 struct TwoFrames {
     RootCell holder;
+    RootCell early;     // live chunks that fill a frame too full to start in
     NodeRef pred_filler = 0, later = 0;
     int32_t pred_frame = -1;
 };
@@ -312,6 +313,21 @@ void arrange_predecessor_room(TwoFrames& t, uint32_t room) {
     NodeRef marker = make_bytes(16, 0);
     set_series(holder_cell(t.holder, 0), T_BINARY, marker);
     t.pred_frame = series_frame_of(marker);
+    // What start-up keeps (the library grows) may leave that frame with less
+    // room than asked: fill it with live chunks until one opens a fresh frame,
+    // and start there.
+    constexpr uint32_t EARLY_CHUNKS = 80;
+    make_holder(t.early, EARLY_CHUNKS);
+    for (uint32_t k = 0; series_frame_room(t.pred_frame) < room + 1024; ++k) {
+        ASSERT_LT(k, EARLY_CHUNKS);
+        NodeRef chunk = alloc_series_bytes(16384);
+        set_series(holder_cell(t.early, k), T_BINARY, chunk);
+        if (series_frame_of(chunk) != t.pred_frame) {
+            marker = make_bytes(16, 0);
+            set_series(holder_cell(t.holder, 0), T_BINARY, marker);
+            t.pred_frame = series_frame_of(marker);
+        }
+    }
     uint32_t free_now = series_frame_room(t.pred_frame);
     if ((free_now - room) % 16 != 8) {
         NodeRef pad = alloc_series(0, 1);
