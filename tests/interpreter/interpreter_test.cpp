@@ -222,6 +222,9 @@ TEST(Interpreter, PrintInsideAPrintedBlockKeepsBothOutputsWhole) {
 // its caller: library code alone says no, user code (also through the library) yes.
 TEST(Interpreter, InterpretedTellsLibraryCodeFromUserCode) {
     test_evaluator_start();
+    // As at start-up: no evaluation under way (an earlier test's error may
+    // have left its position behind).
+    set_unset(current_evaluation());
     StackScope scope;
     Cell* library = test_read("system/state/interpreted?");
     flag_library_deep(library);
