@@ -1,5 +1,7 @@
-// Library helpers that scripts call in loops (first, last, empty?) and load/save of
-// plain values, beside the same jobs in Python run in the same session, with the ratios.
+// Library helpers that scripts call in loops or on large texts (first, last, empty?,
+// rejoin, pad, split, replace/all) and load/save of plain values, each beside the
+// same job in Python in the same run. The 1 MB and
+// 10 MB rows of one job show whether its cost grows linearly with the text.
 #include <cstdio>
 #include <string>
 #include "bench/bench_tev.h"
@@ -9,56 +11,121 @@ using namespace tev;
 
 namespace {
 
-struct Row {
+struct Job {
     const char* name;
     const char* tev_setup;  // evaluated once, not timed
-    const char* tev;        // timed
-    const char* python;     // defines run()
+    const char* tev;        // timed; must leave `ok` true
+    const char* py_setup;
+    const char* py;         // an expression timed by best(); its truth is checked too
 };
 
-const Row rows[] = {
-    {"first of a block, 1,000,000 times", "b: [1 2 3]",
-     "loop 1000000 [first b]",
-     "b = [1, 2, 3]\n"
-     "def run():\n    for i in range(1000000):\n        b[0]\n"},
-    {"last of a block, 1,000,000 times", "b: [1 2 3]",
-     "loop 1000000 [last b]",
-     "b = [1, 2, 3]\n"
-     "def run():\n    for i in range(1000000):\n        b[-1]\n"},
-    {"empty? of a string, 1,000,000 times", "s: \"abc\"",
-     "loop 1000000 [empty? s]",
-     "s = \"abc\"\n"
-     "def run():\n    for i in range(1000000):\n        len(s) == 0\n"},
-    {"load 200,000 integers from text", "s: make string! 1400000 repeat i 200000 [append append s i #\" \"]",
-     "load s",
-     "s = \" \".join(str(i) for i in range(200000))\n"
-     "def run():\n    [int(x) for x in s.split()]\n"},
-    {"save 200,000 integers as text", "b: make block! 200000 repeat i 200000 [append b i]",
-     "save none b",
-     "b = list(range(200000))\n"
-     "def run():\n    \" \".join(map(str, b)).encode()\n"},
-};
+// s: 10 MB, a comma every 10 characters; m: the first 1 MB of it.
+#define TEXT_SETUP                                                                   \
+    "piece: \"abc123xyz,\" s: make string! 10000000 loop 1000000 [append s piece]\n" \
+    "m: copy/part s 1000000 digit: charset \"0123456789\"\n"
+#define PY_TEXT_SETUP "s = \"abc123xyz,\" * 1000000\nm = s[:1000000]\n"
 
-double python_seconds(const std::string& body) {
-    return bench::python_seconds(
-        "import time\n" + body +
-        "best = 1e30\n"
-        "for r in range(3):\n"
-        "    t = time.perf_counter(); run(); best = min(best, time.perf_counter() - t)\n"
-        "print(best)\n");
-}
+const Job jobs[] = {
+    {"first of a block, 1,000,000 times",
+     "b: [1 2 3]",
+     "ok: loop 1000000 [x: first b] ok: x = 1",
+     "b = [1, 2, 3]",
+     "all(b[0] == 1 for _ in range(1000000))"},
+    {"last of a block, 1,000,000 times",
+     "b: [1 2 3]",
+     "ok: loop 1000000 [x: last b] ok: x = 3",
+     "b = [1, 2, 3]",
+     "all(b[-1] == 3 for _ in range(1000000))"},
+    {"empty? of a string, 1,000,000 times",
+     "s: \"abc\"",
+     "ok: loop 1000000 [x: empty? s] ok: not x",
+     "s = \"abc\"",
+     "all(len(s) != 0 for _ in range(1000000))"},
+    {"load 200,000 integers from text",
+     "s: make string! 1400000 repeat i 200000 [append append s i #\" \"]",
+     "ok: 200000 = length? load s",
+     "s = \" \".join(str(i) for i in range(200000))",
+     "len([int(x) for x in s.split()]) == 200000"},
+    {"save 200,000 integers as text",
+     "b: make block! 200000 repeat i 200000 [append b i]",
+     "ok: 1000000 < length? save none b",
+     "b = list(range(200000))",
+     "len(\" \".join(map(str, b)).encode()) > 1000000"},
+    {"rejoin 3 values, 100,000 calls",
+     "",
+     "ok: loop 100000 [x: rejoin [\"id-\" 12345 \"-end\"]] ok: 12 = length? x",
+     "",
+     "all(len(\"\".join([\"id-\", str(12345), \"-end\"])) == 12 for _ in range(100000))"},
+    {"rejoin 100,000 strings in one call",
+     "parts: make block! 100000 loop 100000 [append parts \"abc\"]",
+     "ok: 300000 = length? rejoin parts",
+     "parts = [\"abc\"] * 100000",
+     "len(\"\".join(parts)) == 300000"},
+    {"pad to 10 characters, 100,000 calls",
+     "",
+     "ok: loop 100000 [x: pad copy \"ab\" 10] ok: 10 = length? x",
+     "",
+     "all(len(\"ab\".ljust(10)) == 10 for _ in range(100000))"},
+    {"pad/left a number, 100,000 calls",
+     "",
+     "ok: loop 100000 [x: pad/left 42 8] ok: 8 = length? x",
+     "",
+     "all(len(str(42).rjust(8)) == 8 for _ in range(100000))"},
+    {"split 1 MB at commas (100,000 fields)",
+     TEXT_SETUP,
+     "ok: 100001 = length? split m #\",\"",
+     PY_TEXT_SETUP,
+     "len(m.split(\",\")) == 100001"},
+    {"split 10 MB at commas (1,000,000 fields)",
+     TEXT_SETUP,
+     "ok: 1000001 = length? split s #\",\"",
+     PY_TEXT_SETUP,
+     "len(s.split(\",\")) == 1000001"},
+    {"replace/all in 1 MB, 100,000 hits, longer",
+     TEXT_SETUP,
+     "ok: 1200000 = length? replace/all copy m \",\" \"<->\"",
+     PY_TEXT_SETUP,
+     "len(m.replace(\",\", \"<->\")) == 1200000"},
+    {"replace/all in 10 MB, 1,000,000 hits, longer",
+     TEXT_SETUP,
+     "ok: 12000000 = length? replace/all copy s \",\" \"<->\"",
+     PY_TEXT_SETUP,
+     "len(s.replace(\",\", \"<->\")) == 12000000"},
+    {"replace/all in 10 MB, 1,000,000 hits, shorter",
+     TEXT_SETUP,
+     "ok: 7000000 = length? replace/all copy s \"xyz,\" \"!\"",
+     PY_TEXT_SETUP,
+     "len(s.replace(\"xyz,\", \"!\")) == 7000000"},
+    {"replace/all a charset in 1 MB (re.sub)",
+     TEXT_SETUP,
+     "ok: 700000 = length? replace/all copy m digit \"\"",
+     PY_TEXT_SETUP "import re\nr = re.compile(\"[0-9]\")",
+     "len(r.sub(\"\", m)) == 700000"},
+    {"replace/all a charset in 10 MB (re.sub)",
+     TEXT_SETUP,
+     "ok: 7000000 = length? replace/all copy s digit \"\"",
+     PY_TEXT_SETUP "import re\nr = re.compile(\"[0-9]\")",
+     "len(r.sub(\"\", s)) == 7000000"},
+};
 
 }  // namespace
 
 static int run_benchmarks() {
-    std::printf("%-44s %10s %10s %9s\n", "program", "tev ms", "python ms", "tev/py");
-    for (const Row& r : rows) {
-        if (!bench::tev_run(r.tev_setup)) continue;
+    std::printf("%-46s %10s %12s %8s\n", "job", "tev ms", "python ms", "ratio");
+    for (const Job& j : jobs) {
+        if (!bench::tev_run(j.tev_setup)) continue;
         bool ok = true;
-        double tev = bench::best_seconds(3, [&] { ok = ok && bench::tev_run(r.tev); });
-        if (!ok) continue;
-        double py = python_seconds(r.python);
-        std::printf("%-44s %10.1f %10.1f %9.2f\n", r.name, tev * 1e3, py * 1e3, py > 0 ? tev / py : 0.0);
+        double tev = bench::best_seconds(3, [&] {
+            ok = ok && bench::tev_run(j.tev) && bench::tev_run("if not ok [do make error! \"wrong result\"]");
+        });
+        if (!ok) {
+            std::printf("%-46s wrong result\n", j.name);
+            continue;
+        }
+        double py = bench::python_best_seconds(
+            "", std::string(j.py_setup) + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
+        if (py > 0) std::printf("%-46s %10.1f %12.1f %8.2f\n", j.name, tev * 1e3, py * 1e3, tev / py);
+        else std::printf("%-46s %10.1f %12s\n", j.name, tev * 1e3, "(no python)");
     }
     return 0;
 }

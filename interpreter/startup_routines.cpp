@@ -23,6 +23,7 @@
 #include "runtime/context.h"
 #include "runtime/console_output.h"
 #include "runtime/errors.h"
+#include "runtime/float_format.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -165,6 +166,16 @@ void collect_calls(NativeCall& c, int32_t) {
 
 void tracing_q(NativeCall& c, int32_t) { set_logic(c.args, trace_active()); }
 
+// Only interpreted code records its evaluation position (library code leaves
+// it alone so that errors point at the user's code): a recorded position means
+// interpreted code is under way below the caller.
+void interpreted_q(NativeCall& c, int32_t) { set_logic(c.args, cell_is(current_evaluation(), T_BLOCK)); }
+
+void float_pretty_switch(NativeCall& c, int32_t) {
+    float_pretty = is_truthy(c.args);
+    set_unset(c.args);
+}
+
 void write_stdout(NativeCall& c, int32_t) {
     Cell* v = c.args;
     if (cell_is(v, T_BINARY)) {
@@ -277,12 +288,14 @@ const RoutineDef global_routines[] = {
     {"frame-index?", R"~(return: [integer!])~", frame_index_q},
     {"collect-calls", R"~(blk [block!])~", collect_calls},
     {"tracing?", R"~(return: [logic!])~", tracing_q},
+    {"float-pretty-switch", R"~("Internal Use Only" on? [logic!])~", float_pretty_switch},
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", not_yet},
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", not_yet},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
 };
 
 const RoutineDef field_routines[] = {
+    {"system/state/interpreted?", R"~("Return TRUE if called from the interpreter" return: [logic!])~", interpreted_q},
     {"system/state/GC/active?", "return: [logic!]", gc_active_q},
     {"system/state/GC/series-cycles", "return: [integer!]", gc_series_cycles},
     {"system/state/GC/nodes-cycles", "return: [integer!]", gc_nodes_cycles},

@@ -140,7 +140,9 @@ static void native_stats(NativeCall& c) {
     }
     memory_stats_block(c.args);
     if (!c.has(STATS_SHOW)) return;
-    // The table is printed by the library's show-memory-stats.
+    // The table is printed by the library's show-memory-stats. A native
+    // without arguments has its stack top at its result slot: keep the block.
+    vstack.top = c.args + 1;
     Cell* fn = stack_push();
     *fn = word_from_cstring("show-memory-stats");
     Cell* value = word_push_value(fn);

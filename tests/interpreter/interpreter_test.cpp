@@ -218,5 +218,34 @@ TEST(Interpreter, PrintInsideAPrintedBlockKeepsBothOutputsWhole) {
     EXPECT_EQ(printed, "yx 1 z\n");
 }
 
+// system/state/interpreted? answers whether interpreted code is under way below
+// its caller: library code alone says no, user code (also through the library) yes.
+TEST(Interpreter, InterpretedTellsLibraryCodeFromUserCode) {
+    test_evaluator_start();
+    // As at start-up: no evaluation under way (an earlier test's error may
+    // have left its position behind).
+    set_unset(current_evaluation());
+    StackScope scope;
+    Cell* library = test_read("system/state/interpreted?");
+    flag_library_deep(library);
+    Cell lib_word = word_from_symbol(symbol_from_cstring("interpreted-lib"));
+    word_assign(&lib_word, library);
+    struct Case {
+        const char* what;
+        const Cell* block;
+        bool interpreted;
+    } cases[] = {
+        {"library code alone", library, false},
+        {"user code", test_read("system/state/interpreted?"), true},
+        {"user code through the library", test_read("do interpreted-lib"), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Cell* r = eval_block(c.block);
+        ASSERT_TRUE(cell_is(r, T_LOGIC));
+        EXPECT_EQ(r->w1 != 0, c.interpreted);
+    }
+}
+
 }  // namespace
 }  // namespace tev
