@@ -719,6 +719,17 @@ struct CallScope {
     CallScope& operator=(const CallScope&) = delete;
 };
 
+// The end of the values complete at the top level: below the outermost open
+// block, whose marker chain leads back from the innermost one.
+uint32_t completed_end(const LexerState& ls) {
+    uint32_t end = cells.size, start = ls.block_start;
+    for (uint32_t k = ls.open_markers; k; --k) {
+        end = start - 1;
+        start = cells.data[end].w1;
+    }
+    return end;
+}
+
 TranscodeResult run(Cell* out, const uint8_t* text, size_t length, bool char_units,
                     const TranscodeOptions& opt) {
     lexer_init();
@@ -731,17 +742,27 @@ TranscodeResult run(Cell* out, const uint8_t* text, size_t length, bool char_uni
     Scanner scanner{ls, opt};
     TranscodeResult result{T_NONE_ID, 0, 1};
     bool stopped_on_error = false;
-    for (;;) {
-        uint32_t saved_size = cells.size;
-        const uint8_t* scan_start = ls.position;
-        try {
-            if (scanner.step() == Step::stop) break;
-        } catch (LexRecover&) {
-            recover(ls, saved_size, scan_start);
-        } catch (LexStop&) {
-            stopped_on_error = true;
-            break;
+    try {
+        for (;;) {
+            uint32_t saved_size = cells.size;
+            const uint8_t* scan_start = ls.position;
+            try {
+                if (scanner.step() == Step::stop) break;
+            } catch (LexRecover&) {
+                recover(ls, saved_size, scan_start);
+            } catch (LexStop&) {
+                stopped_on_error = true;
+                break;
+            }
         }
+    } catch (LanguageThrow&) {
+        // A caller that gave its own block (load/trap) keeps what was read
+        // before the error.
+        if (ls.loading && opt.into && !opt.one) {
+            uint32_t end = completed_end(ls);
+            block_append_cells(opt.into, &cells.data[ls.cells_head], end - ls.cells_head);
+        }
+        throw;
     }
     result.type = stopped_on_error ? T_ERROR : scanner.completed;
     result.consumed = units_at(ls, ls.position);
