@@ -17,6 +17,7 @@
 #include "interpreter/trace.h"
 #include "io/files.h"
 #include "io/process.h"
+#include "loader/json_decode.h"
 #include "loader/lexer.h"
 #include "loader/tevbin.h"
 #include "os/os.h"
@@ -50,6 +51,17 @@ void call_word(NativeCall& c, Cell* out) {
     set_datatype(&type, named);
     argw = word_from_cstring(arg);
     raise_error(err::script::expect_arg, &name, &type, &argw);
+}
+
+// load-json's fast path: a block holding the value, or none when its grammar
+// must decide (not JSON, or nested too deep).
+void json_decode_star(NativeCall& c, int32_t) {
+    Cell* value = stack_push();
+    if (!json_decode(value, c.args)) {
+        set_none(c.args);
+        return;
+    }
+    c.args[0] = *block_push_cells(value, 1);
 }
 
 void quit_return(NativeCall& c, int32_t) { release_and_exit(get_integer(c.args)); }
@@ -291,6 +303,7 @@ const RoutineDef global_routines[] = {
     {"float-pretty-switch", R"~("Internal Use Only" on? [logic!])~", float_pretty_switch},
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", not_yet},
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", not_yet},
+    {"json-decode*", R"~("Internal Use Only" input [string!])~", json_decode_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
 };
 
