@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include "bench/bench_common.h"
 #include "interpreter/interpreter.h"
 #include "loader/lexer.h"
@@ -31,6 +32,37 @@ inline bool tev_run(const char* source) {
         return false;
     }
     return true;
+}
+
+// A job timed in Tev and, as its peer, in Python.
+struct TevPyJob {
+    const char* name;
+    const char* tev_setup;  // evaluated once, not timed
+    const char* tev;        // timed; must leave `ok` true
+    const char* py_setup;
+    const char* py;         // an expression timed by best(); its truth is checked too
+};
+
+// Runs each job (best of 3 in Tev, of 5 in Python) and prints a row with the
+// ratio; `imports` are the Python modules the peers share.
+template <size_t N> int run_tev_py_jobs(const TevPyJob (&jobs)[N], int width, const char* imports = "") {
+    std::printf("%-*s %10s %12s %8s\n", width, "job", "tev ms", "python ms", "ratio");
+    for (const TevPyJob& j : jobs) {
+        if (!tev_run(j.tev_setup)) continue;
+        bool ok = true;
+        double tev = best_seconds(3, [&] {
+            ok = ok && tev_run(j.tev) && tev_run("if not ok [do make error! \"wrong result\"]");
+        });
+        if (!ok) {
+            std::printf("%-*s wrong result\n", width, j.name);
+            continue;
+        }
+        double py = python_best_seconds(
+            imports, std::string(j.py_setup) + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
+        if (py > 0) std::printf("%-*s %10.1f %12.1f %8.2f\n", width, j.name, tev * 1e3, py * 1e3, tev / py);
+        else std::printf("%-*s %10.1f %12s\n", width, j.name, tev * 1e3, "(no python)");
+    }
+    return 0;
 }
 
 }  // namespace tev::bench

@@ -11,21 +11,13 @@ using namespace tev;
 
 namespace {
 
-struct Job {
-    const char* name;
-    const char* tev_setup;  // evaluated once, not timed
-    const char* tev;        // timed; must leave `ok` true
-    const char* py_setup;
-    const char* py;         // an expression timed by best(); its truth is checked too
-};
-
 // s: 10 MB, a comma every 10 characters; m: the first 1 MB of it.
 #define TEXT_SETUP                                                                   \
     "piece: \"abc123xyz,\" s: make string! 10000000 loop 1000000 [append s piece]\n" \
     "m: copy/part s 1000000 digit: charset \"0123456789\"\n"
 #define PY_TEXT_SETUP "s = \"abc123xyz,\" * 1000000\nm = s[:1000000]\n"
 
-const Job jobs[] = {
+const bench::TevPyJob jobs[] = {
     {"first of a block, 1,000,000 times",
      "b: [1 2 3]",
      "ok: loop 1000000 [x: first b] ok: x = 1",
@@ -110,24 +102,6 @@ const Job jobs[] = {
 
 }  // namespace
 
-static int run_benchmarks() {
-    std::printf("%-46s %10s %12s %8s\n", "job", "tev ms", "python ms", "ratio");
-    for (const Job& j : jobs) {
-        if (!bench::tev_run(j.tev_setup)) continue;
-        bool ok = true;
-        double tev = bench::best_seconds(3, [&] {
-            ok = ok && bench::tev_run(j.tev) && bench::tev_run("if not ok [do make error! \"wrong result\"]");
-        });
-        if (!ok) {
-            std::printf("%-46s wrong result\n", j.name);
-            continue;
-        }
-        double py = bench::python_best_seconds(
-            "", std::string(j.py_setup) + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
-        if (py > 0) std::printf("%-46s %10.1f %12.1f %8.2f\n", j.name, tev * 1e3, py * 1e3, tev / py);
-        else std::printf("%-46s %10.1f %12s\n", j.name, tev * 1e3, "(no python)");
-    }
-    return 0;
-}
+static int run_benchmarks() { return bench::run_tev_py_jobs(jobs, 46); }
 
 int main(int argc, char** argv) { return startup_for_tests(argc, argv, run_benchmarks); }

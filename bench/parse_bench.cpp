@@ -9,14 +9,6 @@ using namespace tev;
 
 namespace {
 
-struct Job {
-    const char* name;
-    const char* tev_setup;  // evaluated once, not timed
-    const char* tev;        // timed; must leave `ok` true
-    const char* py_setup;
-    const char* py;         // an expression timed by best(); its truth is checked too
-};
-
 // The inputs: 10 MB of letters and digits with a comma every 10 characters and
 // a needle every 1,000; a block of 100,000 values in groups of word, integer, string.
 #define TEXT_SETUP                                                                   \
@@ -29,7 +21,7 @@ struct Job {
     "s = \"abc123xyz,\" * 1000000\n"                                     \
     "t = (\"abc123xyz,\" * 99 + \"needle,xyz\") * 10000\n"
 
-const Job jobs[] = {
+const bench::TevPyJob jobs[] = {
     {"charset loop over 10 MB",
      TEXT_SETUP "letters: union alnum make bitset! \",\"",
      "ok: parse s [some letters]",
@@ -82,22 +74,6 @@ const Job jobs[] = {
 
 }  // namespace
 
-static int run_benchmarks() {
-    std::printf("%-44s %10s %12s %8s\n", "job", "tev ms", "python ms", "ratio");
-    for (const Job& j : jobs) {
-        if (!bench::tev_run(j.tev_setup)) continue;
-        bool ok = true;
-        double tev = bench::best_seconds(3, [&] { ok = ok && bench::tev_run(j.tev) && bench::tev_run("if not ok [do make error! \"wrong result\"]"); });
-        if (!ok) {
-            std::printf("%-44s wrong result\n", j.name);
-            continue;
-        }
-        double py = bench::python_best_seconds(
-            "re", std::string(j.py_setup) + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
-        if (py > 0) std::printf("%-44s %10.1f %12.1f %8.2f\n", j.name, tev * 1e3, py * 1e3, tev / py);
-        else std::printf("%-44s %10.1f %12s\n", j.name, tev * 1e3, "(no python)");
-    }
-    return 0;
-}
+static int run_benchmarks() { return bench::run_tev_py_jobs(jobs, 44, "re"); }
 
 int main(int argc, char** argv) { return startup_for_tests(argc, argv, run_benchmarks); }

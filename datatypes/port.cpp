@@ -50,6 +50,22 @@ static Cell* system_field(const char* a, const char* b) {
     return b ? field_sym(v, second) : v;
 }
 
+// The scheme registered under `symbol` in system/schemes, a block of name and
+// scheme pairs (an object with a field per scheme serves too), or nullptr.
+// Allocates nothing.
+static Cell* scheme_named(int32_t symbol) {
+    Cell* schemes = system_field("schemes", nullptr);
+    if (!schemes || !cell_is(schemes, T_BLOCK)) return field_sym(schemes, symbol);
+    int32_t wanted = symbol_resolve_alias(symbol);
+    uint32_t n = block_length(schemes);
+    for (uint32_t k = 0; k + 1 < n; k += 2) {
+        Cell* key = block_at(schemes, k);
+        if (type_is_word(cell_type(key)) && symbol_resolve_alias(int32_t(key->w2)) == wanted)
+            return block_at(schemes, k + 1);
+    }
+    return nullptr;
+}
+
 // ================================================================== make
 
 static void port_make(ActionFrame& f) {
@@ -65,8 +81,7 @@ static void port_make(ActionFrame& f) {
     Cell* scheme_name = field_of(spec, "scheme");
     if (!scheme_name || !cell_is(scheme_name, T_WORD)) raise_error(err::access::no_scheme, spec);
     Cell* name = stack_push_copy(scheme_name);
-    // The scheme by its name in system/schemes, whatever the object's field order.
-    Cell* scheme = field_sym(system_field("schemes", nullptr), int32_t(name->w2));
+    Cell* scheme = scheme_named(int32_t(name->w2));
     if (!scheme || !cell_is(scheme, T_OBJECT)) raise_error(err::access::unknown_scheme, spec);
     scheme = stack_push_copy(scheme);
     // A handle! actor would be a native one, and there are none: only objects act.

@@ -44,6 +44,28 @@ static void native_do(NativeCall& c) {
     trace_stop();
 }
 
+// /expand: the library's preprocessor rewrites the block in place first, with
+// the build configuration as its job, as the preprocessor's own entry does.
+static void expand_block(const Cell* block) {
+    int32_t expand_sym = symbol_from_cstring("expand");
+    int32_t build_sym = symbol_from_cstring("build");
+    int32_t config_sym = symbol_from_cstring("config");
+    Cell pre_word = word_from_cstring("preprocessor");
+    Cell system_word = word_from_cstring("system");
+    Cell* pre = word_value_cell(&pre_word);
+    Cell* fn = cell_is(pre, T_OBJECT) ? object_field(pre, expand_sym) : nullptr;
+    if (!fn || !cell_is(fn, T_FUNCTION)) raise_error(err::internal::not_done);
+    Cell* args = stack_push_copy(fn);
+    stack_push_copy(block);
+    Cell* job = stack_push();
+    set_none(job);
+    Cell* system = word_value_cell(&system_word);
+    Cell* build = cell_is(system, T_OBJECT) ? object_field(system, build_sym) : nullptr;
+    Cell* config = build && cell_is(build, T_OBJECT) ? object_field(build, config_sym) : nullptr;
+    if (config && cell_is(config, T_OBJECT)) *job = *config;
+    call_with_args(args, args + 1, 2);
+}
+
 static void do_value(NativeCall& c) {
     Cell* value = c.args;
     if (c.has(2)) {
@@ -63,6 +85,11 @@ static void do_value(NativeCall& c) {
     }
     switch (cell_type(value)) {
     case T_BLOCK: case T_PAREN: case T_HASH: {
+        if (c.has(0)) {
+            expand_block(value);
+            if (pending_exit) return;
+            value = c.args;
+        }
         Cell block = *value;
         uint32_t count = node_buffer(series_node(&block))->count();
         if (series_index(&block) > count) block.w1 = count;
