@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include "bench/bench_common.h"
 #include "interpreter/interpreter.h"
 #include "loader/lexer.h"
@@ -31,6 +32,34 @@ inline bool tev_run(const char* source) {
         return false;
     }
     return true;
+}
+
+// One job timed in Tev and in Python: Tev's timed code must leave `ok` true,
+// Python's expression must be true; the setups are not timed.
+struct PeerJob {
+    const char* name;
+    const char* tev_setup;
+    const char* tev;
+    const char* py_setup;
+    const char* py;
+};
+
+// Prints the job's row: Tev and Python times and their ratio. py_prefix is
+// Python code run before the job's setup.
+inline void run_peer_job(const PeerJob& j, int width, const std::string& imports, const std::string& py_prefix) {
+    if (!tev_run(j.tev_setup)) return;
+    bool ok = true;
+    double tev = best_seconds(3, [&] {
+        ok = ok && tev_run(j.tev) && tev_run("if not ok [do make error! \"wrong result\"]");
+    });
+    if (!ok) {
+        std::printf("%-*s wrong result\n", width, j.name);
+        return;
+    }
+    double py = python_best_seconds(
+        imports, py_prefix + j.py_setup + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
+    if (py > 0) std::printf("%-*s %10.1f %12.1f %8.2f\n", width, j.name, tev * 1e3, py * 1e3, tev / py);
+    else std::printf("%-*s %10.1f %12s\n", width, j.name, tev * 1e3, "(no python)");
 }
 
 }  // namespace tev::bench

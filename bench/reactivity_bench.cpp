@@ -10,14 +10,6 @@ using namespace tev;
 
 namespace {
 
-struct Job {
-    const char* name;
-    const char* tev_setup;  // evaluated once, not timed
-    const char* tev;        // timed; must leave `ok` true
-    const char* py_setup;
-    const char* py;         // an expression timed by best(); its truth is checked too
-};
-
 // The Python peer: a reactor's attribute assignment calls check, which scans
 // the relations and runs or queues their reactions as the Tev engine does.
 const char* const py_engine =
@@ -61,7 +53,7 @@ const char* const py_engine =
     "sink = Plain()\n"
     "sink.n = 0\n";
 
-const Job jobs[] = {
+const bench::PeerJob jobs[] = {
     {"1,000 sources, 10,000 changes (lookup)",
      "sink: make object! [n: 0] rs: make block! 1000\n"
      "repeat i 1000 [\n"
@@ -116,20 +108,8 @@ const Job jobs[] = {
 
 static int run_benchmarks() {
     std::printf("%-50s %10s %12s %8s\n", "job", "tev ms", "python ms", "ratio");
-    for (const Job& j : jobs) {
-        if (!bench::tev_run("clear-reactions") || !bench::tev_run(j.tev_setup)) continue;
-        bool ok = true;
-        double tev = bench::best_seconds(3, [&] {
-            ok = ok && bench::tev_run(j.tev) && bench::tev_run("if not ok [do make error! \"wrong result\"]");
-        });
-        if (!ok) {
-            std::printf("%-50s wrong result\n", j.name);
-            continue;
-        }
-        double py = bench::python_best_seconds(
-            "", std::string(py_engine) + j.py_setup + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
-        if (py > 0) std::printf("%-50s %10.1f %12.1f %8.2f\n", j.name, tev * 1e3, py * 1e3, tev / py);
-        else std::printf("%-50s %10.1f %12s\n", j.name, tev * 1e3, "(no python)");
+    for (const bench::PeerJob& j : jobs) {
+        if (bench::tev_run("clear-reactions")) bench::run_peer_job(j, 50, "", py_engine);
     }
     return 0;
 }
