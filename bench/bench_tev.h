@@ -43,25 +43,40 @@ struct TevPyJob {
     const char* py;         // an expression timed by best(); its truth is checked too
 };
 
-// Runs each job (best of 3 in Tev, of 5 in Python) and prints a row with the
-// ratio; `imports` are the Python modules the peers share.
-template <size_t N> int run_tev_py_jobs(const TevPyJob (&jobs)[N], int width, const char* imports = "") {
-    std::printf("%-*s %10s %12s %8s\n", width, "job", "tev ms", "python ms", "ratio");
-    for (const TevPyJob& j : jobs) {
-        if (!tev_run(j.tev_setup)) continue;
-        bool ok = true;
-        double tev = best_seconds(3, [&] {
-            ok = ok && tev_run(j.tev) && tev_run("if not ok [do make error! \"wrong result\"]");
-        });
-        if (!ok) {
-            std::printf("%-*s wrong result\n", width, j.name);
-            continue;
-        }
-        double py = python_best_seconds(
-            imports, std::string(j.py_setup) + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
-        if (py > 0) std::printf("%-*s %10.1f %12.1f %8.2f\n", width, j.name, tev * 1e3, py * 1e3, tev / py);
-        else std::printf("%-*s %10.1f %12s\n", width, j.name, tev * 1e3, "(no python)");
+// Prints the job's row: Tev (best of 3) and Python (best of 5) times and their
+// ratio. `imports` are the Python modules the peer needs; `py_prefix` is
+// Python code run before the job's setup.
+inline void run_tev_py_job(const TevPyJob& j, int width, const std::string& imports = "",
+                           const std::string& py_prefix = "") {
+    if (!tev_run(j.tev_setup)) return;
+    bool ok = true;
+    double tev = best_seconds(3, [&] {
+        ok = ok && tev_run(j.tev) && tev_run("if not ok [do make error! \"wrong result\"]");
+    });
+    if (!ok) {
+        std::printf("%-*s wrong result
+", width, j.name);
+        return;
     }
+    double py = python_best_seconds(
+        imports, py_prefix + j.py_setup + "
+assert " + j.py + "
+print(best(lambda: " + j.py + "))
+");
+    if (py > 0) std::printf("%-*s %10.1f %12.1f %8.2f
+", width, j.name, tev * 1e3, py * 1e3, tev / py);
+    else std::printf("%-*s %10.1f %12s
+", width, j.name, tev * 1e3, "(no python)");
+}
+
+inline void print_tev_py_header(int width) {
+    std::printf("%-*s %10s %12s %8s
+", width, "job", "tev ms", "python ms", "ratio");
+}
+
+template <size_t N> int run_tev_py_jobs(const TevPyJob (&jobs)[N], int width, const char* imports = "") {
+    print_tev_py_header(width);
+    for (const TevPyJob& j : jobs) run_tev_py_job(j, width, imports);
     return 0;
 }
 
