@@ -129,7 +129,11 @@ Cell* push_text(const std::string& s) {
 void body_value(Cell* out, const std::string& body, bool binary, bool lines) {
     StackScope scope;
     if (binary) {
-        *out = *binary_push_memory(body.data(), uint32_t(body.size()));
+        // The bytes are in C++ memory, which the collector never moves: no staging copy.
+        Cell* bin = stack_push();
+        binary_make_cell(bin, uint32_t(body.size()));
+        binary_append_bytes(bin, body.data(), uint32_t(body.size()));
+        *out = *bin;
     } else if (lines) {
         Cell* block = stack_push();
         block_make(block, 16);

@@ -14,8 +14,22 @@ bool curl_ready() {
     return ready;
 }
 
+struct BodySink {
+    CURL* curl;
+    std::string* body;
+};
+
+// A body of announced length is received into room made once: growing by
+// doubling would copy a large body several times over.
 size_t collect_body(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
+    auto* sink = static_cast<BodySink*>(user);
+    if (sink->body->empty()) {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0 &&
+            length < (curl_off_t(1) << 32))
+            sink->body->reserve(size_t(length));
+    }
+    sink->body->append(data, size * count);
     return size * count;
 }
 
@@ -78,7 +92,8 @@ bool http_send(const HttpRequest& request, HttpResponse* response) {
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 30L);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response->body);
+    BodySink sink = {c, &response->body};
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, collect_header);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &response->headers);
 
