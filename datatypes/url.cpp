@@ -1,4 +1,4 @@
-// url!: percent escapes, mold, path joins, making from a block, and the I/O entries that wait for HTTP.
+// url!: percent escapes, mold, path joins, making from a block, and read and write over HTTP.
 #include "datatypes/url.h"
 #include <string>
 #include <vector>
@@ -9,6 +9,7 @@
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
+#include "io/http.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
 #include "runtime/value_stack.h"
@@ -211,33 +212,71 @@ bool url_is_http(const Cell* url) {
     return true;
 }
 
-// Refinement positions of write (its spec's order).
+// Refinement positions of read and write (their specs' order).
+enum ReadRef { READ_PART = 0, READ_SEEK, READ_BINARY, READ_LINES, READ_INFO, READ_AS };
 enum WriteRef { WRITE_BINARY = 0, WRITE_LINES, WRITE_INFO, WRITE_APPEND, WRITE_PART, WRITE_SEEK, WRITE_ALLOW,
                 WRITE_AS };
 
-static void url_read(ActionFrame&) { raise_io_not_done("read"); }
+[[noreturn]] static void raise_no_connect(const Cell* url) {
+    Cell name = *url;
+    raise_error(err::access::no_connect, &name);
+}
 
-// The request block of an http write: [method headers data], each part checked
-// before anything is sent.
-static void check_http_request_block(const Cell* data) {
+static void url_read(ActionFrame& f) {
+    if (!url_is_http(f.args)) raise_io_not_done("read");
+    if (f.has(READ_PART) || f.has(READ_SEEK) || f.has(READ_AS)) raise_io_not_done("read");
+    Cell method = word_from_cstring("get");
+    if (!http_request(f.args, &method, f.args, nullptr, nullptr, f.has(READ_BINARY), f.has(READ_LINES),
+                      f.has(READ_INFO)))
+        raise_no_connect(f.args);
+}
+
+// The data of an http write: a block is [method headers data], each part
+// checked before anything is sent; an empty block asks for a get. Anything
+// else is the body of a post.
+struct HttpWriteParts {
+    Cell method;
+    const Cell* headers = nullptr;
+    const Cell* body = nullptr;
+};
+
+static HttpWriteParts http_write_parts(const Cell* data) {
+    HttpWriteParts parts;
+    if (!cell_is(data, T_BLOCK)) {
+        parts.method = word_from_cstring("post");
+        parts.body = data;
+        return parts;
+    }
     uint32_t n = block_length(data);
-    if (n == 0) return;  // a get with the block as data
+    if (n == 0) {
+        parts.method = word_from_cstring("get");
+        parts.body = data;
+        return parts;
+    }
     uint32_t i = 0;
     Cell v = *block_at(data, i++);
     if (!cell_is(&v, T_WORD)) raise_error(err::script::invalid_arg, &v);
-    if (i < n && cell_is(block_at(data, i), T_BLOCK)) ++i;
+    parts.method = v;
+    if (i < n && cell_is(block_at(data, i), T_BLOCK)) parts.headers = block_at(data, i++);
     if (i < n) {
-        v = *block_at(data, i++);
+        v = *block_at(data, i);
         TypeId t = cell_type(&v);
         if (t != T_BLOCK && t != T_STRING && t != T_BINARY) raise_error(err::script::invalid_arg, &v);
+        parts.body = block_at(data, i);
     }
+    return parts;
 }
 
 static void url_write(ActionFrame& f) {
-    if (url_is_http(f.args) && !f.has(WRITE_SEEK) && !f.has(WRITE_ALLOW) && !f.has(WRITE_AS) &&
-        cell_is(f.args + 1, T_BLOCK))
-        check_http_request_block(f.args + 1);
-    raise_io_not_done("write");
+    if (!url_is_http(f.args)) raise_io_not_done("write");
+    if (f.has(WRITE_SEEK) || f.has(WRITE_ALLOW) || f.has(WRITE_AS)) raise_io_not_done("write");
+    Cell* data = f.args + 1;
+    TypeId t = cell_type(data);
+    if (t != T_BLOCK && t != T_STRING && t != T_BINARY) raise_error(err::script::invalid_arg, data);
+    HttpWriteParts parts = http_write_parts(data);
+    if (!http_request(f.args, &parts.method, f.args, parts.headers, parts.body, f.has(WRITE_BINARY),
+                      f.has(WRITE_LINES), f.has(WRITE_INFO)))
+        raise_no_connect(f.args);
 }
 
 static void url_open(ActionFrame&) { raise_io_not_done("open"); }

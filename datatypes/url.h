@@ -35,8 +35,8 @@ void url_percent_encode(const Cell* str, Cell* out, int rule);
 
 // ------------------------------------------------------------------ I/O
 
-// The reading and writing entries wait for the file layer and HTTP: they
-// raise internal/not-done naming the action.
+// What the I/O entries cannot do yet (other schemes, /part and /seek over
+// HTTP): internal/not-done naming the action.
 [[noreturn]] void raise_io_not_done(const char* action);
 
 // True when the text (from its index) starts with "http", in any case.

@@ -15,6 +15,7 @@
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/trace.h"
+#include "io/clipboard.h"
 #include "io/files.h"
 #include "io/process.h"
 #include "loader/json_decode.h"
@@ -188,6 +189,18 @@ void float_pretty_switch(NativeCall& c, int32_t) {
     set_unset(c.args);
 }
 
+void read_clipboard(NativeCall& c, int32_t) {
+    Cell name;
+    call_word(c, &name);
+    clipboard_read_value(c.args, &name);
+}
+
+void write_clipboard(NativeCall& c, int32_t) {
+    Cell name;
+    call_word(c, &name);
+    clipboard_write_value(c.args, c.args, &name);
+}
+
 void write_stdout(NativeCall& c, int32_t) {
     Cell* v = c.args;
     if (cell_is(v, T_BINARY)) {
@@ -301,8 +314,8 @@ const RoutineDef global_routines[] = {
     {"collect-calls", R"~(blk [block!])~", collect_calls},
     {"tracing?", R"~(return: [logic!])~", tracing_q},
     {"float-pretty-switch", R"~("Internal Use Only" on? [logic!])~", float_pretty_switch},
-    {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", not_yet},
-    {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", not_yet},
+    {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", read_clipboard},
+    {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", write_clipboard},
     {"json-decode*", R"~("Internal Use Only" input [string!])~", json_decode_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
 };

@@ -1,0 +1,50 @@
+// The answer's header text read into a map: bounded by its length whatever the lines look like.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "io/http.h"
+#include "runtime/value_stack.h"
+#include "tests/datatypes/series_fixture.h"
+
+namespace tev {
+namespace {
+
+using testing_series::mold_of;
+
+// The text is copied into a buffer of exactly its length, with no terminator
+// after it, so that the sanitizer build sees any read past the end.
+std::string headers_molded(const std::string& text) {
+    StackScope scope;
+    std::vector<char> exact(text.begin(), text.end());
+    Cell* map = http_headers_to_map(exact.data(), exact.size());
+    return mold_of(map, false, true);
+}
+
+TEST(HttpHeaders, LinesBecomeWordKeysWhateverTheirEnds) {
+    struct Case {
+        const char* text;
+        const char* molded;
+    };
+    const Case cases[] = {
+        {"A: 1\r\nB: 2\r\n", R"(#[A: "1" B: "2"])"},
+        {"A:1", R"(#[A: "1"])"},                      // no space after the colon, no line end
+        {"A:", R"(#[A: ""])"},                        // the colon is the last byte
+        {"A: ", R"(#[A: ""])"},
+        {"A: x\nB: y", R"(#[A: "x" B: "y"])"},        // bare LF
+        {"A: x\r", R"(#[A: "x"])"},                   // a CR with no LF after it
+        {"A:  two spaces\r\n", R"(#[A: " two spaces"])"},
+        {"junk\r\nA: 1\r\n\r\n", R"(#[A: "1"])"},     // a line without a colon, a blank line
+        {": v\r\n  : w\r\n", "#[]"},                  // no name
+        {"", "#[]"},
+        {"Url: http://x/a:b\r\n", R"(#[Url: "http://x/a:b"])"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(headers_molded(c.text), c.molded) << c.text;
+}
+
+TEST(HttpHeaders, RepeatedNamesGatherTheirValuesInOrder) {
+    EXPECT_EQ(headers_molded("Set-Cookie: a=1\r\nX: 0\r\nSet-Cookie: b=2\r\nset-cookie: c=3\r\n"),
+              R"(#[Set-Cookie: ["a=1" "b=2" "c=3"] X: "0"])");
+}
+
+}  // namespace
+}  // namespace tev
