@@ -324,19 +324,20 @@ bool gif_read_frame(GifFileType* gif, Bitmap* canvas, int transparent) {
 
 // An image of few colours keeps them exactly; the quantizer would round them.
 bool exact_palette(const std::vector<GifByteType>& r, const std::vector<GifByteType>& g,
-                   const std::vector<GifByteType>& b, int room, GifColorType* palette, std::vector<GifByteType>& indexes) {
+                   const std::vector<GifByteType>& b, int* room, GifColorType* palette, std::vector<GifByteType>& indexes) {
     std::unordered_map<uint32_t, GifByteType> seen;
     for (size_t i = 0; i < r.size(); ++i) {
         uint32_t key = uint32_t(r[i]) << 16 | uint32_t(g[i]) << 8 | b[i];
         auto found = seen.find(key);
         if (found == seen.end()) {
-            if (int(seen.size()) == room) return false;
+            if (int(seen.size()) == *room) return false;
             GifByteType index = GifByteType(seen.size());
             palette[index] = {r[i], g[i], b[i]};
             found = seen.emplace(key, index).first;
         }
         indexes[i] = found->second;
     }
+    *room = int(seen.size());
     return true;
 }
 
@@ -388,22 +389,26 @@ bool encode_gif(const Bitmap* b, std::vector<uint8_t>* out) {
     // Pixels at least half transparent take the last index of the palette.
     int colours = any_transparent ? 255 : 256;
     GifColorType palette[256] = {};
-    if (!exact_palette(r, g, bl, colours, palette, indexes) &&
+    if (!exact_palette(r, g, bl, &colours, palette, indexes) &&
         GifQuantizeBuffer(b->width, b->height, &colours, r.data(), g.data(), bl.data(), indexes.data(), palette) == GIF_ERROR)
         return false;
+    // The smallest palette that holds the colours (and the transparent index, last).
+    int entries = 2;
+    while (entries < colours + (any_transparent ? 1 : 0)) entries *= 2;
+    GifByteType transparent_index = GifByteType(entries - 1);
     if (any_transparent)
         for (size_t i = 0; i < n; ++i)
-            if (alpha(b->pixels[i]) < 128) indexes[i] = 255;
-    ColorMapObject* map = GifMakeMapObject(256, palette);
+            if (alpha(b->pixels[i]) < 128) indexes[i] = transparent_index;
+    ColorMapObject* map = GifMakeMapObject(entries, palette);
     if (!map) return false;
     int error = 0;
     GifFileType* gif = EGifOpen(out, gif_write_memory, &error);
     bool ok = gif != nullptr;
     if (ok) {
         EGifSetGifVersion(gif, true);
-        ok = EGifPutScreenDesc(gif, int(b->width), int(b->height), 8, 0, map) != GIF_ERROR;
+        ok = EGifPutScreenDesc(gif, int(b->width), int(b->height), map->BitsPerPixel, 0, map) != GIF_ERROR;
         if (ok && any_transparent) {
-            GifByteType control[4] = {1, 0, 0, 255};
+            GifByteType control[4] = {1, 0, 0, transparent_index};
             ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control) != GIF_ERROR;
         }
         ok = ok && EGifPutImageDesc(gif, 0, 0, int(b->width), int(b->height), false, nullptr) != GIF_ERROR;
