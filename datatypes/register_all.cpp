@@ -44,6 +44,7 @@ void money_init();
 void point2d_init();
 void point3d_init();
 void port_init();
+void image_init();
 
 // Types not built yet keep empty rows; their units add their call at their
 // place in this order: binary! before integer!; native! .. routine! before
@@ -99,6 +100,7 @@ void register_all_datatypes() {
     ref_init();
     point2d_init();
     point3d_init();
+    image_init();
 }
 
 }  // namespace tev

@@ -10,6 +10,7 @@
 #include "datatypes/file.h"
 #include "datatypes/error.h"
 #include "datatypes/further_scalars.h"
+#include "datatypes/image.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
@@ -271,6 +272,20 @@ void tevbin_decode_payload(NativeCall& c, int32_t) {
     else c.args[0] = *out;
 }
 
+// The image codecs: encode gives a new binary whatever `where` names (save
+// writes it); decode takes a binary (none without a known signature) or a file.
+template <int Format>
+void image_codec_encode(NativeCall& c, int32_t) {
+    image_encode(c.args, c.args, Format);
+}
+
+void image_codec_decode(NativeCall& c, int32_t) {
+    Cell* data = c.args;
+    if (cell_is(data, T_BINARY)) image_decode(data, c.args);
+    else if (cell_is(data, T_FILE)) image_load_file(data, file_os_path(data), c.args);
+    else raise_error(err::script::invalid_arg, data);
+}
+
 // A single-type predicate: one comparison of the datatype id.
 void is_type(NativeCall& c, int32_t type) { set_logic(c.args, cell_type(c.args) == TypeId(type)); }
 
@@ -325,16 +340,16 @@ const RoutineDef field_routines[] = {
     {"system/state/GC/active?", "return: [logic!]", gc_active_q},
     {"system/state/GC/series-cycles", "return: [integer!]", gc_series_cycles},
     {"system/state/GC/nodes-cycles", "return: [integer!]", gc_nodes_cycles},
-    {"system/codecs/png/encode", "img [image!] where [any-type!]", not_yet},
-    {"system/codecs/png/decode", "data [any-type!]", not_yet},
-    {"system/codecs/jpeg/encode", "img [image!] where [any-type!]", not_yet},
-    {"system/codecs/jpeg/decode", "data [any-type!]", not_yet},
-    {"system/codecs/bmp/encode", "img [image!] where [any-type!]", not_yet},
-    {"system/codecs/bmp/decode", "data [any-type!]", not_yet},
-    {"system/codecs/gif/encode", "img [image!] where [any-type!]", not_yet},
-    {"system/codecs/gif/decode", "data [any-type!]", not_yet},
-    {"system/codecs/tiff/encode", "img [image!] where [any-type!]", not_yet},
-    {"system/codecs/tiff/decode", "data [any-type!]", not_yet},
+    {"system/codecs/png/encode", "img [image!] where [any-type!]", image_codec_encode<os::IMAGE_PNG>},
+    {"system/codecs/png/decode", "data [any-type!]", image_codec_decode},
+    {"system/codecs/jpeg/encode", "img [image!] where [any-type!]", image_codec_encode<os::IMAGE_JPEG>},
+    {"system/codecs/jpeg/decode", "data [any-type!]", image_codec_decode},
+    {"system/codecs/bmp/encode", "img [image!] where [any-type!]", image_codec_encode<os::IMAGE_BMP>},
+    {"system/codecs/bmp/decode", "data [any-type!]", image_codec_decode},
+    {"system/codecs/gif/encode", "img [image!] where [any-type!]", image_codec_encode<os::IMAGE_GIF>},
+    {"system/codecs/gif/decode", "data [any-type!]", image_codec_decode},
+    {"system/codecs/tiff/encode", "img [image!] where [any-type!]", image_codec_encode<os::IMAGE_TIFF>},
+    {"system/codecs/tiff/decode", "data [any-type!]", image_codec_decode},
     {"system/codecs/tevbin/encode*", "data [any-type!] compact? [logic!]", tevbin_encode_star},
     {"system/codecs/tevbin/decode", "payload [any-type!]", tevbin_decode_payload},
 };

@@ -62,6 +62,7 @@ const char* const sample_sources[] = {
     "make object! [a: 1]", "make object! [a: 1 b: \"x\"]", "(o: make object! [a: none] o/a: o o)", "make error! \"x\"",
     "func [x] [x]", ":add", ":if", ":+",
     "integer!", "make typeset! [integer! block!]",
+    "make image! 2x2", "next make image! [2x1 #{FF0000} #{80}]", "make image! 0x3",
 };
 
 // Datatypes no sample can be made of, with the reason.
@@ -72,7 +73,6 @@ const struct { TypeId type; const char* why; } no_sample_types[] = {
     {T_HANDLE, "made only by native code"},
     {T_PORT, "I/O (the sweep stays off the file system and network)"},
     {T_SERIES, "an abstract parent type"},
-    {T_IMAGE, "made only by the GUI"},
     {T_EVENT, "made only by the GUI"},
     {T_TRIPLE, "has neither a literal nor make"},
 };
