@@ -506,14 +506,6 @@ static void native_try(NativeCall& c) {
 }
 
 // True when a catch frame lies below the top without a try/all frame between.
-static bool catch_frame_below(uint32_t from) {
-    for (uint32_t k = from; k-- > 0;) {
-        uint8_t kind = frame_at(k)->kind;
-        if (kind == FRAME_TRY_ALL) return false;
-        if (kind == FRAME_CATCH) return true;
-    }
-    return false;
-}
 
 static bool catch_name_matches(const Cell* names, const Cell* thrown) {
     if (!cell_is(thrown, T_WORD)) return false;
@@ -525,6 +517,27 @@ static bool catch_name_matches(const Cell* names, const Cell* thrown) {
         return false;
     }
     return symbol_resolve_alias(int32_t(names->w2)) == s;
+}
+
+// The console stops its halt requests with a catch of this name around user
+// code: a throw it would not take must still fail where it was thrown, as it
+// does with no console around it.
+static bool is_console_name(const Cell* names) {
+    return cell_is(names, T_WORD) &&
+           symbol_resolve_alias(int32_t(names->w2)) == symbol_resolve_alias(symbol_from_cstring("console"));
+}
+
+// Whether a catch below frame `from` would take a throw of this name (null: none).
+static bool catch_frame_below(uint32_t from, const Cell* name) {
+    bool console_named = name && is_console_name(name);
+    for (uint32_t k = from; k-- > 0;) {
+        const CallFrame* f = frame_at(k);
+        if (f->kind == FRAME_TRY_ALL) return false;
+        if (f->kind != FRAME_CATCH) continue;
+        if ((f->flags & FRAME_CONSOLE_ONLY) && !console_named) continue;
+        return true;
+    }
+    return false;
 }
 
 static void native_catch(NativeCall& c) {
@@ -543,7 +556,7 @@ static void native_catch(NativeCall& c) {
     }
     uint32_t depth = frame_depth();
     Cell* mark = vstack.top;
-    frame_push(FRAME_CATCH, 0, 0, 0);
+    frame_push(FRAME_CATCH, c.has(0) && is_console_name(c.ref_arg(0)) ? FRAME_CONSOLE_ONLY : 0, 0, 0);
     Cell* r = nullptr;
     try {
         r = eval_block(&body);
@@ -568,7 +581,7 @@ static void native_catch(NativeCall& c) {
         trace_event(TRACE_CATCH, nullptr, -1, c.args, nullptr);
         return;
     }
-    if (!catch_frame_below(frame_depth() - 1)) {
+    if (!catch_frame_below(frame_depth() - 1, exit_name())) {
         pending_exit = 0;
         Cell v = *exit_value();
         raise_error(err::throw_::throw_, &v);
@@ -615,7 +628,7 @@ static void native_exit(NativeCall& c) {
 }
 
 static void native_throw(NativeCall& c) {
-    if (find_exit_frame(FRAME_CATCH, 0) < 0) {
+    if (!catch_frame_below(frame_depth() - 1, c.ref_arg(0))) {
         Cell v = c.args[0];
         raise_error(err::throw_::throw_, &v);
     }

@@ -52,6 +52,24 @@ static size_t header_offset(const uint8_t* text, size_t length) {
     return length;
 }
 
+// What nothing caught: the report on standard output, and the exit code.
+static int report_uncaught(uint32_t depth, StackScope& scope) {
+    frames_unwind_to(depth);
+    stack_drop_to(scope.mark());
+    pending_exit = 0;
+    cycle_reset();  // before the report molds the error's arguments
+    Cell* report = stack_push();
+    string_make(report, 128);
+    Cell* error = stack_push_copy(thrown_value());
+    if (cell_is(error, T_ERROR)) error_form_report(error, report, NO_LIMIT);
+    else string_append_cstr(report, "*** Internal Error: error raised during start-up");
+    std::string out = string_to_utf8(report);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return EXIT_UNCAUGHT_ERROR;
+}
+
 int run_script_text(const uint8_t* text, size_t length, const char* name) {
     StackScope scope;
     uint32_t depth = frame_depth();
@@ -92,21 +110,8 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
         eval_block(code);
         pending_exit = 0;  // every exit that reaches the top was refused where it was raised
         return 0;
-    } catch (const LanguageThrow& t) {
-        frames_unwind_to(depth);
-        stack_drop_to(scope.mark());
-        pending_exit = 0;
-        cycle_reset();  // before the report molds the error's arguments
-        Cell* report = stack_push();
-        string_make(report, 128);
-        Cell* error = stack_push_copy(thrown_value());
-        if (cell_is(error, T_ERROR)) error_form_report(error, report, NO_LIMIT);
-        else string_append_cstr(report, "*** Internal Error: error raised during start-up");
-        std::string out = string_to_utf8(report);
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-        return EXIT_UNCAUGHT_ERROR;
+    } catch (const LanguageThrow&) {
+        return report_uncaught(depth, scope);
     }
 }
 
@@ -128,6 +133,35 @@ int run_script_file(const char* path) {
         }
     }
     return run_script_text(bytes.data(), bytes.size(), path);
+}
+
+// The hand-over's own code counts as the library's: an error in what the
+// console runs is near the user's code, or near nothing, never near this.
+static Cell* eval_text(const char* text) {
+    Cell* code = stack_push();
+    transcode_utf8(code, reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+    node_buffer(series_node(code))->flags |= SER_LIBRARY_FLAG;
+    return eval_block(code);
+}
+
+bool console_present() {
+    StackScope scope;
+    Cell* r = eval_text("object? system/console");
+    return is_truthy(r);
+}
+
+int run_console_launch() {
+    StackScope scope;
+    uint32_t depth = frame_depth();
+    cycle_reset();
+    set_unset(current_evaluation());
+    try {
+        Cell* status = eval_text("system/console/launch");
+        pending_exit = 0;
+        return cell_is(status, T_INTEGER) ? int(get_integer(status)) : 0;
+    } catch (const LanguageThrow&) {
+        return report_uncaught(depth, scope);
+    }
 }
 
 void script_runner_init() { set_transcode_hook(text_as_block); }

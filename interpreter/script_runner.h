@@ -13,6 +13,12 @@ constexpr int EXIT_UNCAUGHT_ERROR = -2;
 int run_script_file(const char* path);
 int run_script_text(const uint8_t* text, size_t length, const char* name);
 
+// Whether the console engine was loaded with the library.
+bool console_present();
+// Hands the command line to system/console/launch: its exit status (0 after
+// success), or EXIT_UNCAUGHT_ERROR after reporting what escaped it.
+int run_console_launch();
+
 // Start-up: lets `do` of a string use the lexer.
 void script_runner_init();
 

@@ -14,6 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
+#include "interpreter/console_routines.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/trace.h"
 #include "io/clipboard.h"
@@ -333,6 +334,7 @@ const RoutineDef global_routines[] = {
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", write_clipboard},
     {"json-decode*", R"~("Internal Use Only" input [string!])~", json_decode_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
+    {"ask", R"~("Prompt the user for input" question [string!] /hide "Turns off echoing inputs" return: [string!])~", console_ask},
 };
 
 const RoutineDef field_routines[] = {
@@ -398,6 +400,7 @@ void bind_global(const char* name, const Cell* value) {
 }
 
 bool system_filled = false;
+bool console_filled = false;
 
 // The value of a path such as system/state/GC, read from text.
 void set_path_from_text(const char* path_text, const Cell* value) {
@@ -438,8 +441,28 @@ void startup_routines_bind() {
     }
 }
 
+// The console's section comes after the system object's: its routine field
+// and its first size are filled once the object exists.
+static void console_fill() {
+    Cell sys = word_from_cstring("system");
+    const Cell* value = word_value_cell(&sys);
+    if (console_filled || !cell_is(value, T_OBJECT)) return;
+    StackScope scope;
+    Cell* probe = stack_push();
+    static const char probe_text[] = "object? system/console";
+    transcode_utf8(probe, reinterpret_cast<const uint8_t*>(probe_text), sizeof probe_text - 1);
+    if (!is_truthy(eval_block(probe))) return;
+    console_filled = true;
+    Cell* fn = routine_make(R"~("Sets the title of the text console" str [string!] return: [logic!])~", console_set_title, 0);
+    set_path_from_text("system/console/init", fn);
+    console_refresh_size();
+}
+
 void startup_system_fill(uint32_t) {
-    if (system_filled) return;
+    if (system_filled) {
+        console_fill();
+        return;
+    }
     Cell sys = word_from_cstring("system");
     const Cell* value = word_value_cell(&sys);
     if (!cell_is(value, T_OBJECT)) return;

@@ -544,6 +544,8 @@ struct Scanner {
             ls.mode = S_START;
             syntax_error(ls, err::syntax::invalid, T_STRING);
         }
+        // The closing brace pairs with the open event, as a bracket's does.
+        send_event(ls, LEX_CLOSE, T_STRING, X_BRACE_CLOSE, t.start, t.end, t.end);
         Token whole{ls.brace_start, t.end, ls.brace_flags, (ls.brace_flags & F_BRACE_NEW_LINE) ? 1 : 0, X_STRING};
         ls.token_start = whole.start;
         ls.brace_flags = 0;
@@ -587,7 +589,8 @@ struct Scanner {
             ls.token_start = ls.input_start + m->w3;
             ls.token_end = ls.input_end;
             try {
-                syntax_error(ls, err::syntax::missing, T_NONE_ID, closing_char(kind));
+                // The trace hears which value is still open (the console waits for more lines).
+                syntax_error(ls, err::syntax::missing, kind, closing_char(kind));
             } catch (LexRecover&) {
                 m = innermost_marker(ls);  // the hook may have moved the cell stack
                 try {

@@ -181,6 +181,19 @@ ConsoleScreen* real_console();
 void write_stdout(const void* bytes, size_t length);
 void write_stderr(const void* bytes, size_t length);
 
+// ------------------------------------------------------------------ console input
+
+// One line of standard input as UTF-8, without its line end; with `hide` and
+// a terminal behind standard input the typed text is not echoed. False at the
+// end of input when nothing was read.
+bool read_stdin_line(std::string* line, bool hide);
+// The character size of the terminal behind standard output; false when
+// standard output is no terminal.
+bool terminal_size(int* columns, int* rows);
+// The title of the text console, when the process has one. False when the
+// system refuses; never ends the process.
+bool set_console_title(const std::string& utf8);
+
 // ------------------------------------------------------------------ fatal errors
 
 // Shows a fatal report (UTF-8): a message box titled `title` on Windows, or

@@ -82,9 +82,11 @@ void runtime_init() {
 
 // ------------------------------------------------------------------ hand-over
 
-// Until the console engine exists, the hand-over runs the script named on the
-// command line (and nothing without one).
+// The console engine reads the command line: a script, or the interactive
+// loop. Without it (a library built without its sections) only a named
+// script runs.
 static int hand_over() {
+    if (console_present()) return run_console_launch();
     if (system_record.args_count < 2) return EXIT_OK;
     return run_script_file(system_record.args_list[1]);
 }

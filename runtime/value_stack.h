@@ -72,6 +72,7 @@ enum FrameKind : uint8_t {
     FRAME_LOOP = 8,      // target of break and continue
 };
 constexpr uint8_t FRAME_IN_FUNCTION = 0x10;  // return and exit land here
+constexpr uint8_t FRAME_CONSOLE_ONLY = 0x20; // a catch of the console's name alone: other throws pass as if it were absent
 constexpr uint8_t FRAME_INTERPRETED = 0x80;  // pushed by the interpreter
 
 // One call-frame record. The symbol id is kept whole (32 bits).

@@ -2,7 +2,9 @@
 #include "os/os.h"
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <termios.h>
 #include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -238,5 +240,49 @@ void exit_process(int code) { std::exit(code); }
 void exit_now(int code) { _exit(code); }
 
 void sys_startup() {}
+
+}  // namespace tev::os
+
+// ------------------------------------------------------------------ console input
+
+namespace tev::os {
+
+bool read_stdin_line(std::string* line, bool hide) {
+    line->clear();
+    termios saved{};
+    bool quiet = hide && isatty(0) && tcgetattr(0, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(0, TCSANOW, &silent);
+    }
+    bool any = false;
+    char c;
+    for (;;) {
+        ssize_t n = read(0, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        any = true;
+        if (c == '\n') break;
+        line->push_back(c);
+    }
+    if (quiet) {
+        tcsetattr(0, TCSANOW, &saved);
+        write_all(1, "\n", 1);  // the Enter that ended the line was not echoed either
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return any;
+}
+
+bool terminal_size(int* columns, int* rows) {
+    winsize ws{};
+    if (!isatty(1) || ioctl(1, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0) return false;
+    *columns = ws.ws_col;
+    *rows = ws.ws_row;
+    return true;
+}
+
+// A terminal's title belongs to the user's emulator: the host leaves it alone.
+bool set_console_title(const std::string&) { return true; }
 
 }  // namespace tev::os

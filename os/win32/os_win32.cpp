@@ -265,3 +265,56 @@ void sys_startup() {
 }
 
 }  // namespace tev::os
+
+// ------------------------------------------------------------------ console input
+
+namespace tev::os {
+
+// A real console hands over UTF-16 through ReadConsoleW; a pipe or a file gives
+// UTF-8 bytes as they are.
+bool read_stdin_line(std::string* line, bool hide) {
+    line->clear();
+    HANDLE in = usable(GetStdHandle(STD_INPUT_HANDLE));
+    if (!in) return false;
+    DWORD mode = 0;
+    bool console = GetConsoleMode(in, &mode) != 0;
+    bool any = false;
+    if (console) {
+        if (hide) SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT));
+        std::wstring wide;
+        wchar_t c;
+        DWORD n = 0;
+        while (ReadConsoleW(in, &c, 1, &n, nullptr) && n == 1) {
+            any = true;
+            if (c == L'\n') break;
+            wide.push_back(c);
+        }
+        if (hide) {
+            SetConsoleMode(in, mode);
+            write_handle(std_output, "\r\n", 2);
+        }
+        *line = narrow(wide.data(), wide.size());
+    } else {
+        char c;
+        DWORD n = 0;
+        while (ReadFile(in, &c, 1, &n, nullptr) && n == 1) {
+            any = true;
+            if (c == '\n') break;
+            line->push_back(c);
+        }
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return any;
+}
+
+bool terminal_size(int* columns, int* rows) {
+    CONSOLE_SCREEN_BUFFER_INFO i{};
+    if (!std_output || !GetConsoleScreenBufferInfo(std_output, &i)) return false;
+    *columns = i.srWindow.Right - i.srWindow.Left + 1;
+    *rows = i.srWindow.Bottom - i.srWindow.Top + 1;
+    return *columns > 0;
+}
+
+bool set_console_title(const std::string& utf8) { return SetConsoleTitleW(widen(utf8).c_str()) != 0; }
+
+}  // namespace tev::os
