@@ -855,6 +855,49 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
     return i;
 }
 
+// `word/key` and `word/:key` over a map!, read or set: the commonest path of
+// table-driven code, taken as the one step of the map's path action without
+// the general walk. The stack holds what eval_path would hold (path, map,
+// key, result), so the action sees the same step. False, having changed
+// nothing, for anything else and for a read that finds a function a path
+// would call: eval_path then does the whole job. Only while no trace runs.
+static bool map_path_step(const Cell* path_in, const Cell* set_value) {
+    SeriesBuffer* pb = node_buffer(series_node(path_in));
+    uint32_t head = series_index(path_in);
+    if (head + 2 != pb->cell_count()) return false;
+    const Cell* first = pb->cells() + head;
+    if (!cell_is(first, T_WORD)) return false;
+    const Cell* map = word_value_fast(first);
+    if (!map || !cell_is(map, T_MAP)) return false;
+    Cell key = first[1];
+    if (cell_is(&key, T_GET_WORD)) {
+        const Cell* kv = word_value_fast(&key);
+        if (!kv) return false;
+        key = *kv;
+    } else if (cell_is(&key, T_PAREN)) {
+        return false;
+    }
+    if (cell_is(&key, T_UNSET)) return false;
+    Cell word = *first;
+    Cell* path = stack_push_copy(path_in);
+    Cell* parent = stack_push_copy(map);
+    Cell* element = stack_push_copy(&key);
+    Cell* result = stack_push();
+    Cell before = *parent;
+    PathStep step{parent, element, const_cast<Cell*>(set_value), path, result, 1, true, true};
+    action_of<Act::eval_path>(T_MAP)(step);
+    if (set_value) {
+        if (std::memcmp(parent, &before, sizeof(Cell)) != 0) word_assign(&word, parent);
+        *result = *set_value;
+    } else if (cell_is(path, T_PATH) && is_callable_type(cell_type(result))) {
+        vstack.top = path;
+        return false;
+    }
+    *path = *result;
+    vstack.top = path + 1;
+    return true;
+}
+
 // ================================================================== operator fast paths
 
 enum FastOp { FAST_NONE = 0, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_STRICT_EQ, FAST_LT,
@@ -1002,6 +1045,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         if (pending_exit) return i;
         break;
     case T_PATH: case T_GET_PATH:
+        if (!trace_switch && map_path_step(&val, nullptr)) break;
         i = eval_path(blk, i, &val, nullptr);
         if (pending_exit) return i;
         break;
@@ -1016,7 +1060,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         if (pending_exit) return i;
         Cell* v = slot + 1;
         if (cell_is(v, T_UNSET)) raise_error(err::script::need_value, slot);
-        eval_path(blk, i, slot, v);
+        if (trace_switch || !map_path_step(slot, v)) eval_path(blk, i, slot, v);
         *out = *v;
         vstack.top = out + 1;
         break;
