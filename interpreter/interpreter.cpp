@@ -10,6 +10,7 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/registry.h"
+#include "datatypes/word.h"
 #include "interpreter/natives.h"
 #include "interpreter/startup_routines.h"
 #include "interpreter/trace.h"
@@ -343,6 +344,9 @@ static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_
     Cell* r;
     bool traced = trace_active();
     bool was_on = trace_switch;
+    // Only a function that switches tracing puts the switch back: `trace false`
+    // run inside a plain function must outlive its call.
+    bool switches = traced && (fn.header & (FUNCTION_NO_TRACE | FUNCTION_TRACE));
     if (traced) {
         trace_event(TRACE_CALL, blk, int32_t(i), &fn, word);
         if (fn.header & FUNCTION_NO_TRACE) trace_set_switch(false);
@@ -352,7 +356,7 @@ static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_
     try {
         r = eval_block(&body);
     } catch (const LanguageThrow& t) {
-        if (traced) trace_set_switch(was_on);
+        if (switches) trace_set_switch(was_on);
         exit_from_exception(t);
         frames_unwind_to(depth);
         vstack.top = mark;
@@ -360,10 +364,8 @@ static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_
     }
     if (__builtin_expect(arg_capture.out != nullptr, 0) && arg_capture.depth == depth)
         *arg_capture.out = base[arg_capture.index];
-    if (traced) {
-        trace_event(TRACE_EPILOG, &body, 0, &fn, word);
-        trace_set_switch(was_on);
-    }
+    if (traced) trace_event(TRACE_EPILOG, &body, 0, &fn, word);
+    if (switches) trace_set_switch(was_on);
     if (__builtin_expect(pending_exit != 0, 0)) {
         if (pending_exit != THROW_RETURN && pending_exit != THROW_EXIT) return false;
         if (pending_exit == THROW_RETURN) *base = exit_cells[0];
@@ -612,7 +614,11 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         frame_push(kind, flags, sym, wctx);
     }
     Cell* base = vstack.base;
-    if (trace_switch) trace_event(TRACE_OPEN, blk, int32_t(i), &fn, word);
+    if (trace_switch) {
+        // The call is reported by its word; a function called as a value has none.
+        Cell name = word ? *word : word_from_cstring("anonymous");
+        trace_event(TRACE_OPEN, blk, int32_t(i), &name, nullptr);
+    }
 
     NativeCall call;
     call.args = base;
@@ -713,7 +719,8 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         }
     }
 
-    // Run.
+    // Run. A function reports its call itself, once its frame is entered.
+    if (!is_function && trace_switch) trace_event(TRACE_CALL, blk, int32_t(i), &fn, word);
     if (is_function) {
         if (!run_function(holder, base, blk, i, word)) goto unwind_pending;
     } else if (ft == T_NATIVE) {

@@ -186,6 +186,13 @@ void tracing_q(NativeCall& c, int32_t) { set_logic(c.args, trace_active()); }
 // interpreted code is under way below the caller.
 void interpreted_q(NativeCall& c, int32_t) { set_logic(c.args, cell_is(current_evaluation(), T_BLOCK)); }
 
+// Pauses (false) or resumes (true) the events of the trace run under way;
+// outside a run tracing stays off.
+void trace_switch_routine(NativeCall& c, int32_t) {
+    trace_set_switch(get_logic(c.args));
+    set_unset(c.args);
+}
+
 void float_pretty_switch(NativeCall& c, int32_t) {
     float_pretty = is_truthy(c.args);
     set_unset(c.args);
@@ -329,6 +336,7 @@ const RoutineDef global_routines[] = {
     {"frame-index?", R"~(return: [integer!])~", frame_index_q},
     {"collect-calls", R"~(blk [block!])~", collect_calls},
     {"tracing?", R"~(return: [logic!])~", tracing_q},
+    {"trace-switch", R"~("Internal Use Only" on? [logic!])~", trace_switch_routine},
     {"float-pretty-switch", R"~("Internal Use Only" on? [logic!])~", float_pretty_switch},
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", read_clipboard},
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", write_clipboard},

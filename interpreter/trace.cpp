@@ -99,6 +99,13 @@ void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const C
     frame->w2 = base;
     frame->w3 = top;
     Cell* fn = stack_push_copy(&trace_callback);
+    // An exit already on its way (a return reported by epilog and exit) is
+    // the traced code's, not the callback's: it goes on after the callback,
+    // whose own returns and throws must not replace its value.
+    uint32_t pending = pending_exit;
+    Cell* kept = stack_push_copy(exit_value());
+    stack_push_copy(exit_name());
+    pending_exit = 0;
     trace_switch = false;
     try {
         call_with_args(fn, args, 6);
@@ -108,6 +115,9 @@ void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const C
     }
     trace_switch = trace_running;
     if (pending_exit) exit_as_exception();  // the callback stops the traced code
+    pending_exit = pending;
+    *exit_value() = kept[0];
+    *exit_name() = kept[1];
 }
 
 }  // namespace tev
