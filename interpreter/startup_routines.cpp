@@ -39,9 +39,6 @@ namespace {
 
 // ================================================================== entries
 
-// A service that another part of the system has not brought yet.
-void not_yet(NativeCall& c, int32_t) { raise_not_available(c); }
-
 void call_word(NativeCall& c, Cell* out) {
     if (c.symbol) word_from_symbol_in(out, c.symbol, 0);
     else current_call_word(out);
