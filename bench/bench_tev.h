@@ -54,24 +54,17 @@ inline void run_tev_py_job(const TevPyJob& j, int width, const std::string& impo
         ok = ok && tev_run(j.tev) && tev_run("if not ok [do make error! \"wrong result\"]");
     });
     if (!ok) {
-        std::printf("%-*s wrong result
-", width, j.name);
+        std::printf("%-*s wrong result\n", width, j.name);
         return;
     }
     double py = python_best_seconds(
-        imports, py_prefix + j.py_setup + "
-assert " + j.py + "
-print(best(lambda: " + j.py + "))
-");
-    if (py > 0) std::printf("%-*s %10.1f %12.1f %8.2f
-", width, j.name, tev * 1e3, py * 1e3, tev / py);
-    else std::printf("%-*s %10.1f %12s
-", width, j.name, tev * 1e3, "(no python)");
+        imports, py_prefix + j.py_setup + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
+    if (py > 0) std::printf("%-*s %10.1f %12.1f %8.2f\n", width, j.name, tev * 1e3, py * 1e3, tev / py);
+    else std::printf("%-*s %10.1f %12s\n", width, j.name, tev * 1e3, "(no python)");
 }
 
 inline void print_tev_py_header(int width) {
-    std::printf("%-*s %10s %12s %8s
-", width, "job", "tev ms", "python ms", "ratio");
+    std::printf("%-*s %10s %12s %8s\n", width, "job", "tev ms", "python ms", "ratio");
 }
 
 template <size_t N> int run_tev_py_jobs(const TevPyJob (&jobs)[N], int width, const char* imports = "") {
