@@ -35,6 +35,8 @@ class H(http.server.BaseHTTPRequestHandler):
             self.reply(200, ("%s %d" % (p[9:], hits[p])).encode())
         elif p.startswith("/script/"):
             self.reply(200, ("n: %d n + 1" % hits[p]).encode())
+        elif p.startswith("/bytes/"):
+            self.reply(200, bytes.fromhex(p[7:]))
         elif p == "/lines":
             self.reply(200, b"one\r\ntwo\nthree")
         elif p == "/quit":
