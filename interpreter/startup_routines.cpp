@@ -12,6 +12,7 @@
 #include "datatypes/further_scalars.h"
 #include "datatypes/image.h"
 #include "datatypes/string.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/console_routines.h"
@@ -19,6 +20,7 @@
 #include "interpreter/trace.h"
 #include "io/clipboard.h"
 #include "io/files.h"
+#include "io/http.h"
 #include "io/process.h"
 #include "loader/json_decode.h"
 #include "loader/lexer.h"
@@ -262,7 +264,17 @@ void tevbin_encode_star(NativeCall& c, int32_t) {
 
 void tevbin_decode_payload(NativeCall& c, int32_t) {
     Cell* payload = c.args;
-    if (cell_is(payload, T_URL)) raise_not_available(c);  // no url scheme reads yet
+    if (cell_is(payload, T_URL)) {
+        // Only http(s) reads exist: another scheme has no reader yet.
+        if (!url_is_http(payload)) raise_not_available(c);
+        Cell* bytes = stack_push();
+        Cell get = word_from_cstring("get");
+        if (!http_request(bytes, &get, payload, nullptr, nullptr, true, false, false)) {
+            Cell name = *payload;
+            raise_error(err::access::no_connect, &name);
+        }
+        *payload = *bytes;
+    }
     if (cell_is(payload, T_FILE)) {
         Cell* bytes = stack_push();
         file_read(bytes, payload, nullptr, nullptr, true, false);

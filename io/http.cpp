@@ -50,14 +50,16 @@ std::string wire_url(const Cell* url) {
     return string_to_utf8(text);
 }
 
-void add_caller_headers(const Cell* block, std::vector<os::HttpHeader>* out) {
-    uint32_t n = block_length(block);
+// Each pair is copied out of the block before anything allocates: forming a
+// value may move the block's buffer.
+void add_caller_headers(Cell block, std::vector<os::HttpHeader>* out) {
+    uint32_t n = block_length(&block);
     for (uint32_t i = 0; i + 1 < n; i += 2) {
-        const Cell* name = block_at(block, i);
-        const Cell* value = block_at(block, i + 1);
+        Cell name = *block_at(&block, i);
+        Cell value = *block_at(&block, i + 1);
         os::HttpHeader h;
-        h.name = is_any_word(name) ? symbol_text(int32_t(name->w2)) : formed_text(name);
-        h.value = cell_is(value, T_STRING) ? string_to_utf8(value) : formed_text(value);
+        h.name = is_any_word(&name) ? symbol_text(int32_t(name.w2)) : formed_text(&name);
+        h.value = cell_is(&value, T_STRING) ? string_to_utf8(&value) : formed_text(&value);
         out->push_back(std::move(h));
     }
 }
@@ -172,11 +174,10 @@ Cell* http_headers_to_map(const char* text, size_t length) {
 
 bool http_request(Cell* result, const Cell* method, const Cell* url, const Cell* headers, const Cell* body,
                   bool binary, bool lines, bool info) {
+    // The header block and the body may be cells inside the caller's request
+    // block: everything is read from them before the first allocation.
     os::HttpRequest request;
     request.method = method_text(method);
-    request.url = wire_url(url);
-    if (headers) add_caller_headers(headers, &request.headers);
-    else request.headers.assign(std::begin(default_headers), std::end(default_headers));
     if (body && cell_is(body, T_BINARY)) {
         request.body_kind = os::HttpRequest::Body::bytes;
         request.body.assign(reinterpret_cast<const char*>(binary_head_address(body)), binary_length(body));
@@ -184,6 +185,11 @@ bool http_request(Cell* result, const Cell* method, const Cell* url, const Cell*
         request.body_kind = os::HttpRequest::Body::text;
         request.body = string_to_utf8(body);
     }
+    Cell header_block;
+    if (headers) header_block = *headers;
+    request.url = wire_url(url);
+    if (headers) add_caller_headers(header_block, &request.headers);
+    else request.headers.assign(std::begin(default_headers), std::end(default_headers));
 
     os::HttpResponse response;
     if (!os::http_send(request, &response)) return false;

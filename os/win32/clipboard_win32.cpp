@@ -233,7 +233,7 @@ std::string dibv5_block(int width, int height, const std::vector<uint32_t>& pixe
     h.bV5GreenMask = 0x0000FF00;
     h.bV5BlueMask = 0x000000FF;
     h.bV5AlphaMask = 0xFF000000;
-    h.bV5CSType = LCS_sRGB;
+    h.bV5CSType = 0x73524742;  // LCS_sRGB, spelled as a number: the header's multi-character constant warns
     h.bV5Intent = LCS_GM_IMAGES;
     std::string block(reinterpret_cast<const char*>(&h), sizeof h);
     for (int y = height; y-- > 0;)
