@@ -190,16 +190,8 @@ PixelIndex pixel_index(const Cell* img, const Cell* index, int base, bool ranged
 
 void pick_pixel(const Cell* img, const Cell* index, Cell* out) {
     PixelIndex at = pixel_index(img, index, 1, true);
-    if (at.out_of_range || at.position >= image_pixel_count(img)) {
-        set_none(out);
-        return;
-    }
-    uint32_t p;
-    {
-        Pixels px(img, false);
-        p = px.at(at.position);
-    }
-    pixel_to_tuple(p, out);
+    if (at.out_of_range) set_none(out);
+    else image_pixel_at(img, at.position, out);
 }
 
 // Writes the pixel and tells the owner; value is the tuple (on the stack).
@@ -215,6 +207,19 @@ void poke_pixel(Cell* img, const Cell* index, const Cell* value) {
 }
 
 }  // namespace
+
+void image_pixel_at(const Cell* img, uint32_t position, Cell* out) {
+    if (position >= image_pixel_count(img) || !image_bitmap(img)) {
+        set_none(out);
+        return;
+    }
+    uint32_t p;
+    {
+        Pixels px(img, false);
+        p = px.at(position);
+    }
+    pixel_to_tuple(p, out);
+}
 
 // ================================================================== make and to
 
