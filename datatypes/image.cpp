@@ -190,16 +190,8 @@ PixelIndex pixel_index(const Cell* img, const Cell* index, int base, bool ranged
 
 void pick_pixel(const Cell* img, const Cell* index, Cell* out) {
     PixelIndex at = pixel_index(img, index, 1, true);
-    if (at.out_of_range || at.position >= image_pixel_count(img)) {
-        set_none(out);
-        return;
-    }
-    uint32_t p;
-    {
-        Pixels px(img, false);
-        p = px.at(at.position);
-    }
-    pixel_to_tuple(p, out);
+    if (at.out_of_range) set_none(out);
+    else image_pixel_at(img, at.position, out);
 }
 
 // Writes the pixel and tells the owner; value is the tuple (on the stack).
@@ -215,6 +207,19 @@ void poke_pixel(Cell* img, const Cell* index, const Cell* value) {
 }
 
 }  // namespace
+
+void image_pixel_at(const Cell* img, uint32_t position, Cell* out) {
+    if (position >= image_pixel_count(img) || !image_bitmap(img)) {
+        set_none(out);
+        return;
+    }
+    uint32_t p;
+    {
+        Pixels px(img, false);
+        p = px.at(position);
+    }
+    pixel_to_tuple(p, out);
+}
 
 // ================================================================== make and to
 
@@ -346,21 +351,23 @@ bool append_pixels(Cell* out, const std::vector<uint32_t>& pixels, bool colour, 
 }
 
 int32_t mold_image(const Cell* value, Cell* out, bool only, bool flat, const Cell* arg, int32_t limit, int32_t indent) {
-    Cell img = *value;   // read before anything allocates
-    uint32_t w = image_width(&img), h = image_height(&img);
-    if (!only) limit = append_cstr_limit(out, "make image! [", limit);
-    std::string size = std::to_string(w) + "x" + std::to_string(h);
-    limit = append_ascii_limit(out, size.data(), size.size(), limit);
-    if (!image_bitmap(&img) || w * h == 0) {
-        limit = append_cstr_limit(out, " #{}", limit);
-        return only ? limit : append_cstr_limit(out, "]", limit);
-    }
+    // Everything is read before the first append allocates: the collector
+    // may move or renumber what value refers to.
+    uint32_t w = image_width(value), h = image_height(value);
+    bool has_pixels = image_bitmap(value) && w * h > 0;
     // Colour and transparency both start at the head, so that loading the
     // molded text gives back the same pixels from the head on.
     std::vector<uint32_t> pixels;
-    {
-        Pixels px(&img, false);
-        for (uint32_t i = head_of(&img), n = w * h; i < n; ++i) pixels.push_back(px.at(i));
+    if (has_pixels) {
+        Pixels px(value, false);
+        for (uint32_t i = head_of(value), n = w * h; i < n; ++i) pixels.push_back(px.at(i));
+    }
+    if (!only) limit = append_cstr_limit(out, "make image! [", limit);
+    std::string size = std::to_string(w) + "x" + std::to_string(h);
+    limit = append_ascii_limit(out, size.data(), size.size(), limit);
+    if (!has_pixels) {
+        limit = append_cstr_limit(out, " #{}", limit);
+        return only ? limit : append_cstr_limit(out, "]", limit);
     }
     limit = append_cstr_limit(out, " #{", limit);
     uint64_t bytes = uint64_t(pixels.size()) * 4;

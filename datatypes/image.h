@@ -28,6 +28,9 @@ Cell* image_push_filled(uint32_t width, uint32_t height, uint32_t pixel);
 // The bitmap of an image's store, or null when it has no pixels.
 os::Bitmap* image_bitmap(const Cell* img);
 
+// The pixel at a position counted from the first pixel, as a tuple; none at or past the tail.
+void image_pixel_at(const Cell* img, uint32_t position, Cell* out);
+
 // The codecs' entries: format codes of os::ImageFormat. encode gives a new
 // binary! in *out; decode takes a binary! (none when no known signature) or a
 // file!, and writes the image (or none) into *out.

@@ -8,6 +8,7 @@
 // code (see interpreter.h).
 #include <cmath>
 #include <vector>
+#include "datatypes/image.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/map.h"
@@ -233,6 +234,7 @@ static void native_forever(NativeCall& c) {
 // ------------------------------------------------------------------ series walking
 
 static uint32_t series_count(const Cell* s) {
+    if (cell_is(s, T_IMAGE)) return image_pixel_count(s);
     SeriesBuffer* b = node_buffer(series_node(s));
     return b->count();
 }
@@ -249,6 +251,7 @@ static void series_pick(const Cell* s, uint32_t k, Cell* out) {
         return;
     }
     if (t == T_BINARY) { set_integer(out, node_buffer(series_node(s))->head_ptr()[k]); return; }
+    if (t == T_IMAGE) { image_pixel_at(s, k, out); return; }
     raise_error(err::internal::not_done);
 }
 
@@ -295,7 +298,7 @@ static void native_foreach(NativeCall& c) {
         *c.args = *result;
         return;
     }
-    if (!walkable(cell_type(series))) raise_no_action(cell_type(series), int(Act::pick));
+    if (!walkable(cell_type(series)) && !cell_is(series, T_IMAGE)) raise_no_action(cell_type(series), int(Act::pick));
     if (cell_is(words, T_BLOCK) && block_length(words) == 0) raise_error(err::script::invalid_arg, words);
     Cell* result = stack_push();
     LoopFrame loop;
