@@ -128,6 +128,51 @@ Cell* push_text(const std::string& s) {
     return string_load(reinterpret_cast<const uint8_t*>(s.data()), uint32_t(s.size()), nullptr, 0);
 }
 
+bool is_utf8(const std::string& s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    uint32_t pos = 0, size = uint32_t(s.size());
+    while (pos < size) {
+        if (p[pos] < 0x80) {
+            ++pos;
+            continue;
+        }
+        uint8_t lead = p[pos];
+        int len = lead >= 0xC2 && lead <= 0xDF   ? 2
+                  : lead >= 0xE0 && lead <= 0xEF ? 3
+                  : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                 : 0;
+        if (len == 0 || pos + uint32_t(len) > size) return false;
+        uint32_t cp = lead & (0xFF >> (len + 1));
+        for (int i = 1; i < len; ++i) {
+            if ((p[pos + i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[pos + i] & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        pos += uint32_t(len);
+    }
+    return true;
+}
+
+// Servers may send header bytes that are not UTF-8 (older ones send Latin-1):
+// such a line is read byte for byte as Latin-1 rather than refused, and a NUL
+// byte, which no header may hold, is dropped so that names are not cut short.
+std::string header_text(const std::string& s) {
+    std::string out;
+    bool utf8 = is_utf8(s);
+    for (char c : s) {
+        auto b = uint8_t(c);
+        if (b == 0) continue;
+        if (utf8 || b < 0x80) {
+            out += c;
+        } else {
+            out += char(0xC0 | (b >> 6));
+            out += char(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
 void body_value(Cell* out, const std::string& body, bool binary, bool lines) {
     StackScope scope;
     if (binary) {
@@ -156,14 +201,16 @@ Cell* http_headers_to_map(const char* text, size_t length) {
         Cell* pairs = stack_push();
         block_make(pairs, uint32_t(entries.size() * 2));
         for (const HeaderEntry& e : entries) {
-            Cell key = word_from_cstring(e.name.c_str());
+            std::string name = header_text(e.name);
+            if (name.empty()) continue;
+            Cell key = word_from_cstring(name.c_str());
             block_append(pairs, &key);
             if (e.values.size() == 1) {
-                block_append(pairs, push_text(e.values[0]));
+                block_append(pairs, push_text(header_text(e.values[0])));
             } else {
                 Cell* group = stack_push();
                 block_make(group, uint32_t(e.values.size()));
-                for (const std::string& v : e.values) block_append(group, push_text(v));
+                for (const std::string& v : e.values) block_append(group, push_text(header_text(v)));
                 block_append(pairs, group);
             }
         }

@@ -22,7 +22,7 @@ std::string headers_molded(const std::string& text) {
 
 TEST(HttpHeaders, LinesBecomeWordKeysWhateverTheirEnds) {
     struct Case {
-        const char* text;
+        std::string text;
         const char* molded;
     };
     const Case cases[] = {
@@ -37,6 +37,11 @@ TEST(HttpHeaders, LinesBecomeWordKeysWhateverTheirEnds) {
         {": v\r\n  : w\r\n", "#[]"},                  // no name
         {"", "#[]"},
         {"Url: http://x/a:b\r\n", R"(#[Url: "http://x/a:b"])"},
+        {"T: caf\xC3\xA9\r\n", "#[T: \"caf\xC3\xA9\"]"},             // UTF-8 kept
+        {"T: caf\xE9\r\n", "#[T: \"caf\xC3\xA9\"]"},                 // not UTF-8: read as Latin-1
+        {"T: \xED\xA0\x80", "#[T: \"\xC3\xAD\xC2\xA0^(80)\"]"},  // an encoded surrogate is not UTF-8
+        {"T: \xFA\xAC\xAC\xAC", "#[T: \"\xC3\xBA\xC2\xAC\xC2\xAC\xC2\xAC\"]"},  // no lead byte above F4
+        {std::string("\0: v\r\nA\0B: w", 14), R"(#[AB: "w"])"},      // NUL bytes dropped
     };
     for (const Case& c : cases) EXPECT_EQ(headers_molded(c.text), c.molded) << c.text;
 }
