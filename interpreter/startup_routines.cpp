@@ -66,6 +66,31 @@ void json_decode_star(NativeCall& c, int32_t) {
     c.args[0] = *block_push_cells(value, 1);
 }
 
+// The preprocessor's fast path: most scripts hold no directive, and an
+// issue! is the only value that can start one while no macro exists. Walks
+// what the preprocessor's own walk enters (blocks and parens); nesting past
+// any code's depth, as in a block that holds itself, answers true so that the
+// preprocessor's walk decides and reports it. Reads cells only, so the
+// buffers cannot move under the walk.
+constexpr int HOLDS_TYPE_MAX_DEPTH = 1000;
+
+bool list_holds_type(const Cell* list, TypeId type, int depth) {
+    if (depth > HOLDS_TYPE_MAX_DEPTH) return true;
+    uint32_t n = block_length(list);
+    if (n == 0) return false;
+    const Cell* v = block_head(list);
+    for (uint32_t i = 0; i < n; ++i) {
+        TypeId t = cell_type(v + i);
+        if (t == type) return true;
+        if ((t == T_BLOCK || t == T_PAREN) && list_holds_type(v + i, type, depth + 1)) return true;
+    }
+    return false;
+}
+
+void holds_type_star(NativeCall& c, int32_t) {
+    set_logic(c.args, list_holds_type(c.args, get_datatype(c.args + 1), 0));
+}
+
 void quit_return(NativeCall& c, int32_t) { release_and_exit(get_integer(c.args)); }
 
 void set_quiet(NativeCall& c, int32_t) {
@@ -350,6 +375,7 @@ const RoutineDef global_routines[] = {
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", read_clipboard},
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", write_clipboard},
     {"json-decode*", R"~("Internal Use Only" input [string!])~", json_decode_star},
+    {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
     {"ask", R"~("Prompt the user for input" question [string!] /hide "Turns off echoing inputs" return: [string!])~", console_ask},
 };
