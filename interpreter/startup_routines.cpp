@@ -68,11 +68,12 @@ void json_decode_star(NativeCall& c, int32_t) {
 
 // The preprocessor's fast path: most scripts hold no directive, and an
 // issue! is the only value that can start one while no macro exists. Walks
-// what the preprocessor's own walk enters (blocks and parens); nesting past
-// any code's depth, as in a block that holds itself, answers true so that the
-// preprocessor's walk decides and reports it. Reads cells only, so the
-// buffers cannot move under the walk.
-constexpr int HOLDS_TYPE_MAX_DEPTH = 1000;
+// what the preprocessor's own walk enters (blocks and parens). Nesting deeper
+// than code goes (a block that holds itself, or one deep enough for the walk
+// to run out of parse stack) answers true, so that the walk decides and
+// raises what it always raised; the bound stays far below the walk's own.
+// Reads cells only, so the buffers cannot move under the search.
+constexpr int HOLDS_TYPE_MAX_DEPTH = 64;
 
 bool list_holds_type(const Cell* list, TypeId type, int depth) {
     if (depth > HOLDS_TYPE_MAX_DEPTH) return true;
