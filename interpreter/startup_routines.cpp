@@ -66,6 +66,32 @@ void json_decode_star(NativeCall& c, int32_t) {
     c.args[0] = *block_push_cells(value, 1);
 }
 
+// The preprocessor's fast path: most scripts hold no directive, and an
+// issue! is the only value that can start one while no macro exists. Walks
+// what the preprocessor's own walk enters (blocks and parens). Nesting deeper
+// than code goes (a block that holds itself, or one deep enough for the walk
+// to run out of parse stack) answers true, so that the walk decides and
+// raises what it always raised; the bound stays far below the walk's own.
+// Reads cells only, so the buffers cannot move under the search.
+constexpr int HOLDS_TYPE_MAX_DEPTH = 64;
+
+bool list_holds_type(const Cell* list, TypeId type, int depth) {
+    if (depth > HOLDS_TYPE_MAX_DEPTH) return true;
+    uint32_t n = block_length(list);
+    if (n == 0) return false;
+    const Cell* v = block_head(list);
+    for (uint32_t i = 0; i < n; ++i) {
+        TypeId t = cell_type(v + i);
+        if (t == type) return true;
+        if ((t == T_BLOCK || t == T_PAREN) && list_holds_type(v + i, type, depth + 1)) return true;
+    }
+    return false;
+}
+
+void holds_type_star(NativeCall& c, int32_t) {
+    set_logic(c.args, list_holds_type(c.args, get_datatype(c.args + 1), 0));
+}
+
 void quit_return(NativeCall& c, int32_t) { release_and_exit(get_integer(c.args)); }
 
 void set_quiet(NativeCall& c, int32_t) {
@@ -350,6 +376,7 @@ const RoutineDef global_routines[] = {
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", read_clipboard},
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", write_clipboard},
     {"json-decode*", R"~("Internal Use Only" input [string!])~", json_decode_star},
+    {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
     {"ask", R"~("Prompt the user for input" question [string!] /hide "Turns off echoing inputs" return: [string!])~", console_ask},
 };
