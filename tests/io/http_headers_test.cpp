@@ -10,6 +10,7 @@ namespace tev {
 namespace {
 
 using testing_series::mold_of;
+using namespace std::string_literals;
 
 // The text is copied into a buffer of exactly its length, with no terminator
 // after it, so that the sanitizer build sees any read past the end.
@@ -41,7 +42,7 @@ TEST(HttpHeaders, LinesBecomeWordKeysWhateverTheirEnds) {
         {"T: caf\xE9\r\n", "#[T: \"caf\xC3\xA9\"]"},                 // not UTF-8: read as Latin-1
         {"T: \xED\xA0\x80", "#[T: \"\xC3\xAD\xC2\xA0^(80)\"]"},  // an encoded surrogate is not UTF-8
         {"T: \xFA\xAC\xAC\xAC", "#[T: \"\xC3\xBA\xC2\xAC\xC2\xAC\xC2\xAC\"]"},  // no lead byte above F4
-        {std::string("\0: v\r\nA\0B: w", 14), R"(#[AB: "w"])"},      // NUL bytes dropped
+        {"\0: v\r\nA\0B: w"s, R"(#[AB: "w"])"},      // NUL bytes dropped
     };
     for (const Case& c : cases) EXPECT_EQ(headers_molded(c.text), c.molded) << c.text;
 }
