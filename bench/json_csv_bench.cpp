@@ -50,15 +50,7 @@ bool write_file(const char* path, const std::string& text) {
     return std::fclose(f) == 0 && ok;
 }
 
-struct Job {
-    const char* name;
-    const char* tev_setup;  // evaluated once, not timed
-    const char* tev;        // timed; must leave `ok` true
-    const char* py_setup;
-    const char* py;         // an expression timed by best(); its truth is checked too
-};
-
-const Job jobs[] = {
+const bench::TevPyJob jobs[] = {
     {"load-json 10 MB (json.loads)",
      "s: read %/tmp/tev_json_csv_bench.json",
      "d: load-json s ok: block? d",
@@ -89,22 +81,7 @@ static int run_benchmarks() {
         std::printf("cannot write the documents in /tmp\n");
         return 1;
     }
-    std::printf("%-34s %10s %12s %8s\n", "job", "tev ms", "python ms", "ratio");
-    for (const Job& j : jobs) {
-        if (!bench::tev_run(j.tev_setup)) continue;
-        bool ok = true;
-        double tev = bench::best_seconds(3, [&] {
-            ok = ok && bench::tev_run(j.tev) && bench::tev_run("if not ok [do make error! \"wrong result\"]");
-        });
-        if (!ok) {
-            std::printf("%-34s wrong result\n", j.name);
-            continue;
-        }
-        double py = bench::python_best_seconds(
-            "", std::string(j.py_setup) + "\nassert " + j.py + "\nprint(best(lambda: " + j.py + "))\n");
-        if (py > 0) std::printf("%-34s %10.1f %12.1f %8.2f\n", j.name, tev * 1e3, py * 1e3, tev / py);
-        else std::printf("%-34s %10.1f %12s\n", j.name, tev * 1e3, "(no python)");
-    }
+    bench::run_tev_py_jobs(jobs, 34);
     std::remove(json_path);
     std::remove(csv_path);
     return 0;
