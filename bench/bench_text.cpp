@@ -162,7 +162,7 @@ int main() {
     memory_init();
     registry_init();
     value_stack_init();
-    string_init();
+    register_type<T_STRING>();
     bench_codecs();
     bench_append();
     bench_sorts();

@@ -835,18 +835,13 @@ static void binary_select(ActionFrame& f) { search_bytes(f, Act::select); }
 
 // ---------------------------------------------------------------- registration
 
-void binary_init() {
-    register_datatype(T_BINARY, T_STRING, "binary!",
-        inherit, inherit, inherit, binary_to, binary_form, binary_mold, series_eval_path_by_index, nullptr,
-        binary_compare,                                                                            // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, binary_and, binary_complement, binary_or, binary_xor,                    // even?..xor~
-        binary_append, inherit, inherit, binary_change, inherit, inherit, binary_find,             // append..find
-        inherit, inherit, inherit, binary_insert, inherit, inherit,                                // head..move
-        inherit, inherit, inherit, nullptr, inherit, inherit, binary_select,                       // next..select
-        inherit, inherit, inherit, inherit, inherit, series_take_element, binary_trim,                         // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_BINARY>() {
+    register_datatype(T_BINARY, {
+        .to = binary_to, .form = binary_form, .mold = binary_mold, .eval_path = series_eval_path_by_index,
+        .compare = binary_compare, .and_t = binary_and, .complement = binary_complement, .or_t = binary_or,
+        .xor_t = binary_xor, .append = binary_append, .change = binary_change, .find = binary_find,
+        .insert = binary_insert, .select = binary_select, .take = series_take_element, .trim = binary_trim
+    });
 }
 
 }  // namespace tev

@@ -77,6 +77,4 @@ Cell* binary_debase_64(const void* text, uint32_t count, uint32_t unit);
 // The same for the characters of a string from its index to its tail.
 Cell* binary_debase_push(int base, const Cell* text);
 
-void binary_init();  // registers binary! (after string!)
-
 }  // namespace tev

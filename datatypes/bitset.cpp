@@ -441,17 +441,15 @@ void bitset_from_bytes(Cell* out, const uint8_t* bytes, uint32_t n, bool complem
 
 void bitset_set_op(ActionFrame& f, int op) { bitset_set_operation(f, op); }
 
-void bitset_init() {
-    register_datatype(T_BITSET, T_NONE_ID, "bitset!",
-        make_bitset, nullptr, reflect_bitset, to_bitset, form_bitset, mold_bitset, eval_path_bitset, nullptr,
-        compare_bitset,
-        nullptr, nullptr, nullptr, nullptr, complement_bitset, nullptr, nullptr, nullptr, nullptr,  // absolute..subtract
-        nullptr, nullptr, and_bitset, complement_bitset, or_bitset, xor_bitset,                    // even? .. xor~
-        append_bitset, nullptr, nullptr, nullptr, clear_bitset, copy_bitset, find_bitset, nullptr, nullptr,
-        nullptr,                                                                                     // append..index?
-        insert_bitset, length_bitset, nullptr, nullptr, pick_bitset, poke_bitset, nullptr, remove_bitset,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,            // reverse..trim
-        nullptr, nullptr, nullptr, modify_bitset, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_BITSET>() {
+    register_datatype(T_BITSET, {
+        .make = make_bitset, .reflect = reflect_bitset, .to = to_bitset, .form = form_bitset,
+        .mold = mold_bitset, .eval_path = eval_path_bitset, .compare = compare_bitset,
+        .negate = complement_bitset, .and_t = and_bitset, .complement = complement_bitset, .or_t = or_bitset,
+        .xor_t = xor_bitset, .append = append_bitset, .clear = clear_bitset, .copy = copy_bitset,
+        .find = find_bitset, .insert = insert_bitset, .length_q = length_bitset, .pick = pick_bitset,
+        .poke = poke_bitset, .remove = remove_bitset, .modify = modify_bitset
+    });
 }
 
 }  // namespace tev

@@ -4,7 +4,6 @@
 
 namespace tev {
 
-void bitset_init();
 // Whether the bits are stored complemented (the not-flag); the stored bytes are
 // the array as it stands.
 bool bitset_complemented(const Cell* bits);

@@ -1107,32 +1107,19 @@ static void block_eval_path(PathStep& step) {
 
 // ================================================================== registration
 
-void block_init() {
-    register_datatype(T_BLOCK, T_SERIES, "block!",
-        block_make_action, inherit, inherit, block_to_action, block_form, block_mold, block_eval_path,
-        nullptr, block_compare,                                                                    // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        block_append_action, inherit, inherit, block_change_action, inherit, block_copy_action,    // append..copy
-        block_find_action, inherit, inherit, inherit, block_insert_action, inherit, inherit,       // find..move
-        inherit, inherit, inherit, block_put_action, inherit, inherit, block_select_action,        // next..select
-        block_sort_action, inherit, block_swap_action, inherit, inherit, block_take_action,        // sort..take
-        block_trim_action,                                                                         // trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,          // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_BLOCK>() {
+    register_datatype(T_BLOCK, {
+        .make = block_make_action, .to = block_to_action, .form = block_form, .mold = block_mold,
+        .eval_path = block_eval_path, .compare = block_compare, .append = block_append_action,
+        .change = block_change_action, .copy = block_copy_action, .find = block_find_action,
+        .insert = block_insert_action, .put = block_put_action, .select = block_select_action,
+        .sort = block_sort_action, .swap = block_swap_action, .take = block_take_action,
+        .trim = block_trim_action
+    });
 }
 
-void paren_init() {
-    register_datatype(T_PAREN, T_BLOCK, "paren!",
-        inherit, inherit, inherit, inherit, inherit, paren_mold, inherit, inherit, inherit,        // make..compare
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,           // absolute..subtract
-        inherit, inherit, inherit, inherit, inherit, inherit,                                      // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                      // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // next..select
-        inherit, inherit, inherit, inherit, inherit, inherit, nullptr,                             // sort..trim
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,           // create..rename
-        inherit, inherit);                                                                         // update, write
+template <> void register_type<T_PAREN>() {
+    register_datatype(T_PAREN, {.mold = paren_mold, .trim = nullptr});
 }
 
 }  // namespace tev

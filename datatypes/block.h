@@ -70,9 +70,6 @@ int block_compare(const Cell* a, const Cell* b, int op);
 // 0) replaces the operand walked last, whose cell is returned.
 Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op);
 
-void block_init();   // registers block! (after series!)
-void paren_init();   // registers paren! (after block!)
-
 // ------------------------------------------------------------------ paren!
 
 // Pushes a copy of `value` typed paren! (a list value keeps its node and index).

@@ -112,18 +112,13 @@ void char_make(ActionFrame& f) {
 
 }  // namespace
 
-void char_init() {
-    register_datatype(T_CHAR, T_INTEGER, "char!",
-        char_make, inherit, nullptr, char_make, char_form, char_mold, nullptr, nullptr,
-        char_compare, inherit, char_add, char_divide, char_multiply, nullptr,
-        nullptr, char_remainder, nullptr, char_subtract, inherit, inherit,
-        char_and, nullptr, char_or, char_xor,
-        // series actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_CHAR>() {
+    register_datatype(T_CHAR, {
+        .make = char_make, .to = char_make, .form = char_form, .mold = char_mold, .compare = char_compare,
+        .add = char_add, .divide = char_divide, .multiply = char_multiply, .negate = nullptr,
+        .power = nullptr, .remainder = char_remainder, .round = nullptr, .subtract = char_subtract,
+        .and_t = char_and, .complement = nullptr, .or_t = char_or, .xor_t = char_xor
+    });
 }
 
 }  // namespace tev

@@ -60,15 +60,10 @@ int datatype_compare(const Cell* a, const Cell* b, int op) {
 
 }  // namespace
 
-void datatype_init() {
-    register_datatype(T_DATATYPE, T_NONE_ID, "datatype!",
-        nullptr, nullptr, nullptr, nullptr, datatype_form, datatype_mold, nullptr, nullptr,
-        datatype_compare, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_DATATYPE>() {
+    register_datatype(T_DATATYPE, {
+        .form = datatype_form, .mold = datatype_mold, .compare = datatype_compare
+    });
 }
 
 }  // namespace tev

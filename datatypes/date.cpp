@@ -598,18 +598,12 @@ void date_subtract(ActionFrame& f) { date_do_math(f, OP_SUB); }
 
 void date_field(const Cell* date, int field, Cell* out) { field_value(date, field, out); }
 
-void date_init() {
-    register_datatype(T_DATE, T_NONE_ID, "date!",
-        date_make, date_random, nullptr, date_to, date_form, date_mold, date_eval_path, nullptr,
-        date_compare, nullptr, date_add, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, date_subtract, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr,
-        // series actions: only pick
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, date_pick, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_DATE>() {
+    register_datatype(T_DATE, {
+        .make = date_make, .random = date_random, .to = date_to, .form = date_form, .mold = date_mold,
+        .eval_path = date_eval_path, .compare = date_compare, .add = date_add, .subtract = date_subtract,
+        .pick = date_pick
+    });
 }
 
 }  // namespace tev

@@ -51,17 +51,11 @@ static void email_eval_path(PathStep& step) {
     *step.result = *step.set;
 }
 
-void email_init() {
-    register_datatype(T_EMAIL, T_STRING, "email!",
-        inherit, nullptr, inherit, inherit, inherit, email_mold, email_eval_path, nullptr, inherit, // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                      // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // next..select
-        nullptr, inherit, inherit, inherit, inherit, inherit, nullptr,                             // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_EMAIL>() {
+    register_datatype(T_EMAIL, {
+        .random = nullptr, .mold = email_mold, .eval_path = email_eval_path, .sort = nullptr,
+        .trim = nullptr
+    });
 }
 
 }  // namespace tev

@@ -386,15 +386,11 @@ static int error_compare(const Cell* a, const Cell* b, int op) {
     return fn ? fn(&x, &y, op) : CMP_NOT_COMPARABLE;
 }
 
-void error_init() {
-    register_datatype(T_ERROR, T_OBJECT, "error!",
-                      error_make, nullptr, inherit, nullptr, error_form, error_mold, inherit, nullptr, error_compare,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_ERROR>() {
+    register_datatype(T_ERROR, {
+        .make = error_make, .form = error_form, .mold = error_mold, .compare = error_compare,
+        .copy = nullptr, .put = nullptr, .select = nullptr, .modify = nullptr
+    });
 }
 
 }  // namespace tev

@@ -126,17 +126,11 @@ static void file_rename_action(ActionFrame& f) { set_logic(f.args, file_rename(f
 
 // ================================================================== registration
 
-void file_init() {
-    register_datatype(T_FILE, T_URL, "file!",
-        inherit, inherit, inherit, inherit, inherit, file_mold, inherit, nullptr, inherit,       // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,        // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                   // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                   // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // next..select
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // sort..trim
-        nullptr, nullptr, file_delete_action, inherit, nullptr, nullptr, file_query_action,     // create..query
-        file_read_action, file_rename_action, nullptr, file_write_action);                      // read..write
+template <> void register_type<T_FILE>() {
+    register_datatype(T_FILE, {
+        .mold = file_mold, .delete_ = file_delete_action, .open = nullptr, .query = file_query_action,
+        .read = file_read_action, .rename = file_rename_action, .write = file_write_action
+    });
 }
 
 }  // namespace tev

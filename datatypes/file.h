@@ -20,6 +20,4 @@ void file_to_local_path_style(const Cell* file, Cell* out, bool full, PathStyle 
                               const std::string& current_dir);
 void file_to_local_path(const Cell* file, Cell* out, bool full);
 
-void file_init();  // after url!
-
 }  // namespace tev

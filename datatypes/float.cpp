@@ -280,18 +280,14 @@ void float_odd_q(ActionFrame& f) { set_logic(f.args, float_low_bit(get_float(f.a
 
 }  // namespace
 
-void float_init() {
-    register_datatype(T_FLOAT, T_NONE_ID, "float!",
-        float_make, float_random_action, nullptr, float_make, float_form, float_mold, nullptr, nullptr,
-        float_compare, float_absolute, float_add, float_divide, float_multiply, float_negate,
-        float_power_action, float_remainder, float_round_action, float_subtract, float_even_q, float_odd_q,
-        nullptr, nullptr, nullptr, nullptr,
-        // series actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_FLOAT>() {
+    register_datatype(T_FLOAT, {
+        .make = float_make, .random = float_random_action, .to = float_make, .form = float_form,
+        .mold = float_mold, .compare = float_compare, .absolute = float_absolute, .add = float_add,
+        .divide = float_divide, .multiply = float_multiply, .negate = float_negate,
+        .power = float_power_action, .remainder = float_remainder, .round = float_round_action,
+        .subtract = float_subtract, .even_q = float_even_q, .odd_q = float_odd_q
+    });
 }
 
 }  // namespace tev

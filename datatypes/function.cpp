@@ -423,23 +423,14 @@ static void function_reflect(ActionFrame& f) {
     }
 }
 
-void function_init() {
-    register_datatype(T_FUNCTION, T_CONTEXT, "function!",
-                      function_make, nullptr, function_reflect, nullptr, function_form, function_mold, nullptr, nullptr, function_compare,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    register_datatype(T_ROUTINE, T_FUNCTION, "routine!",
-                      nullptr, nullptr, inherit, nullptr, routine_form, routine_mold, nullptr, nullptr, function_compare,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_FUNCTION>() {
+    register_datatype(T_FUNCTION, {
+        .make = function_make, .reflect = function_reflect, .form = function_form, .mold = function_mold,
+        .compare = function_compare
+    });
+}
+template <> void register_type<T_ROUTINE>() {
+    register_datatype(T_ROUTINE, {.make = nullptr, .form = routine_form, .mold = routine_mold});
 }
 
 }  // namespace tev

@@ -57,17 +57,14 @@ static int handle_compare(const Cell* a, const Cell* b, int) {
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
-void handle_init() {
-    register_datatype(T_HANDLE, T_INTEGER, "handle!",
-        nullptr, nullptr, nullptr, nullptr, handle_form, handle_mold, nullptr, nullptr, handle_compare,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                             // append..find
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // head..move
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                             // next..select
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                             // sort..trim
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_HANDLE>() {
+    register_datatype(T_HANDLE, {
+        .make = nullptr, .random = nullptr, .to = nullptr, .form = handle_form, .mold = handle_mold,
+        .compare = handle_compare, .absolute = nullptr, .add = nullptr, .divide = nullptr,
+        .multiply = nullptr, .negate = nullptr, .power = nullptr, .remainder = nullptr, .round = nullptr,
+        .subtract = nullptr, .even_q = nullptr, .odd_q = nullptr, .and_t = nullptr, .complement = nullptr,
+        .or_t = nullptr, .xor_t = nullptr
+    });
 }
 
 }  // namespace tev

@@ -19,6 +19,4 @@ void handle_make_in(Cell* block, uint32_t os_handle, HandleKind kind);
 Cell* handle_push(uint32_t os_handle, HandleKind kind);
 Cell* handle_push_null();
 
-void handle_init();
-
 }  // namespace tev

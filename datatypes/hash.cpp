@@ -140,18 +140,11 @@ static void mark_hash(const Cell* c) {
     gc_mark_hash_table(&cell->w3);
 }
 
-void hash_init() {
-    register_datatype(T_HASH, T_BLOCK, "hash!",
-        hash_make_action, nullptr, inherit, hash_to_action, inherit, hash_mold, inherit, nullptr,
-        inherit,                                                                                   // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, hash_copy_action, inherit,                    // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                      // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // next..select
-        hash_sort_action, inherit, inherit, inherit, inherit, inherit, hash_trim_action,           // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_HASH>() {
+    register_datatype(T_HASH, {
+        .make = hash_make_action, .random = nullptr, .to = hash_to_action, .mold = hash_mold,
+        .copy = hash_copy_action, .sort = hash_sort_action, .trim = hash_trim_action
+    });
     gc_register_mark(T_HASH, mark_hash);
 }
 

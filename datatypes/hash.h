@@ -21,6 +21,5 @@ int64_t hash_index_find(const Cell* value, const Cell* key, int op, int32_t skip
 
 // Makes `out` (rooted) a hash! over the cells of `block` (rooted), indexed.
 void hash_index_block(Cell* out, Cell* block);
-void hash_init();  // registers hash! (after block!)
 
 }  // namespace tev

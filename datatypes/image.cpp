@@ -726,20 +726,16 @@ void image_load_file(const Cell* file, const std::string& os_path, Cell* out) {
 
 // ================================================================== registration
 
-void image_init() {
+template <> void register_type<T_IMAGE>() {
     if (!image_kind) image_kind = handle_registry_add("image", release_bitmap);
     gc_register_mark(T_IMAGE, mark_image);
-    register_datatype(T_IMAGE, T_SERIES, "image!",
-        image_make, nullptr, nullptr, image_to, image_form, image_mold, image_eval_path, nullptr,
-        image_compare,                                                                             // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,          // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                     // even?..xor~
-        nullptr, image_at, inherit, image_change, nullptr, image_copy, nullptr,                   // append..find
-        inherit, inherit, inherit, nullptr, image_length_q, nullptr,                              // head..move
-        image_next, image_pick, image_poke, nullptr, nullptr, nullptr, nullptr,                   // next..select
-        nullptr, image_skip, nullptr, image_tail, image_tail_q, nullptr, nullptr,                 // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,          // create..rename
-        nullptr, nullptr);                                                                        // update, write
+    register_datatype(T_IMAGE, {
+        .make = image_make, .random = nullptr, .reflect = nullptr, .to = image_to, .form = image_form,
+        .mold = image_mold, .eval_path = image_eval_path, .compare = image_compare, .at = image_at,
+        .change = image_change, .clear = nullptr, .copy = image_copy, .length_q = image_length_q,
+        .move = nullptr, .next = image_next, .pick = image_pick, .poke = image_poke, .remove = nullptr,
+        .reverse = nullptr, .skip = image_skip, .tail = image_tail, .tail_q = image_tail_q, .take = nullptr
+    });
 }
 
 }  // namespace tev

@@ -42,6 +42,4 @@ void image_load_file(const Cell* file, const std::string& os_path, Cell* out);
 // True when the binary's bytes from its index start like a BMP, PNG, JPEG, GIF or TIFF file.
 bool image_binary_has_signature(const uint8_t* bytes, uint32_t length);
 
-void image_init();  // registers image! (after point3D!)
-
 }  // namespace tev

@@ -351,18 +351,15 @@ void integer_round(ActionFrame& f) {
 
 }  // namespace
 
-void integer_init() {
-    register_datatype(T_INTEGER, T_NONE_ID, "integer!",
-        integer_make, integer_random, nullptr, integer_to, integer_form, integer_mold, nullptr, nullptr,
-        integer_compare, integer_absolute, integer_add, integer_divide, integer_multiply, integer_negate,
-        integer_power, integer_remainder, integer_round, integer_subtract, integer_even_q, integer_odd_q,
-        integer_and, integer_complement, integer_or, integer_xor,
-        // series actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_INTEGER>() {
+    register_datatype(T_INTEGER, {
+        .make = integer_make, .random = integer_random, .to = integer_to, .form = integer_form,
+        .mold = integer_mold, .compare = integer_compare, .absolute = integer_absolute, .add = integer_add,
+        .divide = integer_divide, .multiply = integer_multiply, .negate = integer_negate,
+        .power = integer_power, .remainder = integer_remainder, .round = integer_round,
+        .subtract = integer_subtract, .even_q = integer_even_q, .odd_q = integer_odd_q, .and_t = integer_and,
+        .complement = integer_complement, .or_t = integer_or, .xor_t = integer_xor
+    });
 }
 
 }  // namespace tev

@@ -88,17 +88,14 @@ void logic_xor(ActionFrame& f) { logic_bitwise(f, OP_XOR); }
 
 }  // namespace
 
-void logic_init() {
+template <> void register_type<T_LOGIC>() {
     set_logic(&true_value, true);
     set_logic(&false_value, false);
-    register_datatype(T_LOGIC, T_NONE_ID, "logic!",
-        logic_make, logic_random, nullptr, logic_to, logic_form, logic_mold, nullptr, nullptr,
-        logic_compare, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, logic_and, logic_complement, logic_or, logic_xor,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    register_datatype(T_LOGIC, {
+        .make = logic_make, .random = logic_random, .to = logic_to, .form = logic_form, .mold = logic_mold,
+        .compare = logic_compare, .and_t = logic_and, .complement = logic_complement, .or_t = logic_or,
+        .xor_t = logic_xor
+    });
 }
 
 }  // namespace tev

@@ -463,18 +463,13 @@ static void mark_map(const Cell* c) {
 
 // ---------------------------------------------------------------- registration
 
-void map_init() {
-    register_datatype(T_MAP, T_NONE_ID, "map!",
-        map_make_action, nullptr, map_reflect_action, map_to_action, map_form, map_mold, map_eval_path,
-        nullptr, map_compare,                                                                      // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        nullptr, nullptr, nullptr, nullptr, map_clear_action, map_copy_action, map_find_action,    // append..find
-        nullptr, nullptr, nullptr, nullptr, map_length_action, nullptr,                            // head..move
-        nullptr, nullptr, nullptr, map_put_action, map_remove_action, nullptr, map_select_action,  // next..select
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                             // sort..trim
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_MAP>() {
+    register_datatype(T_MAP, {
+        .make = map_make_action, .reflect = map_reflect_action, .to = map_to_action, .form = map_form,
+        .mold = map_mold, .eval_path = map_eval_path, .compare = map_compare, .clear = map_clear_action,
+        .copy = map_copy_action, .find = map_find_action, .length_q = map_length_action,
+        .put = map_put_action, .remove = map_remove_action, .select = map_select_action
+    });
     gc_register_mark(T_MAP, mark_map);
 }
 

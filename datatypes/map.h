@@ -29,6 +29,4 @@ void map_extend(Cell* map, const Cell* block, bool case_sensitive);
 bool map_foreach_next(const Cell* map, const Cell* words, uint32_t* position,
                       void (*assign)(const Cell* word, const Cell* value));
 
-void map_init();   // registers map!
-
 }  // namespace tev

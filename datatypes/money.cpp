@@ -635,18 +635,14 @@ void money_remainder(ActionFrame& f) { money_do_math(f, OP_REM); }
 
 }  // namespace
 
-void money_init() {
-    register_datatype(T_MONEY, T_NONE_ID, "money!",
-        money_make, money_random, nullptr, money_to, money_form, money_mold, money_eval_path, nullptr,
-        money_compare, money_absolute, money_add, money_divide, money_multiply, money_negate,
-        nullptr, money_remainder, money_round, money_subtract, money_even_q, money_odd_q,
-        nullptr, nullptr, nullptr, nullptr,
-        // series actions: only pick
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, money_pick, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_MONEY>() {
+    register_datatype(T_MONEY, {
+        .make = money_make, .random = money_random, .to = money_to, .form = money_form, .mold = money_mold,
+        .eval_path = money_eval_path, .compare = money_compare, .absolute = money_absolute, .add = money_add,
+        .divide = money_divide, .multiply = money_multiply, .negate = money_negate,
+        .remainder = money_remainder, .round = money_round, .subtract = money_subtract,
+        .even_q = money_even_q, .odd_q = money_odd_q, .pick = money_pick
+    });
 }
 
 }  // namespace tev

@@ -47,23 +47,15 @@ static const TypesetName typeset_names[] = {
     {"planar!", bit(T_PAIR) | bit(T_POINT2D)},
 };
 
-// The datatype names by id, so that specs can name types whose unit has not
-// registered yet.
-static const char* const datatype_names[TYPE_TABLE_ROWS] = {
-    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!",
-    "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!", "get-word!",
-    "refinement!", "issue!", "native!", "action!", "op!", "function!", "path!", "lit-path!", "set-path!",
-    "get-path!", "routine!", "bitset!", "triple!", "object!", "typeset!", "error!", "vector!", "hash!",
-    "pair!", "percent!", "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!",
-    "date!", "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!"};
-
-const char* datatype_name(TypeId t) { return t > 0 && t < TYPE_TABLE_ROWS ? datatype_names[t] : nullptr; }
+// From the type list rather than the registry, so that specs can name types
+// whose unit has not registered yet.
+const char* datatype_name(TypeId t) { return t > 0 && t < TYPE_TABLE_ROWS ? type_list_names.by_id[t] : nullptr; }
 
 uint64_t typeset_mask_by_name(const char* name, bool* found) {
     for (const auto& t : typeset_names)
         if (std::strcmp(t.name, name) == 0) { *found = true; return t.mask; }
     for (int t = 1; t < TYPE_TABLE_ROWS; ++t)
-        if (datatype_names[t] && std::strcmp(datatype_names[t], name) == 0) {
+        if (type_list_names.by_id[t] && std::strcmp(type_list_names.by_id[t], name) == 0) {
             *found = true;
             return bit(TypeId(t));
         }
@@ -430,31 +422,13 @@ static void native_reflect(ActionFrame& f) {
     raise_error(err::internal::not_done);
 }
 
-void native_init() {
-    register_datatype(T_NATIVE, T_NONE_ID, "native!",
-                      native_make, nullptr, native_reflect, nullptr, native_form, native_mold, nullptr, nullptr, native_compare,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    register_datatype(T_ACTION, T_NATIVE, "action!",
-                      inherit, nullptr, inherit, nullptr, native_form, native_mold, nullptr, nullptr, native_compare,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    register_datatype(T_OP, T_NATIVE, "op!",
-                      inherit, nullptr, inherit, nullptr, native_form, native_mold, nullptr, nullptr, native_compare,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_NATIVE>() {
+    register_datatype(T_NATIVE, {
+        .make = native_make, .reflect = native_reflect, .form = native_form, .mold = native_mold,
+        .compare = native_compare
+    });
 }
+template <> void register_type<T_ACTION>() { register_datatype(T_ACTION, {}); }
+template <> void register_type<T_OP>() { register_datatype(T_OP, {}); }
 
 }  // namespace tev

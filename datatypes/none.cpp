@@ -36,20 +36,14 @@ int none_compare(const Cell*, const Cell* b, int op) {
 
 }  // namespace
 
-void none_init() {
+template <> void register_type<T_NONE>() {
     set_none(&none_value);
     // clear, find, length?, remove, select and take of none give none.
-    register_datatype(T_NONE, T_NONE_ID, "none!",
-        none_result, nullptr, nullptr, none_result, none_form, none_mold, nullptr, nullptr,
-        none_compare, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        // append at back change clear copy find head head? index? insert
-        nullptr, nullptr, nullptr, nullptr, none_result, nullptr, none_result, nullptr, nullptr, nullptr, nullptr,
-        // length? move next pick poke put remove reverse select sort skip
-        none_result, nullptr, nullptr, nullptr, nullptr, nullptr, none_result, nullptr, none_result, nullptr, nullptr,
-        // swap tail tail? take trim
-        nullptr, nullptr, nullptr, none_result, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    register_datatype(T_NONE, {
+        .make = none_result, .to = none_result, .form = none_form, .mold = none_mold,
+        .compare = none_compare, .clear = none_result, .find = none_result, .length_q = none_result,
+        .remove = none_result, .select = none_result, .take = none_result
+    });
 }
 
 }  // namespace tev

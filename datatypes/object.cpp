@@ -715,20 +715,15 @@ static void object_put(ActionFrame& f) {
     *f.args = f.args[2];
 }
 
-void object_init() {
+template <> void register_type<T_OBJECT>() {
     context_set_change_notifier(fire_on_change);
     ownership_deep_change_hook = fire_on_deep_change;
     ownership_object_walk_hook = walk_object_fields;
-    register_datatype(T_OBJECT, T_NONE_ID, "object!",
-                      object_make_action, nullptr, object_reflect, nullptr, object_form, object_mold, object_eval_path, nullptr, object_compare,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, object_copy, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, object_put, nullptr, nullptr, object_select,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, object_modify, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr);
+    register_datatype(T_OBJECT, {
+        .make = object_make_action, .reflect = object_reflect, .form = object_form, .mold = object_mold,
+        .eval_path = object_eval_path, .compare = object_compare, .copy = object_copy, .put = object_put,
+        .select = object_select, .modify = object_modify
+    });
 }
 
 }  // namespace tev

@@ -215,18 +215,14 @@ void pair_xor(ActionFrame& f) { pair_do_math(f, OP_XOR); }
 
 }  // namespace
 
-void pair_init() {
-    register_datatype(T_PAIR, T_NONE_ID, "pair!",
-        pair_make, pair_random, nullptr, pair_make, pair_form, pair_mold, pair_eval_path, nullptr,
-        pair_compare, pair_absolute, pair_add, pair_divide, pair_multiply, pair_negate,
-        nullptr, pair_remainder, pair_round, pair_subtract, nullptr, nullptr,
-        pair_and, nullptr, pair_or, pair_xor,
-        // series actions: pick and reverse
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, pair_pick, nullptr, nullptr, nullptr, pair_reverse, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_PAIR>() {
+    register_datatype(T_PAIR, {
+        .make = pair_make, .random = pair_random, .to = pair_make, .form = pair_form, .mold = pair_mold,
+        .eval_path = pair_eval_path, .compare = pair_compare, .absolute = pair_absolute, .add = pair_add,
+        .divide = pair_divide, .multiply = pair_multiply, .negate = pair_negate, .remainder = pair_remainder,
+        .round = pair_round, .subtract = pair_subtract, .and_t = pair_and, .or_t = pair_or,
+        .xor_t = pair_xor, .pick = pair_pick, .reverse = pair_reverse
+    });
 }
 
 }  // namespace tev

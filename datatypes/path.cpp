@@ -131,35 +131,16 @@ static int32_t set_path_mold(const Cell* value, Cell* out, bool, bool, bool, con
 
 // ================================================================== registration
 
-void path_init() {
-    register_datatype(T_PATH, T_BLOCK, "path!",
-        path_make, nullptr, inherit, path_to, path_form, path_mold, inherit, nullptr, inherit,  // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,       // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                  // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                         // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                  // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                         // next..select
-        nullptr, inherit, inherit, inherit, inherit, inherit, nullptr,                         // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,       // create..rename
-        nullptr, nullptr);                                                                     // update, write
+template <> void register_type<T_PATH>() {
+    register_datatype(T_PATH, {
+        .make = path_make, .random = nullptr, .to = path_to, .form = path_form, .mold = path_mold,
+        .sort = nullptr, .trim = nullptr
+    });
 }
 
 // The other three take every entry from path! but their mold.
-static void register_path_kind(TypeId t, const char* name, MoldFn mold) {
-    register_datatype(t, T_PATH, name,
-        inherit, nullptr, inherit, inherit, inherit, mold, inherit, nullptr, inherit,          // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,       // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                  // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                         // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                  // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                         // next..select
-        nullptr, inherit, inherit, inherit, inherit, inherit, nullptr,                         // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,       // create..rename
-        nullptr, nullptr);                                                                     // update, write
-}
-
-void lit_path_init() { register_path_kind(T_LIT_PATH, "lit-path!", lit_path_mold); }
-void set_path_init() { register_path_kind(T_SET_PATH, "set-path!", set_path_mold); }
-void get_path_init() { register_path_kind(T_GET_PATH, "get-path!", get_path_mold); }
+template <> void register_type<T_LIT_PATH>() { register_datatype(T_LIT_PATH, {.mold = lit_path_mold}); }
+template <> void register_type<T_SET_PATH>() { register_datatype(T_SET_PATH, {.mold = set_path_mold}); }
+template <> void register_type<T_GET_PATH>() { register_datatype(T_GET_PATH, {.mold = get_path_mold}); }
 
 }  // namespace tev

@@ -10,10 +10,4 @@ Cell* path_push(Cell* cell, TypeId type);
 // Makes the (rooted) cell an empty path! with room for size cells (0 counts as 1).
 void path_make_at(Cell* cell, uint32_t size);
 
-// Registrations: path! after block!, the other three after path!.
-void path_init();
-void lit_path_init();
-void set_path_init();
-void get_path_init();
-
 }  // namespace tev

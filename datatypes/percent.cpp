@@ -18,18 +18,8 @@ int32_t percent_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell*
 
 }  // namespace
 
-void percent_init() {
-    register_datatype(T_PERCENT, T_FLOAT, "percent!",
-        inherit, inherit, nullptr, inherit, percent_form, percent_mold, nullptr, nullptr,
-        inherit, inherit, inherit, inherit, inherit, inherit,
-        inherit, inherit, inherit, inherit, inherit, inherit,
-        nullptr, nullptr, nullptr, nullptr,
-        // series actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_PERCENT>() {
+    register_datatype(T_PERCENT, {.form = percent_form, .mold = percent_mold});
 }
 
 }  // namespace tev

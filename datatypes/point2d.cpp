@@ -302,20 +302,16 @@ void point_pick(ActionFrame& f) {
     set_float(f.args, point_coord(f.args, n - 1));
 }
 
-void register_point_type(TypeId t, const char* name) {
-    register_datatype(t, T_NONE_ID, name,
-        point_make, point_random, nullptr, point_make, point_form, point_mold, point_eval_path, nullptr,
-        point_compare, point_absolute, point_add, point_divide, point_multiply, point_negate,
-        nullptr, point_remainder, point_round, point_subtract, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr,
-        // series actions: pick and reverse
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, point_pick, nullptr, nullptr, nullptr, point_reverse, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+void register_point_type(TypeId t) {
+    register_datatype(t, {
+        .make = point_make, .random = point_random, .to = point_make, .form = point_form, .mold = point_mold,
+        .eval_path = point_eval_path, .compare = point_compare, .absolute = point_absolute, .add = point_add,
+        .divide = point_divide, .multiply = point_multiply, .negate = point_negate,
+        .remainder = point_remainder, .round = point_round, .subtract = point_subtract, .pick = point_pick,
+        .reverse = point_reverse
+    });
 }
 
-void point2d_init() { register_point_type(T_POINT2D, "point2D!"); }
+template <> void register_type<T_POINT2D>() { register_point_type(T_POINT2D); }
 
 }  // namespace tev

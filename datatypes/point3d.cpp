@@ -17,6 +17,6 @@ Cell* point3d_make_cell(Cell* c, double x, double y, double z) {
 
 Cell* point3d_push(double x, double y, double z) { return point3d_make_cell(stack_push(), x, y, z); }
 
-void point3d_init() { register_point_type(T_POINT3D, "point3D!"); }
+template <> void register_type<T_POINT3D>() { register_point_type(T_POINT3D); }
 
 }  // namespace tev

@@ -22,7 +22,7 @@ void pair_math_scalar_left(ActionFrame& f, int op);
 void point_math_scalar_left(ActionFrame& f, int op);
 
 // Registers t with the point actions below (point2D! and point3D! share them).
-void register_point_type(TypeId t, const char* name);
+void register_point_type(TypeId t);
 
 // The actions point2D! and point3D! both register.
 void point_make(ActionFrame& f);

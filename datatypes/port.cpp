@@ -262,18 +262,17 @@ static void port_write(ActionFrame& f) {
 
 // ================================================================== registration
 
-#define FWD(a) port_forward<Act::a>
-void port_init() {
-    register_datatype(T_PORT, T_OBJECT, "port!",
-        port_make, nullptr, inherit, nullptr, port_form, port_mold, inherit, nullptr, inherit,   // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,        // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                   // even?..xor~
-        FWD(append), FWD(at), FWD(back), FWD(change), FWD(clear), FWD(copy), FWD(find),        // append..find
-        FWD(head), FWD(head_q), FWD(index_q), FWD(insert), FWD(length_q), FWD(move),           // head..move
-        FWD(next), FWD(pick), FWD(poke), FWD(put), FWD(remove), FWD(reverse), FWD(select),     // next..select
-        FWD(sort), FWD(skip), FWD(swap), FWD(tail), FWD(tail_q), FWD(take), FWD(trim),         // sort..trim
-        FWD(create), FWD(close), FWD(delete_), FWD(modify), FWD(open), nullptr, FWD(query),    // create..query
-        port_read, FWD(rename), FWD(update), port_write);                                      // read..write
+// The series and port actions go to the port's actor; read and write are its own.
+#define FWD(a) .a = port_forward<Act::a>
+template <> void register_type<T_PORT>() {
+    register_datatype(T_PORT, {
+        .make = port_make, .form = port_form, .mold = port_mold, FWD(append), FWD(at), FWD(back),
+        FWD(change), FWD(clear), FWD(copy), FWD(find), FWD(head), FWD(head_q), FWD(index_q), FWD(insert),
+        FWD(length_q), FWD(move), FWD(next), FWD(pick), FWD(poke), FWD(put), FWD(remove), FWD(reverse),
+        FWD(select), FWD(sort), FWD(skip), FWD(swap), FWD(tail), FWD(tail_q), FWD(take), FWD(trim),
+        FWD(create), FWD(close), FWD(delete_), FWD(modify), FWD(open), FWD(query), .read = port_read,
+        FWD(rename), FWD(update), .write = port_write
+    });
 }
 #undef FWD
 

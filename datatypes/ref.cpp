@@ -8,17 +8,11 @@ static int32_t ref_mold(const Cell* value, Cell* out, bool, bool, bool, const Ce
     return text_kin_append(value, out, arg, limit, "@", "");
 }
 
-void ref_init() {
-    register_datatype(T_REF, T_STRING, "ref!",
-        inherit, nullptr, inherit, inherit, inherit, ref_mold, nullptr, nullptr, inherit,         // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        nullptr, inherit, inherit, inherit, inherit, inherit, inherit,                             // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                      // head..move
-        inherit, inherit, inherit, nullptr, inherit, inherit, inherit,                             // next..select
-        nullptr, inherit, inherit, inherit, inherit, inherit, nullptr,                             // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_REF>() {
+    register_datatype(T_REF, {
+        .random = nullptr, .mold = ref_mold, .eval_path = nullptr, .append = nullptr, .sort = nullptr,
+        .trim = nullptr
+    });
 }
 
 }  // namespace tev

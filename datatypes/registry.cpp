@@ -32,4 +32,12 @@ void register_datatype_row(TypeId t, TypeId parent, const char* name, const Acti
     }
 }
 
+void register_datatype(TypeId t, const ActionRow& row) {
+    ActionEntry entries[ACTION_COUNT];
+#define TEV_ROW_ENTRY(slot) entries[int(Act::slot) - 1] = row.slot.entry;
+    TEV_ACTION_SLOTS(TEV_ROW_ENTRY)
+#undef TEV_ROW_ENTRY
+    register_datatype_row(t, type_list_parents.by_id[t], type_list_names.by_id[t], entries);
+}
+
 }  // namespace tev

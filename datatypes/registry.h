@@ -1,29 +1,44 @@
 // The datatype registry: each type's name and its row of 62 action entries.
 //
-// Every datatype unit ends with one register_datatype() call listing its 62
-// entries in slot order: its own function, nullptr (unsupported) or `inherit`
-// (the parent's entry as resolved at registration, so parents register first).
-// The count and each entry's signature are checked at compile time.
+// Every datatype unit ends with its register_type<T_...>() definition, whose
+// one register_datatype() call names the slots the type fills (or refuses with
+// nullptr); the slots it leaves out take the parent's entry as resolved at
+// registration, so parents register first (runtime/type_list.h holds the
+// order). Each entry's signature is checked at compile time.
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <type_traits>
-#include <utility>
 #include "runtime/cell.h"
 
 namespace tev {
 
 // Action slots, in their fixed order (1-based, as stored by make action! and Tevbin).
-enum class Act : uint8_t {
-    make = 1, random, reflect, to, form, mold, eval_path, set_path, compare,
-    absolute, add, divide, multiply, negate, power, remainder, round, subtract,
-    even_q, odd_q, and_t, complement, or_t, xor_t,
-    append, at, back, change, clear, copy, find, head, head_q, index_q, insert,
-    length_q, move, next, pick, poke, put, remove, reverse, select, sort, skip,
-    swap, tail, tail_q, take, trim,
-    create, close, delete_, modify, open, open_q, query, read, rename, update, write
+#define TEV_ACTION_SLOTS(X)                                                                       \
+    X(make) X(random) X(reflect) X(to) X(form) X(mold) X(eval_path) X(set_path) X(compare)        \
+    X(absolute) X(add) X(divide) X(multiply) X(negate) X(power) X(remainder) X(round) X(subtract) \
+    X(even_q) X(odd_q) X(and_t) X(complement) X(or_t) X(xor_t)                                    \
+    X(append) X(at) X(back) X(change) X(clear) X(copy) X(find) X(head) X(head_q) X(index_q)       \
+    X(insert) X(length_q) X(move) X(next) X(pick) X(poke) X(put) X(remove) X(reverse) X(select)   \
+    X(sort) X(skip) X(swap) X(tail) X(tail_q) X(take) X(trim)                                     \
+    X(create) X(close) X(delete_) X(modify) X(open) X(open_q) X(query) X(read) X(rename)          \
+    X(update) X(write)
+
+namespace detail {
+enum class SlotIndex : uint8_t {
+#define TEV_SLOT_INDEX(slot) slot,
+    TEV_ACTION_SLOTS(TEV_SLOT_INDEX)
+#undef TEV_SLOT_INDEX
+    count
 };
-constexpr int ACTION_COUNT = 62;
-static_assert(int(Act::write) == ACTION_COUNT);
+}  // namespace detail
+
+enum class Act : uint8_t {
+#define TEV_ACT(slot) slot = uint8_t(detail::SlotIndex::slot) + 1,
+    TEV_ACTION_SLOTS(TEV_ACT)
+#undef TEV_ACT
+};
+constexpr int ACTION_COUNT = int(detail::SlotIndex::count);
+static_assert(ACTION_COUNT == 62 && int(Act::make) == 1 && int(Act::write) == ACTION_COUNT);
 
 // Compare operator codes.
 enum CompareOp : int {
@@ -88,8 +103,6 @@ template <Act S> using SlotFn = typename SlotSig<S>::type;
 // --------------------------------------------------------------- tables
 
 using ActionEntry = void (*)();
-struct Inherit {};
-inline constexpr Inherit inherit{};
 
 struct TypeName {
     const char* name;     // with the trailing "!"
@@ -101,6 +114,8 @@ extern ActionEntry action_table[TYPE_TABLE_ROWS][ACTION_COUNT];
 extern int highest_type_id;
 
 void registry_init();  // clears both tables
+// `entries` holds ACTION_COUNT entries in slot order; inherit_marker stands
+// for the parent's entry as resolved now.
 void register_datatype_row(TypeId t, TypeId parent, const char* name, const ActionEntry* entries);
 // Makes every registered type's word from its name (once the symbol table and
 // the global context exist); a type registered afterwards gets its word at once.
@@ -110,29 +125,40 @@ extern bool type_name_words_bound;
 
 namespace detail {
 void inherit_marker();
-template <int I, class E> ActionEntry to_entry(E e) {
-    constexpr Act slot = Act(I + 1);
-    if constexpr (std::is_same_v<E, Inherit>) return &inherit_marker;
-    else if constexpr (std::is_same_v<E, std::nullptr_t>) return nullptr;
-    else {
-        static_assert(std::is_same_v<E, SlotFn<slot>>, "action entry has the wrong signature for its slot");
-        return reinterpret_cast<ActionEntry>(e);
-    }
-}
-template <class... E, int... I>
-void register_impl(TypeId t, TypeId parent, const char* name,
-                   std::integer_sequence<int, I...>, E... e) {
-    const ActionEntry entries[] = {to_entry<I>(e)...};
-    register_datatype_row(t, parent, name, entries);
-}
 }  // namespace detail
 
-// register_datatype(T_INTEGER, T_NONE_ID, "integer!", make_integer, random_integer, ...62 entries)
-template <class... E>
-void register_datatype(TypeId t, TypeId parent, const char* name, E... entries) {
-    static_assert(sizeof...(E) == ACTION_COUNT, "a datatype registers exactly 62 action entries");
-    detail::register_impl(t, parent, name, std::make_integer_sequence<int, ACTION_COUNT>{}, entries...);
-}
+// --------------------------------------------------------------- action rows
+
+// One slot of a row. Left out, it inherits (the parent's entry as resolved at
+// registration, none for a type without parent); written as nullptr, it is
+// unsupported even where the parent has an entry. A function converts only
+// from the slot's own signature, so a mismatch fails to compile.
+template <Act S> struct ActionSlot {
+    ActionEntry entry = &detail::inherit_marker;
+    constexpr ActionSlot() = default;
+    constexpr ActionSlot(std::nullptr_t) : entry(nullptr) {}
+    ActionSlot(SlotFn<S> fn) : entry(reinterpret_cast<ActionEntry>(fn)) {}
+};
+
+// A datatype's actions, written with designated initialisers naming only the
+// slots the type fills or refuses: {.make = integer_make, .pick = nullptr}.
+struct ActionRow {
+#define TEV_ROW_SLOT(slot) ActionSlot<Act::slot> slot = {};
+    TEV_ACTION_SLOTS(TEV_ROW_SLOT)
+#undef TEV_ROW_SLOT
+};
+static_assert(sizeof(ActionRow) == ACTION_COUNT * sizeof(ActionEntry), "a row has one entry per slot");
+
+// Registers type t with the row; its name and parent come from the type list.
+void register_datatype(TypeId t, const ActionRow& row);
+
+// Each listed type's registration, defined in its unit: it may set up what the
+// unit needs before its values exist, then calls register_datatype once.
+// register_all_datatypes() calls them in the order of the type list.
+template <TypeId T> void register_type();
+#define TEV_DECLARE_REGISTER_TYPE(id, number, name, parent, cls) template <> void register_type<id>();
+TEV_DATATYPES(TEV_DECLARE_REGISTER_TYPE)
+#undef TEV_DECLARE_REGISTER_TYPE
 
 // The type's implementation of a slot, or nullptr when unsupported.
 template <Act S> inline SlotFn<S> action_of(TypeId t) {

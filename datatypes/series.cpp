@@ -586,17 +586,15 @@ bool series_find_key(Cell* s, const Cell* key) {
 
 // ================================================================== registration
 
-void series_init() {
-    register_datatype(T_SERIES, T_NONE_ID, "series!",
-        nullptr, series_random, series_reflect, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        nullptr, series_at, series_back, nullptr, series_clear, series_copy, nullptr,              // append..find
-        series_head, series_head_q, series_index_q, nullptr, series_length_q, series_move,         // head..move
-        series_next, series_pick, series_poke, nullptr, series_remove, series_reverse, nullptr,    // next..select
-        nullptr, series_skip, nullptr, series_tail, series_tail_q, series_take, nullptr,           // sort..trim
-        nullptr, nullptr, nullptr, series_modify, nullptr, nullptr, nullptr, nullptr, nullptr,     // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_SERIES>() {
+    register_datatype(T_SERIES, {
+        .random = series_random, .reflect = series_reflect, .at = series_at, .back = series_back,
+        .clear = series_clear, .copy = series_copy, .head = series_head, .head_q = series_head_q,
+        .index_q = series_index_q, .length_q = series_length_q, .move = series_move, .next = series_next,
+        .pick = series_pick, .poke = series_poke, .remove = series_remove, .reverse = series_reverse,
+        .skip = series_skip, .tail = series_tail, .tail_q = series_tail_q, .take = series_take,
+        .modify = series_modify
+    });
 }
 
 }  // namespace tev

@@ -111,6 +111,4 @@ void series_eval_path_by_index(PathStep& step);
 // value (an integer! byte, a vector element), none when nothing was taken.
 void series_take_element(ActionFrame& f);
 
-void series_init();  // registers series!
-
 }  // namespace tev

@@ -692,17 +692,14 @@ static void eval_path_string(PathStep& step) {
 
 // --------------------------------------------------------------- registration
 
-void string_init() {
-    register_datatype(T_STRING, T_SERIES, "string!",
-        make_string, inherit, inherit, to_string, form_string, mold_string, eval_path_string, nullptr,
-        compare_string,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                             // even? .. xor~
-        string_append_action, inherit, inherit, string_change_action, inherit, inherit, string_find_action,
-        inherit, inherit, inherit, string_insert_action, inherit, inherit, inherit, inherit, inherit,
-        nullptr, inherit, inherit, string_select_action, string_sort_action, inherit, string_swap_action,
-        inherit, inherit, string_take_action, string_trim_action,
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_STRING>() {
+    register_datatype(T_STRING, {
+        .make = make_string, .to = to_string, .form = form_string, .mold = mold_string,
+        .eval_path = eval_path_string, .compare = compare_string, .append = string_append_action,
+        .change = string_change_action, .find = string_find_action, .insert = string_insert_action,
+        .select = string_select_action, .sort = string_sort_action, .swap = string_swap_action,
+        .take = string_take_action, .trim = string_trim_action
+    });
 }
 
 }  // namespace tev

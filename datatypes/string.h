@@ -111,7 +111,4 @@ bool string_char_in_bitset(const Cell* str, const Cell* bitset);
 using SortFunctionCall = void (*)(const Cell* fn, const Cell* a, const Cell* b, Cell* result);
 extern SortFunctionCall sort_function_call;
 
-// Registers string! (after series!).
-void string_init();
-
 }  // namespace tev

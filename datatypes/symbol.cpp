@@ -11,15 +11,8 @@ static int compare_symbol(const Cell* a, const Cell* b, int op) {
     return compare_spellings(a->w3, b->w3, op);
 }
 
-void symbol_init() {
-    register_datatype(T_SYMBOL, T_NONE_ID, "symbol!",
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, compare_symbol,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                             // even? .. xor~
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // append..index?
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                    // insert..remove
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // reverse..trim
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_SYMBOL>() {
+    register_datatype(T_SYMBOL, {.compare = compare_symbol});
 }
 
 }  // namespace tev

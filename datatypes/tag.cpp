@@ -31,17 +31,10 @@ static int32_t tag_mold(const Cell* value, Cell* out, bool, bool, bool, const Ce
     return text_kin_append(value, out, arg, limit, "<", ">");
 }
 
-void tag_init() {
-    register_datatype(T_TAG, T_STRING, "tag!",
-        inherit, nullptr, inherit, inherit, tag_form, tag_mold, inherit, nullptr, inherit,        // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                      // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                      // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                             // next..select
-        nullptr, inherit, inherit, inherit, inherit, inherit, nullptr,                             // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_TAG>() {
+    register_datatype(T_TAG, {
+        .random = nullptr, .form = tag_form, .mold = tag_mold, .sort = nullptr, .trim = nullptr
+    });
 }
 
 }  // namespace tev

@@ -257,18 +257,13 @@ void time_round(ActionFrame& f) {
 
 }  // namespace
 
-void time_init() {
-    register_datatype(T_TIME, T_FLOAT, "time!",
-        time_make, inherit, nullptr, time_make, time_form, time_mold, time_eval_path, nullptr,
-        inherit, inherit, time_add, time_divide, time_multiply, inherit,
-        nullptr, inherit, time_round, time_subtract, time_even_q, time_odd_q,
-        nullptr, nullptr, nullptr, nullptr,
-        // series actions: only pick
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, time_pick, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_TIME>() {
+    register_datatype(T_TIME, {
+        .make = time_make, .to = time_make, .form = time_form, .mold = time_mold,
+        .eval_path = time_eval_path, .add = time_add, .divide = time_divide, .multiply = time_multiply,
+        .power = nullptr, .round = time_round, .subtract = time_subtract, .even_q = time_even_q,
+        .odd_q = time_odd_q, .pick = time_pick
+    });
 }
 
 }  // namespace tev

@@ -23,15 +23,8 @@ int32_t triple_mold(const Cell* value, Cell* out, bool, bool, bool, const Cell* 
 
 }  // namespace
 
-void triple_init() {
-    register_datatype(T_TRIPLE, T_NONE_ID, "triple!",
-        nullptr, nullptr, nullptr, nullptr, triple_form, triple_mold, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_TRIPLE>() {
+    register_datatype(T_TRIPLE, {.form = triple_form, .mold = triple_mold});
 }
 
 }  // namespace tev

@@ -315,18 +315,14 @@ void tuple_xor(ActionFrame& f) { tuple_do_math(f, OP_XOR); }
 
 }  // namespace
 
-void tuple_init() {
-    register_datatype(T_TUPLE, T_NONE_ID, "tuple!",
-        tuple_make, tuple_random, nullptr, tuple_make, tuple_form, tuple_mold, tuple_eval_path, nullptr,
-        tuple_compare, nullptr, tuple_add, tuple_divide, tuple_multiply, nullptr,
-        nullptr, tuple_remainder, nullptr, tuple_subtract, nullptr, nullptr,
-        tuple_and, tuple_complement, tuple_or, tuple_xor,
-        // series actions: length?, pick, reverse
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        tuple_length_q, nullptr, nullptr, tuple_pick, nullptr, nullptr, nullptr, tuple_reverse, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        // port actions
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_TUPLE>() {
+    register_datatype(T_TUPLE, {
+        .make = tuple_make, .random = tuple_random, .to = tuple_make, .form = tuple_form, .mold = tuple_mold,
+        .eval_path = tuple_eval_path, .compare = tuple_compare, .add = tuple_add, .divide = tuple_divide,
+        .multiply = tuple_multiply, .remainder = tuple_remainder, .subtract = tuple_subtract,
+        .and_t = tuple_and, .complement = tuple_complement, .or_t = tuple_or, .xor_t = tuple_xor,
+        .length_q = tuple_length_q, .pick = tuple_pick, .reverse = tuple_reverse
+    });
 }
 
 }  // namespace tev

@@ -186,18 +186,12 @@ static int32_t typeset_form(const Cell* value, Cell* out, const Cell* arg, int32
 
 // ================================================================== registration
 
-void typeset_init() {
-    register_datatype(T_TYPESET, T_NONE_ID, "typeset!",
-        typeset_make, nullptr, nullptr, typeset_make, typeset_form, typeset_mold, nullptr, nullptr,
-        typeset_compare,                                                                          // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,          // absolute..subtract
-        nullptr, nullptr, typeset_and, typeset_complement, typeset_or_action, typeset_xor,        // even?..xor~
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, typeset_find,                       // append..find
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                     // head..move
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                            // next..select
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                            // sort..trim
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,          // create..rename
-        nullptr, nullptr);                                                                        // update, write
+template <> void register_type<T_TYPESET>() {
+    register_datatype(T_TYPESET, {
+        .make = typeset_make, .to = typeset_make, .form = typeset_form, .mold = typeset_mold,
+        .compare = typeset_compare, .and_t = typeset_and, .complement = typeset_complement,
+        .or_t = typeset_or_action, .xor_t = typeset_xor, .find = typeset_find
+    });
 }
 
 }  // namespace tev

@@ -29,6 +29,4 @@ void typeset_set_bit(Cell* typeset, const Cell* value);
 // SET_EXCLUDE; SET_UNIQUE leaves args[0]. The result replaces args[0].
 void typeset_set_operation(Cell* args, int op);
 
-void typeset_init();
-
 }  // namespace tev

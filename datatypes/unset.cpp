@@ -30,16 +30,12 @@ int unset_compare(const Cell*, const Cell* b, int op) {
 
 }  // namespace
 
-void unset_init() {
+template <> void register_type<T_UNSET>() {
     set_unset(&unset_value);
-    register_datatype(T_UNSET, T_NONE_ID, "unset!",
-        unset_make, nullptr, nullptr, unset_make, unset_form, unset_mold, nullptr, nullptr,
-        unset_compare, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    register_datatype(T_UNSET, {
+        .make = unset_make, .to = unset_make, .form = unset_form, .mold = unset_mold,
+        .compare = unset_compare
+    });
 }
 
 }  // namespace tev

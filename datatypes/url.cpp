@@ -283,17 +283,11 @@ static void url_open(ActionFrame&) { raise_io_not_done("open"); }
 
 // ================================================================== registration
 
-void url_init() {
-    register_datatype(T_URL, T_STRING, "url!",
-        url_make, inherit, inherit, url_to, inherit, url_mold, url_eval_path, nullptr, inherit,  // make..compare
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,        // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                                   // even?..xor~
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // append..find
-        inherit, inherit, inherit, inherit, inherit, inherit,                                   // head..move
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // next..select
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit,                          // sort..trim
-        nullptr, nullptr, nullptr, inherit, url_open, nullptr, nullptr, url_read, nullptr,      // create..rename
-        nullptr, url_write);                                                                    // update, write
+template <> void register_type<T_URL>() {
+    register_datatype(T_URL, {
+        .make = url_make, .to = url_to, .mold = url_mold, .eval_path = url_eval_path, .open = url_open,
+        .read = url_read, .write = url_write
+    });
 }
 
 }  // namespace tev

@@ -42,6 +42,4 @@ void url_percent_encode(const Cell* str, Cell* out, int rule);
 // True when the text (from its index) starts with "http", in any case.
 bool url_is_http(const Cell* url);
 
-void url_init();  // after string!
-
 }  // namespace tev

@@ -256,10 +256,8 @@ static void vector_xor(ActionFrame& f) { vector_math(f, OP_XOR); }
 namespace {
 
 TypeId element_type_named(const Cell* word) {
-    static const struct { const char* name; TypeId type; } names[] = {
-        {"integer!", T_INTEGER}, {"char!", T_CHAR}, {"float!", T_FLOAT}, {"percent!", T_PERCENT}};
-    for (auto& n : names)
-        if (cell_is(word, T_WORD) && series_is_word(word, n.name)) return n.type;
+    for (TypeId t : {T_INTEGER, T_CHAR, T_FLOAT, T_PERCENT})
+        if (cell_is(word, T_WORD) && series_is_word(word, type_list_names.by_id[t])) return t;
     return T_NONE_ID;
 }
 
@@ -544,9 +542,7 @@ static int vector_compare(const Cell* a, const Cell* b, int op) {
 
 namespace {
 
-const char* type_word(TypeId t) {
-    return t == T_CHAR ? "char!" : t == T_INTEGER ? "integer!" : t == T_FLOAT ? "float!" : "percent!";
-}
+const char* type_word(TypeId t) { return type_list_names.by_id[t]; }
 
 // The text of the elements from the index, separated by blanks; molded chars
 // are quoted. Stops once the limit is used up when arg is given.
@@ -605,19 +601,16 @@ static int32_t vector_form(const Cell* value, Cell* out, const Cell* arg, int32_
 
 // ---------------------------------------------------------------- registration
 
-void vector_init() {
-    register_datatype(T_VECTOR, T_STRING, "vector!",
-        vector_make, inherit, inherit, nullptr, vector_form, vector_mold, series_eval_path_by_index, nullptr,
-        vector_compare,                                                                            // make..compare
-        nullptr, vector_add, vector_divide, vector_multiply, nullptr, nullptr, vector_remainder,
-        nullptr, vector_subtract,                                                                  // absolute..subtract
-        nullptr, nullptr, vector_and, nullptr, vector_or, vector_xor,                              // even?..xor~
-        vector_append, inherit, inherit, vector_change, inherit, inherit, vector_find,             // append..find
-        inherit, inherit, inherit, vector_insert, inherit, inherit,                                // head..move
-        inherit, inherit, inherit, nullptr, inherit, inherit, vector_select,                       // next..select
-        vector_sort, inherit, nullptr, inherit, inherit, series_take_element, nullptr,                             // sort..trim
-        nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,           // create..rename
-        nullptr, nullptr);                                                                         // update, write
+template <> void register_type<T_VECTOR>() {
+    register_datatype(T_VECTOR, {
+        .make = vector_make, .to = nullptr, .form = vector_form, .mold = vector_mold,
+        .eval_path = series_eval_path_by_index, .compare = vector_compare, .add = vector_add,
+        .divide = vector_divide, .multiply = vector_multiply, .remainder = vector_remainder,
+        .subtract = vector_subtract, .and_t = vector_and, .or_t = vector_or, .xor_t = vector_xor,
+        .append = vector_append, .change = vector_change, .find = vector_find, .insert = vector_insert,
+        .select = vector_select, .sort = vector_sort, .swap = nullptr, .take = series_take_element,
+        .trim = nullptr
+    });
 }
 
 }  // namespace tev

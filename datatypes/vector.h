@@ -30,6 +30,4 @@ void vector_make_cell(Cell* out, uint32_t count, TypeId type, uint32_t unit);
 // otherwise element op scalar, in place. The result is written to *vec.
 void vector_math_with_scalar(int op, Cell* vec, const Cell* scalar, bool scalar_left);
 
-void vector_init();  // registers vector! (after string!)
-
 }  // namespace tev

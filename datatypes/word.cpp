@@ -301,25 +301,23 @@ static void word_index(ActionFrame& f) {
 
 // ================================================================ registration
 
-// The rows differ only in make/to, form, mold, compare and index?; every other slot is unsupported.
-template <class Make, class Form, class Mold, class Compare, class Index>
-static void register_word_type(TypeId t, TypeId parent, const char* name, Make make, Form form, Mold mold,
-                               Compare compare, Index index) {
-    register_datatype(t, parent, name,
-        make, nullptr, nullptr, make, form, mold, nullptr, nullptr, compare,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // absolute..subtract
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                             // even? .. xor~
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, index,  // append..index?
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // insert..remove
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // reverse..trim
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+template <> void register_type<T_WORD>() {
+    register_datatype(T_WORD, {
+        .make = word_make, .to = word_make, .form = word_form, .mold = word_mold, .compare = word_compare,
+        .index_q = word_index
+    });
 }
-
-void word_init() { register_word_type(T_WORD, T_SYMBOL, "word!", word_make, word_form, word_mold, word_compare, word_index); }
-void lit_word_init() { register_word_type(T_LIT_WORD, T_WORD, "lit-word!", inherit, inherit, mold_lit_word, inherit, inherit); }
-void set_word_init() { register_word_type(T_SET_WORD, T_WORD, "set-word!", inherit, inherit, mold_set_word, inherit, inherit); }
-void get_word_init() { register_word_type(T_GET_WORD, T_WORD, "get-word!", inherit, inherit, mold_get_word, inherit, inherit); }
-void refinement_init() { register_word_type(T_REFINEMENT, T_WORD, "refinement!", inherit, inherit, mold_refinement, inherit, nullptr); }
-void issue_init() { register_word_type(T_ISSUE, T_WORD, "issue!", issue_make, inherit, mold_issue, issue_compare, nullptr); }
+// The other word types differ from word! in their mold (and issue! and refinement! have no index?).
+template <> void register_type<T_LIT_WORD>() { register_datatype(T_LIT_WORD, {.mold = mold_lit_word}); }
+template <> void register_type<T_SET_WORD>() { register_datatype(T_SET_WORD, {.mold = mold_set_word}); }
+template <> void register_type<T_GET_WORD>() { register_datatype(T_GET_WORD, {.mold = mold_get_word}); }
+template <> void register_type<T_REFINEMENT>() {
+    register_datatype(T_REFINEMENT, {.mold = mold_refinement, .index_q = nullptr});
+}
+template <> void register_type<T_ISSUE>() {
+    register_datatype(T_ISSUE, {
+        .make = issue_make, .to = issue_make, .mold = mold_issue, .compare = issue_compare, .index_q = nullptr
+    });
+}
 
 }  // namespace tev

@@ -52,13 +52,4 @@ void word_set_slot_keep_old(NodeRef ctx, uint32_t n);
 // leaves the value in args[0]; an unset value raises need-value.
 void set_word_eval(Cell* args);
 
-// ---------------------------------------------------------------- registration
-
-void word_init();
-void lit_word_init();
-void set_word_init();
-void get_word_init();
-void refinement_init();
-void issue_init();
-
 }  // namespace tev

@@ -11,24 +11,11 @@
 #include <cstdint>
 #include <cstring>
 #include "runtime/check.h"
+#include "runtime/type_list.h"
 
 namespace tev {
 
 using NodeRef = uint32_t;  // 0 is "no node"
-
-// Datatype ids are fixed: Tevbin data, typesets and the type tables store them.
-enum TypeId : uint8_t {
-    T_NONE_ID = 0,  // not a type: marks "no parent" and empty rows
-    T_DATATYPE = 1, T_UNSET, T_NONE, T_LOGIC, T_BLOCK, T_PAREN, T_STRING, T_FILE,
-    T_URL, T_CHAR, T_INTEGER, T_FLOAT, T_SYMBOL, T_CONTEXT, T_WORD, T_SET_WORD,
-    T_LIT_WORD, T_GET_WORD, T_REFINEMENT, T_ISSUE, T_NATIVE, T_ACTION, T_OP,
-    T_FUNCTION, T_PATH, T_LIT_PATH, T_SET_PATH, T_GET_PATH, T_ROUTINE, T_BITSET,
-    T_TRIPLE, T_OBJECT, T_TYPESET, T_ERROR, T_VECTOR, T_HASH, T_PAIR, T_PERCENT,
-    T_TUPLE, T_MAP, T_BINARY, T_SERIES, T_TIME, T_TAG, T_EMAIL, T_HANDLE, T_DATE,
-    T_PORT, T_MONEY, T_REF, T_POINT2D, T_POINT3D, T_IMAGE, T_EVENT,
-    T_MAX_ID = T_EVENT
-};
-constexpr int TYPE_TABLE_ROWS = 57;  // ids 0..56
 
 // Header flags (bits 8-31). Type-specific meanings overlap by design; the
 // datatype that owns a cell decides how to read them.
@@ -103,14 +90,5 @@ inline void set_float(Cell* c, double d, TypeId t = T_FLOAT) {
 inline uint32_t series_index(const Cell* c) { return c->w1; }
 inline NodeRef series_node(const Cell* c) { return c->w2; }
 inline void set_series(Cell* c, TypeId t, NodeRef node, uint32_t index = 0) { cell_store(c, t, index, node, 0); }
-
-// True for the types whose cell is (head index, node) over a series buffer.
-bool type_is_series(TypeId t);
-// True for block!, paren!, hash! and the path types: series of cells.
-bool type_is_list(TypeId t);
-// True for string!, file!, url!, tag!, email!, ref! (text series).
-bool type_is_string(TypeId t);
-bool type_is_word(TypeId t);   // word! .. issue!
-bool type_is_number(TypeId t); // integer!, float!, percent!
 
 }  // namespace tev

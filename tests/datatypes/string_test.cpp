@@ -68,7 +68,7 @@ std::string molded(const Cell* v, bool all = false) {
 
 class StringTest : public ::testing::Test {
 protected:
-    void SetUp() override { string_init(); }
+    void SetUp() override { register_type<T_STRING>(); }
     StackScope scope;
 };
 
