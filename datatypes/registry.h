@@ -142,6 +142,8 @@ template <Act S> struct ActionSlot {
 
 // A datatype's actions, written with designated initialisers naming only the
 // slots the type fills or refuses: {.make = integer_make, .pick = nullptr}.
+// Each member has a default initialiser so that a left-out slot is not a
+// missing-initialiser warning.
 struct ActionRow {
 #define TEV_ROW_SLOT(slot) ActionSlot<Act::slot> slot = {};
     TEV_ACTION_SLOTS(TEV_ROW_SLOT)
