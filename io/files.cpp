@@ -7,12 +7,12 @@
 #include <vector>
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/file.h"
 #include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "os/os.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
