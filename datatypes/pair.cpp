@@ -2,7 +2,8 @@
 #include <cmath>
 #include "datatypes/block.h"
 #include "datatypes/dispatch.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
 #include "datatypes/point_common.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"

@@ -10,9 +10,10 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "runtime/compiled_support.h"
+
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
+#include "runtime/number_conversion.h"
 #include "runtime/value_stack.h"
 
 namespace tev {

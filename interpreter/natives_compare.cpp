@@ -2,8 +2,8 @@
 #include <cstring>
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/dispatch.h"
-#include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"

@@ -3,7 +3,12 @@
 #include <cmath>
 #include <cstring>
 #include "datatypes/dispatch.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/money.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
+#include "datatypes/point_common.h"
+#include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"

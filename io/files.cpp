@@ -7,9 +7,9 @@
 #include <vector>
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/file.h"
-#include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/word.h"
