@@ -6,6 +6,7 @@
 #include <algorithm>
 #include "datatypes/block.h"
 #include <cstring>
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
@@ -827,7 +828,8 @@ static void search_bytes(ActionFrame& f, Act slot) {
         set_char(pattern, uint32_t(n));
     }
     f.refs[ref::find_case] = 0;
-    reinterpret_cast<ActionFn>(action_table[T_STRING][int(slot) - 1])(f);
+    if (slot == Act::find) action_required<Act::find>(T_STRING)(f);
+    else action_required<Act::select>(T_STRING)(f);
     if (slot == Act::select && cell_is(f.args, T_CHAR)) set_integer(f.args, int32_t(get_char(f.args)));
 }
 static void binary_find(ActionFrame& f) { search_bytes(f, Act::find); }

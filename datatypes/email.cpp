@@ -1,4 +1,5 @@
 // email!: an address as plain text; mold writes it bare, and the paths user and host read or replace its two parts.
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -17,7 +18,7 @@ static int32_t email_mold(const Cell* value, Cell* out, bool, bool, bool, const 
 static void email_eval_path(PathStep& step) {
     const Cell* element = step.element;
     if (cell_is(element, T_INTEGER)) {
-        action_of<Act::eval_path>(T_STRING)(step);
+        action_required<Act::eval_path>(T_STRING)(step);
         return;
     }
     bool user = series_is_word(element, "user");
@@ -47,7 +48,7 @@ static void email_eval_path(PathStep& step) {
     set_integer(part, int32_t(count));
     ActionFrame f = action_frame(args, T_EMAIL);
     f.refs[ref::append_part] = int8_t(part - args);
-    action_of<Act::change>(T_STRING)(f);
+    action_required<Act::change>(T_STRING)(f);
     *step.result = *step.set;
 }
 

@@ -5,10 +5,10 @@
 #include <string>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/cycle_guard.h"

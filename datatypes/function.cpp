@@ -4,9 +4,9 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/errors.h"
@@ -349,13 +349,13 @@ static int32_t function_mold(const Cell* v_in, Cell* out, bool only, bool all, b
     limit -= 5;
     Cell* spec = stack_push();
     callable_spec(v, spec);
-    MoldFn mold = action_of<Act::mold>(T_BLOCK);
-    if (mold) limit = mold(spec, out, false, all, flat, nullptr, limit, indent);
+    MoldFn mold = action_required<Act::mold>(T_BLOCK);
+    limit = mold(spec, out, false, all, flat, nullptr, limit, indent);
     Cell* body = stack_push_copy(node_buffer(v->w3)->cells());
     if (cell_is(body, T_NONE)) {
         string_append_cstr(out, " none");
         limit -= 5;
-    } else if (mold) {
+    } else {
         limit = mold(body, out, false, all, flat, nullptr, limit, indent);
     }
     stack_pop(3);

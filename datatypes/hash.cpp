@@ -1,6 +1,7 @@
 // hash!: a block with a hash index over all its values. The block actions do the work and keep the index in step.
 #include "datatypes/hash.h"
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -84,7 +85,7 @@ static void build_hash(ActionFrame& f, bool make) {
         Cell* converted = stack_push_copy(spec);
         stack_push_copy(spec);
         ActionFrame bf = action_frame(converted, T_BLOCK);
-        action_of<Act::to>(T_BLOCK)(bf);
+        action_required<Act::to>(T_BLOCK)(bf);
         block = push_block_copy(converted);
     }
     hash_index_block(f.args, block);
@@ -98,7 +99,7 @@ static void hash_copy_action(ActionFrame& f) {
     Cell* source = stack_push_copy(f.args);
     cell_set_type(f.args, T_BLOCK);
     f.args->w3 = 0;
-    action_of<Act::copy>(T_BLOCK)(f);
+    action_required<Act::copy>(T_BLOCK)(f);
     Cell* copy = stack_push_copy(f.args);
     cell_set_type(copy, T_BLOCK);
     bool whole = series_index(source) == 0 && !f.has(ref::copy_part) && source->w3 != 0;
@@ -115,8 +116,8 @@ static void hash_copy_action(ActionFrame& f) {
 static void hash_reordering(ActionFrame& f, Act slot) {
     StackScope scope;
     Cell* held = stack_push_copy(f.args);
-    if (slot == Act::sort) reinterpret_cast<ActionFn>(action_table[T_BLOCK][int(Act::sort) - 1])(f);
-    else reinterpret_cast<ActionFn>(action_table[T_BLOCK][int(Act::trim) - 1])(f);
+    if (slot == Act::sort) action_required<Act::sort>(T_BLOCK)(f);
+    else action_required<Act::trim>(T_BLOCK)(f);
     hash_index_rebuild(held);
 }
 static void hash_sort_action(ActionFrame& f) { hash_reordering(f, Act::sort); }
@@ -131,7 +132,7 @@ static int32_t hash_mold(const Cell* value, Cell* out, bool only, bool all, bool
         string_append_cstr(out, "make hash! ");
         limit -= 11;
     }
-    return action_of<Act::mold>(T_BLOCK)(block, out, only, all, flat, arg, limit, indent);
+    return action_required<Act::mold>(T_BLOCK)(block, out, only, all, flat, arg, limit, indent);
 }
 
 static void mark_hash(const Cell* c) {

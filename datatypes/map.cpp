@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
@@ -208,7 +209,7 @@ static void map_make_action(ActionFrame& f) {
         map_make_cell(out, spec, 0);
     } else if (t == T_MAP) {
         ActionFrame cf = action_frame(spec, T_MAP);
-        action_of<Act::copy>(T_MAP)(cf);
+        action_required<Act::copy>(T_MAP)(cf);
         *out = *spec;
     } else {
         raise_error_type(err::script::bad_to_arg, T_MAP, spec);

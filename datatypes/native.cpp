@@ -2,6 +2,7 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "interpreter/interpreter.h"
@@ -206,7 +207,7 @@ void callable_spec(const Cell* fn, Cell* out) { set_series(out, T_BLOCK, fn->w2,
 // ================================================================== make
 
 void native_make_value(Cell* out, const Cell* spec_in, uint32_t index, TypeId type) {
-    bool ok = type == T_NATIVE ? (index >= 1 && index <= NATIVE_SLOTS && natives_table[index - 1])
+    bool ok = type == T_NATIVE ? is_native_index(index)
                                : (index >= 1 && index <= ACTION_COUNT && action_entry_table[index]);
     if (!ok) {
         Cell proto, arg;
@@ -308,7 +309,7 @@ static void native_make(ActionFrame& f) {
         raise_error(err::script::bad_make_arg, &proto, arg);
     int32_t index = get_integer(block_at(arg, 1));
     bool filled = target == T_NATIVE
-                      ? index >= 1 && index <= NATIVE_COUNT && natives_table[index - 1]
+                      ? is_native_index(uint32_t(index))
                       : index >= 1 && index <= ACTION_COUNT && action_entry_table[index] && action_specs[index];
     if (!filled) raise_error(err::script::bad_make_arg, &proto, arg);
     StackScope scope;
@@ -339,8 +340,7 @@ static int32_t native_form(const Cell* v, Cell* out, const Cell*, int32_t limit)
 static int32_t mold_spec_of(const Cell* fn, Cell* out, bool all, bool flat, int32_t limit, int32_t indent) {
     Cell* spec = stack_push();
     callable_spec(fn, spec);
-    MoldFn mold = action_of<Act::mold>(T_BLOCK);
-    limit = mold ? mold(spec, out, false, all, flat, nullptr, limit, indent) : limit;
+    limit = action_required<Act::mold>(T_BLOCK)(spec, out, false, all, flat, nullptr, limit, indent);
     stack_pop(1);
     return limit;
 }

@@ -4,10 +4,10 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/cycle_guard.h"

@@ -1,6 +1,7 @@
 // pair!: two 32-bit integers written 1x2; a component that leaves 32 bits turns the whole result into a point2D!.
 #include <cmath>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point_common.h"
@@ -198,7 +199,7 @@ void pair_round(ActionFrame& f) {
         set_integer(v, i == 0 ? pair_x(&saved_value) : pair_y(&saved_value));
         if (scale && cell_is(&saved_scale, T_PAIR)) set_integer(scale, i == 0 ? pair_x(&saved_scale) : pair_y(&saved_scale));
         else if (scale && cell_is(&saved_scale, T_POINT2D)) set_float(scale, point_coord(&saved_scale, i));
-        action_of<Act::round>(T_INTEGER)(f);
+        action_required<Act::round>(T_INTEGER)(f);
         out[i] = cell_is(v, T_INTEGER) ? get_integer(v) : pair_component_of_float(get_float(v));
     }
     if (scale) *scale = saved_scale;

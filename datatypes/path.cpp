@@ -6,10 +6,11 @@
 #include "datatypes/path.h"
 #include <cstring>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/number_conversion.h"
@@ -30,7 +31,7 @@ void path_make_at(Cell* cell, uint32_t size) { block_make(cell, size, T_PATH); }
 
 static bool is_any_block(TypeId t) { return t == T_BLOCK || t == T_PAREN || t == T_HASH || is_path_type(t); }
 
-static void block_to(ActionFrame& f) { action_of<Act::to>(T_BLOCK)(f); }
+static void block_to(ActionFrame& f) { action_required<Act::to>(T_BLOCK)(f); }
 
 static void path_make(ActionFrame& f) {
     Cell* spec = f.args + 1;
@@ -77,13 +78,9 @@ static int32_t path_write(const Cell* value, Cell* out, bool mold, const Cell* a
     for (uint32_t i = series_index(path); i < end; ++i) {
         Cell* element = stack_push_copy(block_cell_from_head(path, i));
         if (mold) {
-            auto fn = action_of<Act::mold>(cell_type(element));
-            if (!fn) raise_no_action(cell_type(element), int(Act::mold));
-            limit = fn(element, out, false, false, false, arg, limit, 0);
+            limit = action_required<Act::mold>(cell_type(element))(element, out, false, false, false, arg, limit, 0);
         } else {
-            auto fn = action_of<Act::form>(cell_type(element));
-            if (!fn) raise_no_action(cell_type(element), int(Act::form));
-            limit = fn(element, out, arg, limit);
+            limit = action_required<Act::form>(cell_type(element))(element, out, arg, limit);
         }
         stack_drop_to(element);
         if (arg && limit < 1) break;

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "runtime/context_table.h"

@@ -56,17 +56,20 @@ enum SetOp : int { SET_OR = 5, SET_AND, SET_XOR, SET_UNIQUE, SET_UNION, SET_INTE
 
 constexpr int32_t NO_LIMIT = 2147483647;
 
-// An action call in progress. Arguments live on the value stack (so they stay
-// valid across allocation); args[0] is also the result slot. refs[i] is -1 when
-// the action's i-th refinement (in the order of the action's spec) is absent,
-// else the index in args of the refinement's first argument (0 when it takes
-// none).
+// A call of an action or a native in progress. Arguments live on the value
+// stack (so they stay valid across allocation); args[0] is also the result
+// slot. refs[i] is -1 when the callee's i-th refinement (in the order of its
+// spec) is absent; when present, the position in args of the refinement's
+// first argument (for a refinement without arguments, where that argument
+// would be: never read). Natives and actions share the encoding, so a call
+// reaches either without converting.
+constexpr int MAX_CALL_REFINEMENTS = 24;
 struct ActionFrame {
     Cell* args;
     TypeId type;          // make and to: the target type; otherwise the first argument's type
-    int8_t refs[12];
+    int8_t refs[MAX_CALL_REFINEMENTS];
     bool has(int i) const { return refs[i] >= 0; }
-    Cell* ref_arg(int i) const { return refs[i] > 0 ? args + refs[i] : nullptr; }
+    Cell* ref_arg(int i) const { return refs[i] >= 0 ? args + refs[i] : nullptr; }
     Cell* result() const { return args; }
 };
 

@@ -2,6 +2,7 @@
 #include "datatypes/string.h"
 #include <algorithm>
 #include <cmath>
+#include "datatypes/dispatch.h"
 #include "datatypes/string_internal.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
@@ -649,9 +650,7 @@ static void make_string(ActionFrame& f) {
     }
     if (f.type == T_BINARY) {
         if (cell_is(spec, T_MONEY)) raise_error_type(err::script::bad_make_arg, T_BINARY, spec);
-        auto to = reinterpret_cast<ActionFn>(action_table[T_BINARY][int(Act::to) - 1]);
-        if (!to) raise_error(err::internal::not_done);
-        to(f);
+        action_required<Act::to>(T_BINARY)(f);
         return;
     }
     to_string(f);

@@ -1,6 +1,7 @@
 // string! search, modification, sort and set operations: find, select, append, insert, change, swap, take, trim, sort.
 #include <algorithm>
 #include <unordered_set>
+#include "datatypes/dispatch.h"
 #include "datatypes/string_internal.h"
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
@@ -49,8 +50,7 @@ std::vector<uint32_t> find_pattern(const Cell* value);
 
 // Asks bitset!'s pick whether cp is a member (its bits, or the not-flag beyond them).
 static bool bitset_member(const Cell* bitset, uint32_t cp) {
-    auto pick = reinterpret_cast<ActionFn>(action_table[T_BITSET][int(Act::pick) - 1]);
-    if (!pick) raise_error(err::internal::not_done);
+    ActionFn pick = action_required<Act::pick>(T_BITSET);
     StackScope scope;
     ActionFrame frame{stack_push_copy(bitset), T_BITSET, {}};
     std::memset(frame.refs, -1, sizeof frame.refs);
@@ -403,9 +403,7 @@ void string_swap_action(ActionFrame& f) {
 // series!'s take (ranges, /last, negative parts, owner notices); a single code
 // point taken without /part comes back as a char!.
 void string_take_action(ActionFrame& f) {
-    auto series_take = reinterpret_cast<ActionFn>(action_table[T_SERIES][int(Act::take) - 1]);
-    if (!series_take) raise_error(err::internal::not_done);
-    series_take(f);
+    action_required<Act::take>(T_SERIES)(f);
     if (f.has(T_PART) || !is_text_type(cell_type(f.args))) return;
     uint32_t n = string_rest_length(f.args);
     if (n == 1) set_char(f.args, string_char_at(f.args, 0));

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "io/http.h"
 #include "runtime/errors.h"
@@ -186,12 +186,12 @@ static bool block_spec(ActionFrame& f) {
 
 static void url_make(ActionFrame& f) {
     if (block_spec(f)) url_from_block(f);
-    else action_of<Act::make>(T_STRING)(f);
+    else action_required<Act::make>(T_STRING)(f);
 }
 
 static void url_to(ActionFrame& f) {
     if (block_spec(f)) url_from_block(f);
-    else action_of<Act::to>(T_STRING)(f);
+    else action_required<Act::to>(T_STRING)(f);
 }
 
 // ================================================================== I/O

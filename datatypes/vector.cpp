@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
@@ -565,8 +566,8 @@ int32_t append_elements(const Cell* v_in, Cell* out, bool mold, const Cell* arg,
         } else if (type == T_CHAR) {
             Cell* c = stack_push();
             set_char(c, uint32_t(read_int(p, unit, type)));
-            if (mold) limit = action_of<Act::mold>(T_CHAR)(c, out, false, false, false, arg, limit, 0);
-            else limit = action_of<Act::form>(T_CHAR)(c, out, arg, limit);
+            if (mold) limit = action_required<Act::mold>(T_CHAR)(c, out, false, false, false, arg, limit, 0);
+            else limit = action_required<Act::form>(T_CHAR)(c, out, arg, limit);
             stack_drop_to(c);
         } else {
             char text[16];

@@ -411,25 +411,43 @@ __attribute__((always_inline)) static inline uint32_t fetch_plain_args(const Cel
     return i;
 }
 
-// Runs a native or action whose arguments are on the stack from the top frame's base.
-static inline void run_native(const Cell* fnslot, uint32_t symbol) {
+// The end of every call finds the frames and the value stack as the call
+// left them for its callee: the callee popped each frame it pushed, so the
+// call's own frame (at `depth`) is on top with its arguments base, and
+// nothing below that base was taken.
+static inline void check_call_balance(uint32_t depth, const Cell* base) {
+    TEV_ASSERT(frame_depth() == depth && vstack.base == base && vstack.top >= base);
+}
+
+// A native's, action's or routine's frame over the arguments from base, every
+// refinement off.
+static inline NativeCall native_call_over(Cell* base) {
     NativeCall call;
-    call.args = vstack.base;
-    call.symbol = symbol;
+    call.args = base;
     std::memset(call.refs, -1, sizeof call.refs);
-    if (cell_is(fnslot, T_NATIVE)) natives_table[fnslot->w1 - 1](call);
-    else action_entry_table[fnslot->w1](call);
+    return call;
+}
+
+// Runs a native, action or routine (`ft`: its type, an operator's source type)
+// on the frame given. The one place the interpreter enters C++ code for a call.
+static inline void invoke_native(TypeId ft, const Cell* fn, NativeCall& call) {
+    if (ft == T_NATIVE) native_entry(fn->w1)(call);
+    else if (ft == T_ACTION) action_entry_table[fn->w1](call);
+    else if (ft == T_ROUTINE) routine_invoke(fn, call);
+    else raise_error(err::internal::not_done);
 }
 
 // Ends a call made from a word: its result replaces the callable's cell below the frame.
-static inline void call_done(Cell* fnslot, const Cell* base) {
+static inline void call_done(Cell* fnslot, const Cell* base, uint32_t depth) {
+    check_call_balance(depth, base);
     frame_pop_keep();
     *fnslot = *base;
     vstack.top = fnslot + 1;
 }
 
 // Ends a call that an exit leaves: a placeholder result, the callers stop at the exit.
-static inline void call_left(Cell* fnslot) {
+static inline void call_left(Cell* fnslot, const Cell* base, uint32_t depth) {
+    check_call_balance(depth, base);
     frame_pop_drop();
     vstack.top = fnslot;
     stack_push();
@@ -448,6 +466,7 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
     frame_push(is_function ? FRAME_FUNCTION : FRAME_NATIVE,
                uint8_t(FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0)), word.w2, word.w1);
     Cell* base = vstack.base;
+    uint32_t depth = frame_depth();
     uint32_t plain = entries->w1;
     uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = entries->w3;
     i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 1, plain);
@@ -460,15 +479,16 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
         }
         if (!run_function(fnslot, base, blk, i, &word)) goto unwind_pending;
     } else {
-        run_native(fnslot, word.w2);
+        NativeCall call = native_call_over(base);
+        invoke_native(ft, fnslot, call);
         if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
         TEV_CHECK_CELL(base);
     }
-    call_done(fnslot, base);
+    call_done(fnslot, base, depth);
     return i;
 
 unwind_pending:
-    call_left(fnslot);
+    call_left(fnslot, base, depth);
     return i;
 }
 
@@ -498,6 +518,7 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
     Cell word = *word_in;
     frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word.w2, word.w1);
     Cell* base = vstack.base;
+    uint32_t depth = frame_depth();
     uint32_t native = fnslot->w1;
     i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 1, 1);
     if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
@@ -509,7 +530,8 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
             operator_at(b, i + blocks)) {
             i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 2, entries->w1);
             if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
-            run_native(fnslot, word.w2);
+            NativeCall call = native_call_over(base);
+            invoke_native(T_NATIVE, fnslot, call);
             if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
             TEV_CHECK_CELL(base);
         } else {
@@ -533,11 +555,11 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
             }
         }
     }
-    call_done(fnslot, base);
+    call_done(fnslot, base, depth);
     return i;
 
 unwind_pending:
-    call_left(fnslot);
+    call_left(fnslot, base, depth);
     return i;
 }
 
@@ -548,6 +570,7 @@ static uint32_t call_any_all(const Cell* blk, SeriesBuffer* b, uint32_t i, const
     Cell word = *word_in;
     frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word.w2, word.w1);
     Cell* base = vstack.base;
+    uint32_t depth = frame_depth();
     bool all = fnslot->w1 == NATIVE_ALL;
     Cell* conds = stack_push_copy(b->cells() + i);
     ++i;
@@ -582,11 +605,11 @@ static uint32_t call_any_all(const Cell* blk, SeriesBuffer* b, uint32_t i, const
         cb = node_buffer(series_node(conds));
     }
     *base = *last;
-    call_done(fnslot, base);
+    call_done(fnslot, base, depth);
     return i;
 
 unwind_pending:
-    call_left(fnslot);
+    call_left(fnslot, base, depth);
     return i;
 }
 
@@ -614,16 +637,14 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
         frame_push(kind, flags, sym, wctx);
     }
     Cell* base = vstack.base;
+    uint32_t depth = frame_depth();
     if (trace_switch) {
         // The call is reported by its word; a function called as a value has none.
         Cell name = word ? *word : word_from_cstring("anonymous");
         trace_event(TRACE_OPEN, blk, int32_t(i), &name, nullptr);
     }
 
-    NativeCall call;
-    call.args = base;
-    call.symbol = sym;
-    std::memset(call.refs, -1, sizeof call.refs);
+    NativeCall call = native_call_over(base);
 
     // Refinements named by the path, alias-resolved, in path order.
     uint32_t used[MAX_CALL_REFINEMENTS];
@@ -691,7 +712,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
                 if (!cell_is(&a, T_TYPESET)) break;
                 ++e;
                 if (on) {
-                    if (!is_function && first) call.refs[ordinal] = int8_t(vstack.top - base + 1);
+                    if (!is_function && first) call.refs[ordinal] = int8_t(vstack.top - base);
                     i = fetch_arg(blk, i, &a, wordp, false, quoted);
                     if (pending_exit) goto unwind_pending;
                 } else if (is_function) {
@@ -723,21 +744,12 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     if (!is_function && trace_switch) trace_event(TRACE_CALL, blk, int32_t(i), &fn, word);
     if (is_function) {
         if (!run_function(holder, base, blk, i, word)) goto unwind_pending;
-    } else if (ft == T_NATIVE) {
-        natives_table[fn.w1 - 1](call);
-        if (pending_exit) goto unwind_pending;
-        TEV_CHECK_CELL(base);
-    } else if (ft == T_ACTION) {
-        action_entry_table[fn.w1](call);
-        if (pending_exit) goto unwind_pending;
-        TEV_CHECK_CELL(base);
-    } else if (ft == T_ROUTINE) {
-        routine_invoke(holder, call);
-        if (pending_exit) goto unwind_pending;
-        TEV_CHECK_CELL(base);
     } else {
-        raise_error(err::internal::not_done);
+        invoke_native(ft, holder, call);
+        if (pending_exit) goto unwind_pending;
+        TEV_CHECK_CELL(base);
     }
+    check_call_balance(depth, base);
     frame_pop_keep();
     if (trace_switch) trace_event(TRACE_RETURN, blk, int32_t(i), base, word);
     if (fnslot) {
@@ -747,6 +759,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
     return i;
 
 unwind_pending:
+    check_call_balance(depth, base);
     frame_pop_drop();
     if (fnslot) vstack.top = fnslot;
     stack_push();  // a placeholder result; callers stop at the pending exit
@@ -963,18 +976,16 @@ static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) 
     TypeId ft = TypeId((fn.header >> 16) & 0xFF);
     vstack.top = left;
     frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word->w2, word->w1);
+    uint32_t depth = frame_depth();
     vstack.top = left + 2;
     const Cell* spec_entries = spec_entries_of(&fn);
     Cell first = spec_entries[1], second = spec_entries[2];
     check_arg_type(&first, left, word);
     check_arg_type(&second, left + 1, word);
-    NativeCall call;
-    call.args = left;
-    call.symbol = word->w2;
-    std::memset(call.refs, -1, sizeof call.refs);
-    if (ft == T_NATIVE) natives_table[fn.w1 - 1](call);
-    else action_entry_table[fn.w1](call);
+    NativeCall call = native_call_over(left);
+    invoke_native(ft, &fn, call);
     TEV_CHECK_CELL(left);
+    check_call_balance(depth, left);
     frame_pop_keep();
 }
 
@@ -1171,21 +1182,30 @@ __attribute__((always_inline)) static inline Cell* eval_block_inline(const Cell*
 
 Cell* eval_block(const Cell* block) { return eval_block_inline(block); }
 
-BodyOutcome run_loop_body(const Cell* body, Cell* result) {
+// The catch point of a loop's block: see eval_block_catching.
+__attribute__((always_inline)) static inline Cell* eval_block_catching_inline(const Cell* block) {
     uint32_t depth = frame_depth();
     Cell* mark = vstack.top;
     try {
-        Cell* r = eval_block_inline(body);
-        if (!pending_exit) {
-            *result = *r;
-            vstack.top = mark;
-            return BODY_NEXT;
-        }
+        Cell* r = eval_block_inline(block);
+        if (!pending_exit) return r;
     } catch (const LanguageThrow& t) {
         exit_from_exception(t);
         frames_unwind_to(depth);
     }
     vstack.top = mark;
+    return nullptr;
+}
+
+Cell* eval_block_catching(const Cell* block) { return eval_block_catching_inline(block); }
+
+BodyOutcome run_loop_body(const Cell* body, Cell* result) {
+    Cell* mark = vstack.top;
+    if (Cell* r = eval_block_catching_inline(body)) {
+        *result = *r;
+        vstack.top = mark;
+        return BODY_NEXT;
+    }
     if (pending_exit == THROW_BREAK) {
         pending_exit = 0;
         *result = exit_cells[0];
@@ -1194,9 +1214,25 @@ BodyOutcome run_loop_body(const Cell* body, Cell* result) {
     }
     if (pending_exit == THROW_CONTINUE) {
         pending_exit = 0;
-        return BODY_NEXT;
+        return BODY_CONTINUE;
     }
     return BODY_LEAVE;
+}
+
+// ================================================================== reduce
+
+Cell* reduce_block(const Cell* block, bool keep_new_lines) {
+    Cell* result = block_push_new(block_length(block));
+    uint32_t i = series_index(block);
+    while (i < node_buffer(series_node(block))->count()) {
+        Cell* mark = vstack.top;
+        i = eval_next(block, i);
+        if (pending_exit) return nullptr;
+        if (!keep_new_lines) cell_clear_flag(mark, FLAG_NEW_LINE);
+        block_append(result, mark);
+        vstack.top = mark;
+    }
+    return result;
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index) {

@@ -34,17 +34,25 @@ void interp_init();
 // Evaluates a block (or paren) from its index to its tail; pushes the last value
 // (unset for an empty block). Check pending_exit afterwards.
 Cell* eval_block(const Cell* block);
-// One run of a loop body (a block the loop keeps rooted), evaluated as
-// eval_block evaluates it: break and continue end here, every other exit goes
-// on outward, also one that arrives as an exception from C++ code that
-// evaluated language code. BODY_NEXT: *result holds the body's value (left
-// as it was after continue); BODY_BREAK: it holds the break value;
-// BODY_LEAVE: an exit is pending.
-enum BodyOutcome { BODY_NEXT, BODY_BREAK, BODY_LEAVE };
+// Evaluates a block (one a loop keeps rooted) as eval_block does, as the
+// catch point of a loop: an exit that arrives as an exception from C++ code
+// that evaluated language code becomes pending again, the frames unwound;
+// errors go on. Returns the block's value, or nullptr when an exit is
+// pending (the stack top is then back where it was).
+Cell* eval_block_catching(const Cell* block);
+// One run of a loop body, evaluated as eval_block_catching evaluates it:
+// break and continue end here, every other exit goes on outward. BODY_NEXT:
+// *result holds the body's value; BODY_CONTINUE: it is left as it was;
+// BODY_BREAK: it holds the break value; BODY_LEAVE: an exit is pending.
+enum BodyOutcome { BODY_NEXT, BODY_CONTINUE, BODY_BREAK, BODY_LEAVE };
 BodyOutcome run_loop_body(const Cell* body, Cell* result);
 // Evaluates one expression of the block at `index`; pushes its value and returns
 // the index after it.
 uint32_t eval_next(const Cell* block, uint32_t index);
+// Evaluates every expression of a block (rooted) from its index on and pushes
+// a new block of their values, new-line markers cleared unless kept; nullptr
+// when an exit is pending.
+Cell* reduce_block(const Cell* block, bool keep_new_lines);
 // Evaluates any value as one expression (a word gives its value, a function is
 // called with no arguments available); pushes the result.
 Cell* eval_value(const Cell* value);

@@ -1,8 +1,9 @@
-// The natives table: 120 slots, 107 natives in their fixed index order, each with its spec.
+// The natives table: every native of natives.def with its spec and entry, and
+// their binding to global words at start-up.
 //
 // A native's index is what a native! value carries and what Tevbin stores, so the
-// order below is a contract. Natives whose family has not been written yet have a
-// slot whose entry raises internal/not-done naming the native.
+// order of natives.def is a contract. A native not written yet has the entry
+// that raises internal/not-done naming it.
 #include "interpreter/natives.h"
 #include <cstring>
 #include <string>
@@ -10,7 +11,7 @@
 #include "datatypes/callable.h"
 #include "datatypes/error.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "interpreter/parse.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/errors.h"
@@ -20,141 +21,21 @@
 
 namespace tev {
 
-NativeFn natives_table[NATIVE_SLOTS];
-
-// Each family registers its entries by name before the table is filled.
-static NativeEntry registered[NATIVE_COUNT];
-static int registered_count = 0;
-
-void add_native_entries(const NativeEntry* entries, int count) {
-    for (int k = 0; k < count && registered_count < NATIVE_COUNT; ++k) registered[registered_count++] = entries[k];
-}
-
-NativeFn find_native_entry(const char* name) {
-    for (int k = 0; k < registered_count; ++k)
-        if (std::strcmp(registered[k].name, name) == 0) return registered[k].fn;
-    return nullptr;
-}
-
 void raise_not_available(NativeCall& call) {
     Cell w;
     current_call_word(&w);
     raise_error(err::internal::not_done, &w);
 }
 
-static void not_available(NativeCall& call) { raise_not_available(call); }
+void native_not_available(NativeCall& call) { raise_not_available(call); }
 
 #define NUM "[number!]"
 #define ANY "[any-type!]"
 #define RAD " /radians"
 const NativeDef native_defs[NATIVE_COUNT] = {
-    {"if", "cond " ANY " then-blk [block!]", nullptr},
-    {"unless", "cond " ANY " then-blk [block!]", nullptr},
-    {"either", "cond " ANY " true-blk [block!] false-blk [block!]", nullptr},
-    {"any", "conds [block!]", nullptr},
-    {"all", "conds [block!]", nullptr},
-    {"while", "cond [block!] body [block!]", nullptr},
-    {"until", "body [block!]", nullptr},
-    {"loop", "count [integer! float!] body [block!]", nullptr},
-    {"repeat", "'word [word!] value [integer! float!] body [block!]", nullptr},
-    {"forever", "body [block!]", nullptr},
-    {"foreach", "'word [word! block!] series [series! map!] body [block!]", nullptr},
-    {"forall", "'word [word!] body [block!]", nullptr},
-    {"remove-each", "'word [word! block!] data [series! map!] body [block!]", nullptr},
-    {"func", "spec [block!] body [block!]", nullptr},
-    {"function", "spec [block!] body [block!] /extern", nullptr},
-    {"does", "body [block!]", nullptr},
-    {"has", "vars [block!] body [block!]", nullptr},
-    {"switch", "value " ANY " cases [block!] /default case [block!]", nullptr},
-    {"case", "cases [block!] /all", nullptr},
-    {"do", "value " ANY " /expand /args arg " ANY " /next position [word!] /trace callback [function!]", nullptr},
-    {"get", "word [any-word! any-path! object!] /any /case", nullptr},
-    {"set", "word [any-word! block! object! any-path!] value " ANY " /any /case /only /some", nullptr},
-    {"print", "value " ANY, nullptr},
-    {"prin", "value " ANY, nullptr},
-    {"equal?", "value1 " ANY " value2 " ANY, nullptr},
-    {"not-equal?", "value1 " ANY " value2 " ANY, nullptr},
-    {"strict-equal?", "value1 " ANY " value2 " ANY, nullptr},
-    {"lesser?", "value1 " ANY " value2 " ANY, nullptr},
-    {"greater?", "value1 " ANY " value2 " ANY, nullptr},
-    {"lesser-or-equal?", "value1 " ANY " value2 " ANY, nullptr},
-    {"greater-or-equal?", "value1 " ANY " value2 " ANY, nullptr},
-    {"same?", "value1 " ANY " value2 " ANY, nullptr},
-    {"not", "value " ANY, nullptr},
-    {"type?", "value " ANY " /word", nullptr},
-    {"reduce", "value " ANY " /into out [any-block!]", nullptr},
-    {"compose", "value " ANY " /deep /only /into out [any-block!]", nullptr},
-    {"stats", "/show /info", nullptr},
-    {"bind", "word [block! any-word!] context [any-word! any-object! function!] /copy", nullptr},
-    {"in", "object [any-object! any-function!] word [any-word! refinement!]", nullptr},
-    {"parse", "input [series!] rules [block!] /case /part length [number! series!] /trace callback [function!]", nullptr},
-    {"union", "set1 set2 /case /skip size [integer!]", nullptr},
-    {"intersect", "set1 set2 /case /skip size [integer!]", nullptr},
-    {"unique", "set /case /skip size [integer!]", nullptr},
-    {"difference", "set1 set2 /case /skip size [integer!]", nullptr},
-    {"exclude", "set1 set2 /case /skip size [integer!]", nullptr},
-    {"complement?", "bits", nullptr},
-    {"dehex", "value [any-string!]", nullptr},
-    {"enhex", "value [any-string!]", nullptr},
-    {"negative?", "number", nullptr},
-    {"positive?", "number", nullptr},
-    {"max", "value1 value2", nullptr},
-    {"min", "value1 value2", nullptr},
-    {"shift", "data [integer!] bits [integer!] /left /logical", nullptr},
-    {"to-hex", "value [integer!] /size length [integer!]", nullptr},
-    {"sine", "angle " NUM RAD, nullptr},
-    {"cosine", "angle " NUM RAD, nullptr},
-    {"tangent", "angle " NUM RAD, nullptr},
-    {"arcsine", "sine " NUM RAD, nullptr},
-    {"arccosine", "cosine " NUM RAD, nullptr},
-    {"arctangent", "tangent " NUM RAD, nullptr},
-    {"arctangent2", "y " NUM " x " NUM RAD, nullptr},
-    {"NaN?", "value " NUM, nullptr},
-    {"log-2", "value " NUM, nullptr},
-    {"log-10", "value " NUM, nullptr},
-    {"log-e", "value " NUM, nullptr},
-    {"exp", "value " NUM, nullptr},
-    {"square-root", "value " NUM, nullptr},
-    {"construct", "block [block!] /with object [object!] /only", nullptr},
-    {"value?", "value " ANY, nullptr},
-    {"try", "block [block!] /all /keep", nullptr},
-    {"uppercase", "string [any-string! char!] /part limit", nullptr},
-    {"lowercase", "string [any-string! char!] /part limit", nullptr},
-    {"as-pair", "x [integer! float!] y [integer! float!]", nullptr},
-    {"as-point2D", "x [integer! float!] y [integer! float!]", nullptr},
-    {"as-point3D", "x [integer! float!] y [integer! float!] z [integer! float!]", nullptr},
-    {"as-money", "currency [word!] amount [integer! float!]", nullptr},
-    {"break", "/return value " ANY, nullptr},
-    {"continue", "", nullptr},
-    {"exit", "", nullptr},
-    {"return", "value " ANY, nullptr},
-    {"throw", "value " ANY " /name word [word!]", nullptr},
-    {"catch", "block [block!] /name word [word! block!]", nullptr},
-    {"extend", "obj [object! map!] spec [block! hash! map!] /case", nullptr},
-    {"debase", "value [string!] /base base-value [integer!]", nullptr},
-    {"to-local-file", "path [file! string!] /full", nullptr},
-    {"wait", "value " ANY " /all", nullptr},
-    {"checksum", "data method /with spec", nullptr},
-    {"unset", "word [word! block!]", nullptr},
-    {"new-line", "position [any-list!] value [logic!] /all /skip size [integer!]", nullptr},
-    {"new-line?", "position [any-list!]", nullptr},
-    {"enbase", "value [binary! string!] /base base-value [integer!]", nullptr},
-    {"context?", "word [any-word!]", nullptr},
-    {"set-env", "var [any-string! any-word!] value [string! none!]", nullptr},
-    {"get-env", "var [any-string! any-word!]", nullptr},
-    {"list-env", "", nullptr},
-    {"now", "/year /month /day /time /zone /date /weekday /yearday /precise /utc", nullptr},
-    {"sign?", "number", nullptr},
-    {"as", "type spec", nullptr},
-    {"call", "cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!] /output out [string! file! binary!] /error err [string! file! binary!]", nullptr},
-    {"zero?", "value", nullptr},
-    {"size?", "file [file!]", nullptr},
-    {"browse", "url [url! file!]", nullptr},
-    {"compress", "data method", nullptr},
-    {"decompress", "data method /size sz", nullptr},
-    {"recycle", "/on /off", nullptr},
-    {"transcode", "src /next /one /prescan /scan /part length /into dst /trace callback", nullptr},
-    {"apply", "func [word! path! any-function!] args [block!] /all /safer", nullptr},
+#define NATIVE(id, word, entry, spec) {word, spec, entry},
+#include "interpreter/natives.def"
+#undef NATIVE
 };
 #undef NUM
 #undef ANY
@@ -218,23 +99,7 @@ static void bind_callable(const char* name, const Cell* value) {
 }
 
 void natives_init() {
-    natives_control_entries();
-    natives_eval_entries();
-    natives_compare_entries();
-    natives_output_entries();
-    natives_strings_entries();
-    natives_math_entries();
-    natives_system_entries();
-    natives_lexer_entries();
-    natives_parse_entries();
-    natives_io_entries();
-    natives_checksum_entries();
-    natives_compress_entries();
-    for (int k = 0; k < NATIVE_SLOTS; ++k) natives_table[k] = nullptr;
-    for (int k = 0; k < NATIVE_COUNT; ++k) {
-        NativeFn fn = find_native_entry(native_defs[k].name);
-        natives_table[k] = fn ? fn : not_available;
-    }
+    parse_init();
     StackScope scope;
     for (int k = 0; k < NATIVE_COUNT; ++k) {
         Cell* spec = stack_push();

@@ -50,6 +50,8 @@ bool bytes_of(const Cell* v, ByteView* view) {
     return false;
 }
 
+}  // namespace
+
 // checksum data method /with spec
 void native_checksum(NativeCall& c) {
     Cell* data = c.args;
@@ -97,13 +99,6 @@ void native_checksum(NativeCall& c) {
     std::memcpy(b->head_ptr(), digest, n);
     b->tail = b->head + n;
     *c.result() = *out;
-}
-
-}  // namespace
-
-void natives_checksum_entries() {
-    static const NativeEntry entries[] = {{"checksum", native_checksum}};
-    add_native_entries(entries, 1);
 }
 
 }  // namespace tev

@@ -3,10 +3,10 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "runtime/errors.h"
@@ -59,11 +59,19 @@ static bool same_values(const Cell* a, const Cell* b) {
     }
 }
 
-static void native_same_q(NativeCall& c) { set_logic(c.args, same_values(c.args, c.args + 1)); }
+void native_equal_q(NativeCall& c) { compare_native<CMP_EQUAL>(c); }
+void native_not_equal_q(NativeCall& c) { compare_native<CMP_NOT_EQUAL>(c); }
+void native_strict_equal_q(NativeCall& c) { compare_native<CMP_STRICT_EQUAL>(c); }
+void native_lesser_q(NativeCall& c) { compare_native<CMP_LESSER>(c); }
+void native_greater_q(NativeCall& c) { compare_native<CMP_GREATER>(c); }
+void native_lesser_or_equal_q(NativeCall& c) { compare_native<CMP_LESSER_EQUAL>(c); }
+void native_greater_or_equal_q(NativeCall& c) { compare_native<CMP_GREATER_EQUAL>(c); }
 
-static void native_not(NativeCall& c) { set_logic(c.args, !is_truthy(c.args)); }
+void native_same_q(NativeCall& c) { set_logic(c.args, same_values(c.args, c.args + 1)); }
 
-static void native_type_q(NativeCall& c) {
+void native_not(NativeCall& c) { set_logic(c.args, !is_truthy(c.args)); }
+
+void native_type_q(NativeCall& c) {
     TypeId t = cell_type(c.args);
     if (c.has(0)) {
         *c.args = word_from_cstring(type_names[t].name ? type_names[t].name : "unset!");
@@ -135,23 +143,11 @@ static void set_operation(NativeCall& c, SetOp code, bool unique) {
     }
 }
 
-static void native_union(NativeCall& c) { set_operation(c, SET_UNION, false); }
-static void native_intersect(NativeCall& c) { set_operation(c, SET_INTERSECT, false); }
-static void native_unique(NativeCall& c) { set_operation(c, SET_UNIQUE, true); }
-static void native_difference(NativeCall& c) { set_operation(c, SET_DIFFERENCE, false); }
-static void native_exclude(NativeCall& c) { set_operation(c, SET_EXCLUDE, false); }
+void native_union(NativeCall& c) { set_operation(c, SET_UNION, false); }
+void native_intersect(NativeCall& c) { set_operation(c, SET_INTERSECT, false); }
+void native_unique(NativeCall& c) { set_operation(c, SET_UNIQUE, true); }
+void native_difference(NativeCall& c) { set_operation(c, SET_DIFFERENCE, false); }
+void native_exclude(NativeCall& c) { set_operation(c, SET_EXCLUDE, false); }
 
-void natives_compare_entries() {
-    static const NativeEntry entries[] = {
-        {"equal?", compare_native<CMP_EQUAL>}, {"not-equal?", compare_native<CMP_NOT_EQUAL>},
-        {"strict-equal?", compare_native<CMP_STRICT_EQUAL>}, {"lesser?", compare_native<CMP_LESSER>},
-        {"greater?", compare_native<CMP_GREATER>}, {"lesser-or-equal?", compare_native<CMP_LESSER_EQUAL>},
-        {"greater-or-equal?", compare_native<CMP_GREATER_EQUAL>}, {"same?", native_same_q},
-        {"not", native_not}, {"type?", native_type_q}, {"union", native_union},
-        {"intersect", native_intersect}, {"unique", native_unique}, {"difference", native_difference},
-        {"exclude", native_exclude},
-    };
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
-}
 
 }  // namespace tev

@@ -40,6 +40,8 @@ void result_from_buffer(NativeCall& c, ByteBuffer& out) {
     *c.result() = *bin;
 }
 
+}  // namespace
+
 // compress data method
 void native_compress(NativeCall& c) {
     Cell* data = c.args;
@@ -72,13 +74,6 @@ void native_decompress(NativeCall& c) {
     int status = decompress_bytes(method, binary_head_address(data), binary_length(data), out);
     check_status(status, c.args + 1);
     result_from_buffer(c, out);
-}
-
-}  // namespace
-
-void natives_compress_entries() {
-    static const NativeEntry entries[] = {{"compress", native_compress}, {"decompress", native_decompress}};
-    add_native_entries(entries, 2);
 }
 
 }  // namespace tev

@@ -8,13 +8,13 @@
 // code (see interpreter.h).
 #include <cmath>
 #include <vector>
-#include "datatypes/image.h"
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/error.h"
+#include "datatypes/image.h"
 #include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "interpreter/trace.h"
@@ -50,24 +50,24 @@ struct LoopFrame {
 
 // ================================================================== conditionals
 
-static void native_if(NativeCall& c) {
+void native_if(NativeCall& c) {
     if (!is_truthy(c.args)) { result_none(c); return; }
     Cell body = c.args[1];
     do_into(&body, c.args);
 }
 
-static void native_unless(NativeCall& c) {
+void native_unless(NativeCall& c) {
     if (is_truthy(c.args)) { result_none(c); return; }
     Cell body = c.args[1];
     do_into(&body, c.args);
 }
 
-static void native_either(NativeCall& c) {
+void native_either(NativeCall& c) {
     Cell body = is_truthy_strict(c.args) ? c.args[1] : c.args[2];
     do_into(&body, c.args);
 }
 
-static void native_any(NativeCall& c) {
+void native_any(NativeCall& c) {
     Cell* block = c.args;
     uint32_t i = series_index(block);
     for (;;) {
@@ -85,7 +85,7 @@ static void native_any(NativeCall& c) {
     result_none(c);
 }
 
-static void native_all(NativeCall& c) {
+void native_all(NativeCall& c) {
     Cell* block = c.args;
     uint32_t i = series_index(block);
     uint32_t count = node_buffer(series_node(block))->count();
@@ -114,7 +114,7 @@ static int64_t loop_count(const Cell* v) {
     return int64_t(d);
 }
 
-static void native_while(NativeCall& c) {
+void native_while(NativeCall& c) {
     Cell cond = c.args[0], body = c.args[1];
     Cell* held = stack_push_copy(&cond);
     stack_push_copy(&body);
@@ -122,16 +122,8 @@ static void native_while(NativeCall& c) {
     LoopFrame loop;
     for (;;) {
         Cell* mark = vstack.top;
-        uint32_t depth = frame_depth();
-        Cell* r = nullptr;
-        try {
-            r = eval_block(held);
-        } catch (const LanguageThrow& t) {
-            exit_from_exception(t);
-            frames_unwind_to(depth);
-        }
-        if (pending_exit) {
-            vstack.top = mark;
+        Cell* r = eval_block_catching(held);
+        if (!r) {
             if (pending_exit == THROW_BREAK || pending_exit == THROW_CONTINUE) {
                 pending_exit = 0;
                 set_unset(exit_value());
@@ -149,44 +141,23 @@ static void native_while(NativeCall& c) {
     result_unset(c);
 }
 
-static void native_until(NativeCall& c) {
+// The body's value is the condition; after continue it is not tested.
+void native_until(NativeCall& c) {
     Cell body = c.args[0];
     Cell* held = stack_push_copy(&body);
     Cell* result = stack_push();
     LoopFrame loop;
     for (;;) {
         set_unset(result);
-        bool continued = false;
-        uint32_t depth = frame_depth();
-        Cell* mark = vstack.top;
-        Cell* r = nullptr;
-        try {
-            r = eval_block(held);
-        } catch (const LanguageThrow& t) {
-            exit_from_exception(t);
-            frames_unwind_to(depth);
-        }
-        if (pending_exit) {
-            vstack.top = mark;
-            if (pending_exit == THROW_BREAK) {
-                pending_exit = 0;
-                *result = *exit_value();
-                set_unset(exit_value());
-                break;
-            }
-            if (pending_exit != THROW_CONTINUE) return;
-            pending_exit = 0;
-            continued = true;
-        } else {
-            *result = *r;
-            vstack.top = mark;
-        }
-        if (!continued && is_truthy_strict(result)) break;
+        BodyOutcome o = run_loop_body(held, result);
+        if (o == BODY_BREAK) break;
+        if (o == BODY_LEAVE) return;
+        if (o == BODY_NEXT && is_truthy_strict(result)) break;
     }
     *c.args = *result;
 }
 
-static void native_loop(NativeCall& c) {
+void native_loop(NativeCall& c) {
     int64_t n = loop_count(c.args);
     if (n <= 0) { result_none(c); return; }
     Cell body = c.args[1];
@@ -201,7 +172,7 @@ static void native_loop(NativeCall& c) {
     *c.args = *result;
 }
 
-static void native_repeat(NativeCall& c) {
+void native_repeat(NativeCall& c) {
     int64_t n = loop_count(c.args + 1);
     if (n <= 0) { result_none(c); return; }
     Cell* word = c.args;
@@ -219,7 +190,7 @@ static void native_repeat(NativeCall& c) {
     *c.args = *result;
 }
 
-static void native_forever(NativeCall& c) {
+void native_forever(NativeCall& c) {
     Cell* body = c.args;
     Cell* result = stack_push();
     LoopFrame loop;
@@ -279,7 +250,7 @@ static uint32_t set_loop_words(const Cell* words, const Cell* series, uint32_t p
     return step;
 }
 
-static void native_foreach(NativeCall& c) {
+void native_foreach(NativeCall& c) {
     Cell* words = c.args;
     Cell* series = c.args + 1;
     Cell* body = c.args + 2;
@@ -320,7 +291,7 @@ static void native_foreach(NativeCall& c) {
     *c.args = *result;
 }
 
-static void native_forall(NativeCall& c) {
+void native_forall(NativeCall& c) {
     Cell* word = c.args;
     Cell* body = c.args + 1;
     Cell* start = stack_push_copy(word_value_cell(word));
@@ -349,7 +320,7 @@ static void native_forall(NativeCall& c) {
     *c.args = *result;
 }
 
-static void native_remove_each(NativeCall& c) {
+void native_remove_each(NativeCall& c) {
     Cell* words = c.args;
     Cell* data = c.args + 1;
     Cell* body = c.args + 2;
@@ -383,7 +354,7 @@ static void native_remove_each(NativeCall& c) {
 
 // ================================================================== switch, case
 
-static void native_switch(NativeCall& c) {
+void native_switch(NativeCall& c) {
     Cell* value = c.args;
     Cell* cases = c.args + 1;
     uint32_t n = block_length(cases);
@@ -408,7 +379,7 @@ static void native_switch(NativeCall& c) {
     result_none(c);
 }
 
-static void native_case(NativeCall& c) {
+void native_case(NativeCall& c) {
     bool all = c.has(0);
     Cell* cases = stack_push_copy(c.args);
     Cell* result = stack_push();
@@ -468,7 +439,7 @@ static void capture_error_stack(Cell* error) {
     vstack.top = calls;
 }
 
-static void native_try(NativeCall& c) {
+void native_try(NativeCall& c) {
     bool all = c.has(0);
     Cell body = c.args[0];
     uint32_t depth = frame_depth();
@@ -543,7 +514,7 @@ static bool catch_frame_below(uint32_t from, const Cell* name) {
     return false;
 }
 
-static void native_catch(NativeCall& c) {
+void native_catch(NativeCall& c) {
     Cell body = c.args[0];
     if (c.has(0)) {
         Cell* names = c.ref_arg(0);
@@ -605,32 +576,32 @@ static int64_t find_exit_frame(uint8_t kind, uint8_t flag) {
     return -1;
 }
 
-static void native_break(NativeCall& c) {
+void native_break(NativeCall& c) {
     if (find_exit_frame(FRAME_LOOP, 0) < 0) raise_error(err::throw_::break_);
     if (c.has(0)) *exit_value() = *c.ref_arg(0);
     else set_unset(exit_value());
     pending_exit = THROW_BREAK;
 }
 
-static void native_continue(NativeCall& c) {
+void native_continue(NativeCall& c) {
     if (find_exit_frame(FRAME_LOOP, 0) < 0) raise_error(err::throw_::continue_);
     set_unset(exit_value());
     pending_exit = THROW_CONTINUE;
 }
 
-static void native_return(NativeCall& c) {
+void native_return(NativeCall& c) {
     if (find_exit_frame(0, FRAME_IN_FUNCTION) < 0) raise_error(err::throw_::return_);
     *exit_value() = c.args[0];
     pending_exit = THROW_RETURN;
 }
 
-static void native_exit(NativeCall& c) {
+void native_exit(NativeCall& c) {
     if (find_exit_frame(0, FRAME_IN_FUNCTION) < 0) raise_error(err::throw_::return_);
     set_unset(exit_value());
     pending_exit = THROW_EXIT;
 }
 
-static void native_throw(NativeCall& c) {
+void native_throw(NativeCall& c) {
     if (!catch_frame_below(frame_depth() - 1, c.ref_arg(0))) {
         Cell v = c.args[0];
         raise_error(err::throw_::throw_, &v);
@@ -642,17 +613,5 @@ static void native_throw(NativeCall& c) {
     pending_exit = THROW_THROW;
 }
 
-void natives_control_entries() {
-    static const NativeEntry entries[] = {
-        {"if", native_if}, {"unless", native_unless}, {"either", native_either},
-        {"any", native_any}, {"all", native_all}, {"while", native_while}, {"until", native_until},
-        {"loop", native_loop}, {"repeat", native_repeat}, {"forever", native_forever},
-        {"foreach", native_foreach}, {"forall", native_forall}, {"remove-each", native_remove_each},
-        {"switch", native_switch}, {"case", native_case}, {"try", native_try}, {"catch", native_catch},
-        {"break", native_break}, {"continue", native_continue}, {"return", native_return},
-        {"exit", native_exit}, {"throw", native_throw},
-    };
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
-}
 
 }  // namespace tev

@@ -4,10 +4,10 @@
 #include <vector>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "interpreter/trace.h"
@@ -30,7 +30,7 @@ static void do_value(NativeCall& c);
 
 // /trace runs the evaluation under a trace callback, unless a trace run is
 // already under way (then it is ignored).
-static void native_do(NativeCall& c) {
+void native_do(NativeCall& c) {
     if (!c.has(3) || !trace_start(c.ref_arg(3))) {
         do_value(c);
         return;
@@ -146,7 +146,7 @@ static void insert_into(Cell* out, const Cell* values, bool only_one) {
     *out = *r;
 }
 
-static void native_reduce(NativeCall& c) {
+void native_reduce(NativeCall& c) {
     Cell* value = c.args;
     TypeId t = cell_type(value);
     if (t == T_NATIVE || t == T_ACTION || t == T_OP || t == T_FUNCTION || t == T_ROUTINE) return;
@@ -163,16 +163,8 @@ static void native_reduce(NativeCall& c) {
         }
         return;
     }
-    Cell* result = block_push_new(block_length(value));
-    uint32_t i = series_index(value);
-    while (i < node_buffer(series_node(value))->count()) {
-        Cell* mark = vstack.top;
-        i = eval_next(value, i);
-        if (pending_exit) return;
-        cell_clear_flag(mark, FLAG_NEW_LINE);
-        block_append(result, mark);
-        vstack.top = mark;
-    }
+    Cell* result = reduce_block(value, false);
+    if (!result) return;
     if (c.has(0)) {
         Cell* out = c.ref_arg(0);
         insert_into(out, result, false);
@@ -231,7 +223,7 @@ static void compose_block(const Cell* src_in, bool deep, bool only, Cell* out, c
     vstack.top = src;
 }
 
-static void native_compose(NativeCall& c) {
+void native_compose(NativeCall& c) {
     Cell* value = c.args;
     if (!cell_is(value, T_BLOCK)) return;  // anything else composes to itself
     Cell* result = block_push_new(block_length(value));
@@ -248,7 +240,7 @@ static void native_compose(NativeCall& c) {
 
 // ================================================================== apply
 
-static void native_apply(NativeCall& c) {
+void native_apply(NativeCall& c) {
     Cell* target = c.args;
     Cell* fn = stack_push();
     Cell* word = nullptr;
@@ -274,15 +266,8 @@ static void native_apply(NativeCall& c) {
     Cell* reduced;
     if (!all) {
         // The argument values, reduced.
-        reduced = block_push_new(block_length(c.args + 1));
-        uint32_t i = series_index(c.args + 1);
-        while (i < node_buffer(series_node(c.args + 1))->count()) {
-            Cell* mark = vstack.top;
-            i = eval_next(c.args + 1, i);
-            if (pending_exit) return;
-            block_append(reduced, mark);
-            vstack.top = mark;
-        }
+        reduced = reduce_block(c.args + 1, true);
+        if (!reduced) return;
     } else {
         // /all: every spec argument in order, each value evaluated when its turn
         // comes; a refinement takes a flag, then its arguments: with /safer an
@@ -341,7 +326,7 @@ static void native_apply(NativeCall& c) {
 
 // ================================================================== get, set
 
-static void native_get(NativeCall& c) {
+void native_get(NativeCall& c) {
     Cell* w = c.args;
     TypeId t = cell_type(w);
     if (t == T_OBJECT) {
@@ -358,7 +343,7 @@ static void native_get(NativeCall& c) {
     *c.args = v;
 }
 
-static void native_set(NativeCall& c) {
+void native_set(NativeCall& c) {
     Cell* target = c.args;
     Cell* value = c.args + 1;
     bool any = c.has(0), only = c.has(2), some = c.has(3);
@@ -395,7 +380,7 @@ static void native_set(NativeCall& c) {
     *c.args = *value;
 }
 
-static void native_unset(NativeCall& c) {
+void native_unset(NativeCall& c) {
     Cell u;
     set_unset(&u);
     Cell* target = c.args;
@@ -411,14 +396,14 @@ static void native_unset(NativeCall& c) {
     result_unset(c);
 }
 
-static void native_value_q(NativeCall& c) {
+void native_value_q(NativeCall& c) {
     Cell* v = c.args;
     if (!type_is_word(cell_type(v))) { result_logic(c, true); return; }
     Cell* value = word_value_cell(v);
     result_logic(c, !cell_is(value, T_UNSET));
 }
 
-static void native_context_q(NativeCall& c) {
+void native_context_q(NativeCall& c) {
     NodeRef ctx = c.args->w1;
     if (!ctx) { result_none(c); return; }
     Cell self = *context_self(ctx);
@@ -438,7 +423,7 @@ static NodeRef context_of_target(const Cell* target) {
     raise_error(err::script::invalid_arg, target);
 }
 
-static void native_bind(NativeCall& c) {
+void native_bind(NativeCall& c) {
     Cell* target = c.args;
     Cell* ctx_value = c.args + 1;
     NodeRef ctx = context_of_target(ctx_value);
@@ -455,7 +440,7 @@ static void native_bind(NativeCall& c) {
     context_bind_word(ctx, target);
 }
 
-static void native_in(NativeCall& c) {
+void native_in(NativeCall& c) {
     NodeRef ctx = context_of_target(c.args);
     Cell w = c.args[1];
     if (context_bind_word(ctx, &w) < 0) { result_none(c); return; }
@@ -474,20 +459,20 @@ static void make_function(NativeCall& c, Cell* spec, Cell* body) {
     *c.args = *fn;
 }
 
-static void native_func(NativeCall& c) { make_function(c, c.args, c.args + 1); }
+void native_func(NativeCall& c) { make_function(c, c.args, c.args + 1); }
 
-static void native_function(NativeCall& c) {
+void native_function(NativeCall& c) {
     Cell* spec = block_push_cells(block_head(c.args), block_length(c.args));
     function_collect_locals(spec, c.args + 1);
     make_function(c, spec, c.args + 1);
 }
 
-static void native_does(NativeCall& c) {
+void native_does(NativeCall& c) {
     Cell* spec = block_push_new(1);
     make_function(c, spec, c.args);
 }
 
-static void native_has(NativeCall& c) {
+void native_has(NativeCall& c) {
     Cell* spec = block_push_new(block_length(c.args) + 1);
     Cell local = word_from_symbol(symbol_from_cstring("local"));
     local.header = T_REFINEMENT;
@@ -502,14 +487,14 @@ static void native_has(NativeCall& c) {
 
 // ================================================================== objects
 
-static void native_construct(NativeCall& c) {
+void native_construct(NativeCall& c) {
     Cell* proto = c.has(0) ? c.ref_arg(0) : nullptr;
     Cell* obj = object_construct(c.args, proto, c.has(1));
     *c.args = *obj;
 }
 
 // A map takes the pairs of the spec; objects cannot grow.
-static void native_extend(NativeCall& c) {
+void native_extend(NativeCall& c) {
     if (!cell_is(c.args, T_MAP)) raise_error(err::internal::not_done);
     if (cell_is(c.args + 1, T_MAP)) {
         Cell args[2];
@@ -520,15 +505,5 @@ static void native_extend(NativeCall& c) {
     map_extend(c.args, c.args + 1, c.has(0));
 }
 
-void natives_eval_entries() {
-    static const NativeEntry entries[] = {
-        {"do", native_do}, {"reduce", native_reduce}, {"compose", native_compose}, {"apply", native_apply},
-        {"get", native_get}, {"set", native_set}, {"unset", native_unset}, {"value?", native_value_q},
-        {"context?", native_context_q}, {"bind", native_bind}, {"in", native_in}, {"func", native_func},
-        {"function", native_function}, {"does", native_does}, {"has", native_has},
-        {"construct", native_construct}, {"extend", native_extend},
-    };
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
-}
 
 }  // namespace tev

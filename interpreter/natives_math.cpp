@@ -2,6 +2,7 @@
 // natives (degrees unless /radians), logarithms, exp and square-root.
 #include <cmath>
 #include <cstring>
+#include "datatypes/dispatch.h"
 #include "datatypes/money.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
@@ -9,15 +10,12 @@
 #include "datatypes/point_common.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
-
-namespace {
 
 constexpr double PI = 3.141592653589793;
 constexpr double DOUBLE_EPSILON = 2.220446049250313e-16;
@@ -35,7 +33,7 @@ constexpr double E = 2.718281828459045;
 // ================================================================== sign tests
 
 // -1, 0 or 1 for the number types the sign tests accept; others raise expect-arg.
-int sign_of(const Cell* v) {
+static int sign_of(const Cell* v) {
     switch (cell_type(v)) {
     case T_INTEGER: {
         int32_t n = get_integer(v);
@@ -77,23 +75,23 @@ void native_nan_q(NativeCall& c) {
 
 // ================================================================== max and min
 
-bool is_number(TypeId t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
-bool is_nan_number(const Cell* v) {
+static bool is_number(TypeId t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
+static bool is_nan_number(const Cell* v) {
     TypeId t = cell_type(v);
     return (t == T_FLOAT || t == T_PERCENT) && std::isnan(get_float(v));
 }
-double number_of(const Cell* v) { return cell_is(v, T_INTEGER) ? double(get_integer(v)) : get_float(v); }
+static double number_of(const Cell* v) { return cell_is(v, T_INTEGER) ? double(get_integer(v)) : get_float(v); }
 
 // One component: NaN propagates (the first operand's first), else the greater or lesser.
-double pick_double(double a, double b, bool max) {
+static double pick_double(double a, double b, bool max) {
     if (std::isnan(a)) return a;
     if (std::isnan(b)) return b;
     return max ? (b > a ? b : a) : (b < a ? b : a);
 }
-int32_t pick_int(int32_t a, int32_t b, bool max) { return max ? (b > a ? b : a) : (b < a ? b : a); }
+static int32_t pick_int(int32_t a, int32_t b, bool max) { return max ? (b > a ? b : a) : (b < a ? b : a); }
 
 // The coordinates of a pair or point widened to three doubles; a scalar fills all three.
-int coords_of(const Cell* v, double out[3]) {
+static int coords_of(const Cell* v, double out[3]) {
     switch (cell_type(v)) {
     case T_PAIR: out[0] = pair_x(v); out[1] = pair_y(v); out[2] = 0; return 2;
     case T_POINT2D: out[0] = point_coord(v, 0); out[1] = point_coord(v, 1); out[2] = 0; return 2;
@@ -102,10 +100,10 @@ int coords_of(const Cell* v, double out[3]) {
     }
 }
 
-bool is_point(TypeId t) { return t == T_POINT2D || t == T_POINT3D; }
+static bool is_point(TypeId t) { return t == T_POINT2D || t == T_POINT3D; }
 
 // Component-wise on pairs, points and tuples; false when the pair of types is not one of those.
-bool max_min_components(const Cell* a, const Cell* b, bool max, Cell* out) {
+static bool max_min_components(const Cell* a, const Cell* b, bool max, Cell* out) {
     TypeId ta = cell_type(a), tb = cell_type(b);
     if (ta == T_PAIR && tb == T_PAIR) {
         pair_make_cell(out, pick_int(pair_x(a), pair_x(b), max), pick_int(pair_y(a), pair_y(b), max));
@@ -161,7 +159,7 @@ bool max_min_components(const Cell* a, const Cell* b, bool max, Cell* out) {
     return false;
 }
 
-void max_min(NativeCall& c, bool max) {
+static void max_min(NativeCall& c, bool max) {
     const Cell* a = c.args;
     const Cell* b = c.args + 1;
     // NaN wins over any number.
@@ -198,11 +196,11 @@ void native_shift(NativeCall& c) {
 // ================================================================== floating point
 
 // The float natives take integers and percents as floats.
-double float_arg(const Cell* v) { return number_of(v); }
+static double float_arg(const Cell* v) { return number_of(v); }
 
 // Folds an angle in degrees so that the function sees the smallest equivalent
 // argument, then converts it; kind 0 tangent, 1 cosine, 2 sine.
-double normalize_degrees_to_radians(double d, int kind) {
+static double normalize_degrees_to_radians(double d, int kind) {
     d = std::fmod(d, 360.0);
     if (d > 180 || d < -180) d += d < 0 ? 360 : -360;
     if (d > 90 || d < -90) {
@@ -212,14 +210,14 @@ double normalize_degrees_to_radians(double d, int kind) {
     return d * PI / 180;
 }
 
-double angle_arg(NativeCall& c, int kind) {
+static double angle_arg(NativeCall& c, int kind) {
     double a = float_arg(c.args);
     return c.has(0) ? a : normalize_degrees_to_radians(a, kind);
 }
 
-void result_float(NativeCall& c, double d) { set_float(c.args, d); }
-double flush_tiny(double d) { return std::fabs(d) < DOUBLE_EPSILON ? 0.0 : d; }
-double to_degrees(NativeCall& c, double r, int radians_ref) { return c.has(radians_ref) ? r : r * 180 / PI; }
+static void result_float(NativeCall& c, double d) { set_float(c.args, d); }
+static double flush_tiny(double d) { return std::fabs(d) < DOUBLE_EPSILON ? 0.0 : d; }
+static double to_degrees(NativeCall& c, double r, int radians_ref) { return c.has(radians_ref) ? r : r * 180 / PI; }
 
 void native_sine(NativeCall& c) { result_float(c, flush_tiny(std::sin(angle_arg(c, 2)))); }
 void native_cosine(NativeCall& c) { result_float(c, flush_tiny(std::cos(angle_arg(c, 1)))); }
@@ -243,19 +241,5 @@ void native_log_10(NativeCall& c) { result_float(c, std::log10(float_arg(c.args)
 void native_log_e(NativeCall& c) { result_float(c, std::log(float_arg(c.args))); }
 void native_exp(NativeCall& c) { result_float(c, std::pow(E, float_arg(c.args))); }
 void native_square_root(NativeCall& c) { result_float(c, std::sqrt(float_arg(c.args))); }
-
-}  // namespace
-
-void natives_math_entries() {
-    static const NativeEntry entries[] = {
-        {"negative?", native_negative_q}, {"positive?", native_positive_q}, {"sign?", native_sign_q},
-        {"zero?", native_zero_q}, {"NaN?", native_nan_q}, {"max", native_max}, {"min", native_min},
-        {"shift", native_shift}, {"sine", native_sine}, {"cosine", native_cosine}, {"tangent", native_tangent},
-        {"arcsine", native_arcsine}, {"arccosine", native_arccosine}, {"arctangent", native_arctangent},
-        {"arctangent2", native_arctangent2}, {"log-2", native_log_2}, {"log-10", native_log_10},
-        {"log-e", native_log_e}, {"exp", native_exp}, {"square-root", native_square_root},
-    };
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
-}
 
 }  // namespace tev

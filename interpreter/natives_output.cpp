@@ -1,8 +1,8 @@
 // Output natives: print and prin.
 #include <string>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "runtime/console_output.h"
@@ -19,23 +19,15 @@ static void stdout_hook(const std::string& text, bool new_line) {
 static PrintHook print_hook = stdout_hook;
 void set_print_hook(PrintHook hook) { print_hook = hook ? hook : stdout_hook; }
 
-// Each call reduces into a block of its own, so a print nested inside the
-// reduction cannot disturb the outer one.
 bool print_ended_line = false;
 
+// Each call reduces into a block of its own, so a print nested inside the
+// reduction cannot disturb the outer one.
 static void print_value(NativeCall& c, bool new_line) {
     Cell* value = c.args;
     if (cell_is(value, T_BLOCK)) {
-        Cell* reduced = block_push_new(block_length(value));
-        uint32_t i = series_index(value);
-        while (i < node_buffer(series_node(value))->count()) {
-            Cell* mark = vstack.top;
-            i = eval_next(value, i);
-            if (pending_exit) return;
-            cell_clear_flag(mark, FLAG_NEW_LINE);
-            block_append(reduced, mark);
-            vstack.top = mark;
-        }
+        Cell* reduced = reduce_block(value, false);
+        if (!reduced) return;
         *value = *reduced;
         vstack.top = value + 1;
     }
@@ -48,12 +40,8 @@ static void print_value(NativeCall& c, bool new_line) {
     result_unset(c);
 }
 
-static void native_print(NativeCall& c) { print_value(c, true); }
-static void native_prin(NativeCall& c) { print_value(c, false); }
+void native_print(NativeCall& c) { print_value(c, true); }
+void native_prin(NativeCall& c) { print_value(c, false); }
 
-void natives_output_entries() {
-    static const NativeEntry entries[] = {{"print", native_print}, {"prin", native_prin}};
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
-}
 
 }  // namespace tev

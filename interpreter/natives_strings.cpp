@@ -20,12 +20,10 @@
 
 namespace tev {
 
-namespace {
-
 // ================================================================== letter case
 
 // The argument is the result: a string changed in place, or the mapped char!.
-void change_case(NativeCall& c, bool upper) {
+static void change_case(NativeCall& c, bool upper) {
     string_change_case(c.args, c.has(0) ? c.ref_arg(0) : nullptr, upper);
 }
 
@@ -53,7 +51,7 @@ void native_enhex(NativeCall& c) {
 // ================================================================== base encodings
 
 // The /base argument (64 without it); any base but 2, 16, 58 and 64 raises invalid-arg.
-int base_arg(NativeCall& c) {
+static int base_arg(NativeCall& c) {
     const Cell* base = c.ref_arg(0);
     if (!base) return 64;
     int32_t n = get_integer(base);
@@ -88,14 +86,14 @@ void native_to_hex(NativeCall& c) {
 
 // A coordinate of a pair: integers as they are, floats truncated toward zero;
 // NaN, infinities and floats beyond 32 bits raise invalid-arg.
-int32_t pair_coordinate(const Cell* v) {
+static int32_t pair_coordinate(const Cell* v) {
     if (cell_is(v, T_INTEGER)) return get_integer(v);
     double d = std::trunc(get_float(v));
     if (!(d >= -2147483648.0 && d <= 2147483647.0)) raise_error(err::script::invalid_arg, v);
     return int32_t(d);
 }
 
-double point_coordinate(const Cell* v) { return cell_is(v, T_INTEGER) ? double(get_integer(v)) : get_float(v); }
+static double point_coordinate(const Cell* v) { return cell_is(v, T_INTEGER) ? double(get_integer(v)) : get_float(v); }
 
 void native_as_pair(NativeCall& c) {
     int32_t x = pair_coordinate(c.args), y = pair_coordinate(c.args + 1);
@@ -164,7 +162,7 @@ void native_new_line_q(NativeCall& c) {
 // ================================================================== as
 
 // 1 for the block class, 2 for the string class, 0 for neither.
-int retype_class(TypeId t) {
+static int retype_class(TypeId t) {
     switch (t) {
     case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: return 1;
     case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: return 2;
@@ -186,20 +184,6 @@ void native_as(NativeCall& c) {
     Cell result = c.args[1];
     cell_set_type(&result, target);
     *c.args = result;
-}
-
-}  // namespace
-
-void natives_strings_entries() {
-    static const NativeEntry entries[] = {
-        {"uppercase", native_uppercase}, {"lowercase", native_lowercase}, {"dehex", native_dehex},
-        {"enhex", native_enhex}, {"enbase", native_enbase}, {"debase", native_debase},
-        {"to-hex", native_to_hex}, {"as-pair", native_as_pair}, {"as-point2D", native_as_point2d},
-        {"as-point3D", native_as_point3d}, {"as-money", native_as_money},
-        {"to-local-file", native_to_local_file}, {"new-line", native_new_line},
-        {"new-line?", native_new_line_q}, {"as", native_as},
-    };
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
 }
 
 }  // namespace tev

@@ -11,8 +11,6 @@
 
 namespace tev {
 
-namespace {
-
 // ================================================================== wait
 
 void native_wait(NativeCall& c) {
@@ -64,13 +62,6 @@ void native_browse(NativeCall& c) {
     }
     if (!os::shell_open(target)) raise_error(err::access::cannot_open, c.args);
     set_unset(c.args);
-}
-
-}  // namespace
-
-void natives_system_entries() {
-    static const NativeEntry entries[] = {{"wait", native_wait}, {"now", native_now}, {"browse", native_browse}};
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
 }
 
 }  // namespace tev

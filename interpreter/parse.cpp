@@ -12,12 +12,12 @@
 #include <cassert>
 #include <vector>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "interpreter/parse.h"
@@ -1144,6 +1144,8 @@ bool run_rules(Run& R) {
 
 // ================================================================== the native
 
+}  // namespace
+
 // Break, continue, return and exit raised in a paren or the trace callback are
 // not parse's to catch: they leave through it to the loop or function around.
 void native_parse(NativeCall& c) {
@@ -1176,8 +1178,6 @@ void native_parse(NativeCall& c) {
     *c.args = *out;
     vstack.top = c.args + 1;
 }
-
-}  // namespace
 
 // ================================================================== entry points
 
@@ -1225,12 +1225,6 @@ void parse_init() {
     bar_symbol = int32_t(keyword_words[KW_BAR].w2);
     for (int e = 0; e < EV_COUNT; ++e) event_words[e] = word_from_cstring(event_names[e]);
     gc_add_mark_hook(mark_work_stacks);
-}
-
-void natives_parse_entries() {
-    parse_init();
-    static const NativeEntry entries[] = {{"parse", native_parse}};
-    add_native_entries(entries, 1);
 }
 
 }  // namespace tev

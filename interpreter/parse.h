@@ -10,7 +10,6 @@ namespace tev {
 
 // Start-up: the keyword table and the collector hook of the work stacks.
 void parse_init();
-void natives_parse_entries();
 
 // Runs `rules` over `input` (compare mode 0 or CMP_STRICT_EQUAL; part_end an
 // absolute index, 0 or less for none; callback a function! or nullptr) and

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "loader/lexer.h"

@@ -7,6 +7,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/image.h"
@@ -14,7 +15,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/console_routines.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/trace.h"
@@ -41,8 +41,11 @@ namespace {
 
 // ================================================================== entries
 
+// The routine's own frame is the innermost while it runs: a call made from a
+// word names it, a call made as a value (apply) names the nearest caller that has one.
 void call_word(NativeCall& c, Cell* out) {
-    if (c.symbol) word_from_symbol_in(out, c.symbol, 0);
+    const CallFrame* f = frame_top();
+    if (f && f->symbol) word_from_symbol_in(out, f->symbol, 0);
     else current_call_word(out);
 }
 

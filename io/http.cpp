@@ -5,11 +5,11 @@
 #include <vector>
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "io/files.h"
 #include "os/http.h"
 #include "runtime/symbols.h"

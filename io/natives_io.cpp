@@ -21,7 +21,7 @@ namespace tev {
 
 // ================================================================== files
 
-static void native_size_q(NativeCall& c) { file_size_value(c.args, c.args); }
+void native_size_q(NativeCall& c) { file_size_value(c.args, c.args); }
 
 // ================================================================== environment
 
@@ -33,7 +33,7 @@ static std::string env_name(const Cell* var) {
     return string_to_utf8(var);
 }
 
-static void native_get_env(NativeCall& c) {
+void native_get_env(NativeCall& c) {
     std::optional<std::string> value = os::get_env(env_name(c.args));
     if (!value) {
         result_none(c);
@@ -42,7 +42,7 @@ static void native_get_env(NativeCall& c) {
     string_load(reinterpret_cast<const uint8_t*>(value->data()), uint32_t(value->size()), c.args, 0);
 }
 
-static void native_set_env(NativeCall& c) {
+void native_set_env(NativeCall& c) {
     std::string name = env_name(c.args);
     if (cell_is(c.args + 1, T_NONE)) {
         os::set_env(name, nullptr);
@@ -53,13 +53,13 @@ static void native_set_env(NativeCall& c) {
     *c.args = c.args[1];
 }
 
-static void native_list_env(NativeCall& c) { os_env_to_map(c.args); }
+void native_list_env(NativeCall& c) { os_env_to_map(c.args); }
 
 // ================================================================== processes
 
 enum CallRef { CALL_WAIT = 0, CALL_SHOW, CALL_CONSOLE, CALL_SHELL, CALL_INPUT, CALL_OUTPUT, CALL_ERROR };
 
-static void native_call(NativeCall& c) {
+void native_call(NativeCall& c) {
     if (string_rest_length(c.args) == 0) {
         set_integer(c.args, 0);
         return;
@@ -133,7 +133,7 @@ static void memory_stats_block(Cell* out) {
 
 enum StatsRef { STATS_SHOW = 0, STATS_INFO };
 
-static void native_stats(NativeCall& c) {
+void native_stats(NativeCall& c) {
     if (!c.has(STATS_SHOW) && !c.has(STATS_INFO)) {
         set_byte_count(c.args, memory_bytes_in_use());
         return;
@@ -154,7 +154,7 @@ static void native_stats(NativeCall& c) {
 
 enum RecycleRef { RECYCLE_ON = 0, RECYCLE_OFF };
 
-static void native_recycle(NativeCall& c) {
+void native_recycle(NativeCall& c) {
     if (c.has(RECYCLE_ON) || c.has(RECYCLE_OFF)) {
         collector_enabled = c.has(RECYCLE_ON);
         vstack.top = c.args + 1;
@@ -166,13 +166,5 @@ static void native_recycle(NativeCall& c) {
     set_byte_count(c.args, memory_bytes_in_use());
 }
 
-void natives_io_entries() {
-    static const NativeEntry entries[] = {
-        {"size?", native_size_q}, {"get-env", native_get_env}, {"set-env", native_set_env},
-        {"list-env", native_list_env}, {"call", native_call}, {"stats", native_stats},
-        {"recycle", native_recycle},
-    };
-    add_native_entries(entries, int(sizeof entries / sizeof entries[0]));
-}
 
 }  // namespace tev

@@ -86,6 +86,8 @@ bool call_trace(void* context, LexEventInfo& info) {
     return is_truthy(result);
 }
 
+}  // namespace
+
 // transcode src /next /one /prescan /scan /part length /into dst /trace callback
 void native_transcode(NativeCall& c) {
     enum { NEXT, ONE, PRESCAN, SCAN, PART, INTO, TRACE };
@@ -113,13 +115,6 @@ void native_transcode(NativeCall& c) {
     }
     // The source stays readable until the end: the result goes in its cell last.
     transcode_call(c.result(), a);
-}
-
-}  // namespace
-
-void natives_lexer_entries() {
-    static const NativeEntry entries[] = {{"transcode", native_transcode}};
-    add_native_entries(entries, 1);
 }
 
 }  // namespace tev

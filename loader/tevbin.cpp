@@ -18,6 +18,7 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/date.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/error.h"
 #include "datatypes/hash.h"
 #include "datatypes/map.h"
@@ -29,7 +30,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "runtime/chunk_codec.h"
@@ -1114,7 +1114,7 @@ struct Decoder {
         path.pop_back();
         const char* spec_text;
         if (t == T_NATIVE) {
-            if (index < 1 || index > uint32_t(NATIVE_COUNT) || !natives_table[index - 1]) bad(at);
+            if (!is_native_index(index)) bad(at);
             spec_text = native_defs[index - 1].spec;
         } else {
             if (index < 1 || index > uint32_t(ACTION_COUNT) || !action_words[index]) bad(at);

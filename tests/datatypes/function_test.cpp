@@ -1,7 +1,7 @@
 // Callables from C++: routine! values and their argument-count field, and local collection leaving a refused spec whole.
 #include <string>
 #include "datatypes/callable.h"
-#include "interpreter/actions.h"
+#include "datatypes/dispatch.h"
 #include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/symbols.h"

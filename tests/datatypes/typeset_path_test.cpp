@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
 

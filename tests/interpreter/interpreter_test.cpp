@@ -218,6 +218,27 @@ TEST(Interpreter, PrintInsideAPrintedBlockKeepsBothOutputsWhole) {
     EXPECT_EQ(printed, "yx 1 z\n");
 }
 
+#if TEV_CHECKS
+// A native whose C++ code leaves a frame of its own behind, or takes cells
+// below its arguments base, breaks the balance of the call: the call's end
+// stops the process there rather than letting a later unwind go wrong far away.
+void print_leaving_a_frame(const std::string&, bool) { frame_push(FRAME_LOOP, 0, 0, 0); }
+void print_popping_below_its_base(const std::string&, bool) { vstack.top = vstack.base - 1; }
+
+TEST(InterpreterDeathTest, ACallThatLeavesTheStacksUnbalancedStopsAtItsEnd) {
+    const PrintHook faults[] = {print_leaving_a_frame, print_popping_below_its_base};
+    for (PrintHook fault : faults) {
+        EXPECT_DEATH(
+            {
+                test_evaluator_start();
+                set_print_hook(fault);
+                test_eval("f: func [] [print 1] f");
+            },
+            "internal check failed: frame_depth\\(\\) == depth");
+    }
+}
+#endif
+
 // system/state/interpreted? answers whether interpreted code is under way below
 // its caller: library code alone says no, user code (also through the library) yes.
 TEST(Interpreter, InterpretedTellsLibraryCodeFromUserCode) {

@@ -5,10 +5,10 @@
 #include <vector>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "loader/tevbin.h"
 #include "runtime/boot_image.h"
