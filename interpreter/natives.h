@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include "runtime/cell.h"
 #include "datatypes/registry.h"
+#include "runtime/cell.h"
 
 namespace tev {
 
@@ -58,11 +58,11 @@ void natives_output_entries();
 void natives_strings_entries();
 void natives_math_entries();
 void natives_system_entries();
-void natives_lexer_entries();   // loader/lexer_native.cpp
+void natives_lexer_entries();   // interpreter/natives_transcode.cpp
 void natives_parse_entries();   // interpreter/parse.cpp
 void natives_io_entries();      // io/natives_io.cpp
-void natives_checksum_entries();
-void natives_compress_entries();
+void natives_checksum_entries();  // io/natives_checksum.cpp
+void natives_compress_entries();  // io/natives_compress.cpp
 
 // Start-up: fills the tables and binds every native and action word globally.
 void natives_init();
