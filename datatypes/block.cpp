@@ -8,7 +8,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "loader/lexer.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"

@@ -6,7 +6,6 @@
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/key_hash.h"
 #include "runtime/ownership.h"
