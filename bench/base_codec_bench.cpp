@@ -4,8 +4,8 @@
 #include <string>
 #include "bench/bench_common.h"
 #include "datatypes/binary.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 using namespace tev;
 using tev::bench::best_seconds;

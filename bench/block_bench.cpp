@@ -11,9 +11,9 @@
 #include <cstring>
 #include "interpreter/interpreter.h"
 #include "loader/lexer.h"
-#include "runtime/startup.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

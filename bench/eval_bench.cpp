@@ -8,8 +8,8 @@
 #include "interpreter/interpreter.h"
 #include "loader/lexer.h"
 #include "runtime/errors.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 #include "bench/bench_tev.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

@@ -4,7 +4,7 @@
 #include <string>
 #include "bench/bench_tev.h"
 #include "os/os.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 using namespace tev;
 using bench::tev_run;

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 #include "bench/bench_tev.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

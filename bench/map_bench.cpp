@@ -13,8 +13,8 @@
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

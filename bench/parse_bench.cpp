@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 #include "bench/bench_tev.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

@@ -6,7 +6,7 @@
 // per call; the ratios show how it compares with Python's.
 #include <cstdio>
 #include "bench/bench_tev.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

@@ -5,8 +5,8 @@
 #include "datatypes/date.h"
 #include "datatypes/money.h"
 #include "datatypes/registry.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 using namespace tev;
 using tev::bench::best_seconds;

@@ -9,9 +9,9 @@
 #include "datatypes/block.h"
 #include "datatypes/word.h"
 #include "loader/tevbin.h"
-#include "runtime/boot_image.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
+#include "startup/boot_image.h"
+#include "startup/startup.h"
 
 using namespace tev;
 using namespace tev::bench;

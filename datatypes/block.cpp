@@ -8,14 +8,13 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "runtime/cycle_guard.h"
-#include "runtime/ownership.h"
-#include "runtime/sort.h"
-#include "interpreter/interpreter.h"
 #include "loader/lexer.h"
+#include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
+#include "runtime/sort.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -507,8 +506,8 @@ static void insert_or_append(ActionFrame& f, bool append) {
     series_ensure_room(series_node(f.args), uint32_t(sp.total * 16));
     open_gap(f.args, pos, uint32_t(sp.total));
     write_splice(f.args, pos, staged, sp.total);
-    if (append) hash_index_appended(f.args, pos);
-    else hash_index_rebuild(f.args);
+    if (append) series_changed(f.args, SeriesChange::appended, pos);
+    else series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, append ? ChangeWord::appended : ChangeWord::inserted, nullptr, int32_t(pos), 0);
     if (append) f.args->w1 = 0;
     else f.args->w1 = pos + uint32_t(sp.total);
@@ -553,7 +552,7 @@ static void block_change_action(ActionFrame& f) {
         b->tail -= drop * 16;
     }
     write_splice(f.args, pos, staged, sp.total);
-    hash_index_rebuild(f.args);
+    series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::changed, nullptr, int32_t(pos), 0);
     f.args->w1 = pos + uint32_t(sp.total);
 }
@@ -669,8 +668,8 @@ static void block_swap_action(ActionFrame& f) {
         *a = *b;
         *b = t;
     }
-    hash_index_rebuild(f.args);
-    hash_index_rebuild(other);
+    series_changed(f.args, SeriesChange::rewritten);
+    series_changed(other, SeriesChange::rewritten);
     if (owned1) ownership_notice(f.args, ChangeWord::swaped, nullptr, int32_t(i), 0);
     if (owned2) ownership_notice(other, ChangeWord::swaped, nullptr, int32_t(j), 0);
 }
@@ -814,7 +813,7 @@ static void block_put_action(ActionFrame& f) {
         bool owned = ownership_notice(f.args, ChangeWord::put, value, int32_t(pos), 2);
         block_append(f.args, key);
         block_append(f.args, value);
-        hash_index_appended(f.args, pos);
+        series_changed(f.args, SeriesChange::appended, pos);
         if (owned) ownership_notice(f.args, ChangeWord::put_ed, nullptr, int32_t(pos), 0);
     } else {
         uint32_t at = r.pos + 1;
@@ -822,7 +821,7 @@ static void block_put_action(ActionFrame& f) {
         if (at >= series_full_length(f.args)) block_append(f.args, value);
         else if (compare_cells(block_cell_from_head(f.args, at), value, CMP_FIND) != 0)
             *block_cell_from_head(f.args, at) = *value;
-        hash_index_replaced(f.args, at);
+        series_changed(f.args, SeriesChange::replaced, at);
         if (owned) ownership_notice(f.args, ChangeWord::put_ed, nullptr, int32_t(at), 0);
     }
     *f.args = *value;

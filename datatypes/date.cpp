@@ -11,10 +11,10 @@
 #include "datatypes/date.h"
 #include "datatypes/scalar.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
 #include "os/os.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
+#include "runtime/random.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 

@@ -385,6 +385,15 @@ static int error_compare(const Cell* a, const Cell* b, int op) {
     return fn ? fn(&x, &y, op) : CMP_NOT_COMPARABLE;
 }
 
+Cell* error_make_for_raise(uint32_t code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    return errors_ready() ? error_push_from_code(code, arg1, arg2, arg3) : nullptr;
+}
+
+int32_t error_code_of(const Cell* error) {
+    Cell* code = error_field(error, ERR_FIELD_CODE);
+    return cell_is(code, T_INTEGER) ? get_integer(code) : -1;
+}
+
 template <> void register_type<T_ERROR>() {
     register_datatype(T_ERROR, {
         .make = error_make, .form = error_form, .mold = error_mold, .compare = error_compare,

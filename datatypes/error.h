@@ -22,6 +22,10 @@ Cell* error_catalog();
 // ones none) and `near` set to the current evaluation position.
 Cell* error_push_from_code(uint32_t code, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 Cell* error_field(const Cell* error, ErrorField field);
+// The runtime's error hooks (runtime/errors.h): the error to raise, or nullptr
+// before the catalogue is loaded; an error's catalogue code, or -1.
+Cell* error_make_for_raise(uint32_t code, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+int32_t error_code_of(const Cell* error);
 // True when the catalogue has an entry for the code (type position * 100 + id position).
 bool error_code_known(uint32_t code);
 // Appends the report ("*** Caption: message\n*** Where: ...\n*** Near : ...").

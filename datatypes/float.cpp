@@ -7,11 +7,11 @@
 #include "datatypes/scalar.h"
 #include "datatypes/scalar_left_math.h"
 #include "datatypes/string.h"
-#include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/value_stack.h"
 
 namespace tev {

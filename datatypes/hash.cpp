@@ -14,7 +14,7 @@ namespace tev {
 
 static bool indexed(const Cell* v) { return cell_is(v, T_HASH) && v->w3 != 0; }
 
-void hash_index_appended(const Cell* value, uint32_t from) {
+static void hash_index_appended(const Cell* value, uint32_t from) {
     if (!indexed(value)) return;
     NodeRef table = value->w3;
     HashTableHold hold(table);
@@ -23,16 +23,24 @@ void hash_index_appended(const Cell* value, uint32_t from) {
         if (hash_table_insert(table, pos) == 2) return;  // rebuilt: every cell is indexed
 }
 
-void hash_index_replaced(const Cell* value, uint32_t position) {
+static void hash_index_replaced(const Cell* value, uint32_t position) {
     if (!indexed(value) || position >= node_buffer(series_node(value))->count()) return;
     HashTableHold hold(value->w3);
     hash_table_delete(value->w3, position);
     hash_table_insert(value->w3, position);
 }
 
-void hash_index_rebuild(const Cell* value) {
+static void hash_index_rebuild(const Cell* value) {
     if (!indexed(value)) return;
     hash_table_rebuild(value->w3, node_buffer(series_node(value))->count());
+}
+
+static void hash_changed(const Cell* value, SeriesChange change, uint32_t position) {
+    switch (change) {
+        case SeriesChange::appended: hash_index_appended(value, position); break;
+        case SeriesChange::replaced: hash_index_replaced(value, position); break;
+        case SeriesChange::rewritten: hash_index_rebuild(value); break;
+    }
 }
 
 int64_t hash_index_find(const Cell* value, const Cell* key, int op, int32_t skip, bool last, bool reverse) {
@@ -147,6 +155,7 @@ template <> void register_type<T_HASH>() {
         .copy = hash_copy_action, .sort = hash_sort_action, .trim = hash_trim_action
     });
     gc_register_mark(T_HASH, mark_hash);
+    register_series_changed(T_HASH, hash_changed);
 }
 
 }  // namespace tev

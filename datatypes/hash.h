@@ -2,19 +2,14 @@
 //
 // The cell is a block cell whose word 3 holds the index table's node (0: no
 // index, as in a cell made by code that knows nothing of hash!). The block
-// actions call the routines below after they change a hash!'s cells.
+// actions report every change through series_changed (datatypes/series.h),
+// whose hash! entry keeps the index in step.
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
 
 namespace tev {
 
-// Cells were appended from position `from` (from the buffer's first cell).
-void hash_index_appended(const Cell* value, uint32_t from);
-// The cell at `position` (from the buffer's first cell) was replaced.
-void hash_index_replaced(const Cell* value, uint32_t position);
-// Cells moved, were removed or replaced: index the block again.
-void hash_index_rebuild(const Cell* value);
 // The position of the first match of key at or after the index (every skip-th
 // cell; backward for last/reverse), or -1; -2 when the value has no index.
 int64_t hash_index_find(const Cell* value, const Cell* key, int op, int32_t skip, bool last, bool reverse);

@@ -1,8 +1,8 @@
 // logic!: true and false (payload word 1 is 1 or 0), and the truth test the whole runtime uses.
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
-#include "interpreter/random.h"
 #include "runtime/errors.h"
+#include "runtime/random.h"
 #include "runtime/value_stack.h"
 
 namespace tev {

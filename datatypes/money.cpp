@@ -10,10 +10,10 @@
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
 #include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
+#include "runtime/random.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 

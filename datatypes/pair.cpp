@@ -7,9 +7,9 @@
 #include "datatypes/point_common.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
-#include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
+#include "runtime/random.h"
 #include "runtime/value_stack.h"
 
 namespace tev {

@@ -10,10 +10,10 @@
 #include "datatypes/point3d.h"
 #include "datatypes/point_common.h"
 #include "datatypes/scalar.h"
-#include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
 #include "runtime/key_hash.h"
+#include "runtime/random.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 

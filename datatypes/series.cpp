@@ -3,15 +3,13 @@
 #include <cassert>
 #include <cstring>
 #include "datatypes/block.h"
-#include "datatypes/hash.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
-#include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/key_hash.h"
 #include "runtime/ownership.h"
+#include "runtime/random.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
@@ -199,7 +197,7 @@ void series_poke(ActionFrame& f) {
         if (buf(f.args)->unit() == 16) buf(f.args)->cells()[pos] = *value;
         else store_unit(f.args, uint32_t(pos), value);
     }
-    hash_index_replaced(f.args, uint32_t(pos));
+    series_changed(f.args, SeriesChange::replaced, uint32_t(pos));
     if (owned) ownership_notice(f.args, ChangeWord::poked, nullptr, int32_t(pos), 1);
     *f.args = *value;
 }
@@ -213,7 +211,7 @@ void series_clear(ActionFrame& f) {
     bool owned = ownership_notice(f.args, ChangeWord::clear, nullptr, int32_t(index), int32_t(n));
     SeriesBuffer* b = buf(f.args);
     if (index < b->count()) b->tail = b->head + (index << unit_shift(b->unit()));
-    hash_index_rebuild(f.args);
+    series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::cleared, nullptr, int32_t(index), 0);
 }
 
@@ -235,7 +233,7 @@ void series_remove(ActionFrame& f) {
     SeriesBuffer* b = buf(f.args);
     total = b->count();
     if (index < total) remove_units(b, index, uint32_t(count < total - index ? count : total - index));
-    hash_index_rebuild(f.args);
+    series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::removed, nullptr, int32_t(index), 0);
 }
 
@@ -310,7 +308,7 @@ void series_take(ActionFrame& f) {
     if (last) b->tail -= uint32_t(count) << unit_shift(b->unit());
     else remove_units(b, start, uint32_t(count));
     if (before) f.args->w1 = start;
-    hash_index_rebuild(f.args);
+    series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::taken, nullptr, int32_t(index), 0);
     *f.args = *result;
 }
@@ -441,7 +439,7 @@ void series_move(ActionFrame& f) {
             reverse_units(lo + left, right);
             reverse_units(lo, left + right);
         }
-        hash_index_rebuild(source);
+        series_changed(source, SeriesChange::rewritten);
         if (owned) ownership_notice(source, ChangeWord::moved, nullptr, int32_t(from), 0);
         *f.args = *target;
         return;
@@ -470,8 +468,8 @@ void series_move(ActionFrame& f) {
         std::memcpy(unit_ptr(tb, to), unit_ptr(sb, from), size_t(n) * unit);
         tb->tail += n * unit;
         remove_units(sb, from, n);
-        hash_index_rebuild(source);
-        hash_index_rebuild(target);
+        series_changed(source, SeriesChange::rewritten);
+        series_changed(target, SeriesChange::rewritten);
         if (owned) ownership_notice(source, ChangeWord::moved, nullptr, int32_t(from), 0);
     }
     *f.args = *target;
@@ -504,7 +502,7 @@ void series_reverse(ActionFrame& f) {
         uint32_t lo = index, hi = index + uint32_t(count) - uint32_t(skip);
         for (; lo < hi; lo += uint32_t(skip), hi -= uint32_t(skip)) swap_units(b, lo, hi, uint32_t(skip));
     }
-    hash_index_rebuild(f.args);
+    series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::reversed, nullptr, int32_t(index), 0);
 }
 
@@ -539,7 +537,7 @@ void series_random(ActionFrame& f) {
         assert(r >= 1 && r <= k);
         if (r > 1) swap_units(b, p, p + r - 1);
     }
-    hash_index_rebuild(f.args);
+    series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::randomized, nullptr, int32_t(index), 0);
 }
 
@@ -595,6 +593,16 @@ template <> void register_type<T_SERIES>() {
         .skip = series_skip, .tail = series_tail, .tail_q = series_tail_q, .take = series_take,
         .modify = series_modify
     });
+}
+
+// ------------------------------------------------------------------ derived state
+
+static SeriesChangedFn changed_entries[256];
+
+void register_series_changed(TypeId t, SeriesChangedFn fn) { changed_entries[t] = fn; }
+
+void series_changed(const Cell* value, SeriesChange change, uint32_t position) {
+    if (SeriesChangedFn fn = changed_entries[cell_type(value)]) fn(value, change, position);
 }
 
 }  // namespace tev

@@ -92,6 +92,22 @@ void series_copy_range(Cell* s, const Cell* part, uint32_t* start, uint32_t* cou
 // new-line marker of s, index 0, no owned flag).
 Cell* series_push_copy(const Cell* s, uint32_t start, uint32_t count);
 
+// ------------------------------------------------------------------ derived state
+
+// A type that keeps something derived from its cells (hash!: an index) keeps
+// it in step through one entry of its own: the series actions report each
+// change through series_changed, which does nothing for the other types, so
+// the shared code knows no such type by name.
+enum class SeriesChange {
+    appended,   // cells added at the tail from `position` on
+    replaced,   // the one cell at `position` got another value
+    rewritten,  // cells moved, went or changed anywhere: derive everything again
+};
+using SeriesChangedFn = void (*)(const Cell* value, SeriesChange change, uint32_t position);
+void register_series_changed(TypeId t, SeriesChangedFn fn);
+// `position` counts from the buffer's first cell.
+void series_changed(const Cell* value, SeriesChange change, uint32_t position = 0);
+
 // ------------------------------------------------------------------ words and errors
 
 // True when c is a word of any kind spelled `spelling`, ignoring ASCII case.

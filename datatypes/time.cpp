@@ -9,7 +9,6 @@
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"

@@ -11,10 +11,10 @@
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 

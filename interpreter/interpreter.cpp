@@ -12,7 +12,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 #include "interpreter/natives.h"
-#include "interpreter/startup_routines.h"
+#include "interpreter/routine_entries.h"
 #include "interpreter/trace.h"
 #include "runtime/context_table.h"
 #include "runtime/memory.h"

@@ -13,6 +13,7 @@
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "runtime/errors.h"
+#include "runtime/number_conversion.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -197,18 +198,6 @@ void native_shift(NativeCall& c) {
 
 // The float natives take integers and percents as floats.
 static double float_arg(const Cell* v) { return number_of(v); }
-
-// Folds an angle in degrees so that the function sees the smallest equivalent
-// argument, then converts it; kind 0 tangent, 1 cosine, 2 sine.
-static double normalize_degrees_to_radians(double d, int kind) {
-    d = std::fmod(d, 360.0);
-    if (d > 180 || d < -180) d += d < 0 ? 360 : -360;
-    if (d > 90 || d < -90) {
-        if (kind == 0) d = d >= 0 ? d - 180 : d + 180;
-        else if (kind == 2) d = d >= 0 ? 180 - d : -180 - d;
-    }
-    return d * PI / 180;
-}
 
 static double angle_arg(NativeCall& c, int kind) {
     double a = float_arg(c.args);

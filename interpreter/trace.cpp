@@ -4,6 +4,7 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/error.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "runtime/errors.h"
@@ -118,6 +119,27 @@ void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const C
     pending_exit = pending;
     *exit_value() = kept[0];
     *exit_name() = kept[1];
+}
+
+// ------------------------------------------------------------------ raised errors
+
+void error_mark_raised(Cell* error) {
+    Cell* where = error_field(error, ERR_FIELD_WHERE);
+    if (cell_is(where, T_NONE)) {
+        Cell w;
+        current_call_word(&w);
+        *error_field(error, ERR_FIELD_WHERE) = w;
+    }
+    Cell* stack = error_field(error, ERR_FIELD_STACK);
+    if (!cell_is(stack, T_BLOCK)) set_integer(stack, int32_t(frame_depth()));
+}
+
+void error_trace_raised(Cell* error) {
+    if (!trace_switch) return;
+    StackScope scope;
+    Cell* copy = stack_push_copy(error);
+    trace_event(TRACE_ERROR, nullptr, -1, copy, nullptr);
+    *error = *copy;
 }
 
 }  // namespace tev

@@ -26,6 +26,11 @@ inline bool trace_active() { return trace_running; }
 // Suspends (false) or resumes (true) the events of the run under way.
 void trace_set_switch(bool on);
 
+// The runtime's error hooks (runtime/errors.h): an error! is given the call
+// that raised it and the frame depth; a newly made one is shown to the trace.
+void error_mark_raised(Cell* error);
+void error_trace_raised(Cell* error);
+
 void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const Cell* value, const Cell* ref);
 // Reports an event; `block` and `offset` say where (block may be null).
 inline void trace_event(uint32_t event, const Cell* block, int32_t offset, const Cell* value, const Cell* ref) {

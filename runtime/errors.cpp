@@ -1,13 +1,12 @@
 // Raising language errors: an error! value is made from the catalogue, given the
 // call that raised it, and thrown to the nearest try.
 #include "runtime/errors.h"
-#include "datatypes/error.h"
-#include "interpreter/interpreter.h"
-#include "interpreter/trace.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
+
+ErrorHooks error_hooks;
 
 static Cell thrown_cell;
 static Cell error_args[3];
@@ -29,18 +28,6 @@ static void add_roots() {
 // such an error is recorded by its code alone.
 static bool making_error = false;
 
-// What raising adds: the call that raised it and the frame position.
-static void mark_raised(Cell* error) {
-    Cell* where = error_field(error, ERR_FIELD_WHERE);
-    if (cell_is(where, T_NONE)) {
-        Cell w;
-        current_call_word(&w);
-        *error_field(error, ERR_FIELD_WHERE) = w;
-    }
-    Cell* stack = error_field(error, ERR_FIELD_STACK);
-    if (!cell_is(stack, T_BLOCK)) set_integer(stack, int32_t(frame_depth()));
-}
-
 void raise_error(ErrCode code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     add_roots();
     const Cell* args[3] = {arg1, arg2, arg3};
@@ -52,25 +39,22 @@ void raise_error(ErrCode code, const Cell* arg1, const Cell* arg2, const Cell* a
     for (int i = 0; i < 3; ++i) error_args[i] = copies[i];
     last_code = code.code;
     set_integer(&thrown_cell, int32_t(code.code));
-    if (errors_ready() && !making_error) {
+    if (error_hooks.make && !making_error) {
         making_error = true;
         Cell* mark = vstack.top;
         try {
-            Cell* e = error_push_from_code(code.code, args[0] ? &error_args[0] : nullptr,
-                                           args[1] ? &error_args[1] : nullptr, args[2] ? &error_args[2] : nullptr);
-            mark_raised(e);
-            thrown_cell = *e;
+            Cell* e = error_hooks.make(code.code, args[0] ? &error_args[0] : nullptr,
+                                       args[1] ? &error_args[1] : nullptr, args[2] ? &error_args[2] : nullptr);
+            if (e) {
+                if (error_hooks.mark_raised) error_hooks.mark_raised(e);
+                thrown_cell = *e;
+            }
         } catch (const LanguageThrow&) {
             set_integer(&thrown_cell, int32_t(code.code));
         }
         vstack.top = mark;
         making_error = false;
-        if (trace_switch && cell_is(&thrown_cell, T_ERROR)) {
-            Cell* error = stack_push_copy(&thrown_cell);
-            trace_event(TRACE_ERROR, nullptr, -1, error, nullptr);
-            thrown_cell = *error;
-            vstack.top = mark;
-        }
+        if (error_hooks.traced && cell_is(&thrown_cell, T_ERROR)) error_hooks.traced(&thrown_cell);
     }
     throw LanguageThrow{THROW_ERROR};
 }
@@ -79,9 +63,9 @@ void raise_error_value(const Cell* error) {
     add_roots();
     thrown_cell = *error;
     if (cell_is(&thrown_cell, T_ERROR)) {
-        Cell* code = error_field(&thrown_cell, ERR_FIELD_CODE);
-        if (cell_is(code, T_INTEGER)) last_code = uint32_t(get_integer(code));
-        mark_raised(&thrown_cell);
+        int32_t code = error_hooks.code_of ? error_hooks.code_of(&thrown_cell) : -1;
+        if (code >= 0) last_code = uint32_t(code);
+        if (error_hooks.mark_raised) error_hooks.mark_raised(&thrown_cell);
     }
     throw LanguageThrow{THROW_ERROR};
 }

@@ -22,6 +22,22 @@ constexpr bool operator==(ErrCode a, ErrCode b) { return a.code == b.code; }
 // Raise an existing error! value (`do` of an error!).
 [[noreturn]] void raise_error_value(const Cell* error);
 
+// The runtime raises errors before any datatype exists and knows error! values
+// only through these entries, which start-up fills in from the layers above;
+// until then (and while an error is being made) an error is its code alone.
+struct ErrorHooks {
+    // Pushes an error! made from the catalogue entry and its arguments (null:
+    // none), or returns nullptr while the catalogue is not loaded.
+    Cell* (*make)(uint32_t code, const Cell* arg1, const Cell* arg2, const Cell* arg3) = nullptr;
+    // The catalogue code an error! carries, or -1 when its code field is not an integer.
+    int32_t (*code_of)(const Cell* error) = nullptr;
+    // Adds what raising gives an error!: the raising call and the frame depth.
+    void (*mark_raised)(Cell* error) = nullptr;
+    // Shows a newly made error (rooted) to the trace; it may replace it.
+    void (*traced)(Cell* error) = nullptr;
+};
+extern ErrorHooks error_hooks;
+
 // Convenience raisers for common argument shapes.
 [[noreturn]] void raise_error_int(ErrCode code, int64_t arg1);
 [[noreturn]] void raise_error_type(ErrCode code, TypeId arg1, const Cell* arg2 = nullptr);

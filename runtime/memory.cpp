@@ -470,14 +470,22 @@ void set_series_flags(NodeRef node, uint32_t bits) { node_buffer(node)->flags |=
 
 // ================================================================ growing and copying
 
+// Fills space no buffer owns any more: as a cell header it names no datatype.
+constexpr uint8_t POISON_BYTE = 0xDB;
+
 static void abandon(SeriesBuffer* old) {
     old->node = 0;
     old->flags &= ~SER_LIVE;
 }
 
 // An abandoned frame buffer waits for the collector; a malloc one is no
-// collector's business and goes now (after its contents were copied).
+// collector's business and goes now (after its contents were copied). With
+// the checks on, its data is poisoned first, so that a pointer kept across the
+// growth reads cells of no datatype, which the cell checks report at once.
 static void release_if_malloc(SeriesBuffer* old) {
+#if TEV_CHECKS
+    std::memset(old->data, POISON_BYTE, old->size);
+#endif
     if (!(old->flags & SER_MALLOC)) return;
     malloc_buffers.erase(std::find(malloc_buffers.begin(), malloc_buffers.end(), old));
     std::free(old);
@@ -910,7 +918,12 @@ static void compact_series_frames() {
             }
             p += len;
         }
-        if (dest) f->heap = dest;
+        if (dest) {
+#if TEV_CHECKS
+            std::memset(dest, POISON_BYTE, size_t(f->heap - dest));  // what slid down left its old copy here
+#endif
+            f->heap = dest;
+        }
         if (f->heap == f->data && f->next) {
             series_frame_free(f);
         } else {
@@ -924,7 +937,6 @@ static void compact_series_frames() {
 // Torture: every live buffer goes to fresh frames and the old frames are
 // poisoned and released, so a pointer kept across an allocation reads garbage
 // (or faults) at once instead of by chance.
-constexpr uint8_t POISON_BYTE = 0xDB;
 static void quarantine_frame(SeriesFrame* f) {
     std::memset(f->data, POISON_BYTE, size_t(f->heap - f->data));
     quarantine.push_back(f);

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <vector>
 #include "runtime/cell.h"
+#include "runtime/check.h"
 
 namespace tev {
 
@@ -51,9 +52,15 @@ struct SeriesBuffer {
         uint32_t u = unit(), bytes = tail - head;
         return (u & (u - 1)) ? bytes / u : bytes >> __builtin_ctz(u);
     }
-    uint32_t cell_count() const { return (tail - head) / 16; }     // unit 16 only
+    uint32_t cell_count() const {  // unit 16 only
+        TEV_ASSERT(unit() == 16);
+        return (tail - head) / 16;
+    }
     uint32_t room() const { return size - tail; }                    // free bytes after tail
-    Cell* cells() { return reinterpret_cast<Cell*>(data + head); }  // unit 16 only
+    Cell* cells() {  // unit 16 only
+        TEV_ASSERT(unit() == 16);
+        return reinterpret_cast<Cell*>(data + head);
+    }
 };
 static_assert(sizeof(SeriesBuffer) == 24);
 
@@ -73,10 +80,13 @@ namespace detail {
 extern uintptr_t* node_table;
 }
 
-// Resolve a node to its buffer. Valid until the next allocation.
-inline SeriesBuffer* node_buffer(NodeRef node) { return reinterpret_cast<SeriesBuffer*>(detail::node_table[node]); }
 // True when node names a slot that currently holds a buffer (diagnostics, asserts).
 bool node_is_live(NodeRef node);
+// Resolve a node to its buffer. Valid until the next allocation.
+inline SeriesBuffer* node_buffer(NodeRef node) {
+    TEV_ASSERT(node_is_live(node));  // a freed or never-made node resolves to garbage
+    return reinterpret_cast<SeriesBuffer*>(detail::node_table[node]);
+}
 // Counts the events after which a node may name another buffer (or none):
 // a buffer placed, grown or freed, a collection. A buffer address kept
 // together with this count is current while the count has not changed.

@@ -4,13 +4,14 @@
 #include <cstring>
 #include <vector>
 #include "os/os.h"
-#include "runtime/startup.h"
-#include "runtime/sys_heap.h"
 #include "runtime/console_output.h"
+#include "runtime/sys_heap.h"
 
 namespace tev {
 
 // ------------------------------------------------------------------ command line
+
+SystemRecord system_record;
 
 void command_line_to_args(int argc, char** argv) {
     std::vector<std::string> args = os::command_line_args(argc, argv);

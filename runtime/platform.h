@@ -8,6 +8,13 @@ namespace tev {
 
 // ------------------------------------------------------------------ command line
 
+// The runtime's one global record.
+struct SystemRecord {
+    int32_t args_count = 0;      // command-line arguments, program path included
+    char** args_list = nullptr;  // UTF-8 arguments from sys_alloc, ended by nullptr
+};
+extern SystemRecord system_record;
+
 // Fills system_record's argument table (UTF-8, program path first, ended by a
 // null entry) from the OS. Called once by start-up.
 void command_line_to_args(int argc, char** argv);

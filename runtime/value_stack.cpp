@@ -40,6 +40,7 @@ void raise_stack_overflow() {
 
 void stack_pop(size_t n) {
     size_t depth = stack_depth();
+    TEV_ASSERT(n <= depth);  // popping more than was pushed: a caller lost count
     vstack.top = vstack.begin + (n > depth ? 0 : depth - n);
 }
 
@@ -50,6 +51,7 @@ static inline void restore_function(const CallFrame& f) {
 }
 
 void frame_pop_drop() {
+    TEV_ASSERT(fstack.top > 0);
     const CallFrame& f = fstack.begin[--fstack.top];
     restore_function(f);
     vstack.top = vstack.begin + f.base;

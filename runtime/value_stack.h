@@ -43,16 +43,25 @@ inline Cell* stack_push_copy(const Cell* v) {
 inline Cell* stack_top() { return vstack.top > vstack.begin ? vstack.top - 1 : vstack.begin; }
 inline size_t stack_depth() { return size_t(vstack.top - vstack.begin); }
 void stack_pop(size_t n);
-inline void stack_drop_to(Cell* mark) { vstack.top = mark; }
+inline void stack_drop_to(Cell* mark) {
+    TEV_ASSERT(mark >= vstack.begin && mark < vstack.end);
+    vstack.top = mark;
+}
 inline uint32_t stack_index_of(const Cell* c) { return uint32_t(c - vstack.begin); }
-inline Cell* stack_at(uint32_t index) { return vstack.begin + index; }
+inline Cell* stack_at(uint32_t index) {
+    TEV_ASSERT(index < VALUE_STACK_CELLS);
+    return vstack.begin + index;
+}
 
 // Scoped stack mark: whatever C++ code pushes inside the scope is dropped when
 // it ends (also when an error unwinds through it).
 class StackScope {
 public:
     StackScope() : mark_(vstack.top) {}
-    ~StackScope() { vstack.top = mark_; }
+    ~StackScope() {
+        TEV_ASSERT(mark_ >= vstack.begin && mark_ < vstack.end);
+        vstack.top = mark_;
+    }
     StackScope(const StackScope&) = delete;
     StackScope& operator=(const StackScope&) = delete;
     Cell* mark() const { return mark_; }
@@ -121,7 +130,9 @@ inline Cell* frame_push(uint8_t kind, uint8_t flags, uint32_t symbol, NodeRef wo
 // Pops the top frame: the result (the frame's first cell) stays as the one value
 // above the caller's values, and the caller's arguments base comes back.
 inline void frame_pop_keep() {
+    TEV_ASSERT(fstack.top > 0);
     const CallFrame& f = fstack.begin[--fstack.top];
+    TEV_ASSERT(vstack.begin + f.base <= vstack.top);  // nothing below the frame was popped
     if (f.function_context) context_set_values_word(f.function_context, f.saved_values);
     vstack.top = vstack.begin + f.base + 1;
     vstack.base = vstack.begin + f.saved_base;

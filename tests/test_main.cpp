@@ -2,7 +2,7 @@
 // big-stack thread, under the top-level catch), then runs every test.
 #include <gtest/gtest.h>
 #include "os/os.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

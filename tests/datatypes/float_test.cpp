@@ -4,8 +4,8 @@
 #include <limits>
 #include "datatypes/block.h"
 #include "datatypes/scalar.h"
-#include "interpreter/random.h"
 #include "runtime/float_format.h"
+#include "runtime/random.h"
 #include "tests/datatypes/action_call.h"
 
 namespace tev {

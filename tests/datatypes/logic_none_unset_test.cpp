@@ -1,7 +1,7 @@
 // unset!, none!, logic! and datatype!: making, truth, bitwise actions, comparison, form and mold.
 #include <gtest/gtest.h>
 #include "datatypes/scalar.h"
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "runtime/symbols.h"
 #include "tests/datatypes/action_call.h"
 

@@ -10,13 +10,13 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
-#include "interpreter/startup_routines.h"
 #include "loader/lexer.h"
-#include "runtime/boot_image.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/boot_image.h"
+#include "startup/startup.h"
+#include "startup/startup_routines.h"
 
 using namespace tev;
 

@@ -14,8 +14,8 @@
 #include "loader/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

@@ -11,8 +11,8 @@
 #include "loader/tevbin.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 using namespace tev;
 

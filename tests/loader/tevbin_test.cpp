@@ -11,11 +11,11 @@
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "loader/tevbin.h"
-#include "runtime/boot_image.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
 #include "runtime/value_stack.h"
+#include "startup/boot_image.h"
+#include "startup/startup.h"
 #include "tests/interpreter/reader.h"
 
 namespace tev {

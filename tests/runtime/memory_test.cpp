@@ -3,6 +3,7 @@
 #include <cstring>
 #include <random>
 #include <vector>
+#include "runtime/check.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
@@ -599,6 +600,67 @@ TEST(Collector, ASparseStableNodeFrameIsEvacuatedAndReferencesRewritten) {
     }
     EXPECT_GT(moved, 0u);
 }
+
+// ---------------------------------------------------------------- internal checks
+
+#if TEV_CHECKS
+// A block of n integer! cells, filled, not rooted.
+NodeRef make_integers(uint32_t n) {
+    NodeRef node = alloc_series_cells(n);
+    SeriesBuffer* b = node_buffer(node);
+    for (uint32_t i = 0; i < n; ++i) set_integer(b->cells() + i, int32_t(i));
+    b->tail = b->head + n * 16;
+    return node;
+}
+
+TEST(StaleBufferPointers, ReadAfterTheBufferMovedFindCellsOfNoDatatype) {
+    CollectorSetting off(false, false);
+    {
+        SCOPED_TRACE("growth");
+        NodeRef node = make_integers(4);
+        Cell* stale = node_buffer(node)->cells();
+        expand_series_copy(node, 4096);
+        for (uint32_t i = 0; i < 4; ++i) {
+            EXPECT_NE(cell_fault(stale + i), nullptr) << i;
+            EXPECT_EQ(get_integer(node_buffer(node)->cells() + i), int32_t(i));
+        }
+    }
+    {
+        SCOPED_TRACE("compaction");
+        RootCell holder;
+        alloc_series_bytes(4096);  // garbage below: the live block slides down past its old place
+        NodeRef node = make_integers(4);
+        set_series(holder.get(), T_BLOCK, node);
+        Cell* stale = node_buffer(node)->cells();
+        gc_collect();
+        ASSERT_NE(node_buffer(node)->cells(), stale);
+        for (uint32_t i = 0; i < 4; ++i) {
+            EXPECT_NE(cell_fault(stale + i), nullptr) << i;
+            EXPECT_EQ(get_integer(node_buffer(node)->cells() + i), int32_t(i));
+        }
+    }
+}
+
+NodeRef freed_node() {
+    CollectorSetting on(true, false);
+    NodeRef node = alloc_series_bytes(16);
+    gc_collect();  // nothing holds it
+    return node;
+}
+
+TEST(InternalCheckDeathTest, BreakingTheRootingRuleEndsWithError98) {
+    // Each death test starts the runtime afresh in a child process; under the
+    // torture mode that alone takes most of a minute, and adds nothing here.
+    if (gc_torture) GTEST_SKIP();
+    const char* failed = "internal check failed";
+    NodeRef dead = freed_node();
+    ASSERT_FALSE(node_is_live(dead));
+    EXPECT_EXIT(node_buffer(dead), testing::ExitedWithCode(98), failed);
+    NodeRef bytes = alloc_series_bytes(32);
+    EXPECT_EXIT(node_buffer(bytes)->cells(), testing::ExitedWithCode(98), failed);
+    EXPECT_EXIT(stack_pop(stack_depth() + 1), testing::ExitedWithCode(98), failed);
+}
+#endif
 
 // ---------------------------------------------------------------- statistics
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 #include "runtime/platform.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 namespace tev {
 namespace {

@@ -1,6 +1,6 @@
 // The boot image: decoded (or, in the fallback build, lexed) at start-up into
 // the boot sections block, then evaluated section by section.
-#include "runtime/boot_image.h"
+#include "startup/boot_image.h"
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,9 +15,9 @@
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
+#include "startup/startup.h"
 
 namespace tev {
 

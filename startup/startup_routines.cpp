@@ -1,6 +1,6 @@
 // The routines bound at start-up and the type predicates: their table, their
 // entries, and the start-up steps that make them and place them.
-#include "interpreter/startup_routines.h"
+#include "startup/startup_routines.h"
 #include <cstring>
 #include <string>
 #include <vector>
@@ -423,21 +423,11 @@ const char* const typeset_predicates[] = {
     "series", "number", "immediate", "scalar", "all-word", "any-point", "planar",
 };
 
-// Every entry a routine! can name, by its code.
-std::vector<RoutineFn> routine_entries;
-
-int32_t entry_code(RoutineFn fn) {
-    for (size_t k = 0; k < routine_entries.size(); ++k)
-        if (routine_entries[k] == fn) return int32_t(k);
-    routine_entries.push_back(fn);
-    return int32_t(routine_entries.size() - 1);
-}
-
 // The routine! for an entry, pushed on the stack.
 Cell* routine_make(const char* spec_text, RoutineFn fn, int32_t second) {
     Cell* spec = stack_push();
     transcode_utf8(spec, reinterpret_cast<const uint8_t*>(spec_text), std::strlen(spec_text));
-    return routine_push(spec, nullptr, entry_code(fn), second, false);
+    return routine_push(spec, nullptr, routine_entry_code(fn), second, false);
 }
 
 void bind_global(const char* name, const Cell* value) {
@@ -460,13 +450,6 @@ void set_path_from_text(const char* path_text, const Cell* value) {
 }
 
 }  // namespace
-
-void routine_invoke(const Cell* routine, NativeCall& call) {
-    const Cell* more = node_buffer(routine->w3)->cells();
-    uint32_t code = uint32_t(get_integer(more + 2));
-    if (code >= routine_entries.size()) raise_error(err::internal::not_done);
-    routine_entries[code](call, get_integer(more + 4));
-}
 
 void startup_routines_bind() {
     StackScope scope;

@@ -1,7 +1,7 @@
 // Start-up: the processor's floating-point state and the exit path of a failed start.
 #include <gtest/gtest.h>
 #include <cmath>
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 namespace tev {
 namespace {

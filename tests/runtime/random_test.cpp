@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <vector>
-#include "interpreter/random.h"
 #include "runtime/errors.h"
+#include "runtime/random.h"
 
 namespace tev {
 namespace {

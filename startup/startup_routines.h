@@ -6,15 +6,10 @@
 // datatype id or typeset word slot of a predicate).
 #pragma once
 #include <cstdint>
-#include "interpreter/natives.h"
+#include "interpreter/routine_entries.h"
 #include "runtime/cell.h"
 
 namespace tev {
-
-using RoutineFn = void (*)(NativeCall& call, int32_t second);
-
-// Calls a routine! whose arguments are in place from call.args.
-void routine_invoke(const Cell* routine, NativeCall& call);
 
 // Phase 6, before the library's first section: the global routines and the
 // predicates made and bound to their words.

@@ -3,7 +3,7 @@
 // Every right shift copies bit 31 (the generator works on signed words), which
 // makes the last tempering step clear bit 31: draws are 31-bit and never
 // negative, so callers may scale them without a sign test.
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "os/secure_random.h"
 #include "runtime/errors.h"
 

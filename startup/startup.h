@@ -8,13 +8,6 @@
 
 namespace tev {
 
-// The runtime's one global record.
-struct SystemRecord {
-    int32_t args_count = 0;      // command-line arguments, program path included
-    char** args_list = nullptr;  // UTF-8 arguments from sys_alloc, ended by nullptr
-};
-extern SystemRecord system_record;
-
 // Exit codes besides a runtime error's own number.
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_STARTUP_FAILED = -1;   // bad registration, boot image or boot data

@@ -1,28 +1,29 @@
 // Start-up: phase 1 (platform and processor), runtime_init (every module in order), the hand-over.
-#include "runtime/startup.h"
+#include "startup/startup.h"
 #include <exception>
+#include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
-#include "interpreter/random.h"
 #include "interpreter/script_runner.h"
-#include "interpreter/startup_routines.h"
+#include "interpreter/trace.h"
 #include "loader/lexer.h"
 #include "os/os.h"
-#include "runtime/boot_image.h"
 #include "runtime/console_output.h"
 #include "runtime/context_table.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 #include "runtime/word_tables.h"
+#include "startup/boot_image.h"
+#include "startup/startup_routines.h"
 
 namespace tev {
 
-SystemRecord system_record;
 
 // Deep evaluation must hit the language's own stack limit long before this.
 constexpr size_t INTERPRETER_STACK_BYTES = size_t(256) << 20;
@@ -46,6 +47,15 @@ void fpu_set_control() {
 
 // ------------------------------------------------------------------ runtime_init
 
+// The runtime raises errors without knowing error! values: the datatype
+// makes them and the interpreter says where they were raised.
+static void install_error_hooks() {
+    error_hooks.make = error_make_for_raise;
+    error_hooks.code_of = error_code_of;
+    error_hooks.mark_raised = error_mark_raised;
+    error_hooks.traced = error_trace_raised;
+}
+
 void runtime_init() {
     // 1. building-boot-literals set (word tables; not built yet)
     print_hook_tables_init();   // 2. output hook tables
@@ -54,6 +64,7 @@ void runtime_init() {
     random_init();              // 4. random generator
     memory_init();              // 5. memory record, frame sizes
     // 6. handle tables (not built yet)
+    install_error_hooks();      //    (5) raised errors become error! values once the catalogue loads
     registry_init();            // 7. type-name and action tables
     register_all_datatypes();   // 8. datatype registrations, parents first
     // 9. actions-init: the action entry points
