@@ -1,6 +1,7 @@
 // Constructors and arithmetic entries of pair!, point2D!, point3D!, tuple!, percent!, date! and money! that the lexer, other scalars and the OS layer use.
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include "datatypes/registry.h"
 #include "runtime/cell.h"
 
@@ -19,7 +20,25 @@ Cell* point3d_make_cell(Cell* c, double x, double y, double z);
 Cell* point3d_push(double x, double y, double z);
 inline int32_t pair_x(const Cell* c) { return int32_t(c->w2); }
 inline int32_t pair_y(const Cell* c) { return int32_t(c->w3); }
-float point_coord(const Cell* c, int i);  // i: 0 x, 1 y, 2 z
+inline void pair_set_x(Cell* c, int32_t x) { c->w2 = uint32_t(x); }
+inline void pair_set_y(Cell* c, int32_t y) { c->w3 = uint32_t(y); }
+// i: 0 x, 1 y, 2 z; each a 32-bit float in payload word i + 1.
+inline float point_coord(const Cell* c, int i) {
+    float f;
+    std::memcpy(&f, cell_payload(c) + 4 * i, 4);
+    return f;
+}
+inline void point_put_coord(Cell* c, int i, float f) { std::memcpy(cell_payload(c) + 4 * i, &f, 4); }
+// The bits as stored, never passed through a float register (which may quiet a NaN).
+inline uint32_t point_coord_bits(const Cell* c, int i) {
+    uint32_t bits;
+    std::memcpy(&bits, cell_payload(c) + 4 * i, 4);
+    return bits;
+}
+inline void point_put_coord_bits(Cell* c, int i, uint32_t bits) { std::memcpy(cell_payload(c) + 4 * i, &bits, 4); }
+
+// triple!: three signed 32-bit parts, in payload words 1-3.
+inline int32_t triple_part(const Cell* c, int i) { return int32_t(i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3); }
 
 // The arithmetic engines: the value of the type in args[0], the operand in args[1].
 void pair_do_math(ActionFrame& f, int op);
@@ -47,6 +66,9 @@ inline Cell* percent_make_cell(Cell* c, double d) { set_float(c, d, T_PERCENT); 
 // Packed word: year << 17 | has-time << 16 | month << 12 | day << 7 | zone.
 constexpr uint32_t DATE_HAS_TIME = 0x10000;
 constexpr int32_t DATE_YEAR_MIN = -16384, DATE_YEAR_MAX = 16383;
+// The packed word is word 1; the time (a double, as time! holds it) words 2-3.
+inline uint32_t date_packed(const Cell* c) { return c->w1; }
+inline void date_set_packed(Cell* c, uint32_t packed) { c->w1 = packed; }
 // Writes a date; the zone given as signed hours and the minutes of their
 // magnitude (negative minutes with 0 hours: west of UTC, as -00:30). Years
 // outside the packed range raise out-of-range.
