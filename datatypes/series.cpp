@@ -3,17 +3,17 @@
 #include <cassert>
 #include <cstring>
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
 #include "datatypes/hash.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
-#include "runtime/hash.h"
-#include "runtime/symbols.h"
 #include "runtime/errors.h"
+#include "runtime/key_hash.h"
 #include "runtime/ownership.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 namespace tev {

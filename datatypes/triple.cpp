@@ -1,6 +1,6 @@
 // triple!: three signed 32-bit integers in the payload words; a value that can only be shown.
 #include <cstring>
-#include "datatypes/further_scalars.h"
+#include "datatypes/triple.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 

@@ -10,7 +10,7 @@
 #include "datatypes/map.h"
 #include "datatypes/registry.h"
 #include "io/http.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
