@@ -59,12 +59,12 @@ int32_t utf8_encode_char(uint32_t cp, uint8_t* out) {
 // The head index, pulled back to the tail in the cell when it lies past it.
 uint32_t clamp_index(Cell* bin) {
     uint32_t total = buf(bin)->count();
-    if (bin->w1 > total) bin->w1 = total;
-    return bin->w1;
+    if (series_index(bin) > total) series_set_index(bin, total);
+    return series_index(bin);
 }
 
 uint32_t tuple_count(const Cell* t) { return (t->header >> TUPLE_COUNT_SHIFT) & 0xF; }
-const uint8_t* tuple_bytes(const Cell* t) { return reinterpret_cast<const uint8_t*>(&t->w1); }
+const uint8_t* tuple_bytes(const Cell* t) { return cell_payload(t); }
 
 void put_utf8(std::string& out, uint32_t cp) {
     uint8_t bytes[4];
@@ -237,7 +237,7 @@ Cell* binary_push_memory(const void* src, uint32_t length) { return binary_from_
 
 void binary_value_to_byte(uint8_t* dst, const Cell* value) {
     if (!cell_is(value, T_CHAR) && !cell_is(value, T_INTEGER)) raise_error(err::script::invalid_arg, value);
-    *dst = uint8_t(value->w2);
+    *dst = uint8_t(get_char_or_integer(value));
 }
 
 // ---------------------------------------------------------------- comparing
@@ -667,12 +667,12 @@ static void binary_to(ActionFrame& f) {
     }
     case T_ISSUE: {
         uint32_t length;
-        const uint8_t* spelling = symbol_spelling(int32_t(value->w2), &length);
+        const uint8_t* spelling = symbol_spelling(word_symbol(value), &length);
         if (!binary_debase_bytes(16, spelling, length, 1, &bytes)) raise_error(err::script::invalid_data, value);
         break;
     }
     case T_BITSET: {
-        SeriesBuffer* b = node_buffer(value->w2);
+        SeriesBuffer* b = node_buffer(series_node(value));
         bytes.assign(reinterpret_cast<const char*>(b->head_ptr()), b->tail - b->head);
         break;
     }
@@ -710,7 +710,7 @@ static void append_or_insert(ActionFrame& f, bool append) {
             pos += uint32_t(total);
         }
     }
-    bin->w1 = append ? 0 : pos;
+    series_set_index(bin, append ? 0 : pos);
 }
 
 static void binary_append(ActionFrame& f) { append_or_insert(f, true); }
@@ -737,7 +737,7 @@ static void binary_change(ActionFrame& f) {
     std::memmove(after, after + replaced, b->count() - (index + added + replaced));
     b->tail -= replaced;
     if (owned) ownership_notice(bin, ChangeWord::changed, nullptr, int32_t(index), int32_t(added));
-    bin->w1 = index + uint32_t(added);
+    series_set_index(bin, index + uint32_t(added));
 }
 
 // ---------------------------------------------------------------- trim
@@ -751,7 +751,7 @@ static void binary_trim(ActionFrame& f) {
         const Cell* with = f.ref_arg(ref::trim_with);
         TypeId t = cell_type(with);
         if (t == T_CHAR || t == T_INTEGER) {
-            if (with->w2 < 256) drop[with->w2] = true;
+            if (get_char_or_integer(with) < 256) drop[get_char_or_integer(with)] = true;
         } else if (t == T_BINARY || type_is_string(t)) {
             TextView v = text_view(with);
             for (uint32_t i = 0; i < v.length; ++i)

@@ -119,7 +119,7 @@ int64_t spec_number(const Cell* v, int op) {
 
 // c is a copy: interning the dash may allocate and move the spec block.
 bool is_range_dash(Cell c) {
-    return cell_is(&c, T_WORD) && int32_t(c.w2) == symbol_from_cstring("-");
+    return cell_is(&c, T_WORD) && word_symbol(&c) == symbol_from_cstring("-");
 }
 
 [[noreturn]] void raise_bad_spec(const Cell* spec, int caller) {
@@ -194,7 +194,7 @@ uint32_t bytes_for(int64_t highest) {
 
 void set_bitset(Cell* out, NodeRef bits) {
     cell_init(out, T_BITSET);
-    out->w2 = bits;
+    series_set_node(out, bits);
 }
 
 // Makes the bitset into out (a rooted cell).
@@ -208,7 +208,7 @@ void bitset_make(Cell* out, const Cell* spec_in, int caller) {
         first = node_buffer(series_node(spec))->cells()[series_index(spec)];
     if (series_is_word(&first, "not")) {
         inverted = true;
-        spec->w1++;
+        series_set_index(spec, series_index(spec) + 1);
         const Cell* next = series_index(spec) < node_buffer(series_node(spec))->count()
                                ? node_buffer(series_node(spec))->cells() + series_index(spec) : nullptr;
         if (next && cell_is(next, T_BINARY)) *spec = *next;
@@ -222,7 +222,7 @@ void bitset_make(Cell* out, const Cell* spec_in, int caller) {
         return;
     }
     if (t == T_BITSET) {
-        NodeRef bits = copy_bits(spec->w2, false);
+        NodeRef bits = copy_bits(series_node(spec), false);
         set_bitset(out, bits);
         return;
     }
@@ -261,7 +261,7 @@ void bitset_set_operation(ActionFrame& f, int op) {
     Cell* b = f.args + 1;
     if (!cell_is(b, T_BITSET)) raise_error_type(err::script::invalid_type, cell_type(b));
     if (op == SET_UNIQUE) return;
-    NodeRef na = a->w2, nb = b->w2;
+    NodeRef na = series_node(a), nb = series_node(b);
     uint32_t la = byte_count(na), lb = byte_count(nb);
     bool result_not = combine(op, is_not(na) ? 1 : 0, is_not(nb) ? 1 : 0) & 1;
     uint32_t n = std::max(la, lb);
@@ -284,7 +284,7 @@ int32_t append_text(Cell* out, const char* s, int32_t limit) {
 }
 
 int32_t form_bitset(const Cell* value, Cell* out, const Cell* arg, int32_t limit) {
-    NodeRef bits = value->w2;  // read before anything allocates
+    NodeRef bits = series_node(value);  // read before anything allocates
     bool inv = is_not(bits);
     limit = append_text(out, "make bitset! ", limit);
     if (inv) limit = append_text(out, "[not ", limit);
@@ -308,7 +308,7 @@ int32_t mold_bitset(const Cell* value, Cell* out, bool, bool, bool, const Cell* 
 
 int compare_bitset(const Cell* a, const Cell* b, int op) {
     if (!cell_is(b, T_BITSET)) return CMP_NOT_COMPARABLE;
-    NodeRef na = a->w2, nb = b->w2;
+    NodeRef na = series_node(a), nb = series_node(b);
     if (op == CMP_SAME) return na == nb ? 0 : 1;
     uint32_t la = byte_count(na), lb = byte_count(nb);
     if (la != lb) return la > lb ? 1 : -1;
@@ -330,7 +330,7 @@ bool is_owned_field(const Cell* field) { return series_is_word(field, "owned"); 
 
 void reflect_bitset(ActionFrame& f) {
     if (!is_owned_field(f.args + 1)) raise_error(err::internal::not_done);
-    ownership_get_owner(f.args->w2, f.args);
+    ownership_get_owner(series_node(f.args), f.args);
 }
 
 void modify_bitset(ActionFrame& f) {
@@ -350,7 +350,7 @@ void modify_bitset(ActionFrame& f) {
 // an owner before and after.
 void change_members(ActionFrame& f, int op, ChangeWord before, ChangeWord after) {
     bool owned = ownership_notice(f.args, before, f.args + 1, 0, 0);
-    process_spec(f.args + 1, f.args->w2, op, FOR_ACTION);
+    process_spec(f.args + 1, series_node(f.args), op, FOR_ACTION);
     if (owned) ownership_notice(f.args, after, nullptr, 0, 0);
 }
 
@@ -360,7 +360,7 @@ void insert_bitset(ActionFrame& f) { change_members(f, BIT_SET, ChangeWord::inse
 void eval_path_bitset(PathStep& step) {
     TypeId et = cell_type(step.element);
     if (et != T_INTEGER && et != T_CHAR) raise_error_type(err::script::invalid_type, et);
-    NodeRef bits = step.parent->w2;
+    NodeRef bits = series_node(step.parent);
     if (!step.set) {
         set_logic(step.result, process_spec(step.element, bits, BIT_TEST, FOR_ACTION) != 0);
         return;
@@ -374,29 +374,29 @@ void eval_path_bitset(PathStep& step) {
 
 void clear_bitset(ActionFrame& f) {
     bool owned = ownership_notice(f.args, ChangeWord::clear, nullptr, 0, 0);
-    NodeRef bits = f.args->w2;
+    NodeRef bits = series_node(f.args);
     std::memset(bytes_of(bits), fill_byte(bits), byte_count(bits));
     if (owned) ownership_notice(f.args, ChangeWord::cleared, nullptr, 0, 0);
 }
 
 void copy_bitset(ActionFrame& f) {
-    NodeRef bits = copy_bits(f.args->w2, false);
+    NodeRef bits = copy_bits(series_node(f.args), false);
     set_bitset(f.args, bits);
 }
 
 // Every byte inverted and the not-flag toggled: the complement.
 void complement_bitset(ActionFrame& f) {
-    NodeRef bits = copy_bits(f.args->w2, true);
+    NodeRef bits = copy_bits(series_node(f.args), true);
     set_bitset(f.args, bits);
 }
 
 void pick_bitset(ActionFrame& f) {
-    bool in = process_spec(f.args + 1, f.args->w2, BIT_TEST, FOR_ACTION) != 0;
+    bool in = process_spec(f.args + 1, series_node(f.args), BIT_TEST, FOR_ACTION) != 0;
     set_logic(f.args, in);
 }
 
 void find_bitset(ActionFrame& f) {
-    bool in = process_spec(f.args + 1, f.args->w2, BIT_TEST, FOR_ACTION) != 0;
+    bool in = process_spec(f.args + 1, series_node(f.args), BIT_TEST, FOR_ACTION) != 0;
     if (in) set_logic(f.args, true);
     else set_none(f.args);
 }
@@ -407,7 +407,7 @@ void poke_bitset(ActionFrame& f) {
     const Cell* v = f.args + 2;
     bool off = cell_is(v, T_NONE) || (cell_is(v, T_LOGIC) && !get_logic(v)) ||
                (cell_is(v, T_INTEGER) && get_integer(v) == 0) || (cell_is(v, T_FLOAT) && get_float(v) == 0.0);
-    process_spec(f.args + 1, target.w2, off ? BIT_CLEAR : BIT_SET, FOR_ACTION);
+    process_spec(f.args + 1, series_node(&target), off ? BIT_CLEAR : BIT_SET, FOR_ACTION);
     if (owned) ownership_notice(&target, ChangeWord::poked, nullptr, 0, 0);
     f.args[0] = f.args[2];
 }
@@ -415,13 +415,13 @@ void poke_bitset(ActionFrame& f) {
 void remove_bitset(ActionFrame& f) {
     if (!f.has(ref::remove_part)) raise_error(err::script::missing_arg);
     bool owned = ownership_notice(f.args, ChangeWord::remove, nullptr, 0, 0);
-    NodeRef bits = f.args->w2;
+    NodeRef bits = series_node(f.args);
     process_spec(f.ref_arg(ref::remove_part), bits, is_not(bits) ? BIT_SET : BIT_CLEAR, FOR_ACTION);
     if (owned) ownership_notice(f.args, ChangeWord::removed, nullptr, 0, 0);
 }
 
 void length_bitset(ActionFrame& f) {
-    uint64_t bits = bit_count(f.args->w2);
+    uint64_t bits = bit_count(series_node(f.args));
     set_integer(f.args, int32_t(std::min<uint64_t>(bits, INT32_MAX)));
 }
 

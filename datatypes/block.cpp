@@ -144,7 +144,7 @@ Cell* paren_push(const Cell* value) {
 int compare_cells(const Cell* a, const Cell* b, int op) {
     if (auto cmp = action_of<Act::compare>(cell_type(a))) return cmp(a, b, op);
     if (cell_type(a) != cell_type(b)) return CMP_NOT_COMPARABLE;
-    return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3 ? 0 : CMP_NOT_COMPARABLE;
+    return cell_payload_equal(a, b) ? 0 : CMP_NOT_COMPARABLE;
 }
 
 static bool is_equality_op(int op) {
@@ -372,7 +372,7 @@ static void block_make_action(ActionFrame& f) {
 
 static bool typeset_has(const Cell* ts, int t) {
     uint8_t bytes[12];
-    std::memcpy(bytes, &ts->w1, 12);
+    std::memcpy(bytes, cell_payload(ts), CELL_PAYLOAD_BYTES);
     return (bytes[t >> 3] & (0x80 >> (t & 7))) != 0;
 }
 
@@ -491,7 +491,7 @@ static void insert_or_append(ActionFrame& f, bool append) {
     if (sp.total == 0) return;
     check_growth(f.args, sp.total);
     uint32_t total_cells = series_full_length(f.args);
-    if (series_index(f.args) > total_cells) f.args->w1 = total_cells;
+    if (series_index(f.args) > total_cells) series_set_index(f.args, total_cells);
     uint32_t pos = append ? total_cells : series_index(f.args);
     bool owned = ownership_notice(f.args, append ? ChangeWord::append : ChangeWord::insert, f.args + 1,
                                   int32_t(pos), int32_t(sp.total));
@@ -509,8 +509,8 @@ static void insert_or_append(ActionFrame& f, bool append) {
     if (append) series_changed(f.args, SeriesChange::appended, pos);
     else series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, append ? ChangeWord::appended : ChangeWord::inserted, nullptr, int32_t(pos), 0);
-    if (append) f.args->w1 = 0;
-    else f.args->w1 = pos + uint32_t(sp.total);
+    if (append) series_set_index(f.args, 0);
+    else series_set_index(f.args, pos + uint32_t(sp.total));
 }
 
 static void block_append_action(ActionFrame& f) { insert_or_append(f, true); }
@@ -518,7 +518,7 @@ static void block_insert_action(ActionFrame& f) { insert_or_append(f, false); }
 
 static void block_change_action(ActionFrame& f) {
     uint32_t length = series_full_length(f.args);
-    if (series_index(f.args) > length) f.args->w1 = length;
+    if (series_index(f.args) > length) series_set_index(f.args, length);
     uint32_t pos = series_index(f.args);
     int64_t dup;
     Splice sp = splice_of(f, &dup, false);
@@ -554,7 +554,7 @@ static void block_change_action(ActionFrame& f) {
     write_splice(f.args, pos, staged, sp.total);
     series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::changed, nullptr, int32_t(pos), 0);
-    f.args->w1 = pos + uint32_t(sp.total);
+    series_set_index(f.args, pos + uint32_t(sp.total));
 }
 
 // ================================================================== copy and take
@@ -786,7 +786,7 @@ static FindResult find_in_block(ActionFrame& f, bool allow_tail_match) {
 static void block_find_action(ActionFrame& f) {
     FindResult r = find_in_block(f, true);
     if (!r.found) set_none(f.args);
-    else f.args->w1 = f.has(ref::find_tail) ? r.after : r.pos;
+    else series_set_index(f.args, f.has(ref::find_tail) ? r.after : r.pos);
 }
 
 static void block_select_action(ActionFrame& f) {
@@ -910,7 +910,7 @@ static void block_sort_action(ActionFrame& f) {
         int64_t p = part_of(f.args, f.ref_arg(ref::sort_part));
         if (p < 0) {
             int64_t back = -p > int64_t(series_index(f.args)) ? series_index(f.args) : -p;
-            f.args->w1 -= uint32_t(back);
+            series_set_index(f.args, series_index(f.args) - uint32_t(back));
             n = uint32_t(back);
         } else if (p < n) {
             n = uint32_t(p);
@@ -1048,7 +1048,7 @@ Cell* block_set_op(Cell* args, bool case_sensitive, int32_t skip, SetOp op) {
     TypeId type = cell_type(target);
     if (cell_is(a, T_HASH) || (op != SET_UNIQUE && cell_is(b, T_HASH))) type = T_HASH;
     set_series(target, type, series_node(result), 0);
-    if (type == T_HASH) target->w3 = result_table;  // the result keeps its index table
+    if (type == T_HASH) hash_set_index_table(target, result_table);  // the result keeps its index table
     return target;
 }
 
@@ -1096,7 +1096,7 @@ static void block_eval_path(PathStep& step) {
         raise_error(err::script::bad_path_set, path, element);
     }
     Cell* poke = stack_push_copy(parent);
-    poke->w1 = r.pos;
+    series_set_index(poke, r.pos);
     set_integer(stack_push(), 2);
     stack_push_copy(step.set);
     ActionFrame pf = action_frame(poke, cell_type(poke));

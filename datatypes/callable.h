@@ -8,8 +8,31 @@
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace tev {
+
+// ---------------------------------------------------------------- the cells
+
+// native!/action!: the entry's index (natives from 1, actions by their Act number).
+inline uint32_t native_index(const Cell* c) { return c->w1; }
+inline NodeRef callable_spec_node(const Cell* c) { return c->w2; }
+// native!/action!: [context! cell, cached spec]; function!/routine!: the `more` series.
+inline NodeRef callable_more(const Cell* c) { return c->w3; }
+inline Cell* callable_more_cells(const Cell* c) { return node_buffer(callable_more(c))->cells(); }
+inline void native_set_parts(Cell* c, uint32_t index, NodeRef spec, NodeRef more) {
+    c->w1 = index;
+    c->w2 = spec;
+    c->w3 = more;
+}
+inline NodeRef function_context(const Cell* c) { return c->w1; }
+// The body is cell 0 of the `more` series. Valid until the next allocation.
+inline const Cell* function_body(const Cell* fn) { return callable_more_cells(fn); }
+inline void function_set_parts(Cell* c, NodeRef ctx, NodeRef spec, NodeRef more) {
+    c->w1 = ctx;
+    c->w2 = spec;
+    c->w3 = more;
+}
 
 // Cached spec: a block whose cell 0 is an integer! (w1 plain argument count,
 // w2 refinement count) followed, in spec order, by
@@ -26,6 +49,23 @@ constexpr uint32_t CALL_PLAN_SIMPLE = 0x00800000;
 constexpr uint32_t CALL_PLAN_TAIL_SHIFT = 16;
 constexpr uint32_t CALL_PLAN_TAIL_MAX = 31;
 enum ArgKind : uint32_t { ARG_EVALUATED = 0, ARG_GET = 1, ARG_LITERAL = 2, ARG_RETURN = 3 };
+
+inline uint32_t spec_cache_plain_count(const Cell* first) { return first->w1; }
+inline uint32_t spec_cache_refinement_count(const Cell* first) { return first->w2; }
+// Bit k set: the k-th cell a simple call pushes after its arguments is false.
+inline uint32_t spec_cache_tail_falses(const Cell* first) { return first->w3; }
+inline void spec_cache_set_counts(Cell* first, uint32_t plain, uint32_t refinements) {
+    first->w1 = plain;
+    first->w2 = refinements;
+}
+inline void spec_cache_set_tail_falses(Cell* first, uint32_t bits) { first->w3 = bits; }
+inline int32_t spec_cache_arg_symbol(const Cell* ts) { return int32_t(ts->w3); }
+inline void spec_cache_set_arg_symbol(Cell* ts, int32_t symbol) { ts->w3 = uint32_t(symbol); }
+// A refinement entry keeps its symbol where a word does (word_symbol).
+inline uint32_t spec_cache_refinement_ordinal(const Cell* r) { return r->w3; }
+inline void spec_cache_set_refinement_ordinal(Cell* r, uint32_t ordinal) { r->w3 = ordinal; }
+inline uint32_t spec_cache_local_count(const Cell* locals) { return locals->w2; }
+inline void spec_cache_set_local_count(Cell* locals, uint32_t count) { locals->w2 = count; }
 
 constexpr uint32_t FUNCTION_NO_TRACE = 0x200;
 constexpr uint32_t FUNCTION_TRACE = 0x400;

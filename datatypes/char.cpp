@@ -39,7 +39,7 @@ void char_math_op(ActionFrame& f, int op) {
     set_integer(&scratch, 0);
     int32_t n = integer_do_math(get_integer(left), r, op, op == OP_DIV ? nullptr : &scratch);
     if (!cell_is(&scratch, T_INTEGER) || !valid_code_point(n)) raise_error(err::math::overflow);
-    left->w2 = uint32_t(n);
+    put_char(left, uint32_t(n));
 }
 void char_add(ActionFrame& f) { char_math_op(f, OP_ADD); }
 void char_subtract(ActionFrame& f) { char_math_op(f, OP_SUB); }

@@ -38,11 +38,12 @@ struct DateParts {
 
 DateParts unpack(const Cell* c) {
     DateParts p;
-    p.year = int32_t(c->w1) >> 17;
-    p.has_time = (c->w1 & DATE_HAS_TIME) != 0;
-    p.month = int32_t((c->w1 >> 12) & 0xF);
-    p.day = int32_t((c->w1 >> 7) & 0x1F);
-    p.zone = c->w1 & 0x7F;
+    uint32_t packed = date_packed(c);
+    p.year = int32_t(packed) >> 17;
+    p.has_time = (packed & DATE_HAS_TIME) != 0;
+    p.month = int32_t((packed >> 12) & 0xF);
+    p.day = int32_t((packed >> 7) & 0x1F);
+    p.zone = packed & 0x7F;
     p.time = get_float(c);
     return p;
 }
@@ -90,8 +91,8 @@ constexpr int64_t DAY_NUMBER_LIMIT = int64_t(DATE_YEAR_MAX + 2) * 366;
 void pack(Cell* c, int64_t year, int64_t month, int64_t day, bool has_time, uint32_t zone, double time) {
     if (year < DATE_YEAR_MIN || year > DATE_YEAR_MAX) raise_year_range(year);
     cell_init(c, T_DATE);
-    c->w1 = (uint32_t(int32_t(year)) << 17) | (has_time ? DATE_HAS_TIME : 0) | (uint32_t(month) << 12) |
-            (uint32_t(day) << 7) | (zone & 0x7F);
+    date_set_packed(c, (uint32_t(int32_t(year)) << 17) | (has_time ? DATE_HAS_TIME : 0) | (uint32_t(month) << 12) |
+                           (uint32_t(day) << 7) | (zone & 0x7F));
     put_float(c, has_time ? time : 0.0);
 }
 
@@ -173,7 +174,7 @@ Cell* date_make_cell(Cell* c, int32_t year, int32_t month, int32_t day, double t
 Cell* date_push(uint32_t packed, double time) {
     Cell* c = stack_push();
     cell_init(c, T_DATE);
-    c->w1 = packed;
+    date_set_packed(c, packed);
     put_float(c, (packed & DATE_HAS_TIME) ? time : 0.0);
     return c;
 }
@@ -181,7 +182,7 @@ Cell* date_push(uint32_t packed, double time) {
 void date_make_in(Cell* block, uint32_t packed, double time) {
     Cell date;
     cell_init(&date, T_DATE);
-    date.w1 = packed;
+    date_set_packed(&date, packed);
     put_float(&date, (packed & DATE_HAS_TIME) ? time : 0.0);
     block_append(block, &date);
 }
@@ -377,7 +378,7 @@ void date_random(ActionFrame& f) {
     DateParts p = unpack(v);
     if (f.has(RANDOM_SEED)) {
         double t = std::trunc(p.time);
-        mt_seed(int32_t(v->w1 + uint32_t(integer_out_of_range_q(t) ? 0 : int32_t(t))));
+        mt_seed(int32_t(date_packed(v) + uint32_t(integer_out_of_range_q(t) ? 0 : int32_t(t))));
         set_unset(v);
         return;
     }
@@ -436,7 +437,7 @@ int date_compare(const Cell* a, const Cell* b, int op) {
     if (!cell_is(b, T_DATE)) return CMP_NOT_COMPARABLE;
     // Strictly (and as a key) the same date written the same way: same zone, same time bits.
     if (op == CMP_SAME || op == CMP_STRICT_EQUAL || op == CMP_FIND)
-        return (a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3) ? 0 : 1;
+        return cell_payload_equal(a, b) ? 0 : 1;
     DateParts p = unpack(a), q = unpack(b);
     double days = double(day_number_of(p) - day_number_of(q)) * 86400.0;
     double left = days + p.time, right = q.time;
@@ -463,7 +464,7 @@ int field_of(const Cell* element) {
     static int32_t symbols[15];
     if (!symbols[0])
         for (int i = 0; i < 15; ++i) symbols[i] = symbol_resolve_alias(symbol_from_cstring(names[i]));
-    int32_t symbol = symbol_resolve_alias(int32_t(element->w2));
+    int32_t symbol = symbol_resolve_alias(word_symbol(element));
     for (int i = 0; i < 15; ++i)
         if (symbols[i] == symbol) return i == 14 ? F_YEARDAY : i + 1;
     return 0;

@@ -9,6 +9,9 @@ namespace tev {
 // Packed word: year << 17 | has-time << 16 | month << 12 | day << 7 | zone.
 constexpr uint32_t DATE_HAS_TIME = 0x10000;
 constexpr int32_t DATE_YEAR_MIN = -16384, DATE_YEAR_MAX = 16383;
+// The packed word is word 1; the time (a double, as time! holds it) words 2-3.
+inline uint32_t date_packed(const Cell* c) { return c->w1; }
+inline void date_set_packed(Cell* c, uint32_t packed) { c->w1 = packed; }
 // Writes a date; the zone given as signed hours and the minutes of their
 // magnitude (negative minutes with 0 hours: west of UTC, as -00:30). Years
 // outside the packed range raise out-of-range.

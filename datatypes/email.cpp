@@ -35,14 +35,14 @@ static void email_eval_path(PathStep& step) {
     if (!step.set) {
         Cell* part = string_push(count);
         Cell* from = stack_push_copy(email);
-        from->w1 = index + start;
+        series_set_index(from, index + start);
         string_concatenate(part, from, int32_t(count), 0, CONCAT_APPEND);
         *step.result = *part;
         return;
     }
     // Replace that part in place: change/part at its start.
     Cell* args = stack_push_copy(email);
-    args->w1 = index + start;
+    series_set_index(args, index + start);
     stack_push_copy(step.set);
     Cell* part = stack_push();
     set_integer(part, int32_t(count));

@@ -103,34 +103,34 @@ void errors_init() {
             vstack.top = v + 1;
             type_obj = object_push_new(T_OBJECT, 0, 8);
             set_integer(v, type_pos * 100);
-            put_field(type_obj->w1, "code", v);
+            put_field(object_context(type_obj), "code", v);
             string_make(v, 16);
             string_append_utf8(v, line.text, std::strlen(line.text));
-            put_field(type_obj->w1, "type", v);
-            *context_self(type_obj->w1) = *type_obj;
-            put_field(catalog->w1, line.word, type_obj);
+            put_field(object_context(type_obj), "type", v);
+            *context_self(object_context(type_obj)) = *type_obj;
+            put_field(object_context(catalog), line.word, type_obj);
             continue;
         }
         message_value(line.text, v);
-        put_field(type_obj->w1, line.word, v);
+        put_field(object_context(type_obj), line.word, v);
     }
-    *context_self(catalog->w1) = *catalog;
+    *context_self(object_context(catalog)) = *catalog;
     vstack.top = v;
     Cell* proto = object_push_new(T_OBJECT, 0, ERR_FIELD_COUNT);
     Cell none;
     set_none(&none);
-    for (const char* name : field_names) put_field(proto->w1, name, &none);
+    for (const char* name : field_names) put_field(object_context(proto), name, &none);
     error_proto = *proto;
     ready = true;
 }
 
 // ================================================================== making
 
-static Cell* values_of(const Cell* obj) { return node_buffer(context_cell(obj->w1)->w2)->cells(); }
+static Cell* values_of(const Cell* obj) { return node_buffer(context_cell_values(context_cell(object_context(obj))))->cells(); }
 
 Cell* error_field(const Cell* error, ErrorField field) { return values_of(error) + field; }
 
-static uint32_t type_count() { return context_word_count(catalog_cell.w1); }
+static uint32_t type_count() { return context_word_count(object_context(&catalog_cell)); }
 
 // The type object at a catalogue position.
 static Cell* catalog_type(uint32_t pos) { return values_of(&catalog_cell) + pos; }
@@ -138,26 +138,26 @@ static Cell* catalog_type(uint32_t pos) { return values_of(&catalog_cell) + pos;
 bool error_code_known(uint32_t code) {
     uint32_t type_pos = code / 100, id_field = code % 100 + 2;
     if (type_pos >= type_count()) return false;
-    return id_field < context_word_count(catalog_type(type_pos)->w1);
+    return id_field < context_word_count(object_context(catalog_type(type_pos)));
 }
 
 // A new error object with every field none.
 static Cell* error_push_blank() {
-    Cell* e = object_push_new(T_ERROR, error_proto.w1, ERR_FIELD_COUNT);
+    Cell* e = object_push_new(T_ERROR, object_context(&error_proto), ERR_FIELD_COUNT);
     Cell* f = values_of(e);
     for (uint32_t k = 0; k < ERR_FIELD_COUNT; ++k) set_none(f + k);
-    e->w2 = 1;
-    *context_self(e->w1) = *e;
+    object_set_class_id(e, 1);
+    *context_self(object_context(e)) = *e;
     return e;
 }
 
 static void set_code_fields(Cell* e, uint32_t type_pos, uint32_t id_field) {
     Cell* f = values_of(e);
     set_integer(f + ERR_FIELD_CODE, int32_t(type_pos * 100 + id_field - 2));
-    f[ERR_FIELD_TYPE] = *context_word_at(catalog_cell.w1, type_pos);
+    f[ERR_FIELD_TYPE] = *context_word_at(object_context(&catalog_cell), type_pos);
     Cell type_obj = *catalog_type(type_pos);
     f = values_of(e);
-    f[ERR_FIELD_ID] = *context_word_at(type_obj.w1, id_field);
+    f[ERR_FIELD_ID] = *context_word_at(object_context(&type_obj), id_field);
 }
 
 Cell* error_push_from_code(uint32_t code, const Cell* a1, const Cell* a2, const Cell* a3) {
@@ -223,7 +223,7 @@ static void error_make(ActionFrame& f) {
         id_w = *block_at(spec, 1);
         if (!cell_is(&id_w, T_WORD)) raise_error(err::script::invalid_arg, &id_w);
     } else if (block_length(spec) && cell_is(block_at(spec, 0), T_SET_WORD)) {
-        context_bind_block(spec, e->w1, true);
+        context_bind_block(spec, object_context(e), true);
         Cell* mark = vstack.top;
         eval_block(spec);
         vstack.top = mark;
@@ -232,13 +232,13 @@ static void error_make(ActionFrame& f) {
     } else {
         raise_error(err::internal::invalid_error);
     }
-    int32_t type_slot = cell_is(&type_w, T_WORD) ? context_find_symbol(catalog_cell.w1, int32_t(type_w.w2), true) : -1;
+    int32_t type_slot = cell_is(&type_w, T_WORD) ? context_find_symbol(object_context(&catalog_cell), word_symbol(&type_w), true) : -1;
     if (type_slot < 0) {
         Cell w = word_from_symbol(symbol_from_cstring("type"));
         raise_error(err::script::invalid_spec_field, &w);
     }
     Cell type_obj = *catalog_type(uint32_t(type_slot));
-    int32_t id_slot = cell_is(&id_w, T_WORD) ? context_find_symbol(type_obj.w1, int32_t(id_w.w2), true) : -1;
+    int32_t id_slot = cell_is(&id_w, T_WORD) ? context_find_symbol(object_context(&type_obj), word_symbol(&id_w), true) : -1;
     if (id_slot < 2) {
         Cell w = word_from_symbol(symbol_from_cstring("id"));
         raise_error(err::script::invalid_spec_field, &w);
@@ -292,11 +292,11 @@ int32_t error_form_report(const Cell* error_in, Cell* out, int32_t limit) {
         fl[ERR_FIELD_ARG1] = b;
         set_code_fields(e, err::internal::invalid_error.code / 100, err::internal::invalid_error.code % 100 + 2);
     };
-    int32_t type_slot = type_is_word(cell_type(&type_w)) ? context_find_symbol(catalog_cell.w1, int32_t(type_w.w2), true) : -1;
+    int32_t type_slot = type_is_word(cell_type(&type_w)) ? context_find_symbol(object_context(&catalog_cell), word_symbol(&type_w), true) : -1;
     if (type_slot < 0) { invalid(&type_w); type_slot = int32_t(err::internal::invalid_error.code / 100); }
     Cell* type_obj = stack_push_copy(catalog_type(uint32_t(type_slot)));
     id_w = values_of(e)[ERR_FIELD_ID];
-    int32_t id_slot = type_is_word(cell_type(&id_w)) ? context_find_symbol(type_obj->w1, int32_t(id_w.w2), true) : -1;
+    int32_t id_slot = type_is_word(cell_type(&id_w)) ? context_find_symbol(object_context(type_obj), word_symbol(&id_w), true) : -1;
     if (id_slot < 2) {
         invalid(&id_w);
         *type_obj = *catalog_type(err::internal::invalid_error.code / 100);
@@ -304,7 +304,7 @@ int32_t error_form_report(const Cell* error_in, Cell* out, int32_t limit) {
     }
     Cell* message = stack_push_copy(values_of(type_obj) + id_slot);
     if (cell_is(message, T_WORD)) {
-        int32_t s = context_find_symbol(e->w1, int32_t(message->w2), true);
+        int32_t s = context_find_symbol(object_context(e), word_symbol(message), true);
         if (s >= 0) *message = values_of(e)[s];
     }
     Cell* caption = stack_push_copy(values_of(type_obj) + 1);
@@ -323,7 +323,7 @@ int32_t error_form_report(const Cell* error_in, Cell* out, int32_t limit) {
                 form_dispatch(&m, out);
                 limit -= int32_t(string_length(&m));
             } else if (cell_is(&m, T_WORD) || cell_is(&m, T_GET_WORD)) {
-                int32_t s = context_find_symbol(e->w1, int32_t(m.w2), true);
+                int32_t s = context_find_symbol(object_context(e), word_symbol(&m), true);
                 if (s >= 0) {
                     Cell* arg = stack_push_copy(values_of(e) + s);
                     limit = append_cut(out, arg, !syntax, false, 80, limit);
@@ -358,7 +358,7 @@ static int32_t error_form(const Cell* v, Cell* out, const Cell*, int32_t limit) 
 static int32_t error_mold(const Cell* v, Cell* out, bool only, bool all, bool flat, const Cell*,
                           int32_t limit, int32_t indent) {
     // An error that holds itself (e/arg1: e) ends the walk at the inner occurrence.
-    if (cycle_find(v->w1)) {
+    if (cycle_find(object_context(v))) {
         const char* marker = cycle_marker(T_ERROR, true);
         string_append_cstr(out, marker);
         return limit - int32_t(std::strlen(marker));

@@ -240,7 +240,7 @@ void float_make(ActionFrame& f) {
 void float_random_action(ActionFrame& f) {
     Cell* v = f.args;
     if (f.has(RANDOM_SEED)) {
-        mt_seed(int32_t(v->w2 ^ v->w3));
+        mt_seed(int32_t(cell_word(v, 2) ^ cell_word(v, 3)));
         set_unset(v);
         return;
     }

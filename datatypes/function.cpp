@@ -35,7 +35,7 @@ uint32_t function_validate_spec(const Cell* spec) {
         for (uint32_t j = 0; j < m; ++j) {
             const Cell* a = block_at(&attrs, j);
             if (!cell_is(a, T_WORD)) refuse();
-            int32_t s = symbol_resolve_alias(int32_t(a->w2));
+            int32_t s = symbol_resolve_alias(word_symbol(a));
             if (s == trace_sym) flags |= FUNCTION_TRACE;
             else if (s == no_trace_sym) flags |= FUNCTION_NO_TRACE;
         }
@@ -56,7 +56,7 @@ uint32_t function_validate_spec(const Cell* spec) {
                     Cell tv = *block_at(&types, j);
                     if (cell_is(&tv, T_WORD)) {
                         bool known;
-                        typeset_mask_by_name(symbol_text(int32_t(tv.w2)).c_str(), &known);
+                        typeset_mask_by_name(symbol_text(word_symbol(&tv)).c_str(), &known);
                         if (known) continue;
                         Cell* value = word_value_cell(&tv);
                         if (cell_is(value, T_UNSET)) raise_error(err::script::no_value, &tv);
@@ -68,7 +68,7 @@ uint32_t function_validate_spec(const Cell* spec) {
                 ++k;
             }
         } else if (t == T_SET_WORD) {
-            if (symbol_resolve_alias(int32_t(v.w2)) != return_sym || return_seen || local_seen) refuse();
+            if (symbol_resolve_alias(word_symbol(&v)) != return_sym || return_seen || local_seen) refuse();
             return_seen = true;
             if (k + 1 >= n || !cell_is(block_at(spec, k + 1), T_BLOCK)) refuse();
             ++k;
@@ -77,7 +77,7 @@ uint32_t function_validate_spec(const Cell* spec) {
                 if (after != T_REFINEMENT && after != T_STRING) refuse();
             }
         } else if (t == T_REFINEMENT) {
-            if (symbol_resolve_alias(int32_t(v.w2)) == local_sym) local_seen = true;
+            if (symbol_resolve_alias(word_symbol(&v)) == local_sym) local_seen = true;
             else if (local_seen || return_seen) refuse();
             if (k + 1 < n) {
                 TypeId after = cell_type(block_at(spec, k + 1));
@@ -92,11 +92,11 @@ uint32_t function_validate_spec(const Cell* spec) {
     for (uint32_t a = 0; a < n; ++a) {
         const Cell* x = block_at(spec, a);
         if (!is_arg_word(cell_type(x)) && !cell_is(x, T_REFINEMENT)) continue;
-        int32_t sx = symbol_resolve_alias(int32_t(x->w2));
+        int32_t sx = symbol_resolve_alias(word_symbol(x));
         for (uint32_t b = a + 1; b < n; ++b) {
             const Cell* y = block_at(spec, b);
             if (!is_arg_word(cell_type(y)) && !cell_is(y, T_REFINEMENT)) continue;
-            if (symbol_resolve_alias(int32_t(y->w2)) == sx) {
+            if (symbol_resolve_alias(word_symbol(y)) == sx) {
                 Cell dup = *y;
                 raise_error(err::script::dup_vars, &dup);
             }
@@ -151,9 +151,7 @@ Cell* function_push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     NodeRef ctx = context_make_from_spec(spec, true, false, CTX_KIND_FUNCTION);
     cell_init(result, T_FUNCTION);
     result->header |= flags;
-    result->w1 = ctx;
-    result->w2 = series_node(spec);
-    result->w3 = series_node(more);
+    function_set_parts(result, ctx, series_node(spec), series_node(more));
     node_buffer(ctx)->cells()[1] = *result;
     Cell* cache = stack_push();
     spec_cache_build(spec, cache);
@@ -170,7 +168,7 @@ static bool word_listed(const Cell* list, int32_t sym) {
     uint32_t n = block_length(list);
     for (uint32_t k = 0; k < n; ++k) {
         const Cell* w = block_at(list, k);
-        if (type_is_word(cell_type(w)) && symbol_resolve_alias(int32_t(w->w2)) == sym) return true;
+        if (type_is_word(cell_type(w)) && symbol_resolve_alias(word_symbol(w)) == sym) return true;
     }
     return false;
 }
@@ -178,9 +176,8 @@ static bool word_listed(const Cell* list, int32_t sym) {
 static void collect_word(Cell* result, Cell* ignore, const Cell* w_in) {
     Cell w = *w_in;
     w.header = T_WORD;
-    w.w1 = 0;
-    w.w3 = 0xFFFFFFFFu;
-    int32_t sym = symbol_resolve_alias(int32_t(w.w2));
+    word_bind_to(&w, 0, WORD_NO_INDEX);
+    int32_t sym = symbol_resolve_alias(word_symbol(&w));
     if (word_listed(ignore, sym)) return;
     block_append(result, &w);
     block_append(ignore, &w);
@@ -198,7 +195,7 @@ static void collect_in(Cell* result, Cell* ignore, const Cell* block_in, int32_t
         else if (t == T_BLOCK || t == T_PAREN)
             collect_in(result, ignore, &v, foreach_sym, remove_each_sym, repeat_sym);
         else if (t == T_WORD && k + 1 < n) {
-            int32_t s = symbol_resolve_alias(int32_t(v.w2));
+            int32_t s = symbol_resolve_alias(word_symbol(&v));
             Cell next = *block_at(block, k + 1);
             if ((s == foreach_sym || s == remove_each_sym) && cell_is(&next, T_BLOCK)) {
                 uint32_t m = block_length(&next);
@@ -224,12 +221,12 @@ void function_collect_locals(Cell* spec, const Cell* body) {
     int64_t extern_at = -1;
     for (uint32_t k = 0; k < n && extern_at < 0; ++k) {
         const Cell* v = block_at(spec, k);
-        if (!cell_is(v, T_REFINEMENT) || symbol_resolve_alias(int32_t(v->w2)) != extern_sym) continue;
+        if (!cell_is(v, T_REFINEMENT) || symbol_resolve_alias(word_symbol(v)) != extern_sym) continue;
         extern_at = k;
         uint32_t j = k + 1;
         while (j < n && cell_is(block_at(spec, j), T_WORD)) ++j;
         if (j < n && cell_is(block_at(spec, j), T_REFINEMENT) &&
-            symbol_resolve_alias(int32_t(block_at(spec, j)->w2)) == local_sym) {
+            symbol_resolve_alias(word_symbol(block_at(spec, j))) == local_sym) {
             for (uint32_t x = j + 1; x < n; ++x) {
                 Cell w = *block_at(spec, x);
                 if (cell_is(&w, T_WORD)) block_append(result, &w);
@@ -260,18 +257,18 @@ void function_collect_locals(Cell* spec, const Cell* body) {
     bool spec_has_local = false;
     for (uint32_t k = 0; k < n; ++k) {
         const Cell* v = block_at(spec, k);
-        if (cell_is(v, T_REFINEMENT) && symbol_resolve_alias(int32_t(v->w2)) == local_sym) spec_has_local = true;
+        if (cell_is(v, T_REFINEMENT) && symbol_resolve_alias(word_symbol(v)) == local_sym) spec_has_local = true;
     }
     if (!spec_has_local) {
         Cell ref;
         cell_init(&ref, T_REFINEMENT);
-        ref.w2 = uint32_t(symbol_from_cstring("local"));
-        ref.w3 = 0xFFFFFFFFu;
+        word_set_symbol(&ref, symbol_from_cstring("local"));
+        word_set_index(&ref, WORD_NO_INDEX);
         block_append(spec, &ref);
     }
     for (uint32_t k = 0; k < r; ++k) {
         Cell w = *block_at(result, k);
-        if (symbol_resolve_alias(int32_t(w.w2)) == local_sym) continue;
+        if (symbol_resolve_alias(word_symbol(&w)) == local_sym) continue;
         block_append(spec, &w);
     }
 }
@@ -306,13 +303,11 @@ Cell* routine_push(const Cell* spec_in, const Cell* body_in, int32_t code, int32
     cell_init(result, T_ROUTINE);
     if (flag) result->header |= ROUTINE_FLAG;
     result->header = (result->header & ~ROUTINE_ARITY_MASK) | (arity << ROUTINE_ARITY_SHIFT);
-    result->w1 = ctx;
-    result->w2 = series_node(spec);
-    result->w3 = series_node(more);
+    function_set_parts(result, ctx, series_node(spec), series_node(more));
     node_buffer(ctx)->cells()[1] = *result;
     Cell* cache = stack_push();
     spec_cache_build(spec, cache);
-    Cell* m = node_buffer(result->w3)->cells();
+    Cell* m = callable_more_cells(result);
     m[0] = *body;
     m[1] = *cache;
     set_integer(&m[2], code);
@@ -351,7 +346,7 @@ static int32_t function_mold(const Cell* v_in, Cell* out, bool only, bool all, b
     callable_spec(v, spec);
     MoldFn mold = action_required<Act::mold>(T_BLOCK);
     limit = mold(spec, out, false, all, flat, nullptr, limit, indent);
-    Cell* body = stack_push_copy(node_buffer(v->w3)->cells());
+    Cell* body = stack_push_copy(function_body(v));
     if (cell_is(body, T_NONE)) {
         string_append_cstr(out, " none");
         limit -= 5;
@@ -375,7 +370,7 @@ static int32_t routine_mold(const Cell* v_in, Cell* out, bool, bool all, bool fl
     Cell* spec = stack_push();
     callable_spec(v, spec);
     limit = mold_dispatch(spec, out, false, all, flat, limit, indent);
-    Cell* body = stack_push_copy(node_buffer(v->w3)->cells());
+    Cell* body = stack_push_copy(function_body(v));
     if (!cell_is(body, T_BLOCK)) {
         string_append_cstr(out, " ");
         --limit;
@@ -394,19 +389,19 @@ static int function_compare(const Cell* a, const Cell* b, int op) {
         break;
     default: return CMP_NOT_COMPARABLE;
     }
-    return a->w3 < b->w3 ? -1 : a->w3 > b->w3 ? 1 : 0;
+    return callable_more(a) < callable_more(b) ? -1 : callable_more(a) > callable_more(b) ? 1 : 0;
 }
 
 static void function_reflect(ActionFrame& f) {
     Cell* v = f.args;
     Cell* field = f.args + 1;
-    std::string name = type_is_word(cell_type(field)) ? symbol_text(int32_t(field->w2)) : "";
+    std::string name = type_is_word(cell_type(field)) ? symbol_text(word_symbol(field)) : "";
     if (name == "spec") {
         Cell spec;
         callable_spec(v, &spec);
         *f.args = spec;
     } else if (name == "body") {
-        Cell body = node_buffer(v->w3)->cells()[0];
+        Cell body = *function_body(v);
         if (!cell_is(&body, T_BLOCK)) {  // a routine without a body
             *f.args = body;
             return;
@@ -415,7 +410,7 @@ static void function_reflect(ActionFrame& f) {
         *f.args = *copy;
     } else if (name == "words") {
         Cell table;
-        set_series(&table, T_BLOCK, context_words_node(v->w1), 0);
+        set_series(&table, T_BLOCK, context_words_node(function_context(v)), 0);
         Cell* words = block_push_cells(block_head(&table), block_length(&table));
         *f.args = *words;
     } else {

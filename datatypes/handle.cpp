@@ -11,9 +11,7 @@ namespace tev {
 
 void handle_make_cell(Cell* out, uint32_t os_handle, HandleKind kind) {
     cell_init(out, T_HANDLE);
-    out->w1 = kind;
-    out->w2 = os_handle;
-    out->w3 = 0xFFFFFFFFu;
+    handle_set(out, kind, os_handle, -1);
 }
 
 void handle_make_in(Cell* block, uint32_t os_handle, HandleKind kind) {

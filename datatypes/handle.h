@@ -14,6 +14,11 @@ enum HandleKind : uint32_t { HANDLE_NULL = 0, HANDLE_FD, HANDLE_MONITOR, HANDLE_
 void handle_make_cell(Cell* out, uint32_t os_handle, HandleKind kind);
 inline uint32_t handle_value(const Cell* c) { return c->w2; }
 inline HandleKind handle_kind(const Cell* c) { return HandleKind(c->w1); }
+inline void handle_set(Cell* c, HandleKind kind, uint32_t os_handle, int32_t table_slot) {
+    c->w1 = kind;
+    c->w2 = os_handle;
+    c->w3 = uint32_t(table_slot);
+}
 // Appends a handle! at the tail of the (rooted) block.
 void handle_make_in(Cell* block, uint32_t os_handle, HandleKind kind);
 Cell* handle_push(uint32_t os_handle, HandleKind kind);

@@ -12,11 +12,11 @@
 
 namespace tev {
 
-static bool indexed(const Cell* v) { return cell_is(v, T_HASH) && v->w3 != 0; }
+static bool indexed(const Cell* v) { return cell_is(v, T_HASH) && hash_index_table(v) != 0; }
 
 static void hash_index_appended(const Cell* value, uint32_t from) {
     if (!indexed(value)) return;
-    NodeRef table = value->w3;
+    NodeRef table = hash_index_table(value);
     HashTableHold hold(table);
     uint32_t total = node_buffer(series_node(value))->count();
     for (uint32_t pos = from; pos < total; ++pos)
@@ -25,14 +25,14 @@ static void hash_index_appended(const Cell* value, uint32_t from) {
 
 static void hash_index_replaced(const Cell* value, uint32_t position) {
     if (!indexed(value) || position >= node_buffer(series_node(value))->count()) return;
-    HashTableHold hold(value->w3);
-    hash_table_delete(value->w3, position);
-    hash_table_insert(value->w3, position);
+    HashTableHold hold(hash_index_table(value));
+    hash_table_delete(hash_index_table(value), position);
+    hash_table_insert(hash_index_table(value), position);
 }
 
 static void hash_index_rebuild(const Cell* value) {
     if (!indexed(value)) return;
-    hash_table_rebuild(value->w3, node_buffer(series_node(value))->count());
+    hash_table_rebuild(hash_index_table(value), node_buffer(series_node(value))->count());
 }
 
 static void hash_changed(const Cell* value, SeriesChange change, uint32_t position) {
@@ -47,13 +47,13 @@ int64_t hash_index_find(const Cell* value, const Cell* key, int op, int32_t skip
     if (!indexed(value)) return -2;
     uint32_t total = node_buffer(series_node(value))->count();
     uint32_t head = series_index(value) < total ? series_index(value) : total;
-    int32_t pos = hash_table_get(value->w3, key, head, skip, op, last, reverse);
+    int32_t pos = hash_table_get(hash_index_table(value), key, head, skip, op, last, reverse);
     if (pos < 0) return -1;
     // The index answers for the cells it was given; a cell changed behind its
     // back is caught here and the block indexed again.
     if (uint32_t(pos) >= total || compare_cells(node_buffer(series_node(value))->cells() + pos, key, op) != 0) {
         hash_index_rebuild(value);
-        pos = hash_table_get(value->w3, key, head, skip, op, last, reverse);
+        pos = hash_table_get(hash_index_table(value), key, head, skip, op, last, reverse);
     }
     return pos;
 }
@@ -63,7 +63,7 @@ void hash_index_block(Cell* out, Cell* block) {
     uint32_t n = series_full_length(block);
     NodeRef table = hash_table_create(n ? n : 1, series_node(block), 0, HASH_KIND_VALUES, 0);
     set_series(out, T_HASH, series_node(block), series_index(block));
-    out->w3 = table;
+    hash_set_index_table(out, table);
 }
 
 // A new block (at index 0) holding the cells of a list from its index.
@@ -106,18 +106,18 @@ static void hash_copy_action(ActionFrame& f) {
     StackScope scope;
     Cell* source = stack_push_copy(f.args);
     cell_set_type(f.args, T_BLOCK);
-    f.args->w3 = 0;
+    hash_set_index_table(f.args, 0);
     action_required<Act::copy>(T_BLOCK)(f);
     Cell* copy = stack_push_copy(f.args);
     cell_set_type(copy, T_BLOCK);
-    bool whole = series_index(source) == 0 && !f.has(ref::copy_part) && source->w3 != 0;
+    bool whole = series_index(source) == 0 && !f.has(ref::copy_part) && hash_index_table(source) != 0;
     if (!whole) {
         hash_index_block(f.args, copy);
         return;
     }
-    NodeRef table = hash_table_copy(source->w3, series_node(copy));
+    NodeRef table = hash_table_copy(hash_index_table(source), series_node(copy));
     set_series(f.args, T_HASH, series_node(copy), 0);
-    f.args->w3 = table;
+    hash_set_index_table(f.args, table);
 }
 
 // Runs the block action, then indexes the new order.
@@ -145,8 +145,8 @@ static int32_t hash_mold(const Cell* value, Cell* out, bool only, bool all, bool
 
 static void mark_hash(const Cell* c) {
     Cell* cell = const_cast<Cell*>(c);
-    gc_mark_node_ref(&cell->w2);
-    gc_mark_hash_table(&cell->w3);
+    gc_mark_node_ref(series_node_slot(cell));
+    gc_mark_hash_table(hash_index_table_slot(cell));
 }
 
 template <> void register_type<T_HASH>() {

@@ -554,12 +554,12 @@ int image_compare(const Cell* a, const Cell* b, int op) {
 
 namespace {
 
-void image_at(ActionFrame& f) { f.args->w1 = pixel_index(f.args, f.args + 1, 1, false).position; }
-void image_skip(ActionFrame& f) { f.args->w1 = pixel_index(f.args, f.args + 1, 0, false).position; }
+void image_at(ActionFrame& f) { series_set_index(f.args, pixel_index(f.args, f.args + 1, 1, false).position); }
+void image_skip(ActionFrame& f) { series_set_index(f.args, pixel_index(f.args, f.args + 1, 0, false).position); }
 void image_next(ActionFrame& f) {
-    if (series_index(f.args) + 1 <= image_pixel_count(f.args)) f.args->w1 += 1;
+    if (series_index(f.args) + 1 <= image_pixel_count(f.args)) series_set_index(f.args, series_index(f.args) + 1);
 }
-void image_tail(ActionFrame& f) { f.args->w1 = image_pixel_count(f.args); }
+void image_tail(ActionFrame& f) { series_set_index(f.args, image_pixel_count(f.args)); }
 void image_tail_q(ActionFrame& f) { set_logic(f.args, series_index(f.args) >= image_pixel_count(f.args)); }
 void image_length_q(ActionFrame& f) { set_integer(f.args, int32_t(image_pixel_count(f.args))); }
 
@@ -635,7 +635,7 @@ void change_with_image(Cell* img, const Cell* source) {
     // An empty source writes no row: the head stays where it was.
     uint32_t last_row = rows > 0 ? y0 + rows - 1 : y0;
     uint32_t new_head = rows > 0 ? last_row * w + std::min(x0 + sw, w) : head;
-    img->w1 = new_head;
+    series_set_index(img, new_head);
     if (owned) ownership_notice(img, ChangeWord::changed, nullptr, int32_t(head), int32_t(cols * rows));
 }
 
@@ -677,7 +677,7 @@ bool image_binary_has_signature(const uint8_t* bytes, uint32_t length) {
 void image_encode(const Cell* img_in, Cell* out, int format) {
     StackScope scope;
     Cell* img = stack_push_copy(img_in);
-    if (img->w3 == 0) raise_error(err::access::bad_media);
+    if (image_width(img) == 0 && image_height(img) == 0) raise_error(err::access::bad_media);
     uint32_t w = image_width(img), h = image_height(img);
     if (w == 0 || h == 0 || !image_bitmap(img)) {
         Cell* empty = stack_push();

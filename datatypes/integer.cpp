@@ -109,7 +109,7 @@ int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
         // An op code outside the table is a fault of the runtime, never a language error.
         default: report_runtime_error(RT_NO_SWITCH_MATCH, TEV_CALLER_ADDRESS());
     }
-    if (result) result->w2 = uint32_t(r);
+    if (result) put_integer(result, r);
     return r;
 }
 
@@ -160,7 +160,7 @@ int scan_integer_text(const Cell* text, int32_t* value) {
 // An issue's spelling read as hexadecimal; invalid-data when it is not one.
 int32_t issue_to_integer(const Cell* issue) {
     uint32_t length;
-    const uint8_t* spelling = symbol_spelling(int32_t(issue->w2), &length);
+    const uint8_t* spelling = symbol_spelling(word_symbol(issue), &length);
     uint32_t chars[9];
     size_t count = 0;
     const uint8_t* end = spelling + length;
@@ -233,7 +233,7 @@ void integer_random(ActionFrame& f) {
         set_unset(v);
         return;
     }
-    v->w2 = uint32_t(random_int_range(f.has(RANDOM_SECURE), get_integer(v)));
+    put_integer(v, random_int_range(f.has(RANDOM_SECURE), get_integer(v)));
 }
 
 int32_t integer_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
@@ -280,15 +280,15 @@ void integer_or(ActionFrame& f) { integer_math_op(f, OP_OR); }
 void integer_and(ActionFrame& f) { integer_math_op(f, OP_AND); }
 void integer_xor(ActionFrame& f) { integer_math_op(f, OP_XOR); }
 
-void integer_absolute(ActionFrame& f) { f.args->w2 = uint32_t(integer_abs(get_integer(f.args))); }
+void integer_absolute(ActionFrame& f) { put_integer(f.args, integer_abs(get_integer(f.args))); }
 void integer_negate(ActionFrame& f) {
     int32_t n = get_integer(f.args);
     if (n == INT32_MIN) raise_error(err::math::overflow);
-    f.args->w2 = uint32_t(-n);
+    put_integer(f.args, -n);
 }
-void integer_complement(ActionFrame& f) { f.args->w2 = ~f.args->w2; }
-void integer_even_q(ActionFrame& f) { set_logic(f.args, (f.args->w2 & 1) == 0); }
-void integer_odd_q(ActionFrame& f) { set_logic(f.args, (f.args->w2 & 1) != 0); }
+void integer_complement(ActionFrame& f) { put_integer(f.args, ~get_integer(f.args)); }
+void integer_even_q(ActionFrame& f) { set_logic(f.args, (get_integer(f.args) & 1) == 0); }
+void integer_odd_q(ActionFrame& f) { set_logic(f.args, (get_integer(f.args) & 1) != 0); }
 
 void integer_power(ActionFrame& f) {
     Cell* base_cell = f.args;
@@ -348,7 +348,7 @@ void integer_round(ActionFrame& f) {
     else if (f.has(ROUND_HALF_DOWN)) result = toward();
     else if (f.has(ROUND_HALF_CEILING)) result = positive ? away() : toward();
     else result = away();
-    v->w2 = uint32_t(int32_t(result));
+    put_integer(v, int32_t(result));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ Cell* logic_push(bool flag) {
 bool logic_value_true(const Cell* value, bool check_unset, const Cell* word) {
     switch (cell_type(value)) {
         case T_NONE: return false;
-        case T_LOGIC: return value->w1 == 1;
+        case T_LOGIC: return get_logic(value);
         case T_UNSET:
             if (check_unset) raise_error(err::script::no_value, word);
             return true;
@@ -48,7 +48,7 @@ void logic_make(ActionFrame& f) {
 void logic_random(ActionFrame& f) {
     Cell* v = f.args;
     if (f.has(RANDOM_SEED)) {
-        mt_seed(int32_t(v->w1));
+        mt_seed(int32_t(get_logic(v)));
         set_unset(v);
         return;
     }
@@ -69,18 +69,18 @@ int logic_compare(const Cell* a, const Cell* b, int op) {
     if (!cell_is(b, T_LOGIC)) return CMP_NOT_COMPARABLE;
     switch (op) {
         case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL: case CMP_SORT:
-        case CMP_CASE_SORT: case CMP_SAME: case CMP_FIND: return int(a->w1) - int(b->w1);
+        case CMP_CASE_SORT: case CMP_SAME: case CMP_FIND: return int(get_logic(a)) - int(get_logic(b));
         default: return CMP_NOT_COMPARABLE;
     }
 }
 
-void logic_complement(ActionFrame& f) { f.args->w1 ^= 1; }
+void logic_complement(ActionFrame& f) { put_logic(f.args, !get_logic(f.args)); }
 
 void logic_bitwise(ActionFrame& f, int op) {
     const Cell* right = f.args + 1;
     if (!cell_is(right, T_LOGIC)) raise_with_call_word_type(err::script::expect_arg, cell_type(right), "value2");
-    uint32_t a = f.args->w1, b = right->w1;
-    f.args->w1 = op == OP_AND ? (a & b) : op == OP_OR ? (a | b) : (a ^ b);
+    bool a = get_logic(f.args), b = get_logic(right);
+    put_logic(f.args, op == OP_AND ? (a && b) : op == OP_OR ? (a || b) : (a != b));
 }
 void logic_and(ActionFrame& f) { logic_bitwise(f, OP_AND); }
 void logic_or(ActionFrame& f) { logic_bitwise(f, OP_OR); }

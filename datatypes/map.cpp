@@ -22,14 +22,14 @@ namespace tev {
 namespace {
 
 NodeRef entries_of(const Cell* map) { return series_node(map); }
-NodeRef table_of(const Cell* map) { return map->w3; }
+NodeRef table_of(const Cell* map) { return map_table(map); }
 Cell* entry(const Cell* map, uint32_t i) { return node_buffer(entries_of(map))->cells() + i; }
 uint32_t entry_cells(const Cell* map) { return node_buffer(entries_of(map))->count(); }
 bool live(const Cell* map, uint32_t key_pos) { return entry(map, key_pos + 1)->header != 0; }
 
 void set_map(Cell* out, NodeRef entries, NodeRef table) {
     set_series(out, T_MAP, entries, 0);
-    out->w3 = table;
+    map_set_table(out, table);
 }
 
 // A new empty map with room for `size` entries; `size` is checked by the caller.
@@ -78,7 +78,7 @@ void key_handed_out(Cell* key, bool as_word) {
         uint32_t flags = key->header & FLAG_NEW_LINE;
         Cell* copy = series_push_copy(key, 0, series_full_length(key));
         *key = *copy;
-        key->w3 = 0;
+        text_set_cache_node(key, 0);
         key->header |= flags;
         stack_pop(1);
     }
@@ -123,7 +123,7 @@ Cell* map_normalize_key(Cell* key) {
         uint32_t index = std::min(series_index(key), series_full_length(key));
         Cell* copy = series_push_copy(key, index, series_full_length(key) - index);
         *key = *copy;
-        key->w3 = 0;
+        text_set_cache_node(key, 0);
         stack_pop(1);
     } else if (t >= T_WORD && t <= T_GET_WORD) {
         cell_set_type(key, T_SET_WORD);
@@ -302,7 +302,7 @@ static void map_length_action(ActionFrame& f) { set_integer(f.args, int32_t(map_
 
 static bool typeset_has(const Cell* ts, TypeId t) {
     uint8_t bytes[12];
-    std::memcpy(bytes, &ts->w1, 12);
+    std::memcpy(bytes, cell_payload(ts), CELL_PAYLOAD_BYTES);
     return (bytes[t >> 3] & (0x80 >> (t & 7))) != 0;
 }
 
@@ -458,8 +458,8 @@ static int map_compare(const Cell* a, const Cell* b, int op) {
 // The entry block and everything the hash table owns.
 static void mark_map(const Cell* c) {
     Cell* cell = const_cast<Cell*>(c);
-    gc_mark_node_ref(&cell->w2);
-    gc_mark_hash_table(&cell->w3);
+    gc_mark_node_ref(series_node_slot(cell));
+    gc_mark_hash_table(map_table_slot(cell));
 }
 
 // ---------------------------------------------------------------- registration

@@ -10,6 +10,11 @@
 
 namespace tev {
 
+// The node of the map's hash table, and its home for the collector.
+inline NodeRef map_table(const Cell* map) { return map->w3; }
+inline void map_set_table(Cell* map, NodeRef table) { map->w3 = table; }
+inline NodeRef* map_table_slot(Cell* map) { return &map->w3; }
+
 // Live entries.
 uint32_t map_size(const Cell* map);
 // True for the datatypes a map accepts as keys.

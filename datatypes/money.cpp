@@ -276,7 +276,7 @@ bool amount_of_value(const Cell* v, Amount* out) {
 
 int currency_of_word(const Cell* word) {
     uint32_t length;
-    const uint8_t* s = symbol_spelling(int32_t(word->w2), &length);
+    const uint8_t* s = symbol_spelling(word_symbol(word), &length);
     return money_currency_index_of(s, length);
 }
 
@@ -527,7 +527,7 @@ int money_compare(const Cell* a_cell, const Cell* b_cell, int op) {
 void money_random(ActionFrame& f) {
     Cell* v = f.args;
     if (f.has(RANDOM_SEED)) {
-        mt_seed(int32_t(v->w1 ^ v->w2 ^ v->w3));
+        mt_seed(int32_t(cell_word(v, 1) ^ cell_word(v, 2) ^ cell_word(v, 3)));
         set_unset(v);
         return;
     }
@@ -596,7 +596,7 @@ int money_field(const Cell* element) {
     if (!type_is_word(cell_type(element))) return 0;
     static const int32_t names[2] = {symbol_resolve_alias(symbol_from_cstring("code")),
                                      symbol_resolve_alias(symbol_from_cstring("amount"))};
-    int32_t symbol = symbol_resolve_alias(int32_t(element->w2));
+    int32_t symbol = symbol_resolve_alias(word_symbol(element));
     return symbol == names[0] ? 1 : symbol == names[1] ? 2 : 0;
 }
 

@@ -69,12 +69,12 @@ void typeset_cell_from_mask(Cell* out, uint64_t mask) {
     for (int t = 0; t < 64; ++t)
         if (mask & (1ull << t)) bytes[t >> 3] |= uint8_t(0x80 >> (t & 7));
     cell_init(out, T_TYPESET);
-    std::memcpy(&out->w1, bytes, 12);
+    std::memcpy(cell_payload(out), bytes, CELL_PAYLOAD_BYTES);
 }
 
 uint64_t typeset_cell_mask(const Cell* ts) {
     uint8_t bytes[12];
-    std::memcpy(bytes, &ts->w1, 12);
+    std::memcpy(bytes, cell_payload(ts), CELL_PAYLOAD_BYTES);
     uint64_t mask = 0;
     for (int t = 0; t < 64; ++t)
         if (bytes[t >> 3] & (0x80 >> (t & 7))) mask |= 1ull << t;
@@ -93,13 +93,13 @@ static uint64_t type_block_mask(const Cell* types) {
         Cell v = *block_at(types, k);
         if (cell_is(&v, T_WORD)) {
             const Cell* value = nullptr;
-            if (v.w1) {
+            if (word_context(&v)) {
                 try { value = word_value_cell(&v); } catch (const LanguageThrow&) { value = nullptr; }
             }
             if (value && cell_is(value, T_DATATYPE)) { mask |= bit(get_datatype(value)); continue; }
             if (value && cell_is(value, T_TYPESET)) { mask |= typeset_cell_mask(value); continue; }
             bool found;
-            uint64_t m = typeset_mask_by_name(symbol_text(int32_t(v.w2)).c_str(), &found);
+            uint64_t m = typeset_mask_by_name(symbol_text(word_symbol(&v)).c_str(), &found);
             if (found) { mask |= m; continue; }
             if (!value || cell_is(value, T_UNSET)) raise_error(err::script::no_value, &v);
             raise_error(err::script::invalid_type_spec, value);
@@ -135,11 +135,11 @@ void spec_cache_build(const Cell* spec_in, Cell* out) {
             typeset_cell_from_mask(&entry, mask);
             uint32_t kind = t == T_WORD ? ARG_EVALUATED : t == T_GET_WORD ? ARG_GET : ARG_LITERAL;
             entry.header |= kind << CACHE_KIND_SHIFT;
-            entry.w3 = v.w2;
+            spec_cache_set_arg_symbol(&entry, word_symbol(&v));
             block_append(cache, &entry);
             if (!in_refinement) ++plain;
         } else if (t == T_REFINEMENT) {
-            if (symbol_resolve_alias(int32_t(v.w2)) == local_sym) {
+            if (symbol_resolve_alias(word_symbol(&v)) == local_sym) {
                 uint32_t count = 1;
                 for (uint32_t j = k + 1; j < n; ++j) {
                     TypeId u = cell_type(block_at(spec, j));
@@ -148,14 +148,14 @@ void spec_cache_build(const Cell* spec_in, Cell* out) {
                 }
                 Cell locals;
                 set_integer(&locals, 0);
-                locals.w2 = count;
+                spec_cache_set_local_count(&locals, count);
                 block_append(cache, &locals);
                 break;
             }
             Cell entry;
             cell_init(&entry, T_REFINEMENT);
-            entry.w2 = v.w2;
-            entry.w3 = refinements++;
+            word_set_symbol(&entry, word_symbol(&v));
+            spec_cache_set_refinement_ordinal(&entry, refinements++);
             if (refinements > MAX_CALL_REFINEMENTS) raise_error(err::script::bad_func_def, spec);
             block_append(cache, &entry);
             in_refinement = true;
@@ -165,8 +165,7 @@ void spec_cache_build(const Cell* spec_in, Cell* out) {
         // strings and attribute blocks: documentation
     }
     Cell* first = block_cell_from_head(cache, 0);
-    first->w1 = plain;
-    first->w2 = refinements;
+    spec_cache_set_counts(first, plain, refinements);
     // What a call without refinements pushes after its plain arguments: a false
     // for each refinement and the /local slot, a none for each of their words.
     bool simple = true;
@@ -184,25 +183,25 @@ void spec_cache_build(const Cell* spec_in, Cell* out) {
             tail_false |= 1u << (tail & 31);
             ++tail;
         } else {  // /local and its words
-            if (entry->w2) tail_false |= 1u << (tail & 31);
-            tail += entry->w2;
+            if (spec_cache_local_count(entry)) tail_false |= 1u << (tail & 31);
+            tail += spec_cache_local_count(entry);
         }
     }
     if (tail > CALL_PLAN_TAIL_MAX) simple = false;
     if (simple) {
         first->header |= CALL_PLAN_SIMPLE | (tail << CALL_PLAN_TAIL_SHIFT);
-        first->w3 = tail_false;
+        spec_cache_set_tail_falses(first, tail_false);
     }
     *out = *cache;
     vstack.top = spec;
 }
 
 NodeRef callable_spec_cache(const Cell* fn) {
-    const Cell* more = node_buffer(fn->w3)->cells();
+    const Cell* more = callable_more_cells(fn);
     return series_node(&more[1]);
 }
 
-void callable_spec(const Cell* fn, Cell* out) { set_series(out, T_BLOCK, fn->w2, 0); }
+void callable_spec(const Cell* fn, Cell* out) { set_series(out, T_BLOCK, callable_spec_node(fn), 0); }
 
 // ================================================================== make
 
@@ -229,9 +228,7 @@ void native_make_value(Cell* out, const Cell* spec_in, uint32_t index, TypeId ty
     spec_cache_build(spec, cache);
     block_append(more, cache);
     cell_init(out, type);
-    out->w1 = index;
-    out->w2 = series_node(spec);
-    out->w3 = series_node(more);
+    native_set_parts(out, index, series_node(spec), series_node(more));
 }
 
 // An op needs exactly two arguments before any refinement other than /local or /extern.
@@ -249,7 +246,7 @@ static bool spec_usable_as_op(const Cell* spec) {
             ++count;
         } else if (t == T_SET_WORD) break;
         else if (t == T_REFINEMENT) {
-            int32_t s = symbol_resolve_alias(int32_t(v->w2));
+            int32_t s = symbol_resolve_alias(word_symbol(v));
             if (s == local_sym || s == extern_sym) break;
             return false;
         }
@@ -269,8 +266,8 @@ void op_make_value(Cell* out, const Cell* from_in) {
     callable_spec(&from, &spec);
     if (!spec_usable_as_op(&spec)) raise_error(err::script::bad_op_spec);
     *out = from;
-    out->header = T_OP | (uint32_t(t) << 16);
-    if (t == T_FUNCTION || t == T_ROUTINE) node_buffer(from.w3)->cells()[3] = from;
+    out->header = op_header(t);
+    if (t == T_FUNCTION || t == T_ROUTINE) callable_more_cells(&from)[3] = from;
 }
 
 // ================================================================== actions
@@ -286,7 +283,10 @@ static bool same_call_shape(const Cell* a, const Cell* b) {
         if (cell_type(x) != cell_type(y)) return false;
         if (cell_is(x, T_TYPESET) && (x->header >> CACHE_KIND_SHIFT & 3) != (y->header >> CACHE_KIND_SHIFT & 3))
             return false;
-        if (cell_is(x, T_INTEGER) && (x->w1 != y->w1 || x->w2 != y->w2)) return false;
+        // The counts cell and the /local cell both keep their counts in these two words.
+        if (cell_is(x, T_INTEGER) && (spec_cache_plain_count(x) != spec_cache_plain_count(y) ||
+                                      spec_cache_refinement_count(x) != spec_cache_refinement_count(y)))
+            return false;
     }
     return true;
 }
@@ -352,11 +352,11 @@ static int32_t native_mold(const Cell* v_in, Cell* out, bool only, bool all, boo
     if (t == T_OP) {
         string_append_cstr(out, "make op! ");
         limit -= 9;
-        TypeId from = TypeId((v->header >> 16) & 0xFF);
+        TypeId from = op_source_type(v);
         if (from == T_FUNCTION) {
             string_append_cstr(out, "func ");
             limit = mold_spec_of(v, out, all, flat, limit - 5, indent);
-            Cell* body = stack_push_copy(node_buffer(v->w3)->cells());
+            Cell* body = stack_push_copy(function_body(v));
             MoldFn mold = action_of<Act::mold>(cell_type(body));
             if (cell_is(body, T_BLOCK) && mold) limit = mold(body, out, false, all, flat, nullptr, limit, indent);
         } else {
@@ -386,17 +386,17 @@ static int native_compare(const Cell* a, const Cell* b, int op) {
         break;
     default: return CMP_NOT_COMPARABLE;
     }
-    uint32_t x = a->w1, y = b->w1;
-    if (cell_is(a, T_OP) && ((a->header >> 16) & 0xFF) != ((b->header >> 16) & 0xFF))
-        return ((a->header >> 16) & 0xFF) < ((b->header >> 16) & 0xFF) ? -1 : 1;
-    if (cell_is(a, T_OP) && ((a->header >> 16) & 0xFF) == T_FUNCTION) { x = a->w3; y = b->w3; }
+    uint32_t x = native_index(a), y = native_index(b);
+    if (cell_is(a, T_OP) && op_source_type(a) != op_source_type(b))
+        return op_source_type(a) < op_source_type(b) ? -1 : 1;
+    if (cell_is(a, T_OP) && op_source_type(a) == T_FUNCTION) { x = callable_more(a); y = callable_more(b); }
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
 static void native_reflect(ActionFrame& f) {
     Cell* v = f.args;
     Cell* field = f.args + 1;
-    std::string name = type_is_word(cell_type(field)) ? symbol_text(int32_t(field->w2)) : "";
+    std::string name = type_is_word(cell_type(field)) ? symbol_text(word_symbol(field)) : "";
     if (name == "spec") {
         Cell spec;
         callable_spec(v, &spec);
@@ -404,9 +404,9 @@ static void native_reflect(ActionFrame& f) {
         return;
     }
     if (name == "body") {
-        TypeId from = TypeId((v->header >> 16) & 0xFF);
+        TypeId from = op_source_type(v);
         if (cell_is(v, T_OP) && (from == T_FUNCTION || from == T_ROUTINE)) {
-            Cell body = node_buffer(v->w3)->cells()[0];
+            Cell body = *function_body(v);
             if (!cell_is(&body, T_BLOCK)) {  // a routine without a body
                 *f.args = body;
                 return;
@@ -415,7 +415,7 @@ static void native_reflect(ActionFrame& f) {
             *f.args = *copy;
             return;
         }
-        set_integer(f.args, int32_t(v->w1));
+        set_integer(f.args, int32_t(native_index(v)));
         return;
     }
     raise_error(err::internal::not_done);

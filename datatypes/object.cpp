@@ -24,35 +24,29 @@ static int32_t class_counter = 1000000;
 int32_t object_new_class_id() { return ++class_counter; }
 
 // Valid until the next allocation.
-static Cell* object_values(NodeRef ctx) { return node_buffer(context_cell(ctx)->w2)->cells(); }
+static Cell* object_values(NodeRef ctx) { return node_buffer(context_cell_values(context_cell(ctx)))->cells(); }
 
 static bool is_symbol(const Cell* word, RtSym s) {
-    return symbol_resolve_alias(int32_t(word->w2)) == symbol_resolve_alias(runtime_symbol(s));
+    return symbol_resolve_alias(word_symbol(word)) == symbol_resolve_alias(runtime_symbol(s));
 }
 
-static int32_t handler_symbol(RtWord w) { return symbol_resolve_alias(int32_t(runtime_word(w)->w2)); }
+static int32_t handler_symbol(RtWord w) { return symbol_resolve_alias(word_symbol(runtime_word(w))); }
 
 Cell* object_push_new(TypeId type, NodeRef proto_ctx, uint32_t slots) {
     Cell* obj = stack_push();
     NodeRef ctx = context_make(slots, false, true, proto_ctx, CTX_KIND_OBJECT);
     cell_init(obj, type);
-    obj->w1 = ctx;
-    obj->w2 = uint32_t(object_new_class_id());
+    object_set_context(obj, ctx);
+    object_set_class_id(obj, object_new_class_id());
     *context_self(ctx) = *obj;
     return obj;
 }
 
 // ================================================================== change-handler record
 
-// The record is a 2-cell block: cell 0 describes on-change*, cell 1 on-deep-change*.
-// Each is a pair!-typed cell whose w1 holds the handler's field position in its
-// upper 16 bits (0xFFFF: absent) and the handler's local slot count in the lower 16.
-constexpr uint32_t HANDLER_ABSENT = 0xFFFF;
-
 static int32_t handler_position(const Cell* obj, int which) {
-    if (!obj->w3) return -1;
-    uint32_t pos = node_buffer(obj->w3)->cells()[which].w1 >> 16;
-    return pos == HANDLER_ABSENT ? -1 : int32_t(pos);
+    if (!object_handlers(obj)) return -1;
+    return handler_entry_position(node_buffer(object_handlers(obj))->cells() + which);
 }
 
 static uint32_t count_locals(const Cell* fn) {
@@ -64,7 +58,7 @@ static uint32_t count_locals(const Cell* fn) {
     for (uint32_t k = 0; k < n; ++k) {
         const Cell* v = block_at(&spec, k);
         if (!seen) {
-            if (cell_is(v, T_REFINEMENT) && symbol_resolve_alias(int32_t(v->w2)) == local_sym) seen = true, count = 1;
+            if (cell_is(v, T_REFINEMENT) && symbol_resolve_alias(word_symbol(v)) == local_sym) seen = true, count = 1;
         } else if (cell_is(v, T_WORD)) {
             ++count;
         }
@@ -83,16 +77,16 @@ static void bind_as_owner(const Cell* obj) {
 // Builds the record from the handler fields of the object (on the stack), or
 // leaves it without one; an object with on-deep-change* owns its series.
 void object_finish_handlers(Cell* obj) {
-    NodeRef ctx = obj->w1;
+    NodeRef ctx = object_context(obj);
     int32_t change_sym = handler_symbol(RtWord::on_change), deep_sym = handler_symbol(RtWord::on_deep_change);
     int32_t pos[2] = {-1, -1};
     uint32_t n = context_word_count(ctx);
     for (uint32_t k = 0; k < n; ++k) {
-        int32_t s = symbol_resolve_alias(int32_t(context_word_at(ctx, k)->w2));
+        int32_t s = symbol_resolve_alias(word_symbol(context_word_at(ctx, k)));
         if (s == change_sym) pos[0] = int32_t(k);
         else if (s == deep_sym) pos[1] = int32_t(k);
     }
-    obj->w3 = 0;
+    object_set_handlers(obj, 0);
     if (pos[0] < 0 && pos[1] < 0) {
         *context_self(ctx) = *obj;
         return;
@@ -113,11 +107,10 @@ void object_finish_handlers(Cell* obj) {
     Cell* record = block_push_new(2);
     for (int h = 0; h < 2; ++h) {
         Cell entry;
-        cell_init(&entry, T_PAIR);
-        entry.w1 = (pos[h] < 0 ? HANDLER_ABSENT << 16 : uint32_t(pos[h]) << 16) | (locals[h] & 0xFFFF);
+        handler_entry_set(&entry, pos[h], locals[h]);
         block_append(record, &entry);
     }
-    obj->w3 = series_node(record);
+    object_set_handlers(obj, series_node(record));
     stack_pop(1);
     *context_self(ctx) = *obj;
     if (pos[1] >= 0) bind_as_owner(obj);
@@ -126,7 +119,7 @@ void object_finish_handlers(Cell* obj) {
 // Calls the handler function at field `pos` of obj with count arguments from args (on the stack).
 static void call_handler(const Cell* obj, int32_t pos, Cell* args, uint32_t count) {
     StackScope scope;
-    Cell* fn = stack_push_copy(object_values(obj->w1) + pos);
+    Cell* fn = stack_push_copy(object_values(object_context(obj)) + pos);
     call_with_args(fn, args, count);
     if (pending_exit) exit_as_exception();
 }
@@ -135,14 +128,14 @@ static void call_handler(const Cell* obj, int32_t pos, Cell* args, uint32_t coun
 static void fire_on_change(Cell* self, Cell* word, Cell* old_value, Cell* new_value) {
     int32_t pos = handler_position(self, 0);
     if (pos < 0) return;
-    if (!cell_is(object_values(self->w1) + pos, T_FUNCTION)) {
-        Cell bad = object_values(self->w1)[pos];
+    if (!cell_is(object_values(object_context(self)) + pos, T_FUNCTION)) {
+        Cell bad = object_values(object_context(self))[pos];
         raise_error(err::script::invalid_obj_evt, &bad);
     }
     StackScope scope;
     Cell* args = stack_push_copy(word);
     args->header = (args->header & ~0xFFu) | T_WORD;
-    if (args->w1 != self->w1) context_bind_word(self->w1, args);
+    if (word_context(args) != object_context(self)) context_bind_word(object_context(self), args);
     stack_push_copy(old_value);
     stack_push_copy(new_value);
     call_handler(self, pos, args, 3);
@@ -162,7 +155,7 @@ static void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell*
     if (!cell_is(owner, T_OBJECT) && !cell_is(owner, T_ERROR) && !cell_is(owner, T_PORT)) return;
     int32_t pos = handler_position(owner, 1);
     if (pos < 0) return;
-    if (!cell_is(object_values(owner->w1) + pos, T_FUNCTION)) return;
+    if (!cell_is(object_values(object_context(owner)) + pos, T_FUNCTION)) return;
     StackScope scope;
     Cell* args = stack_push_copy(owner);
     stack_push_copy(word);
@@ -184,12 +177,12 @@ static void walk_object_fields(const Cell* object, const Cell* owner_in, const C
     StackScope scope;
     Cell* obj = stack_push_copy(object);
     Cell* owner = owner_in ? stack_push_copy(owner_in) : nullptr;
-    uint32_t n = context_word_count(obj->w1);
+    uint32_t n = context_word_count(object_context(obj));
     for (uint32_t k = 0; k < n; ++k) {
-        Cell* value = stack_push_copy(object_values(obj->w1) + k);
+        Cell* value = stack_push_copy(object_values(object_context(obj)) + k);
         if (bind) {
-            if (!(cell_is(value, T_OBJECT) && value->w1 == owner->w1)) {
-                Cell* word = stack_push_copy(context_word_at(obj->w1, k));
+            if (!(cell_is(value, T_OBJECT) && object_context(value) == object_context(owner))) {
+                Cell* word = stack_push_copy(context_word_at(object_context(obj), k));
                 ownership_bind_value(value, owner, word);
             }
         } else {
@@ -232,14 +225,14 @@ static void copy_value_in_place(Cell* v, bool deep) {
 // A function field made anew for the object ctx: its body copied deep and bound
 // to the object, then (by function_push) to the new function's own context.
 static void rebind_function(Cell* fn, NodeRef ctx) {
-    Cell body0 = node_buffer(fn->w3)->cells()[0];
+    Cell body0 = *function_body(fn);
     if (!cell_is(&body0, T_BLOCK)) raise_error(err::script::bad_func_def, fn);
     StackScope scope;
     Cell* held = stack_push_copy(fn);
     Cell* spec = stack_push();
     callable_spec(held, spec);
     Cell* body = stack_push();
-    Cell* old_body = stack_push_copy(node_buffer(held->w3)->cells());
+    Cell* old_body = stack_push_copy(function_body(held));
     block_copy_deep(old_body, body);
     context_bind_block(body, ctx, true);
     Cell* made = function_push(spec, body, held->header & (FUNCTION_TRACE | FUNCTION_NO_TRACE));
@@ -269,36 +262,36 @@ static Cell* object_clone(const Cell* source_in, bool deep, const Cell* types, b
     StackScope scope;
     Cell* source = stack_push_copy(source_in);
     uint64_t mask = types ? types_mask(types) : 0;
-    uint32_t n = context_word_count(source->w1);
-    Cell* obj = object_push_new(cell_type(source), source->w1, n);
-    obj->w2 = source->w2;
-    obj->w3 = fresh_handlers ? 0 : source->w3;
-    for (uint32_t k = 0; k < n; ++k) object_values(obj->w1)[k] = object_values(source->w1)[k];
-    *context_self(obj->w1) = *obj;
+    uint32_t n = context_word_count(object_context(source));
+    Cell* obj = object_push_new(cell_type(source), object_context(source), n);
+    object_set_class_id(obj, object_class_id(source));
+    object_set_handlers(obj, fresh_handlers ? 0 : object_handlers(source));
+    for (uint32_t k = 0; k < n; ++k) object_values(object_context(obj))[k] = object_values(object_context(source))[k];
+    *context_self(object_context(obj)) = *obj;
     if (deep && !types) {
-        if (cycle_find(source->w1)) {
+        if (cycle_find(object_context(source))) {
             cycle_reset();
             raise_error(err::internal::no_cycle);
         }
-        CycleGuard guard(source->w1);
+        CycleGuard guard(object_context(source));
         for (uint32_t k = 0; k < n; ++k) {
-            if (!copied_by_clone(cell_type(object_values(obj->w1) + k))) continue;
-            Cell* v = stack_push_copy(object_values(obj->w1) + k);
+            if (!copied_by_clone(cell_type(object_values(object_context(obj)) + k))) continue;
+            Cell* v = stack_push_copy(object_values(object_context(obj)) + k);
             copy_value_in_place(v, true);
-            object_values(obj->w1)[k] = *v;
+            object_values(object_context(obj))[k] = *v;
             stack_drop_to(v);
         }
     } else if (types) {
         for (uint32_t k = 0; k < n; ++k) {
-            TypeId t = cell_type(object_values(obj->w1) + k);
+            TypeId t = cell_type(object_values(object_context(obj)) + k);
             if (!(mask & (1ull << t)) || !type_is_series(t)) continue;
-            Cell* v = stack_push_copy(object_values(obj->w1) + k);
+            Cell* v = stack_push_copy(object_values(object_context(obj)) + k);
             copy_value_in_place(v, deep);
-            object_values(obj->w1)[k] = *v;
+            object_values(object_context(obj))[k] = *v;
             stack_drop_to(v);
         }
     }
-    rebind_function_fields(obj->w1);
+    rebind_function_fields(object_context(obj));
     if (fresh_handlers) object_finish_handlers(obj);
     *result = *obj;
     return result;
@@ -327,23 +320,23 @@ static void object_copy_values(NodeRef source, NodeRef target, bool copy_all) {
 static bool object_extend(Cell* target, const Cell* source_in) {
     StackScope scope;
     Cell* source = stack_push_copy(source_in);
-    uint32_t before = context_word_count(target->w1);
-    uint32_t n = context_word_count(source->w1);
+    uint32_t before = context_word_count(object_context(target));
+    uint32_t n = context_word_count(object_context(source));
     for (uint32_t k = 0; k < n; ++k) {
-        Cell* word = stack_push_copy(context_word_at(source->w1, k));
-        Cell* value = stack_push_copy(object_values(source->w1) + k);
-        context_put_word_value(target->w1, word, value);
+        Cell* word = stack_push_copy(context_word_at(object_context(source), k));
+        Cell* value = stack_push_copy(object_values(object_context(source)) + k);
+        context_put_word_value(object_context(target), word, value);
         stack_drop_to(word);
     }
-    uint32_t m = context_word_count(target->w1);
+    uint32_t m = context_word_count(object_context(target));
     for (uint32_t k = 0; k < m; ++k) {
-        if (!copied_by_make(cell_type(object_values(target->w1) + k))) continue;
-        Cell* v = stack_push_copy(object_values(target->w1) + k);
+        if (!copied_by_make(cell_type(object_values(object_context(target)) + k))) continue;
+        Cell* v = stack_push_copy(object_values(object_context(target)) + k);
         copy_value_in_place(v, true);
-        object_values(target->w1)[k] = *v;
+        object_values(object_context(target))[k] = *v;
         stack_drop_to(v);
     }
-    rebind_function_fields(target->w1);
+    rebind_function_fields(object_context(target));
     return m > before;
 }
 
@@ -363,20 +356,20 @@ Cell* object_make(const Cell* proto_in, const Cell* spec_in) {
     Cell* obj = from_object ? object_clone(proto, false, nullptr, false) : object_push_new(T_OBJECT, 0, 4);
     if (cell_is(spec, T_OBJECT)) {
         bool grew = object_extend(obj, spec);
-        if (grew || !from_object) obj->w2 = uint32_t(object_new_class_id());
+        if (grew || !from_object) object_set_class_id(obj, object_new_class_id());
     } else if (cell_is(spec, T_BLOCK)) {
-        bool grew = context_collect_set_words(obj->w1, spec);
-        context_bind_block(spec, obj->w1, true);
-        if (from_object) object_copy_values(proto->w1, obj->w1, false);
-        *context_self(obj->w1) = *obj;
+        bool grew = context_collect_set_words(object_context(obj), spec);
+        context_bind_block(spec, object_context(obj), true);
+        if (from_object) object_copy_values(object_context(proto), object_context(obj), false);
+        *context_self(object_context(obj)) = *obj;
         Cell* mark = vstack.top;
         eval_block(spec);
         vstack.top = mark;
         if (pending_exit) exit_as_exception();
-        clear_changed_flags(obj->w1);
-        uint32_t n = context_word_count(obj->w1);
-        for (uint32_t k = 0; k < n; ++k) cell_clear_flag(object_values(obj->w1) + k, FLAG_NEW_LINE);
-        if (grew || !from_object) obj->w2 = uint32_t(object_new_class_id());
+        clear_changed_flags(object_context(obj));
+        uint32_t n = context_word_count(object_context(obj));
+        for (uint32_t k = 0; k < n; ++k) cell_clear_flag(object_values(object_context(obj)) + k, FLAG_NEW_LINE);
+        if (grew || !from_object) object_set_class_id(obj, object_new_class_id());
     } else if (spec_in) {
         raise_error(err::syntax::malconstruct, spec);
     }
@@ -386,24 +379,24 @@ Cell* object_make(const Cell* proto_in, const Cell* spec_in) {
 }
 
 Cell* object_field(const Cell* obj, int32_t symbol) {
-    int32_t slot = context_find_symbol(obj->w1, symbol, true);
+    int32_t slot = context_find_symbol(object_context(obj), symbol, true);
     if (slot < 0) return nullptr;
-    return object_values(obj->w1) + slot;
+    return object_values(object_context(obj)) + slot;
 }
 
 Cell* object_values_block(const Cell* obj_in) {
     Cell obj = *obj_in;
-    uint32_t n = context_word_count(obj.w1);
+    uint32_t n = context_word_count(object_context(&obj));
     Cell* out = block_push_new(n);
     for (uint32_t k = 0; k < n; ++k) {
-        Cell v = object_values(obj.w1)[k];
+        Cell v = object_values(object_context(&obj))[k];
         block_append(out, &v);
     }
     return out;
 }
 
 static bool is_handler_word(const Cell* w) {
-    int32_t s = symbol_resolve_alias(int32_t(w->w2));
+    int32_t s = symbol_resolve_alias(word_symbol(w));
     return s == handler_symbol(RtWord::on_change) || s == handler_symbol(RtWord::on_deep_change);
 }
 
@@ -411,37 +404,37 @@ void object_set_words(const Cell* obj_in, const Cell* value_in, bool any, bool o
     StackScope scope;
     Cell* obj = stack_push_copy(obj_in);
     Cell* value = stack_push_copy(value_in);
-    uint32_t n = context_word_count(obj->w1);
+    uint32_t n = context_word_count(object_context(obj));
     bool by_field = !only && (cell_is(value, T_BLOCK) || cell_is(value, T_OBJECT));
     if (by_field && !some && !any) {
         for (uint32_t k = 0; k < n; ++k) {
             const Cell* v = nullptr;
             if (cell_is(value, T_BLOCK)) v = k < block_length(value) ? block_at(value, k) : nullptr;
-            else if (k < context_word_count(value->w1)) v = object_values(value->w1) + k;
+            else if (k < context_word_count(object_context(value))) v = object_values(object_context(value)) + k;
             if (v && cell_is(v, T_UNSET)) {
-                Cell w = *context_word_at(obj->w1, k);
+                Cell w = *context_word_at(object_context(obj), k);
                 w.header = T_WORD;
                 raise_error(err::script::need_value, &w);
             }
         }
     }
-    bool has_record = obj->w3 != 0;
+    bool has_record = object_handlers(obj) != 0;
     for (uint32_t k = 0; k < n; ++k) {
         Cell* v = stack_push();
         if (by_field && cell_is(value, T_BLOCK)) {
             if (k < block_length(value)) *v = *block_at(value, k);
             else set_none(v);
         } else if (by_field) {
-            Cell* f = object_field(value, int32_t(context_word_at(obj->w1, k)->w2));
+            Cell* f = object_field(value, word_symbol(context_word_at(object_context(obj), k)));
             if (!f) { stack_drop_to(v); continue; }
             *v = *f;
         } else {
             *v = *value;
         }
         if (some && cell_is(v, T_NONE)) { stack_drop_to(v); continue; }
-        Cell* w = stack_push_copy(context_word_at(obj->w1, k));
+        Cell* w = stack_push_copy(context_word_at(object_context(obj), k));
         if (has_record && is_handler_word(w)) {
-            cell_set_flag(context_word_at(obj->w1, k), FLAG_SLOT_SET);
+            cell_set_flag(context_word_at(object_context(obj), k), FLAG_SLOT_SET);
             stack_drop_to(v);
             continue;
         }
@@ -464,7 +457,7 @@ Cell* object_construct(const Cell* spec_in, const Cell* proto_in, bool only) {
     } else {
         obj = object_push_new(T_OBJECT, 0, 4);
     }
-    context_collect_set_words(obj->w1, spec);
+    context_collect_set_words(object_context(obj), spec);
     uint32_t n = block_length(spec);
     for (uint32_t k = 0; k < n; ++k) {
         Cell w = *block_at(spec, k);
@@ -482,10 +475,10 @@ Cell* object_construct(const Cell* spec_in, const Cell* proto_in, bool only) {
                 break;
             }
         }
-        int32_t slot = context_find_symbol(obj->w1, int32_t(w.w2), true);
-        object_values(obj->w1)[slot] = v;
+        int32_t slot = context_find_symbol(object_context(obj), word_symbol(&w), true);
+        object_values(object_context(obj))[slot] = v;
     }
-    *context_self(obj->w1) = *obj;
+    *context_self(object_context(obj)) = *obj;
     *result = *obj;
     return result;
 }
@@ -511,7 +504,7 @@ int32_t object_mold_body(const Cell* obj_in, Cell* out, bool only, bool all, boo
                                 bool indent_on, int32_t level, bool leading_newline) {
     StackScope scope;
     Cell* obj = stack_push_copy(obj_in);
-    uint32_t n = context_word_count(obj->w1);
+    uint32_t n = context_word_count(object_context(obj));
     if (!n) return limit;
     const char* separator = "\n";
     if (flat) {
@@ -522,10 +515,10 @@ int32_t object_mold_body(const Cell* obj_in, Cell* out, bool only, bool all, boo
         --limit;
     }
     if (only) indent_on = false;
-    CycleGuard guard(obj->w1);
+    CycleGuard guard(object_context(obj));
     bool first = true;
     for (uint32_t k = 0; k < n && limit > 0; ++k) {
-        Cell* word = stack_push_copy(context_word_at(obj->w1, k));
+        Cell* word = stack_push_copy(context_word_at(object_context(obj), k));
         if (!all && is_handler_word(word)) { stack_drop_to(word); continue; }
         if (!indent_on && !first) {
             string_append_cstr(out, separator);
@@ -537,7 +530,7 @@ int32_t object_mold_body(const Cell* obj_in, Cell* out, bool only, bool all, boo
         limit = mold_dispatch(word, out, false, false, false, limit, level);
         string_append_cstr(out, ": ");
         limit -= 2;
-        Cell* v = stack_push_copy(object_values(obj->w1) + k);
+        Cell* v = stack_push_copy(object_values(object_context(obj)) + k);
         if (cell_type(v) == T_NONE_ID) set_unset(v);
         if (cell_is(v, T_WORD)) {
             string_append_cstr(out, "'");
@@ -560,13 +553,13 @@ static int32_t cycle_ellipsis(Cell* out, TypeId t, bool mold, int32_t limit) {
 }
 
 static int32_t object_form(const Cell* v, Cell* out, const Cell*, int32_t limit) {
-    if (cycle_find(v->w1)) return cycle_ellipsis(out, T_OBJECT, false, limit);
+    if (cycle_find(object_context(v))) return cycle_ellipsis(out, T_OBJECT, false, limit);
     return object_mold_body(v, out, false, false, false, limit, false, 0, false);
 }
 
 static int32_t object_mold(const Cell* v, Cell* out, bool only, bool all, bool flat, const Cell*, int32_t limit,
                            int32_t indent) {
-    if (cycle_find(v->w1)) return cycle_ellipsis(out, T_OBJECT, true, limit);
+    if (cycle_find(object_context(v))) return cycle_ellipsis(out, T_OBJECT, true, limit);
     if (!only) {
         string_append_cstr(out, "make object! [");
         limit -= 14;
@@ -584,15 +577,15 @@ static void object_eval_path(PathStep& step) {
     Cell* element = step.element;
     if (!type_is_word(cell_type(element)) || cell_is(element, T_REFINEMENT) || cell_is(element, T_ISSUE))
         raise_error(err::script::invalid_path, step.path, element);
-    int32_t slot = context_find_symbol(step.parent->w1, int32_t(element->w2), true);
+    int32_t slot = context_find_symbol(object_context(step.parent), word_symbol(element), true);
     if (slot < 0) raise_error(err::script::invalid_path, step.path, element);
     if (step.set) {
-        Cell w = *context_word_at(step.parent->w1, uint32_t(slot));
+        Cell w = *context_word_at(object_context(step.parent), uint32_t(slot));
         word_set_value(&w, step.set);
         *step.result = *step.set;
         return;
     }
-    Cell* field = object_values(step.parent->w1) + slot;
+    Cell* field = object_values(object_context(step.parent)) + slot;
     if (cell_is(field, T_UNSET)) raise_error(err::script::unset_path, step.path, element);
     *step.result = *field;
 }
@@ -602,19 +595,19 @@ static bool is_number_kind(TypeId t) { return t == T_INTEGER || t == T_FLOAT || 
 
 static int object_compare(const Cell* a, const Cell* b, int op) {
     if (cell_type(b) != cell_type(a)) return CMP_NOT_COMPARABLE;
-    if (a->w1 == b->w1) return 0;
+    if (object_context(a) == object_context(b)) return 0;
     if (op == CMP_SAME) return -1;
-    if (cycle_find(a->w1)) return cycle_find(b->w1) ? 0 : -1;
-    uint32_t n = context_word_count(a->w1), m = context_word_count(b->w1);
+    if (cycle_find(object_context(a))) return cycle_find(object_context(b)) ? 0 : -1;
+    uint32_t n = context_word_count(object_context(a)), m = context_word_count(object_context(b));
     if (n != m) return n < m ? -1 : 1;
-    CycleGuard guard_a(a->w1);
-    CycleGuard guard_b(b->w1);
+    CycleGuard guard_a(object_context(a));
+    CycleGuard guard_b(object_context(b));
     for (uint32_t k = 0; k < n; ++k) {
-        int32_t sa = symbol_resolve_alias(int32_t(context_word_at(a->w1, k)->w2));
-        int32_t sb = symbol_resolve_alias(int32_t(context_word_at(b->w1, k)->w2));
+        int32_t sa = symbol_resolve_alias(word_symbol(context_word_at(object_context(a), k)));
+        int32_t sb = symbol_resolve_alias(word_symbol(context_word_at(object_context(b), k)));
         if (sa != sb) return sa < sb ? -1 : 1;
-        const Cell* x = object_values(a->w1) + k;
-        const Cell* y = object_values(b->w1) + k;
+        const Cell* x = object_values(object_context(a)) + k;
+        const Cell* y = object_values(object_context(b)) + k;
         TypeId tx = cell_type(x), ty = cell_type(y);
         if (tx != ty && !(is_word_kind(tx) && is_word_kind(ty)) && !(is_number_kind(tx) && is_number_kind(ty)))
             return tx < ty ? -1 : 1;
@@ -629,13 +622,13 @@ static bool field_is(const Cell* field, RtSym s) { return type_is_word(cell_type
 
 static void object_reflect(ActionFrame& f) {
     Cell* field = f.args + 1;
-    NodeRef ctx = f.args->w1;
+    NodeRef ctx = object_context(f.args);
     if (field_is(field, RtSym::values)) {
         *f.args = *object_values_block(f.args);
         return;
     }
     if (field_is(field, RtSym::class_)) {
-        set_integer(f.args, int32_t(f.args->w2));
+        set_integer(f.args, object_class_id(f.args));
         return;
     }
     if (field_is(field, RtSym::owner)) {
@@ -643,11 +636,11 @@ static void object_reflect(ActionFrame& f) {
         return;
     }
     if (field_is(field, RtSym::events_q)) {
-        set_logic(f.args, f.args->w3 != 0);
+        set_logic(f.args, object_handlers(f.args) != 0);
         return;
     }
-    bool changed = type_is_word(cell_type(field)) && symbol_resolve_alias(int32_t(field->w2)) ==
-                                                         symbol_resolve_alias(int32_t(runtime_word(RtWord::changed)->w2));
+    bool changed = type_is_word(cell_type(field)) && symbol_resolve_alias(word_symbol(field)) ==
+                                                         symbol_resolve_alias(word_symbol(runtime_word(RtWord::changed)));
     bool words = field_is(field, RtSym::words), body = field_is(field, RtSym::body);
     if (!changed && !words && !body) raise_error(err::internal::not_done);
     uint32_t n = context_word_count(ctx);
@@ -672,11 +665,11 @@ static void object_reflect(ActionFrame& f) {
 static void object_modify(ActionFrame& f) {
     Cell* field = f.args + 1;
     Cell* value = f.args + 2;
-    bool changed = type_is_word(cell_type(field)) && symbol_resolve_alias(int32_t(field->w2)) ==
-                                                         symbol_resolve_alias(int32_t(runtime_word(RtWord::changed)->w2));
+    bool changed = type_is_word(cell_type(field)) && symbol_resolve_alias(word_symbol(field)) ==
+                                                         symbol_resolve_alias(word_symbol(runtime_word(RtWord::changed)));
     if (changed) {
         if (!cell_is(value, T_NONE)) raise_error(err::script::invalid_arg, value);
-        clear_changed_flags(f.args->w1);
+        clear_changed_flags(object_context(f.args));
     } else if (field_is(field, RtSym::owner)) {
         bind_as_owner(f.args);
     } else if (field_is(field, RtSym::owned)) {
@@ -695,7 +688,7 @@ static void object_modify(ActionFrame& f) {
 static void object_select(ActionFrame& f) {
     Cell* key = f.args + 1;
     if (!type_is_word(cell_type(key))) raise_error_type(err::script::invalid_type, cell_type(key));
-    Cell* v = object_field(f.args, int32_t(key->w2));
+    Cell* v = object_field(f.args, word_symbol(key));
     if (v) *f.args = *v;
     else set_none(f.args);
 }
@@ -703,14 +696,14 @@ static void object_select(ActionFrame& f) {
 static void object_put(ActionFrame& f) {
     Cell* key = f.args + 1;
     if (!cell_is(key, T_WORD)) raise_error_type(err::script::invalid_key_type, cell_type(key));
-    int32_t slot = context_find_symbol(f.args->w1, int32_t(key->w2), true);
+    int32_t slot = context_find_symbol(object_context(f.args), word_symbol(key), true);
     if (slot < 0) {
         Cell none;
         set_none(&none);
         raise_error(err::script::invalid_path, &none, key);
     }
-    Cell w = *context_word_at(f.args->w1, uint32_t(slot));
-    word_set_value_in(&w, f.args + 2, f.args->w1, true);
+    Cell w = *context_word_at(object_context(f.args), uint32_t(slot));
+    word_set_value_in(&w, f.args + 2, object_context(f.args), true);
     *f.args = f.args[2];
 }
 

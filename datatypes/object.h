@@ -7,6 +7,19 @@
 
 namespace tev {
 
+// The change-handler record: cell 0 for on-change*, cell 1 for on-deep-change*,
+// each a pair!-typed cell whose word 1 holds the handler's field position in
+// its upper 16 bits (0xFFFF: absent) and its local slot count in the lower 16.
+constexpr uint32_t HANDLER_ABSENT = 0xFFFF;
+inline void handler_entry_set(Cell* e, int32_t position, uint32_t locals) {
+    cell_init(e, T_PAIR);
+    e->w1 = (position < 0 ? HANDLER_ABSENT << 16 : uint32_t(position) << 16) | (locals & 0xFFFF);
+}
+inline int32_t handler_entry_position(const Cell* e) {
+    uint32_t pos = e->w1 >> 16;
+    return pos == HANDLER_ABSENT ? -1 : int32_t(pos);
+}
+
 int32_t object_new_class_id();
 // Pushes a new object of `type` (object!, error!) on a fresh context with the
 // words of `proto_ctx` (0: none) and room for `slots`; its self cell refers to it.

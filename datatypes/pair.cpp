@@ -16,8 +16,8 @@ namespace tev {
 
 Cell* pair_make_cell(Cell* c, int32_t x, int32_t y) {
     cell_init(c, T_PAIR);
-    c->w2 = uint32_t(x);
-    c->w3 = uint32_t(y);
+    pair_set_x(c, x);
+    pair_set_y(c, y);
     return c;
 }
 
@@ -124,7 +124,7 @@ void pair_make(ActionFrame& f) {
 void pair_random(ActionFrame& f) {
     Cell* v = f.args;
     if (f.has(RANDOM_SEED)) {
-        mt_seed(int32_t(v->w2 ^ v->w3));
+        mt_seed(pair_x(v) ^ pair_y(v));
         set_unset(v);
         return;
     }
@@ -168,7 +168,8 @@ void pair_eval_path(PathStep& step) {
         return;
     }
     if (!cell_is(step.set, T_INTEGER)) raise_error_type(err::script::invalid_type, cell_type(step.set));
-    (n == 1 ? step.parent->w2 : step.parent->w3) = step.set->w2;
+    if (n == 1) pair_set_x(step.parent, get_integer(step.set));
+    else pair_set_y(step.parent, get_integer(step.set));
     *step.result = *step.parent;
 }
 
@@ -182,7 +183,7 @@ void pair_absolute(ActionFrame& f) {
 }
 void pair_negate(ActionFrame& f) {
     // Wraps at -2147483648 as the pair's negation always has.
-    pair_make_cell(f.args, int32_t(0u - f.args->w2), int32_t(0u - f.args->w3));
+    pair_make_cell(f.args, int32_t(0u - uint32_t(pair_x(f.args))), int32_t(0u - uint32_t(pair_y(f.args))));
 }
 void pair_reverse(ActionFrame& f) { pair_make_cell(f.args, pair_y(f.args), pair_x(f.args)); }
 

@@ -12,6 +12,8 @@ Cell* pair_push(int32_t x, int32_t y);
 void pair_make_in(Cell* block, int32_t x, int32_t y);
 inline int32_t pair_x(const Cell* c) { return int32_t(c->w2); }
 inline int32_t pair_y(const Cell* c) { return int32_t(c->w3); }
+inline void pair_set_x(Cell* c, int32_t x) { c->w2 = uint32_t(x); }
+inline void pair_set_y(Cell* c, int32_t y) { c->w3 = uint32_t(y); }
 // The arithmetic engine: the pair in args[0], the operand in args[1].
 void pair_do_math(ActionFrame& f, int op);
 

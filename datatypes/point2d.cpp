@@ -22,20 +22,11 @@ namespace tev {
 namespace {
 
 void put_coord(Cell* c, int i, double d) {
-    float f = float(d);
-    uint32_t bits;
-    std::memcpy(&bits, &f, 4);
-    (i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3) = bits;
+    point_put_coord(c, i, float(d));
 }
 
 }  // namespace
 
-float point_coord(const Cell* c, int i) {
-    uint32_t bits = i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3;
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
-}
 
 Cell* point2d_make_cell(Cell* c, double x, double y) {
     cell_init(c, T_POINT2D);
@@ -57,7 +48,7 @@ int point_accessor(const Cell* element, int dims) {
     static const int32_t names[3] = {symbol_resolve_alias(symbol_from_cstring("x")),
                                      symbol_resolve_alias(symbol_from_cstring("y")),
                                      symbol_resolve_alias(symbol_from_cstring("z"))};
-    int32_t symbol = symbol_resolve_alias(int32_t(element->w2));
+    int32_t symbol = symbol_resolve_alias(word_symbol(element));
     for (int i = 0; i < dims; ++i)
         if (names[i] == symbol) return i + 1;
     return 0;
@@ -258,8 +249,7 @@ void point_random(ActionFrame& f) {
     Cell* v = f.args;
     const int dims = point_dims(cell_type(v));
     if (f.has(RANDOM_SEED)) {
-        uint32_t words[3] = {v->w1, v->w2, v->w3};
-        mt_seed(int32_t(murmur3_hash_bytes(words, size_t(dims) * 4)));
+        mt_seed(int32_t(murmur3_hash_bytes(cell_payload(v), size_t(dims) * 4)));
         set_unset(v);
         return;
     }

@@ -10,9 +10,7 @@ namespace tev {
 Cell* point3d_make_cell(Cell* c, double x, double y, double z) {
     point2d_make_cell(c, x, y);
     cell_set_type(c, T_POINT3D);
-    float f = float(z);
-    static_assert(sizeof f == sizeof c->w3);
-    std::memcpy(&c->w3, &f, 4);
+    point_put_coord(c, 2, float(z));
     return c;
 }
 

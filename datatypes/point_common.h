@@ -1,13 +1,28 @@
 // What pair!, point2D! and point3D! share: accessors, construction specs, comparison, and the point actions both point types register.
 #pragma once
+#include <cstdint>
+#include <cstring>
 #include "datatypes/registry.h"
 #include "runtime/cell.h"
 
 namespace tev {
 
 inline int point_dims(TypeId t) { return t == T_POINT3D ? 3 : 2; }
-// One coordinate of a point2D! or point3D! (i: 0 x, 1 y, 2 z).
-float point_coord(const Cell* c, int i);
+// One coordinate of a point2D! or point3D! (i: 0 x, 1 y, 2 z): a 32-bit float
+// in payload word i + 1.
+inline float point_coord(const Cell* c, int i) {
+    float f;
+    std::memcpy(&f, cell_payload(c) + 4 * i, 4);
+    return f;
+}
+inline void point_put_coord(Cell* c, int i, float f) { std::memcpy(cell_payload(c) + 4 * i, &f, 4); }
+// The bits as stored, never passed through a float register (which may quiet a NaN).
+inline uint32_t point_coord_bits(const Cell* c, int i) {
+    uint32_t bits;
+    std::memcpy(&bits, cell_payload(c) + 4 * i, 4);
+    return bits;
+}
+inline void point_put_coord_bits(Cell* c, int i, uint32_t bits) { std::memcpy(cell_payload(c) + 4 * i, &bits, 4); }
 
 // 1..dims for an integer or one of the words x, y, z (any case); else 0.
 int point_accessor(const Cell* element, int dims);

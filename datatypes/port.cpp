@@ -22,7 +22,7 @@
 
 namespace tev {
 
-constexpr uint32_t PORT_CLASS_ID = 2;
+constexpr int32_t PORT_CLASS_ID = 2;
 
 // ================================================================== lookups by name
 
@@ -59,7 +59,7 @@ static Cell* scheme_named(int32_t symbol) {
     uint32_t n = block_length(schemes);
     for (uint32_t k = 0; k + 1 < n; k += 2) {
         Cell* key = block_at(schemes, k);
-        if (type_is_word(cell_type(key)) && symbol_resolve_alias(int32_t(key->w2)) == wanted)
+        if (type_is_word(cell_type(key)) && symbol_resolve_alias(word_symbol(key)) == wanted)
             return block_at(schemes, k + 1);
     }
     return nullptr;
@@ -80,7 +80,7 @@ static void port_make(ActionFrame& f) {
     Cell* scheme_name = field_of(spec, "scheme");
     if (!scheme_name || !cell_is(scheme_name, T_WORD)) raise_error(err::access::no_scheme, spec);
     Cell* name = stack_push_copy(scheme_name);
-    Cell* scheme = scheme_named(int32_t(name->w2));
+    Cell* scheme = scheme_named(word_symbol(name));
     if (!scheme || !cell_is(scheme, T_OBJECT)) raise_error(err::access::unknown_scheme, spec);
     scheme = stack_push_copy(scheme);
     // A handle! actor would be a native one, and there are none: only objects act.
@@ -94,7 +94,7 @@ static void port_make(ActionFrame& f) {
     Cell* port = object_make(proto, body);
     if (pending_exit) return;
     cell_set_type(port, T_PORT);
-    port->w2 = PORT_CLASS_ID;
+    object_set_class_id(port, PORT_CLASS_ID);
     if (Cell* slot = field_of(port, "spec")) *slot = *spec;
     if (Cell* slot = field_of(port, "scheme")) *slot = *name;
     if (Cell* slot = field_of(port, "actor")) *slot = *actor;
@@ -105,7 +105,7 @@ static void port_make(ActionFrame& f) {
 
 static int32_t port_mold(const Cell* v, Cell* out, bool only, bool all, bool flat, const Cell*, int32_t limit,
                          int32_t indent) {
-    if (cycle_find(v->w1)) {
+    if (cycle_find(object_context(v))) {
         const char* marker = cycle_marker(T_PORT, true);
         string_append_cstr(out, marker);
         return limit - int32_t(std::strlen(marker));

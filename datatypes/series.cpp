@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstring>
 #include "datatypes/block.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
@@ -25,7 +26,7 @@ uint32_t series_rest_length(Cell* s, bool from_head) {
     uint32_t total = buf(s)->count();
     if (from_head) return total;
     if (series_index(s) >= total) {
-        s->w1 = total;
+        series_set_index(s, total);
         return 0;
     }
     return total - series_index(s);
@@ -36,7 +37,7 @@ bool series_at_tail(const Cell* s) { return series_index(s) >= buf(s)->count(); 
 bool series_advance(Cell* s, uint32_t n) {
     uint32_t total = buf(s)->count();
     uint64_t next = uint64_t(series_index(s)) + n;
-    if (next <= total) s->w1 = uint32_t(next);
+    if (next <= total) series_set_index(s, uint32_t(next));
     return series_index(s) >= total;
 }
 
@@ -87,7 +88,7 @@ static void remove_units(SeriesBuffer* b, uint32_t pos, uint32_t count) {
 bool series_is_word(const Cell* c, const char* spelling) {
     if (!type_is_word(cell_type(c))) return false;
     int32_t symbol = symbol_from_cstring_nocase(spelling);
-    return symbol_resolve_alias(int32_t(c->w2)) == symbol_resolve_alias(symbol);
+    return symbol_resolve_alias(word_symbol(c)) == symbol_resolve_alias(symbol);
 }
 
 void raise_bad_refine(const char* refinement, const Cell* value) {
@@ -108,13 +109,13 @@ static int64_t part_count(const Cell* s, const Cell* part) {
 
 // ================================================================== moving the index
 
-void series_head(ActionFrame& f) { f.args->w1 = 0; }
-void series_tail(ActionFrame& f) { f.args->w1 = series_full_length(f.args); }
+void series_head(ActionFrame& f) { series_set_index(f.args, 0); }
+void series_tail(ActionFrame& f) { series_set_index(f.args, series_full_length(f.args)); }
 void series_head_q(ActionFrame& f) { set_logic(f.args, series_index(f.args) == 0); }
 void series_tail_q(ActionFrame& f) { set_logic(f.args, series_at_tail(f.args)); }
 void series_index_q(ActionFrame& f) { set_integer(f.args, int32_t(series_index(f.args) + 1)); }
 void series_length_q(ActionFrame& f) { set_integer(f.args, int32_t(series_rest_length(f.args))); }
-void series_back(ActionFrame& f) { if (series_index(f.args) > 0) f.args->w1 -= 1; }
+void series_back(ActionFrame& f) { if (series_index(f.args) > 0) series_set_index(f.args, series_index(f.args) - 1); }
 void series_next(ActionFrame& f) { series_advance(f.args, 1); }
 
 // at counts from 1 (at 0 is at 1); skip counts from 0. Both clamp to the series.
@@ -125,7 +126,7 @@ static void move_index(ActionFrame& f, bool from_one) {
     if (from_one && n >= 1) n -= 1;
     int64_t index = int64_t(series_index(f.args)) + n;
     int64_t total = series_full_length(f.args);
-    f.args->w1 = uint32_t(index < 0 ? 0 : index > total ? total : index);
+    series_set_index(f.args, uint32_t(index < 0 ? 0 : index > total ? total : index));
 }
 void series_at(ActionFrame& f) { move_index(f, true); }
 void series_skip(ActionFrame& f) { move_index(f, false); }
@@ -248,10 +249,10 @@ Cell* series_push_copy(const Cell* s, uint32_t start, uint32_t count) {
     std::memcpy(dst->head_ptr(), unit_ptr(src, start), size_t(count) * unit);
     dst->tail = dst->head + count * unit;
     bool new_line = cell_has_flag(out, FLAG_NEW_LINE);
-    uint32_t element_type = out->w3;  // a vector!'s extra word; no other type keeps it
+    TypeId element_type = vector_element_type(out);  // word 3 is free in the other types: never read there
     set_series(out, cell_type(out), node, 0);
     if (new_line) cell_set_flag(out, FLAG_NEW_LINE);
-    if (cell_is(out, T_VECTOR)) out->w3 = element_type;
+    if (cell_is(out, T_VECTOR)) vector_set_element_type(out, element_type);
     return out;
 }
 
@@ -307,7 +308,7 @@ void series_take(ActionFrame& f) {
     SeriesBuffer* b = buf(f.args);
     if (last) b->tail -= uint32_t(count) << unit_shift(b->unit());
     else remove_units(b, start, uint32_t(count));
-    if (before) f.args->w1 = start;
+    if (before) series_set_index(f.args, start);
     series_changed(f.args, SeriesChange::rewritten);
     if (owned) ownership_notice(f.args, ChangeWord::taken, nullptr, int32_t(index), 0);
     *f.args = *result;
@@ -321,7 +322,7 @@ void series_copy_range(Cell* s, const Cell* part, uint32_t* start_out, uint32_t*
     int64_t count = series_rest_length(s);
     if (part) {
         if (cell_is(part, T_PAIR)) {
-            int64_t x = int32_t(part->w2), y = int32_t(part->w3);
+            int64_t x = pair_x(part), y = pair_y(part);
             start = start + (x < 0 ? x : x - 1);
             if (start < 0) start = 0;
             count = y < x ? 0 : y - x;

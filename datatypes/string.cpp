@@ -44,8 +44,8 @@ bool is_text_type(TypeId t) { return type_is_string(t); }
 
 uint32_t string_index_clamp(Cell* str) {
     uint32_t total = node_buffer(series_node(str))->count();
-    if (str->w1 > total) str->w1 = total;
-    return str->w1;
+    if (series_index(str) > total) series_set_index(str, total);
+    return series_index(str);
 }
 
 uint32_t string_rest_length(const Cell* str) { return text_view(str).length; }
@@ -126,7 +126,7 @@ void string_reset(Cell* str) {
     SeriesBuffer* b = node_buffer(series_node(str));
     b->tail = b->head;
     b->flags = (b->flags & ~SER_UNIT_MASK) | 1;
-    str->w1 = 0;
+    series_set_index(str, 0);
 }
 
 // --------------------------------------------------------------- writing
@@ -291,7 +291,7 @@ void string_concatenate(Cell* dst, const Cell* src, int32_t part, uint32_t offse
     }
     uint32_t total = b->count();
     uint32_t pos = total;
-    if (mode != CONCAT_APPEND) pos = uint32_t(std::min<uint64_t>(uint64_t(std::min(dst->w1, total)) + offset, total));
+    if (mode != CONCAT_APPEND) pos = uint32_t(std::min<uint64_t>(uint64_t(std::min(series_index(dst), total)) + offset, total));
     uint64_t extra = uint64_t(count) * du;
     if (mode == CONCAT_OVERWRITE) extra = pos + uint64_t(count) > total ? (pos + uint64_t(count) - total) * du : 0;
     b = grow_for(dn, extra);
@@ -556,7 +556,7 @@ int64_t string_part_distance(const Cell* str, const Cell* part, const char* refi
 
 void string_change_case(Cell* value, const Cell* part, bool upper) {
     if (cell_is(value, T_CHAR)) {
-        value->w2 = unicode_map_char_case(get_char(value), upper);
+        put_char(value, unicode_map_char_case(get_char(value), upper));
         return;
     }
     uint32_t index = string_index_clamp(value);
@@ -610,7 +610,7 @@ static void to_string(ActionFrame& f) {
         uint32_t n = b->count();
         uint32_t rest = 0;
         NodeRef node = string_load_utf8_series(series_node(value), 0, n, series_node(out), &rest, false);
-        out->w2 = node;
+        series_set_node(out, node);
         if (rest) {
             Cell* bin = stack_push();
             NodeRef bn = alloc_series_bytes(rest);
@@ -626,8 +626,8 @@ static void to_string(ActionFrame& f) {
         form_value(value, out, NO_LIMIT);
     }
     cell_set_type(out, target);
-    out->w1 = 0;
-    out->w3 = 0;
+    series_set_index(out, 0);
+    text_set_cache_node(out, 0);
     f.args[0] = *out;
 }
 

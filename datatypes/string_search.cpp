@@ -81,7 +81,7 @@ std::vector<uint32_t> find_pattern(const Cell* value) {
     if (type_is_word(t)) {
         // A word is searched by its spelling (UTF-8 in the symbol table).
         uint32_t length;
-        const uint8_t* p = symbol_spelling(int32_t(value->w2), &length);
+        const uint8_t* p = symbol_spelling(word_symbol(value), &length);
         std::vector<uint32_t> out;
         for (uint32_t i = 0; i < length;) {
             uint32_t avail = length - i;
@@ -181,7 +181,7 @@ FindResult run_find(ActionFrame& f) {
 void string_find_action(ActionFrame& f) {
     FindResult r = run_find(f);
     if (!r.found) { set_none(f.args); return; }
-    f.args->w1 = f.has(F_TAIL) ? r.start + r.length : r.start;
+    series_set_index(f.args, f.has(F_TAIL) ? r.start + r.length : r.start);
 }
 
 void string_select_action(ActionFrame& f) {
@@ -339,7 +339,7 @@ static bool append_plain_text(ActionFrame& f) {
     if (f.has(A_PART) || f.has(A_DUP) || t == T_TAG || !is_text_type(t)) return false;
     if (ownership_node_owned(series_node(series))) return false;
     string_concatenate(series, f.args + 1, -1, 0, CONCAT_APPEND);
-    series->w1 = 0;
+    series_set_index(series, 0);
     return true;
 }
 
@@ -352,7 +352,7 @@ void string_append_action(ActionFrame& f) {
     bool owned = ownership_notice(series, ChangeWord::append, f.args + 1, pos, notice_part(f.args + 1));
     append_with_dup(f, series, part_limit(f, series));
     if (owned) ownership_notice(series, ChangeWord::appended, nullptr, pos, 0);
-    series->w1 = 0;
+    series_set_index(series, 0);
 }
 
 void string_insert_action(ActionFrame& f) {
@@ -363,7 +363,7 @@ void string_insert_action(ActionFrame& f) {
     uint32_t added = append_with_dup(f, series, part_limit(f, series));
     rotate_to(series_node(series), index, added);
     if (owned) ownership_notice(series, ChangeWord::inserted, nullptr, int32_t(index), 0);
-    series->w1 = index + added;
+    series_set_index(series, index + added);
 }
 
 void string_change_action(ActionFrame& f) {
@@ -379,7 +379,7 @@ void string_change_action(ActionFrame& f) {
     uint32_t replaced = part >= 0 ? uint32_t(std::clamp<int64_t>(part, 0, rest)) : std::min(added, rest);
     string_remove_chars(series_node(series), index + added, replaced);
     if (owned) ownership_notice(series, ChangeWord::changed, nullptr, int32_t(index), 0);
-    series->w1 = index + added;
+    series_set_index(series, index + added);
 }
 
 // --------------------------------------------------------------- swap and take
@@ -589,7 +589,7 @@ void string_sort_action(ActionFrame& f) {
             if (int64_t(index) + count < 0) return;  // reaches before the head: nothing sorted
             index = uint32_t(int64_t(index) + count);
             count = -count;
-            series->w1 = index;
+            series_set_index(series, index);
         }
         count = std::min<int64_t>(count, string_rest_length(series));
     }

@@ -7,8 +7,8 @@ namespace tev {
 // Case-folded unless the operator is strict; no prefix mode.
 static int compare_symbol(const Cell* a, const Cell* b, int op) {
     if (!cell_is(b, T_SYMBOL)) return CMP_NOT_COMPARABLE;
-    if (op == CMP_SAME) return a->w3 == b->w3 ? 0 : 1;
-    return compare_spellings(a->w3, b->w3, op);
+    if (op == CMP_SAME) return symbol_entry_spelling(a) == symbol_entry_spelling(b) ? 0 : 1;
+    return compare_spellings(symbol_entry_spelling(a), symbol_entry_spelling(b), op);
 }
 
 template <> void register_type<T_SYMBOL>() {

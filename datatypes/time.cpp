@@ -165,7 +165,7 @@ int component_of(const Cell* element) {
     static const int32_t names[3] = {symbol_resolve_alias(symbol_from_cstring("hour")),
                                      symbol_resolve_alias(symbol_from_cstring("minute")),
                                      symbol_resolve_alias(symbol_from_cstring("second"))};
-    int32_t symbol = symbol_resolve_alias(int32_t(element->w2));
+    int32_t symbol = symbol_resolve_alias(word_symbol(element));
     for (int i = 0; i < 3; ++i)
         if (names[i] == symbol) return i + 1;
     return 0;

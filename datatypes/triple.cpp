@@ -1,5 +1,6 @@
 // triple!: three signed 32-bit integers in the payload words; a value that can only be shown.
 #include <cstring>
+#include "datatypes/triple.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 
@@ -7,7 +8,7 @@ namespace tev {
 namespace {
 
 int32_t triple_form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
-    int32_t parts[3] = {int32_t(value->w1), int32_t(value->w2), int32_t(value->w3)};
+    int32_t parts[3] = {triple_part(value, 0), triple_part(value, 1), triple_part(value, 2)};
     char text[64] = "make triple! [";
     size_t n = std::strlen(text);
     for (int i = 0; i < 3; ++i) {

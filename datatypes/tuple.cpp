@@ -22,7 +22,7 @@ namespace tev {
 
 int tuple_count(const Cell* c) { return int((c->header >> TUPLE_COUNT_SHIFT) & 0xF); }
 
-void tuple_bytes(const Cell* c, uint8_t out[TUPLE_MAX]) { std::memcpy(out, &c->w1, TUPLE_MAX); }
+void tuple_bytes(const Cell* c, uint8_t out[TUPLE_MAX]) { std::memcpy(out, cell_payload(c), TUPLE_MAX); }
 
 Cell* tuple_make_cell(Cell* c, int count, const uint8_t* bytes) {
     if (count < 3) count = 3;
@@ -30,7 +30,7 @@ Cell* tuple_make_cell(Cell* c, int count, const uint8_t* bytes) {
     c->header |= uint32_t(count) << TUPLE_COUNT_SHIFT;
     uint8_t all[TUPLE_MAX] = {};
     std::memcpy(all, bytes, size_t(count));
-    std::memcpy(&c->w1, all, TUPLE_MAX);
+    std::memcpy(cell_payload(c), all, TUPLE_MAX);
     return c;
 }
 
@@ -46,7 +46,7 @@ Cell* tuple_from_colour(Cell* c, int r, int g, int b, int alpha) {
     return tuple_make_cell(c, alpha == -1 ? 3 : 4, bytes);
 }
 
-bool tuple_is_zero(const Cell* c) { return (c->w1 | c->w2 | c->w3) == 0; }
+bool tuple_is_zero(const Cell* c) { return (cell_word(c, 1) | cell_word(c, 2) | cell_word(c, 3)) == 0; }
 
 namespace {
 
@@ -118,7 +118,7 @@ namespace {
 // An issue's spelling as a colour: RGB (each digit doubled), RRGGBB or RRGGBBAA.
 void tuple_from_issue(const Cell* issue, Cell* result) {
     uint32_t length;
-    const uint8_t* s = symbol_spelling(int32_t(issue->w2), &length);
+    const uint8_t* s = symbol_spelling(word_symbol(issue), &length);
     if (length != 3 && length != 6 && length != 8) raise_error(err::script::invalid_data, issue);
     uint8_t digits[8];
     for (uint32_t i = 0; i < length; ++i) {
@@ -179,7 +179,7 @@ void tuple_make(ActionFrame& f) {
 void tuple_random(ActionFrame& f) {
     Cell* v = f.args;
     if (f.has(RANDOM_SEED)) {
-        mt_seed(int32_t(v->w1 ^ v->w2 ^ v->w3));
+        mt_seed(int32_t(cell_word(v, 1) ^ cell_word(v, 2) ^ cell_word(v, 3)));
         set_unset(v);
         return;
     }

@@ -12,8 +12,16 @@ namespace tev {
 
 // ================================================================== bits
 
-static uint8_t* typeset_bytes(Cell* ts) { return reinterpret_cast<uint8_t*>(&ts->w1); }
-static const uint8_t* typeset_bytes(const Cell* ts) { return reinterpret_cast<const uint8_t*>(&ts->w1); }
+// The payload's 96 bits, type id 0 the top bit of the first byte.
+static uint8_t* typeset_bytes(Cell* ts) { return cell_payload(ts); }
+static const uint8_t* typeset_bytes(const Cell* ts) { return cell_payload(ts); }
+
+// Combines b's bits into a's, byte by byte.
+template <class Op> static void typeset_combine(Cell* a, const Cell* b, Op op) {
+    uint8_t* x = typeset_bytes(a);
+    const uint8_t* y = typeset_bytes(b);
+    for (uint32_t i = 0; i < CELL_PAYLOAD_BYTES; ++i) x[i] = uint8_t(op(x[i], y[i]));
+}
 
 bool typeset_has_type(const Cell* typeset, uint32_t type_id) {
     return type_id < 96 && (typeset_bytes(typeset)[type_id >> 3] & (0x80 >> (type_id & 7))) != 0;
@@ -24,9 +32,7 @@ void typeset_add_type(Cell* typeset, uint32_t type_id) {
 }
 
 static void typeset_or(Cell* into, const Cell* from) {
-    into->w1 |= from->w1;
-    into->w2 |= from->w2;
-    into->w3 |= from->w3;
+    typeset_combine(into, from, [](uint8_t x, uint8_t y) { return x | y; });
 }
 
 // The number of types named, for the sort order.
@@ -41,16 +47,15 @@ static int typeset_count(const Cell* ts) {
 void typeset_append_bits(Cell* block, uint32_t w1, uint32_t w2, uint32_t w3) {
     Cell ts;
     cell_init(&ts, T_TYPESET);
-    ts.w1 = w1;
-    ts.w2 = w2;
-    ts.w3 = w3;
+    const uint32_t words[3] = {w1, w2, w3};
+    std::memcpy(typeset_bytes(&ts), words, CELL_PAYLOAD_BYTES);
     block_append(block, &ts);
 }
 
 void typeset_append_any(Cell* block) {
     Cell ts;
     cell_init(&ts, T_TYPESET);
-    ts.w1 = ts.w2 = ts.w3 = 0xFFFFFFFFu;
+    std::memset(typeset_bytes(&ts), 0xFF, CELL_PAYLOAD_BYTES);
     typeset_bytes(&ts)[T_UNSET >> 3] &= uint8_t(~(0x80 >> (T_UNSET & 7)));
     block_append(block, &ts);
 }
@@ -116,10 +121,10 @@ void typeset_set_operation(Cell* args, int op) {
     }
     Cell* a = args;
     switch (op) {
-    case SET_OR: case SET_UNION: a->w1 |= b.w1; a->w2 |= b.w2; a->w3 |= b.w3; break;
-    case SET_AND: case SET_INTERSECT: a->w1 &= b.w1; a->w2 &= b.w2; a->w3 &= b.w3; break;
-    case SET_XOR: case SET_DIFFERENCE: a->w1 ^= b.w1; a->w2 ^= b.w2; a->w3 ^= b.w3; break;
-    case SET_EXCLUDE: a->w1 &= ~b.w1; a->w2 &= ~b.w2; a->w3 &= ~b.w3; break;
+    case SET_OR: case SET_UNION: typeset_combine(a, &b, [](uint8_t x, uint8_t y) { return x | y; }); break;
+    case SET_AND: case SET_INTERSECT: typeset_combine(a, &b, [](uint8_t x, uint8_t y) { return x & y; }); break;
+    case SET_XOR: case SET_DIFFERENCE: typeset_combine(a, &b, [](uint8_t x, uint8_t y) { return x ^ y; }); break;
+    case SET_EXCLUDE: typeset_combine(a, &b, [](uint8_t x, uint8_t y) { return x & ~y; }); break;
     default: raise_error(err::internal::not_done);
     }
     a->header = T_TYPESET;
@@ -131,9 +136,7 @@ static void typeset_xor(ActionFrame& f) { typeset_set_operation(f.args, SET_XOR)
 
 static void typeset_complement(ActionFrame& f) {
     Cell* ts = f.args;
-    ts->w1 = ~ts->w1;
-    ts->w2 = ~ts->w2;
-    ts->w3 = ~ts->w3;
+    typeset_combine(ts, ts, [](uint8_t x, uint8_t) { return ~x; });
     ts->header = T_TYPESET;
 }
 
@@ -147,7 +150,7 @@ static int typeset_compare(const Cell* a, const Cell* b, int op) {
     if (!cell_is(b, T_TYPESET)) return CMP_NOT_COMPARABLE;
     switch (op) {
     case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL: case CMP_SAME: case CMP_FIND:
-        return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3 ? 0 : 1;
+        return cell_payload_equal(a, b) ? 0 : 1;
     case CMP_SORT: case CMP_CASE_SORT: {
         int na = typeset_count(a), nb = typeset_count(b);
         return na < nb ? -1 : na > nb ? 1 : 0;

@@ -35,8 +35,8 @@ uint32_t default_unit(TypeId t) { return is_float_type(t) ? 8 : 4; }
 uint8_t* element_ptr(const Cell* v, uint32_t pos) { return buf(v)->head_ptr() + size_t(pos) * unit_of(v); }
 uint32_t clamp_index(Cell* v) {
     uint32_t total = buf(v)->count();
-    if (v->w1 > total) v->w1 = total;
-    return v->w1;
+    if (series_index(v) > total) series_set_index(v, total);
+    return series_index(v);
 }
 
 // Integer element bits: chars zero-extend, integers sign-extend.
@@ -118,7 +118,7 @@ void vector_write_element(uint8_t* dst, const Cell* value, uint32_t unit, TypeId
         write_float(dst, unit, get_float(value));
     } else {
         if (t != T_CHAR && t != T_INTEGER) raise_error_type(err::script::invalid_type, t);
-        write_int(dst, unit, value->w2);
+        write_int(dst, unit, get_char_or_integer(value));
     }
 }
 
@@ -126,7 +126,7 @@ void vector_make_cell(Cell* out, uint32_t count, TypeId type, uint32_t unit) {
     if (uint64_t(count) * unit > MAX_BYTES) raise_error(err::internal::no_memory);
     NodeRef node = alloc_series_units(count ? count : 1, unit);
     set_series(out, T_VECTOR, node, 0);
-    out->w3 = type;
+    vector_set_element_type(out, type);
 }
 
 void vector_to_block(const Cell* v_in, Cell* out) {
@@ -411,7 +411,7 @@ void append_or_insert(ActionFrame& f, bool append) {
     splice(vec, pos, 0, run, dup);
     uint32_t added = uint32_t(run.size() / unit_of(vec) * uint64_t(dup));
     if (owned) ownership_notice(vec, append ? ChangeWord::appended : ChangeWord::inserted, nullptr, int32_t(pos), int32_t(added));
-    if (!append) vec->w1 = pos + added;
+    if (!append) series_set_index(vec, pos + added);
 }
 
 }  // namespace
@@ -434,7 +434,7 @@ static void vector_change(ActionFrame& f) {
     uint32_t replaced = uint32_t(part >= 0 ? std::min<int64_t>(part, rest) : std::min<uint64_t>(added, rest));
     splice(vec, index, replaced, run, dup);
     if (owned) ownership_notice(vec, ChangeWord::changed, nullptr, int32_t(index), int32_t(added));
-    vec->w1 = index + uint32_t(added);
+    series_set_index(vec, index + uint32_t(added));
 }
 
 // ---------------------------------------------------------------- find, select, sort
@@ -482,7 +482,7 @@ static void vector_find(ActionFrame& f) {
     int64_t after = 0;
     int64_t p = find_element(f, &after);
     if (p < 0) set_none(f.args);
-    else f.args->w1 = uint32_t(f.has(ref::find_tail) ? after : p);
+    else series_set_index(f.args, uint32_t(f.has(ref::find_tail) ? after : p));
 }
 
 static void vector_select(ActionFrame& f) {

@@ -9,6 +9,7 @@
 namespace tev {
 
 inline TypeId vector_element_type(const Cell* v) { return TypeId(v->w3); }
+inline void vector_set_element_type(Cell* v, TypeId type) { v->w3 = type; }
 // Elements from the index to the tail.
 uint32_t vector_length(const Cell* v);
 // Sets the tail to the index.

@@ -24,12 +24,10 @@ Cell word_from_cstring(const char* name) {
 Cell* word_make_global(int32_t symbol, Cell* cell) {
     Cell w;
     cell_init(&w, T_WORD);
-    w.w2 = uint32_t(symbol);
+    word_set_symbol(&w, symbol);
     int32_t slot = context_add_word(global_context(), &w);
     cell->header = (cell->header & ~CELL_TYPE_MASK) | T_WORD;
-    cell->w1 = global_context();
-    cell->w2 = uint32_t(symbol);
-    cell->w3 = uint32_t(slot);
+    word_set(cell, global_context(), symbol, slot);
     return cell;
 }
 
@@ -50,17 +48,15 @@ Cell* word_push_global(int32_t symbol) {
 Cell refinement_from_cstring(const char* name) {
     Cell r;
     cell_init(&r, T_REFINEMENT);
-    r.w2 = uint32_t(symbol_from_cstring(name));
-    r.w3 = uint32_t(-1);
+    word_set_symbol(&r, symbol_from_cstring(name));
+    word_set_index(&r, WORD_NO_INDEX);
     return r;
 }
 
 Cell* issue_make_cell(Cell* cell, const char* name) {
     int32_t symbol = symbol_from_cstring(name);
     cell_init(cell, T_ISSUE);
-    cell->w1 = global_context();
-    cell->w2 = uint32_t(symbol);
-    cell->w3 = uint32_t(-1);
+    word_set(cell, global_context(), symbol, WORD_NO_INDEX);
     return cell;
 }
 
@@ -102,13 +98,13 @@ Cell* get_word_push_value(const Cell* word) {
 
 Cell* word_push_slot_value(NodeRef ctx, uint32_t n) {
     Cell* cc = context_cell(ctx);
-    if (!cc->w2) raise_error(err::script::not_defined, context_word_at(ctx, n));
+    if (!context_cell_values(cc)) raise_error(err::script::not_defined, context_word_at(ctx, n));
     if (context_on_stack(ctx)) return stack_push_copy(context_stack_args(ctx) + n);
     return stack_push_copy(context_slot_address_raw(ctx, n));
 }
 
 Cell* word_push_as_string(const Cell* word) {
-    std::string text = symbol_text(int32_t(word->w2));
+    std::string text = symbol_text(word_symbol(word));
     return string_load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), nullptr, 0);
 }
 
@@ -117,7 +113,7 @@ Cell* word_push_as_string(const Cell* word) {
 Cell* word_at_slot(NodeRef ctx, uint32_t n) { return context_word_at(ctx, n); }
 
 Cell* context_slot_address_raw(NodeRef ctx, uint32_t n) {
-    return node_buffer(context_cell(ctx)->w2)->cells() + n;
+    return node_buffer(context_cell_values(context_cell(ctx)))->cells() + n;
 }
 
 static void mark_slot_assigned(NodeRef ctx, uint32_t n) {
@@ -148,7 +144,7 @@ void set_word_eval(Cell* args) {
 // budget left. The spelling is copied first: the symbol table is never touched,
 // so an error unwinding through here leaves every symbol entry as it was.
 static int32_t word_form(const Cell* value, Cell* out, const Cell* arg, int32_t limit) {
-    std::string text = symbol_text(int32_t(value->w2));
+    std::string text = symbol_text(word_symbol(value));
     const uint8_t* s = reinterpret_cast<const uint8_t*>(text.data());
     uint32_t chars = utf8_count_chars(s, s + text.size());
     size_t bytes = text.size();
@@ -193,7 +189,7 @@ static int32_t mold_issue(const Cell* value, Cell* out, bool, bool, bool, const 
 static int word_compare(const Cell* a, const Cell* b, int op) {
     TypeId ta = cell_type(a), tb = cell_type(b);
     if (!type_is_word(tb) || (tb == T_ISSUE && ta != T_ISSUE)) return CMP_NOT_COMPARABLE;
-    int32_t sa = int32_t(a->w2), sb = int32_t(b->w2);
+    int32_t sa = word_symbol(a), sb = word_symbol(b);
     auto differ = [](bool same) { return same ? 0 : 1; };
     bool word_vs_lit = (ta == T_WORD && tb == T_LIT_WORD) || (ta == T_LIT_WORD && tb == T_WORD);
     switch (op) {
@@ -202,7 +198,7 @@ static int word_compare(const Cell* a, const Cell* b, int op) {
         case CMP_STRICT_EQUAL:
             return differ(ta == tb && sa == sb);
         case CMP_SAME:
-            return differ(sa == sb && a->w1 == b->w1 && ta == tb);
+            return differ(sa == sb && word_context(a) == word_context(b) && ta == tb);
         case CMP_EQUAL_10:
             return differ((word_vs_lit || ta == tb) && sa == sb);
         case CMP_EQUAL_11:
@@ -250,7 +246,7 @@ static void word_make(ActionFrame& f) {
     if (st >= T_WORD && st <= T_GET_WORD) {
         result = *spec;
     } else if (st == T_ISSUE || st == T_REFINEMENT) {
-        Cell scanned = scan_first_value(symbol_text(int32_t(spec->w2)));
+        Cell scanned = scan_first_value(symbol_text(word_symbol(spec)));
         if (cell_type(&scanned) < T_WORD || cell_type(&scanned) > T_GET_WORD)
             raise_error_type(err::script::bad_to_arg, target, spec);
         result = *spec;
@@ -278,9 +274,7 @@ static void issue_make(ActionFrame& f) {
         std::string text = st == T_CHAR ? char_text(get_char(spec)) : string_to_utf8(spec);
         int32_t symbol = symbol_from_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
         cell_init(f.args, T_ISSUE);
-        f.args[0].w1 = global_context();
-        f.args[0].w2 = uint32_t(symbol);
-        f.args[0].w3 = uint32_t(-1);
+        word_set(f.args, global_context(), symbol, WORD_NO_INDEX);
         return;
     }
     if (type_is_word(st)) {
@@ -293,9 +287,9 @@ static void issue_make(ActionFrame& f) {
 
 // ================================================================ index?
 
-static void word_index(ActionFrame& f) {
-    int32_t index = int32_t(f.args[0].w3);
-    if (index == -1) set_none(f.args);
+static void word_index_q(ActionFrame& f) {
+    int32_t index = word_index(f.args);
+    if (index == WORD_NO_INDEX) set_none(f.args);
     else set_integer(f.args, index + 1);
 }
 
@@ -304,7 +298,7 @@ static void word_index(ActionFrame& f) {
 template <> void register_type<T_WORD>() {
     register_datatype(T_WORD, {
         .make = word_make, .to = word_make, .form = word_form, .mold = word_mold, .compare = word_compare,
-        .index_q = word_index
+        .index_q = word_index_q
     });
 }
 // The other word types differ from word! in their mold (and issue! and refinement! have no index?).

@@ -22,8 +22,8 @@ constexpr int DEFAULT_ROWS = 24;
 
 Cell* object_field(const Cell* object, const char* name) {
     if (!cell_is(object, T_OBJECT)) return nullptr;
-    int32_t slot = context_find_symbol(object->w1, symbol_from_cstring(name), true);
-    return slot < 0 ? nullptr : context_slot_address_raw(object->w1, uint32_t(slot));
+    int32_t slot = context_find_symbol(object_context(object), symbol_from_cstring(name), true);
+    return slot < 0 ? nullptr : context_slot_address_raw(object_context(object), uint32_t(slot));
 }
 
 }  // namespace

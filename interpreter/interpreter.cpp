@@ -108,7 +108,9 @@ static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
         e.context = ctx;
         e.header = cc->header;
         e.context_cell = cc;
-        e.values_cells = !(cc->header & CTX_ON_STACK) && cc->w2 ? node_buffer(cc->w2)->cells() : nullptr;
+        e.values_cells = !(cc->header & CTX_ON_STACK) && context_cell_values(cc)
+                             ? node_buffer(context_cell_values(cc))->cells()
+                             : nullptr;
     }
     return e;
 }
@@ -118,12 +120,12 @@ static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
 // an assignment (`plain`), also nullptr for an object field: its change
 // handlers need the full assignment.
 template <bool plain> static inline Cell* word_slot(const Cell* word) {
-    NodeRef ctx = word->w1;
-    uint32_t index = word->w3;
-    if (!ctx || index == 0xFFFFFFFFu) return nullptr;
+    NodeRef ctx = word_context(word);
+    uint32_t index = uint32_t(word_index(word));
+    if (!ctx || word_index(word) == WORD_NO_INDEX) return nullptr;
     const ContextCacheEntry& e = context_cache_entry(ctx);
     if (e.header & CTX_ON_STACK) {
-        uint32_t values = e.context_cell->w2;
+        uint32_t values = context_cell_values(e.context_cell);
         return values ? vstack.begin + (values - 1) + index : nullptr;
     }
     if (plain && ((e.header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
@@ -136,8 +138,8 @@ static inline Cell* word_slot_plain(const Cell* word) { return word_slot<true>(w
 
 // The checked lookup, for words that are not simply bound (raises as the context layer does).
 [[gnu::noinline]] static Cell* word_value_slow(const Cell* word) {
-    if (!word->w1) raise_error(err::script::not_defined, word);
-    if (word->w3 != 0xFFFFFFFFu) raise_error(err::script::not_defined, word);
+    if (!word_context(word)) raise_error(err::script::not_defined, word);
+    if (word_index(word) != WORD_NO_INDEX) raise_error(err::script::not_defined, word);
     return word_get_value(word);  // self and unresolved words: the checked lookup
 }
 
@@ -154,7 +156,7 @@ void word_assign(const Cell* word, const Cell* value) {
         *slot = v;
         return;
     }
-    NodeRef ctx = word->w1;
+    NodeRef ctx = word_context(word);
     if (!ctx) raise_error(err::script::not_defined, word);
     Cell w = *word;
     word_set_value(&w, value);
@@ -193,7 +195,7 @@ void current_call_word(Cell* out) {
 static_assert(std::endian::native == std::endian::little, "typeset bytes are read from words");
 static inline bool typeset_has(const Cell* ts, TypeId t) {
     uint32_t byte = uint32_t(t) >> 3;
-    uint32_t word = byte < 4 ? ts->w1 : byte < 8 ? ts->w2 : ts->w3;
+    uint32_t word = cell_word(ts, byte < 4 ? 1 : byte < 8 ? 2 : 3);
     uint32_t bits = (word >> ((byte & 3) * 8)) & 0xFF;
     return (bits & (0x80u >> (t & 7))) != 0;
 }
@@ -208,7 +210,7 @@ static void raise_arg_type(const Cell* entry, const Cell* value, const Cell* fn_
     TypeId t = cell_type(value);
     Cell type, arg;
     set_datatype(&type, t);
-    word_from_symbol_in(&arg, entry->w3, 0);
+    word_from_symbol_in(&arg, uint32_t(spec_cache_arg_symbol(entry)), 0);
     raise_with_call_word(err::script::expect_arg, fn_word, &type, &arg);
 }
 
@@ -227,7 +229,7 @@ static uint32_t refinement_symbol(const Cell* element) {
     Cell e = *element;
     if (cell_is(&e, T_GET_WORD)) e = *word_value_checked(&e);
     if (!cell_is(&e, T_REFINEMENT) && !cell_is(&e, T_WORD)) raise_error(err::script::bad_refine, element);
-    return uint32_t(symbol_resolve_alias(int32_t(e.w2)));
+    return uint32_t(symbol_resolve_alias(word_symbol(&e)));
 }
 
 // A value that evaluates to itself (or a word holding such a value), pushed
@@ -273,7 +275,7 @@ static inline uint32_t fetch_arg(const Cell* blk, uint32_t i, const Cell* entry,
     if (i >= b->cell_count()) {
         if (typeset_has(entry, T_UNSET)) { stack_push(); return i; }
         Cell arg;
-        word_from_symbol_in(&arg, entry->w3, 0);
+        word_from_symbol_in(&arg, uint32_t(spec_cache_arg_symbol(entry)), 0);
         raise_with_call_word(err::script::no_arg, fn_word, &arg, nullptr);
     }
     if (kind == ARG_EVALUATED && !quoted) {
@@ -310,11 +312,11 @@ struct SpecCacheEntry {
 static SpecCacheEntry spec_cache_entries[16];
 
 static inline const SpecCacheEntry& spec_cache_of(const Cell* fn) {
-    SpecCacheEntry& e = spec_cache_entries[fn->w3 & 15];
-    if (e.more != fn->w3 || e.epoch != buffer_epoch) {
+    SpecCacheEntry& e = spec_cache_entries[callable_more(fn) & 15];
+    if (e.more != callable_more(fn) || e.epoch != buffer_epoch) {
         SeriesBuffer* b = node_buffer(callable_spec_cache(fn));
         e.epoch = buffer_epoch;
-        e.more = fn->w3;
+        e.more = callable_more(fn);
         e.entries = b->cells();
         e.count = b->cell_count();
     }
@@ -337,8 +339,8 @@ static ArgCapture arg_capture;
 // other than return or exit is pending (the caller unwinds).
 static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_t i, const Cell* word) {
     Cell fn = *fn_in;
-    Cell body = node_buffer(fn.w3)->cells()[0];
-    frame_enter_function(fn.w1);
+    Cell body = *function_body(&fn);
+    frame_enter_function(function_context(&fn));
     uint32_t depth = frame_depth();
     Cell* mark = vstack.top;
     Cell* r;
@@ -392,7 +394,7 @@ __attribute__((always_inline)) static inline uint32_t fetch_plain_args(const Cel
             Cell entry = spec_entries_of(fnslot)[k];
             if (!typeset_has(&entry, T_UNSET)) {
                 Cell arg;
-                word_from_symbol_in(&arg, entry.w3, 0);
+                word_from_symbol_in(&arg, uint32_t(spec_cache_arg_symbol(&entry)), 0);
                 raise_with_call_word(err::script::no_arg, word, &arg, nullptr);
             }
             stack_push();
@@ -431,8 +433,8 @@ static inline NativeCall native_call_over(Cell* base) {
 // Runs a native, action or routine (`ft`: its type, an operator's source type)
 // on the frame given. The one place the interpreter enters C++ code for a call.
 static inline void invoke_native(TypeId ft, const Cell* fn, NativeCall& call) {
-    if (ft == T_NATIVE) native_entry(fn->w1)(call);
-    else if (ft == T_ACTION) action_entry_table[fn->w1](call);
+    if (ft == T_NATIVE) native_entry(native_index(fn))(call);
+    else if (ft == T_ACTION) action_entry_table[native_index(fn)](call);
     else if (ft == T_ROUTINE) routine_invoke(fn, call);
     else raise_error(err::internal::not_done);
 }
@@ -464,11 +466,11 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
     TypeId ft = cell_type(fnslot);
     bool is_function = ft == T_FUNCTION;
     frame_push(is_function ? FRAME_FUNCTION : FRAME_NATIVE,
-               uint8_t(FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0)), word.w2, word.w1);
+               uint8_t(FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0)), uint32_t(word_symbol(&word)), word_context(&word));
     Cell* base = vstack.base;
     uint32_t depth = frame_depth();
-    uint32_t plain = entries->w1;
-    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = entries->w3;
+    uint32_t plain = spec_cache_plain_count(entries);
+    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = spec_cache_tail_falses(entries);
     i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 1, plain);
     if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
     if (is_function) {
@@ -516,10 +518,10 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
                                  const Cell* word_in, const Cell* entries) {
     Cell* fnslot = stack_push_copy(fn_in);
     Cell word = *word_in;
-    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word.w2, word.w1);
+    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, uint32_t(word_symbol(&word)), word_context(&word));
     Cell* base = vstack.base;
     uint32_t depth = frame_depth();
-    uint32_t native = fnslot->w1;
+    uint32_t native = native_index(fnslot);
     i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 1, 1);
     if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
     {
@@ -528,7 +530,7 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
         uint32_t blocks = native == NATIVE_EITHER ? 2 : 1;
         if (i + blocks > count || !cell_is(next, T_BLOCK) || (blocks == 2 && !cell_is(next + 1, T_BLOCK)) ||
             operator_at(b, i + blocks)) {
-            i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 2, entries->w1);
+            i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 2, spec_cache_plain_count(entries));
             if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
             NativeCall call = native_call_over(base);
             invoke_native(T_NATIVE, fnslot, call);
@@ -568,10 +570,10 @@ unwind_pending:
 static uint32_t call_any_all(const Cell* blk, SeriesBuffer* b, uint32_t i, const Cell* fn_in, const Cell* word_in) {
     Cell* fnslot = stack_push_copy(fn_in);
     Cell word = *word_in;
-    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word.w2, word.w1);
+    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, uint32_t(word_symbol(&word)), word_context(&word));
     Cell* base = vstack.base;
     uint32_t depth = frame_depth();
-    bool all = fnslot->w1 == NATIVE_ALL;
+    bool all = native_index(fnslot) == NATIVE_ALL;
     Cell* conds = stack_push_copy(b->cells() + i);
     ++i;
     Cell* saved = stack_push_copy(&current_eval_cell);
@@ -588,7 +590,7 @@ static uint32_t call_any_all(const Cell* blk, SeriesBuffer* b, uint32_t i, const
     uint32_t k = series_index(conds);
     while (k < cb->cell_count()) {
         if (!library) {
-            position.w1 = k;
+            series_set_index(&position, k);
             current_eval_cell = position;
         }
         k = eval_expr(conds, cb, k, false);
@@ -620,15 +622,15 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
                               const PathRefs* refs_from, Cell* infix_left, bool quoted = false) {
     Cell fn = *fn_in;
     TypeId ft = cell_type(&fn);
-    if (ft == T_OP) ft = TypeId((fn.header >> 16) & 0xFF);
+    if (ft == T_OP) ft = op_source_type(&fn);
     Cell* fnslot = nullptr;
     if (!infix_left) fnslot = stack_push_copy(&fn);  // keeps spec and body alive
 
     bool is_function = ft == T_FUNCTION;
     uint8_t kind = is_function ? FRAME_FUNCTION : FRAME_NATIVE;
     uint8_t flags = FRAME_INTERPRETED | (is_function ? FRAME_IN_FUNCTION : 0);
-    uint32_t sym = word ? word->w2 : 0;
-    NodeRef wctx = word ? word->w1 : 0;
+    uint32_t sym = word ? uint32_t(word_symbol(word)) : 0;
+    NodeRef wctx = word ? word_context(word) : 0;
     if (infix_left) {
         vstack.top = infix_left;  // the left operand becomes the first argument
         frame_push(kind, flags, sym, wctx);
@@ -689,7 +691,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
             Cell entry = spec_entries_of(holder)[e];
             if (cell_is(&entry, T_INTEGER)) {  // /local and its words
                 if (is_function) {
-                    uint32_t n = entry.w2;
+                    uint32_t n = spec_cache_local_count(&entry);
                     if (n) set_logic(stack_push(), false);
                     for (uint32_t k = 1; k < n; ++k) set_none(stack_push());
                 }
@@ -698,11 +700,11 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
             // T_REFINEMENT
             bool on = false;
             if (used_count) {
-                uint32_t rs = uint32_t(symbol_resolve_alias(int32_t(entry.w2)));
+                uint32_t rs = uint32_t(symbol_resolve_alias(word_symbol(&entry)));
                 for (uint32_t k = 0; k < used_count; ++k)
                     if (used[k] == rs) { on = true; ++matched; break; }
             }
-            uint32_t ordinal = entry.w3;
+            uint32_t ordinal = spec_cache_refinement_ordinal(&entry);
             if (is_function) set_logic(stack_push(), on);
             else if (on) call.refs[ordinal] = 0;
             // The refinement's own arguments follow it.
@@ -729,7 +731,7 @@ static uint32_t call_callable(const Cell* blk, uint32_t i, const Cell* fn_in, co
                 bool found = false;
                 for (uint32_t x = 1; x < entries; ++x) {
                     const Cell* en = spec_entries_of(holder) + x;
-                    if (cell_is(en, T_REFINEMENT) && uint32_t(symbol_resolve_alias(int32_t(en->w2))) == used[k]) found = true;
+                    if (cell_is(en, T_REFINEMENT) && uint32_t(symbol_resolve_alias(word_symbol(en))) == used[k]) found = true;
                 }
                 if (!found) {
                     word_from_symbol_in(&r, used[k], 0);
@@ -925,17 +927,17 @@ enum FastOp { FAST_NONE = 0, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAS
 
 // Operators made from add, subtract, multiply and the comparison natives.
 static inline int op_fast_kind(const Cell* op) {
-    uint32_t from = (op->header >> 16) & 0xFF;
+    TypeId from = op_source_type(op);
     if (from == T_ACTION) {
-        switch (Act(op->w1)) {
+        switch (Act(native_index(op))) {
         case Act::add: return FAST_ADD;
         case Act::subtract: return FAST_SUB;
         case Act::multiply: return FAST_MUL;
         default: return FAST_NONE;
         }
     }
-    if (from == T_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 <= NATIVE_GREATER_OR_EQUAL_Q)
-        return FAST_EQ + int(op->w1 - NATIVE_EQUAL_Q);
+    if (from == T_NATIVE && native_index(op) >= NATIVE_EQUAL_Q && native_index(op) <= NATIVE_GREATER_OR_EQUAL_Q)
+        return FAST_EQ + int(native_index(op) - NATIVE_EQUAL_Q);
     return FAST_NONE;
 }
 
@@ -973,9 +975,9 @@ static inline bool float_op_inline(int kind, Cell* left, const Cell* right) {
 // Calls an operator whose two operands are already at left and left + 1.
 static void call_op_with_operands(const Cell* op, const Cell* word, Cell* left) {
     Cell fn = *op;
-    TypeId ft = TypeId((fn.header >> 16) & 0xFF);
+    TypeId ft = op_source_type(&fn);
     vstack.top = left;
-    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, word->w2, word->w1);
+    frame_push(FRAME_NATIVE, FRAME_INTERPRETED, uint32_t(word_symbol(word)), word_context(word));
     uint32_t depth = frame_depth();
     vstack.top = left + 2;
     const Cell* spec_entries = spec_entries_of(&fn);
@@ -1013,9 +1015,9 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
             const Cell* entries = spec_entries_of(vc);
             if (!trace_running && (entries->header & CALL_PLAN_SIMPLE)) {
                 // call_plain keeps one call site, where it is inlined.
-                if (cell_is(vc, T_NATIVE) && vc->w1 < NATIVE_ANY)
+                if (cell_is(vc, T_NATIVE) && native_index(vc) < NATIVE_ANY)
                     i = call_conditional(blk, b, i, vc, &val, entries);
-                else if (cell_is(vc, T_NATIVE) && vc->w1 <= NATIVE_ALL && i < b->cell_count() &&
+                else if (cell_is(vc, T_NATIVE) && native_index(vc) <= NATIVE_ALL && i < b->cell_count() &&
                          cell_is(b->cells() + i, T_BLOCK) && !operator_at(b, i + 1))
                     i = call_any_all(blk, b, i, vc, &val);
                 else
@@ -1162,7 +1164,7 @@ __attribute__((always_inline)) static inline Cell* eval_block_inline(const Cell*
     uint64_t epoch = buffer_epoch;
     for (;;) {
         if (!library) {
-            position.w1 = i;
+            series_set_index(&position, i);
             current_eval_cell = position;
         }
         i = eval_expr(slot, buffer, i, false);
@@ -1246,7 +1248,7 @@ uint32_t eval_next(const Cell* block, uint32_t index) {
     if (!(node_buffer(series_node(slot))->flags & SER_LIBRARY_FLAG)) {
         current_eval_cell = *slot;
         current_eval_cell.header = T_BLOCK;
-        current_eval_cell.w1 = index;
+        series_set_index(&current_eval_cell, index);
     }
     Cell* mark = vstack.top;
     index = eval_expr(slot, node_buffer(series_node(slot)), index, false);

@@ -2,8 +2,11 @@
 #include <cstring>
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/callable.h"
 #include "datatypes/date.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/pair.h"
+#include "datatypes/point_common.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -46,16 +49,22 @@ static bool same_values(const Cell* a, const Cell* b) {
     if (t != cell_type(b)) return false;
     switch (t) {
     case T_NONE: case T_UNSET: return true;
-    case T_DATATYPE: case T_LOGIC: case T_OBJECT: return a->w1 == b->w1;
-    case T_CHAR: case T_INTEGER: case T_BITSET: return a->w2 == b->w2;
-    case T_FLOAT: case T_PERCENT: case T_PAIR: case T_TIME: return a->w2 == b->w2 && a->w3 == b->w3;
+    case T_DATATYPE: return get_datatype(a) == get_datatype(b);
+    case T_LOGIC: return get_logic(a) == get_logic(b);
+    case T_OBJECT: return object_context(a) == object_context(b);
+    case T_CHAR: case T_INTEGER: return get_char_or_integer(a) == get_char_or_integer(b);
+    case T_BITSET: return series_node(a) == series_node(b);
+    // The number's bits, not its value: 0.0 and -0.0 are not the same.
+    case T_FLOAT: case T_PERCENT: case T_TIME: return cell_word(a, 2) == cell_word(b, 2) && cell_word(a, 3) == cell_word(b, 3);
+    case T_PAIR: return pair_x(a) == pair_x(b) && pair_y(a) == pair_y(b);
     case T_TUPLE: return compare_dispatch(a, b, CMP_STRICT_EQUAL) == 0;
     case T_MONEY: return compare_dispatch(a, b, CMP_SAME) == 0;
-    case T_NATIVE: case T_ACTION: case T_POINT2D: return a->w1 == b->w1 && a->w2 == b->w2;
-    case T_OP: return a->w2 == b->w2 && a->w3 == b->w3;
+    case T_NATIVE: case T_ACTION: return native_index(a) == native_index(b) && callable_spec_node(a) == callable_spec_node(b);
+    case T_POINT2D: return point_coord_bits(a, 0) == point_coord_bits(b, 0) && point_coord_bits(a, 1) == point_coord_bits(b, 1);
+    case T_OP: return callable_spec_node(a) == callable_spec_node(b) && callable_more(a) == callable_more(b);
     default:
         if (type_is_series(t)) return series_node(a) == series_node(b) && series_index(a) == series_index(b);
-        return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+        return cell_payload_equal(a, b);
     }
 }
 

@@ -217,7 +217,7 @@ static void series_pick(const Cell* s, uint32_t k, Cell* out) {
     if (type_is_list(t)) { *out = node_buffer(series_node(s))->cells()[k]; return; }
     if (type_is_string(t)) {
         Cell at = *s;
-        at.w1 = 0;
+        series_set_index(&at, 0);
         set_char(out, string_char_at(&at, k));
         return;
     }
@@ -313,7 +313,7 @@ void native_forall(NativeCall& c) {
         *pos = *word_value_cell(word);
         if (!type_is_series(cell_type(pos)) || series_node(pos) != series_node(start))
             raise_error(err::script::bad_loop_series, pos);
-        pos->w1 += 1;
+        series_set_index(pos, series_index(pos) + 1);
         word_assign(word, pos);
     }
     word_assign(word, start);
@@ -346,7 +346,7 @@ void native_remove_each(NativeCall& c) {
             action_call(Act::remove, args, 2, refs, 2);
             vstack.top = at + 1;
         } else {
-            at->w1 = pos + step;
+            series_set_index(at, pos + step);
         }
     }
     *c.args = *data;
@@ -483,14 +483,14 @@ void native_try(NativeCall& c) {
 
 static bool catch_name_matches(const Cell* names, const Cell* thrown) {
     if (!cell_is(thrown, T_WORD)) return false;
-    int32_t s = symbol_resolve_alias(int32_t(thrown->w2));
+    int32_t s = symbol_resolve_alias(word_symbol(thrown));
     if (cell_is(names, T_BLOCK)) {
         uint32_t n = block_length(names);
         for (uint32_t k = 0; k < n; ++k)
-            if (symbol_resolve_alias(int32_t(block_at(names, k)->w2)) == s) return true;
+            if (symbol_resolve_alias(word_symbol(block_at(names, k))) == s) return true;
         return false;
     }
-    return symbol_resolve_alias(int32_t(names->w2)) == s;
+    return symbol_resolve_alias(word_symbol(names)) == s;
 }
 
 // The console stops its halt requests with a catch of this name around user
@@ -498,7 +498,7 @@ static bool catch_name_matches(const Cell* names, const Cell* thrown) {
 // does with no console around it.
 static bool is_console_name(const Cell* names) {
     return cell_is(names, T_WORD) &&
-           symbol_resolve_alias(int32_t(names->w2)) == symbol_resolve_alias(symbol_from_cstring("console"));
+           symbol_resolve_alias(word_symbol(names)) == symbol_resolve_alias(symbol_from_cstring("console"));
 }
 
 // Whether a catch below frame `from` would take a throw of this name (null: none).

@@ -78,7 +78,7 @@ static void do_value(NativeCall& c) {
         uint32_t next = eval_next(value, index);
         if (pending_exit) return;
         Cell position = *value;
-        position.w1 = next;
+        series_set_index(&position, next);
         word_assign(word, &position);
         *c.args = *mark;
         return;
@@ -92,7 +92,7 @@ static void do_value(NativeCall& c) {
         }
         Cell block = *value;
         uint32_t count = node_buffer(series_node(&block))->count();
-        if (series_index(&block) > count) block.w1 = count;
+        if (series_index(&block) > count) series_set_index(&block, count);
         Cell* r = eval_block(&block);
         if (pending_exit) return;
         *c.args = *r;
@@ -254,14 +254,14 @@ void native_apply(NativeCall& c) {
         *fn = *word_value_cell(word);
         refinements = stack_push_copy(target);
         refinements->header = T_BLOCK;
-        refinements->w1 += 1;
+        series_set_index(refinements, series_index(refinements) + 1);
     } else {
         *fn = *target;
     }
     TypeId t = cell_type(fn);
     if (t != T_FUNCTION && t != T_ACTION && t != T_NATIVE && t != T_ROUTINE && t != T_OP)
         raise_error(err::script::invalid_arg, fn);
-    if (t == T_OP) fn->header = (fn->header >> 16) & 0xFF;  // called as a prefix function
+    if (t == T_OP) fn->header = op_source_type(fn);  // called as a prefix function
     bool all = c.has(0), safer = c.has(1);
     Cell* reduced;
     if (!all) {
@@ -301,7 +301,7 @@ void native_apply(NativeCall& c) {
             if (is_refinement) {
                 on = is_truthy(v);
                 if (on) {
-                    Cell r = word_from_symbol(int32_t(entry.w2));
+                    Cell r = word_from_symbol(word_symbol(&entry));
                     r.header = T_REFINEMENT;
                     block_append(refinements, &r);
                 }
@@ -404,7 +404,7 @@ void native_value_q(NativeCall& c) {
 }
 
 void native_context_q(NativeCall& c) {
-    NodeRef ctx = c.args->w1;
+    NodeRef ctx = word_context(c.args);
     if (!ctx) { result_none(c); return; }
     Cell self = *context_self(ctx);
     if (cell_is(&self, T_OBJECT) || cell_is(&self, T_FUNCTION) || cell_is(&self, T_ERROR)) *c.args = self;
@@ -415,10 +415,10 @@ void native_context_q(NativeCall& c) {
 
 static NodeRef context_of_target(const Cell* target) {
     TypeId t = cell_type(target);
-    if (t == T_FUNCTION || t == T_OBJECT || t == T_ERROR || t == T_PORT) return target->w1;
+    if (t == T_FUNCTION || t == T_OBJECT || t == T_ERROR || t == T_PORT) return value_context(target);
     if (type_is_word(t)) {
-        if (!target->w1) raise_error(err::script::not_defined, target);
-        return target->w1;
+        if (!word_context(target)) raise_error(err::script::not_defined, target);
+        return word_context(target);
     }
     raise_error(err::script::invalid_arg, target);
 }
@@ -451,9 +451,9 @@ void native_in(NativeCall& c) {
 
 static void make_function(NativeCall& c, Cell* spec, Cell* body) {
     uint32_t count = node_buffer(series_node(spec))->count();
-    if (series_index(spec) > count) spec->w1 = count;
+    if (series_index(spec) > count) series_set_index(spec, count);
     count = node_buffer(series_node(body))->count();
-    if (series_index(body) > count) body->w1 = count;
+    if (series_index(body) > count) series_set_index(body, count);
     uint32_t flags = function_validate_spec(spec);
     Cell* fn = function_push(spec, body, flags);
     *c.args = *fn;

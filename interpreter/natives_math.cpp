@@ -57,7 +57,7 @@ void native_zero_q(NativeCall& c) {
     const Cell* v = c.args;
     bool zero;
     switch (cell_type(v)) {
-    case T_INTEGER: case T_CHAR: zero = v->w2 == 0; break;
+    case T_INTEGER: case T_CHAR: zero = get_char_or_integer(v) == 0; break;
     case T_FLOAT: case T_PERCENT: case T_TIME: zero = get_float(v) == 0.0; break;
     case T_MONEY: zero = money_sign_of(v) == 0; break;
     case T_PAIR: zero = pair_x(v) == 0 && pair_y(v) == 0; break;
@@ -183,7 +183,7 @@ void native_min(NativeCall& c) { max_min(c, false); }
 // ================================================================== shift
 
 void native_shift(NativeCall& c) {
-    uint32_t data = c.args[0].w2;
+    uint32_t data = uint32_t(get_integer(c.args));
     int32_t bits = get_integer(c.args + 1);
     if (bits < 0) bits = 0;
     int32_t r;

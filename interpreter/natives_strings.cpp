@@ -110,7 +110,7 @@ void native_as_point3d(NativeCall& c) {
 
 void native_as_money(NativeCall& c) {
     uint32_t length;
-    const uint8_t* code = symbol_spelling(int32_t(c.args[0].w2), &length);
+    const uint8_t* code = symbol_spelling(word_symbol(c.args), &length);
     int index = money_currency_index_of(code, length);
     if (index < 0) raise_error(err::script::bad_denom, c.args);
     const Cell* amount = c.args + 1;
@@ -172,7 +172,7 @@ static int retype_class(TypeId t) {
 
 // The spec's cell under another datatype of its class: same buffer, same index.
 void native_as(NativeCall& c) {
-    TypeId target = cell_is(c.args, T_DATATYPE) ? TypeId(c.args[0].w1) : cell_type(c.args);
+    TypeId target = cell_is(c.args, T_DATATYPE) ? get_datatype(c.args) : cell_type(c.args);
     TypeId source = cell_type(c.args + 1);
     int k = retype_class(target);
     if (k == 0 || k != retype_class(source)) {

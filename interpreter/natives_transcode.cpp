@@ -1,6 +1,8 @@
 // The transcode native: its refinements, and the /trace callback that receives the
 // lexer events as calls of a language function.
 #include "datatypes/block.h"
+#include "datatypes/callable.h"
+#include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "interpreter/interpreter.h"
@@ -25,10 +27,10 @@ int32_t event_symbol(int bit) {
 
 // A callback whose body starts with a block of event words hears only those.
 uint32_t callback_event_mask(const Cell* fn) {
-    if (!cell_is(fn, T_FUNCTION) || !fn->w3) return LEX_ALL_EVENTS;
+    if (!cell_is(fn, T_FUNCTION) || !callable_more(fn)) return LEX_ALL_EVENTS;
     int32_t wanted[6];
     for (int bit = 0; bit < 6; ++bit) wanted[bit] = symbol_resolve_alias(event_symbol(bit));
-    const Cell* body = node_buffer(fn->w3)->cells();  // cell 0 of the function's `more` series
+    const Cell* body = function_body(fn);
     if (!cell_is(body, T_BLOCK) || block_length(body) == 0) return LEX_ALL_EVENTS;
     const Cell* first = block_at(body, 0);
     if (!cell_is(first, T_BLOCK) || block_length(first) == 0) return LEX_ALL_EVENTS;
@@ -36,7 +38,7 @@ uint32_t callback_event_mask(const Cell* fn) {
     for (uint32_t i = 0, n = block_length(first); i < n; ++i) {
         const Cell* w = block_at(first, i);
         if (!cell_is(w, T_WORD)) continue;
-        int32_t s = symbol_resolve_alias(int32_t(w->w2));
+        int32_t s = symbol_resolve_alias(word_symbol(w));
         for (int bit = 0; bit < 6; ++bit)
             if (s == wanted[bit]) mask |= 1u << bit;
     }
@@ -58,7 +60,7 @@ bool call_trace(void* context, LexEventInfo& info) {
     int bit = __builtin_ctz(uint32_t(info.event));
     args[0] = word_from_symbol(event_symbol(bit));
     args[1] = *trace->src;
-    args[1].w1 = series_index(trace->src) + info.index;
+    series_set_index(&args[1], series_index(trace->src) + info.index);
     set_none(&args[2]);
     if (info.type != T_NONE_ID) {
         if (type_names[info.type].name) set_datatype(&args[2], info.type);  // else none until it registers
@@ -70,8 +72,8 @@ bool call_trace(void* context, LexEventInfo& info) {
         args[4] = *info.value;
     } else {
         cell_init(&args[4], T_PAIR);
-        args[4].w2 = info.start;
-        args[4].w3 = info.end;
+        pair_set_x(&args[4], int32_t(info.start));
+        pair_set_y(&args[4], int32_t(info.end));
     }
     // The callback moves the lexer by setting its input argument to another
     // position of the same series.
@@ -79,9 +81,9 @@ bool call_trace(void* context, LexEventInfo& info) {
     Cell* result = call_with_args_reading(trace->fn, args, 5, 1, input_after);
     if (pending_exit) exit_as_exception();
     if (cell_type(input_after) == cell_type(trace->src) && series_node(input_after) == series_node(trace->src) &&
-        input_after->w1 != args[1].w1) {
+        series_index(input_after) != series_index(&args[1])) {
         uint32_t from = series_index(trace->src);
-        info.index = input_after->w1 > from ? input_after->w1 - from : 0;
+        info.index = series_index(input_after) > from ? series_index(input_after) - from : 0;
     }
     return is_truthy(result);
 }

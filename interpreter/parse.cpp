@@ -98,7 +98,7 @@ Keyword keyword_of_slow(uint32_t symbol) {
     return k;
 }
 inline Keyword keyword_of(const Cell* word) {
-    uint32_t symbol = word->w2;
+    uint32_t symbol = uint32_t(word_symbol(word));
     if (symbol < keyword_of_symbol.size() && keyword_of_symbol[symbol] != KW_UNKNOWN) return Keyword(keyword_of_symbol[symbol]);
     return keyword_of_slow(symbol);
 }
@@ -151,7 +151,7 @@ struct RunGuard {
 
 inline uint32_t in_count(const Run& R) { return node_buffer(series_node(R.input))->count(); }
 inline uint32_t in_index(const Run& R) { return series_index(R.input); }
-inline void set_index(Run& R, uint32_t i) { R.input->w1 = std::min(i, in_count(R)); }
+inline void set_index(Run& R, uint32_t i) { series_set_index(R.input, std::min(i, in_count(R))); }
 // The part end limits the run's own input only, not a series entered by `into`.
 inline bool has_part(const Run& R) { return R.part_end > 0 && input_stack.size() - R.input_base == 1; }
 inline uint32_t limit(const Run& R) {
@@ -211,7 +211,7 @@ bool emit_slow(Run& R, Event ev) {
     set_logic(stack_push(), R.match);
     Cell* rules = stack_push_copy(R.rules);
     int32_t at = std::clamp(R.pos, rules_index(R), std::max(rules_index(R), rules_count(R)));
-    rules->w1 = uint32_t(at);
+    series_set_index(rules, uint32_t(at));
     stack_push_copy(R.input);
     build_stack_block(stack_push(), R);
     Cell* fn = stack_push_copy(R.callback);
@@ -282,7 +282,7 @@ Cell* push_input_copy(const Run& R, uint32_t start, uint32_t count) {
     TypeId t = cell_type(R.input);
     if (t == T_BLOCK || t == T_PAREN || t == T_BINARY || type_is_string(t)) return series_push_copy(R.input, start, count);
     Cell args[2] = {*R.input, {}};
-    args[0].w1 = start;
+    series_set_index(args, start);
     set_integer(&args[1], int32_t(count));
     const int8_t refs[3] = {1, -1, -1};
     return action_call(Act::copy, args, 2, refs, 3);
@@ -337,11 +337,11 @@ bool keep_slice(Run& R, Cell* top, uint32_t start, uint32_t count) {
     if (!(type_is_string(tt) && type_is_string(it))) return false;
     if (node_buffer(series_node(target))->unit() != node_buffer(series_node(R.input))->unit()) return false;
     Cell* src = stack_push_copy(R.input);
-    src->w1 = start;
+    series_set_index(src, start);
     uint32_t at = std::min(series_index(target), node_buffer(series_node(target))->count());
     string_concatenate(target, src, int32_t(count), 0, into ? CONCAT_INSERT : CONCAT_APPEND);
     if (into) {
-        target->w1 = at + count;
+        series_set_index(target, at + count);
         word_assign(word, target);
     }
     return true;
@@ -381,7 +381,7 @@ void complete_collect(Run& R, const Entry& e) {
         cell_set_type(word, T_WORD);
         Cell* target = stack_push_copy(word_value_cell(word));
         if (is_target_series(cell_type(target))) {
-            target->w1 = uint32_t(e.max);
+            series_set_index(target, uint32_t(e.max));
             word_assign(word, target);
         }
         vstack.top = word;
@@ -430,7 +430,7 @@ uint32_t insert_at(Run& R, uint32_t at, bool only) {
     uint32_t before = in_count(R);
     StackScope scope;
     Cell args[2] = {*R.input, *R.scratch};
-    args[0].w1 = at;
+    series_set_index(args, at);
     const int8_t refs[3] = {-1, int8_t(only ? 0 : -1), -1};
     action_call(Act::insert, args, 2, refs, 3);
     uint32_t after = in_count(R);
@@ -441,7 +441,7 @@ uint32_t insert_at(Run& R, uint32_t at, bool only) {
 void change_at(Run& R, uint32_t at, uint32_t count, bool only) {
     StackScope scope;
     Cell args[3] = {*R.input, *R.scratch, {}};
-    args[0].w1 = at;
+    series_set_index(args, at);
     set_integer(&args[2], int32_t(count));
     const int8_t refs[3] = {2, int8_t(only ? 0 : -1), -1};
     Cell* r = action_call(Act::change, args, 3, refs, 3);
@@ -452,7 +452,7 @@ void change_at(Run& R, uint32_t at, uint32_t count, bool only) {
 void remove_at(Run& R, uint32_t at, uint32_t count) {
     StackScope scope;
     Cell args[2] = {*R.input, {}};
-    args[0].w1 = at;
+    series_set_index(args, at);
     set_integer(&args[1], int32_t(count));
     const int8_t refs[2] = {1, -1};
     action_call(Act::remove, args, 2, refs, 2);
@@ -486,7 +486,7 @@ bool run_rules(Run& R) {
             rule_stack.push_back(e);
             *R.rules = *R.val;
             R.tail = rules_count(R);
-            R.rules->w1 = std::min(series_index(R.rules), uint32_t(R.tail));
+            series_set_index(R.rules, std::min(series_index(R.rules), uint32_t(R.tail)));
             R.pos = rules_index(R) - 1;
             R.match = true;
             EMIT(EV_PUSH);
@@ -758,7 +758,7 @@ bool run_rules(Run& R) {
             break;
         }
         case S_NEXT_INPUT:
-            if (in_index(R) < in_count(R)) R.input->w1 += 1;
+            if (in_index(R) < in_count(R)) series_set_index(R.input, series_index(R.input) + 1);
             state = S_CHECK_PENDING;
             break;
         case S_NEXT_RULE:
@@ -851,7 +851,7 @@ bool run_rules(Run& R) {
             R.tail = rules_count(R);
             for (; i < R.tail; ++i) {
                 Cell* c = rule_at(R, i);
-                if (cell_is(c, T_WORD) && int32_t(c->w2) == bar_symbol) break;
+                if (cell_is(c, T_WORD) && word_symbol(c) == bar_symbol) break;
             }
             if (i >= R.tail) {
                 state = S_POP_BLOCK;
@@ -1152,7 +1152,7 @@ void native_parse(NativeCall& c) {
     Cell* input = c.args;
     TypeId it = cell_type(input);
     if (!type_is_list(it) && !type_is_string(it) && it != T_BINARY) raise_error(err::script::invalid_arg, input);
-    input->w1 = std::min(series_index(input), node_buffer(series_node(input))->count());
+    series_set_index(input, std::min(series_index(input), node_buffer(series_node(input))->count()));
     uint32_t index = series_index(input);
     int64_t part_end = 0;
     if (Cell* part = c.ref_arg(1)) {
@@ -1198,7 +1198,7 @@ bool parse_run(Cell* out, const Cell* input, const Cell* rules, int mode, int64_
     R.input_base = input_stack.size();
     R.part_end = part_end;
     R.mode = mode;
-    R.input->w1 = std::min(series_index(R.input), in_count(R));
+    series_set_index(R.input, std::min(series_index(R.input), in_count(R)));
     input_stack.push_back(*R.input);
     R.tail = rules_count(R);
     R.pos = rules_index(R) - 1;
@@ -1217,12 +1217,12 @@ void parse_init() {
     int32_t aliases[KW_COUNT] = {};
     for (int k = 1; k < KW_COUNT; ++k) {
         keyword_words[k] = word_from_cstring(keyword_names[k]);
-        aliases[k] = symbol_resolve_alias(int32_t(keyword_words[k].w2));
+        aliases[k] = symbol_resolve_alias(word_symbol(&keyword_words[k]));
         top = std::max(top, aliases[k]);
     }
     keyword_of_alias.assign(size_t(top) + 1, KW_USER);
     for (int k = 1; k < KW_COUNT; ++k) keyword_of_alias[size_t(aliases[k])] = uint8_t(k);
-    bar_symbol = int32_t(keyword_words[KW_BAR].w2);
+    bar_symbol = word_symbol(&keyword_words[KW_BAR]);
     for (int e = 0; e < EV_COUNT; ++e) event_words[e] = word_from_cstring(event_names[e]);
     gc_add_mark_hook(mark_work_stacks);
 }

@@ -389,7 +389,7 @@ bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const C
 int64_t parse_match_type_binary(const Cell* input, uint32_t index, const Cell* type) {
     StackScope scope;
     Cell* at = stack_push_copy(input);
-    at->w1 = index;
+    series_set_index(at, index);
     Cell* out = stack_push();
     TranscodeOptions options;
     options.mode = LexMode::scan;

@@ -20,7 +20,7 @@ int32_t routine_entry_code(RoutineFn fn) {
 }
 
 void routine_invoke(const Cell* routine, NativeCall& call) {
-    const Cell* more = node_buffer(routine->w3)->cells();
+    const Cell* more = callable_more_cells(routine);
     uint32_t code = uint32_t(get_integer(more + 2));
     if (code >= routine_entries.size()) raise_error(err::internal::not_done);
     routine_entries[code](call, get_integer(more + 4));

@@ -96,7 +96,7 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
         transcode_utf8(code, text, length);
         bool header = block_length(code) >= 2 && cell_is(block_at(code, 0), T_WORD) &&
                       cell_is(block_at(code, 1), T_BLOCK) &&
-                      symbol_resolve_alias(int32_t(block_at(code, 0)->w2)) ==
+                      symbol_resolve_alias(word_symbol(block_at(code, 0))) ==
                           symbol_resolve_alias(symbol_from_cstring("Tev"));
         // A systems-dialect script needs the compiler.
         if (found && length >= 10 && std::memcmp(text, "Tev/System", 10) == 0)
@@ -106,7 +106,7 @@ int run_script_text(const uint8_t* text, size_t length, const char* name) {
             path_string(arg, name);
             raise_error(err::syntax::no_header, arg);
         }
-        code->w1 = 2;
+        series_set_index(code, 2);
         eval_block(code);
         pending_exit = 0;  // every exit that reaches the top was refused where it was raised
         return 0;

@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/error.h"
+#include "datatypes/pair.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "runtime/errors.h"
@@ -33,7 +34,7 @@ static void ensure_root() {
 
 // The events a callback asks for: the words of a block that begins its body.
 static uint32_t callback_mask(const Cell* fn) {
-    Cell body = node_buffer(fn->w3)->cells()[0];
+    Cell body = *function_body(fn);
     if (!cell_is(&body, T_BLOCK) || !block_length(&body)) return ALL_EVENTS;
     Cell first = *block_at(&body, 0);
     if (!cell_is(&first, T_BLOCK) || !block_length(&first)) return ALL_EVENTS;
@@ -42,7 +43,7 @@ static uint32_t callback_mask(const Cell* fn) {
     for (uint32_t k = 0; k < n; ++k) {
         const Cell* w = block_at(&first, k);
         if (!type_is_word(cell_type(w))) continue;
-        int32_t s = symbol_resolve_alias(int32_t(w->w2));
+        int32_t s = symbol_resolve_alias(word_symbol(w));
         for (uint32_t e = 0; e < 16; ++e)
             if (symbol_resolve_alias(symbol_from_cstring(event_names[e])) == s) mask |= 1u << e;
     }
@@ -88,7 +89,7 @@ void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const C
     Cell* args = stack_push();
     *args = word_from_cstring(event_names[code]);
     Cell* blk = stack_push();
-    if (block) { *blk = *block; blk->w1 = 0; } else set_none(blk);
+    if (block) { *blk = *block; series_set_index(blk, 0); } else set_none(blk);
     Cell* off = stack_push();
     set_integer(off, offset);
     Cell* v = stack_push();
@@ -97,8 +98,8 @@ void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const C
     if (ref) *r = *ref; else set_none(r);
     Cell* frame = stack_push();
     cell_init(frame, T_PAIR);
-    frame->w2 = base;
-    frame->w3 = top;
+    pair_set_x(frame, int32_t(base));
+    pair_set_y(frame, int32_t(top));
     Cell* fn = stack_push_copy(&trace_callback);
     // An exit already on its way (a return reported by epilog and exit) is
     // the traced code's, not the callback's: it goes on after the callback,

@@ -35,7 +35,7 @@ std::string formed_text(const Cell* v) {
 }
 
 std::string method_text(const Cell* method) {
-    std::string text = symbol_text(int32_t(method->w2));
+    std::string text = symbol_text(word_symbol(method));
     for (char& ch : text)
         if (ch >= 'a' && ch <= 'z') ch = char(ch - 'a' + 'A');
     return text;
@@ -58,7 +58,7 @@ void add_caller_headers(Cell block, std::vector<os::HttpHeader>* out) {
         Cell name = *block_at(&block, i);
         Cell value = *block_at(&block, i + 1);
         os::HttpHeader h;
-        h.name = is_any_word(&name) ? symbol_text(int32_t(name.w2)) : formed_text(&name);
+        h.name = is_any_word(&name) ? symbol_text(word_symbol(&name)) : formed_text(&name);
         h.value = cell_is(&value, T_STRING) ? string_to_utf8(&value) : formed_text(&value);
         out->push_back(std::move(h));
     }

@@ -29,7 +29,7 @@ void native_size_q(NativeCall& c) { file_size_value(c.args, c.args); }
 static std::string env_name(const Cell* var) {
     TypeId t = cell_type(var);
     if (t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD || t == T_REFINEMENT || t == T_ISSUE)
-        return symbol_text(int32_t(var->w2));
+        return symbol_text(word_symbol(var));
     return string_to_utf8(var);
 }
 

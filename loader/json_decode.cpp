@@ -151,7 +151,7 @@ bool Decoder::key_word(const uint8_t* s, size_t n, Cell* out) {
         one.wrap = false;
         try {
             transcode_utf8(scanned, s, n, one);
-            if (cell_is(scanned, T_WORD) && symbol_text(int32_t(scanned->w2)) == key) word = *scanned;
+            if (cell_is(scanned, T_WORD) && symbol_text(word_symbol(scanned)) == key) word = *scanned;
         } catch (const LanguageThrow& t) {
             if (t.code != THROW_ERROR) throw;
         }

@@ -203,8 +203,6 @@ namespace {
 Cell* innermost_marker(const LexerState& ls) {
     return ls.open_markers ? &cells.data[ls.block_start - 1] : nullptr;
 }
-TypeId marker_kind(const Cell* m) { return TypeId(m->w2 & 0xFFFF); }
-uint32_t marker_commas(const Cell* m) { return m->w2 >> 16; }
 
 bool is_path_kind(TypeId t) { return t >= T_PATH && t <= T_GET_PATH; }
 
@@ -213,9 +211,7 @@ char closing_char(TypeId kind) { return kind == T_BLOCK || kind == T_MAP ? ']' :
 void open_marker(LexerState& ls, TypeId kind, const uint8_t* opening, bool new_line) {
     Cell* m = push_cell();
     m->header = T_LEX_MARKER | (new_line ? FLAG_NEW_LINE : 0);
-    m->w1 = ls.block_start;
-    m->w2 = kind;
-    m->w3 = byte_offset(ls, opening);
+    marker_set(m, ls.block_start, kind, byte_offset(ls, opening));
     ls.block_start = cells.size;
     ++ls.open_markers;
 }
@@ -227,7 +223,7 @@ void close_marker(LexerState& ls, TypeId kind) {
     uint32_t n = cells.size - ls.block_start;
     const Cell* m = &cells.data[marker_index];
     bool new_line = cell_has_flag(m, FLAG_NEW_LINE);
-    uint32_t enclosing = m->w1;
+    uint32_t enclosing = marker_enclosing_start(m);
     if (ls.loading) {
         if (kind == T_MAP) {
             if (n % 2) syntax_error(ls, err::syntax::invalid, T_MAP);
@@ -434,7 +430,7 @@ struct Scanner {
     void close_marker_quietly() {
         uint32_t marker_index = ls.block_start - 1;
         Cell* m = &cells.data[marker_index];
-        ls.block_start = m->w1;
+        ls.block_start = marker_enclosing_start(m);
         --ls.open_markers;
         std::memmove(&cells.data[marker_index], &cells.data[marker_index + 1],
                      (cells.size - marker_index - 1) * sizeof(Cell));
@@ -443,7 +439,7 @@ struct Scanner {
 
     void drop_marker() {
         uint32_t marker_index = ls.block_start - 1;
-        ls.block_start = cells.data[marker_index].w1;
+        ls.block_start = marker_enclosing_start(&cells.data[marker_index]);
         cells.size = marker_index;
         --ls.open_markers;
     }
@@ -515,8 +511,8 @@ struct Scanner {
     void comma() {
         Cell* m = innermost_marker(ls);
         TypeId kind = m ? marker_kind(m) : T_NONE_ID;
-        if (kind == T_PAREN) m->w2 = T_POINT2D | (1u << 16);
-        else if (kind == T_POINT2D && marker_commas(m) == 1) m->w2 = T_POINT2D | (2u << 16);
+        if (kind == T_PAREN) marker_set_kind(m, T_POINT2D, 1);
+        else if (kind == T_POINT2D && marker_commas(m) == 1) marker_set_kind(m, T_POINT2D, 2);
         else syntax_error(ls, err::syntax::invalid, T_POINT2D);
     }
 
@@ -586,7 +582,7 @@ struct Scanner {
             TypeId kind = marker_kind(m);
             if (is_path_kind(kind)) { close_marker(ls, kind); continue; }
             // Point at the opening bracket: the end of the input shows nothing.
-            ls.token_start = ls.input_start + m->w3;
+            ls.token_start = ls.input_start + marker_opening_offset(m);
             ls.token_end = ls.input_end;
             try {
                 // The trace hears which value is still open (the console waits for more lines).
@@ -728,7 +724,7 @@ uint32_t completed_end(const LexerState& ls) {
     uint32_t end = cells.size, start = ls.block_start;
     for (uint32_t k = ls.open_markers; k; --k) {
         end = start - 1;
-        start = cells.data[end].w1;
+        start = marker_enclosing_start(&cells.data[end]);
     }
     return end;
 }
@@ -876,7 +872,7 @@ void transcode_call(Cell* result, const TranscodeArgs& args) {
         return;
     }
     Cell* rest = stack_push_copy(args.src);
-    rest->w1 = series_index(args.src) + r.consumed;
+    series_set_index(rest, series_index(args.src) + r.consumed);
     Cell* pair = block_push_new(2);
     block_append(pair, value);
     block_append(pair, rest);

@@ -12,6 +12,19 @@ namespace tev::lex {
 // Marks an open block, paren, path, map or point in the cell stack. No datatype
 // has this id, so no value can be taken for a marker.
 constexpr TypeId T_LEX_MARKER = TypeId(0xFF);
+// A marker cell holds the enclosing block's start in word 1, the kind of value
+// it opens (and the commas seen, for points, from bit 16) in word 2, and the
+// opening bracket's byte offset in the input in word 3.
+inline uint32_t marker_enclosing_start(const Cell* m) { return m->w1; }
+inline TypeId marker_kind(const Cell* m) { return TypeId(m->w2 & 0xFFFF); }
+inline uint32_t marker_commas(const Cell* m) { return m->w2 >> 16; }
+inline uint32_t marker_opening_offset(const Cell* m) { return m->w3; }
+inline void marker_set_kind(Cell* m, TypeId kind, uint32_t commas) { m->w2 = kind | (commas << 16); }
+inline void marker_set(Cell* m, uint32_t enclosing_start, TypeId kind, uint32_t opening_offset) {
+    m->w1 = enclosing_start;
+    marker_set_kind(m, kind, 0);
+    m->w3 = opening_offset;
+}
 
 struct LexerState {
     // Cell stack indices: this call's first cell and the innermost open block's

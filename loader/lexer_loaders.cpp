@@ -397,7 +397,7 @@ void load_issue(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Ce
     int32_t symbol = intern(ls, s + 1, e, T_ISSUE);
     if (!out) return;
     *out = global_word(symbol, T_ISSUE);
-    out->w3 = uint32_t(-1);
+    word_set_index(out, WORD_NO_INDEX);
 }
 
 void load_refinement(LexerState& ls, const uint8_t* s, const uint8_t* e, uint32_t, Cell* out) {

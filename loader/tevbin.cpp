@@ -24,6 +24,7 @@
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/object.h"
+#include "datatypes/point_common.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -200,19 +201,19 @@ struct Encoder {
         case T_PAIR: lead(&v, t, false); snum(pair_x(&v)); snum(pair_y(&v)); return;
         case T_POINT2D: case T_POINT3D:
             lead(&v, t, false);
-            u32(v.w1); u32(v.w2);
-            if (t == T_POINT3D) u32(v.w3);
+            u32(point_coord_bits(&v, 0)); u32(point_coord_bits(&v, 1));
+            if (t == T_POINT3D) u32(point_coord_bits(&v, 2));
             return;
         case T_DATE: {
-            bool has_time = (v.w1 & DATE_HAS_TIME) != 0;
+            bool has_time = (date_packed(&v) & DATE_HAS_TIME) != 0;
             lead(&v, t, has_time);
-            u32(v.w1);
+            u32(date_packed(&v));
             if (has_time || !compact) f64(get_float(&v));
             return;
         }
         case T_TYPESET: {
             uint8_t b[12];
-            std::memcpy(b, &v.w1, 12);
+            std::memcpy(b, cell_payload(&v), CELL_PAYLOAD_BYTES);
             lead(&v, t, false);
             if (compact) {
                 int n = 12;
@@ -244,7 +245,7 @@ struct Encoder {
             bytes(reinterpret_cast<const uint8_t*>(&v) + 4, 12);
             return;
         }
-        case T_ISSUE: lead(&v, t, false); num(symbol(int32_t(v.w2))); return;
+        case T_ISSUE: lead(&v, t, false); num(symbol(word_symbol(&v))); return;
         case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: return word_record(&v, t);
         case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH:
             return block_record(&v, t);
@@ -267,7 +268,7 @@ struct Encoder {
         case T_FUNCTION: return function_record(&v);
         case T_NATIVE: case T_ACTION: {
             lead(&v, t, false);
-            num(v.w1);
+            num(native_index(&v));
             Cell spec;
             callable_spec(&v, &spec);
             path.push_back(0);
@@ -277,7 +278,7 @@ struct Encoder {
         }
         case T_OP: {
             // The record of the callable it wraps, rebuilt from the op's own words.
-            TypeId wrapped = TypeId((v.header >> 16) & 0xFF);
+            TypeId wrapped = op_source_type(&v);
             Cell inner = v;
             inner.header = wrapped;
             lead(&v, t, false, uint32_t(wrapped) << 16);
@@ -315,12 +316,12 @@ struct Encoder {
     }
 
     void word_record(const Cell* v, TypeId t) {
-        NodeRef ctx = v->w1;
+        NodeRef ctx = word_context(v);
         bool global = ctx == global_context();
         lead(v, t, compact && !global, global ? P_GLOBAL : 0);
-        num(symbol(int32_t(v->w2)));
+        num(symbol(word_symbol(v)));
         if (compact && global) return;
-        if (!compact) u32(v->w3);
+        if (!compact) u32(uint32_t(word_index(v)));
         if (!global) {
             // The value whose context binds it (normally already written: a reference).
             Cell owner;
@@ -329,7 +330,7 @@ struct Encoder {
             TypeId ot = cell_type(&owner);
             if (ot != T_OBJECT && ot != T_ERROR && ot != T_FUNCTION) set_none(&owner);
             value(&owner);
-            if (compact) zigzag(int32_t(v->w3));
+            if (compact) zigzag(word_index(v));
         }
     }
 
@@ -349,7 +350,7 @@ struct Encoder {
     }
 
     void map_record(const Cell* v) {
-        NodeRef node = v->w2;
+        NodeRef node = series_node(v);
         if (shared(v, T_MAP, node, false, 0)) return;
         lead(v, T_MAP, false);
         uint32_t cells = node_buffer(node)->cell_count(), live = 0;
@@ -418,7 +419,7 @@ struct Encoder {
             u32(T_CONTEXT | uint32_t(kind & 3) << P_CTX_KIND_SHIFT | (any ? P_CTX_VALUES : 0));
         }
         num(n);
-        for (uint32_t k = 0; k < n; ++k) num(symbol(int32_t(context_word_at(ctx, k)->w2)));
+        for (uint32_t k = 0; k < n; ++k) num(symbol(word_symbol(context_word_at(ctx, k))));
         if (!any) return;
         for (uint32_t k = 0; k < n; ++k) {
             Cell slot = *context_slot_address_raw(ctx, k);
@@ -427,14 +428,14 @@ struct Encoder {
     }
 
     void object_record(const Cell* v) {
-        if (shared(v, T_OBJECT, v->w1, false, 0)) return;
+        if (shared(v, T_OBJECT, object_context(v), false, 0)) return;
         lead(v, T_OBJECT, false);
-        snum(int32_t(v->w2));
-        context_record(v->w1, true);
+        snum(object_class_id(v));
+        context_record(object_context(v), true);
     }
 
     void error_record(const Cell* v) {
-        if (shared(v, T_ERROR, v->w1, false, 0)) return;
+        if (shared(v, T_ERROR, object_context(v), false, 0)) return;
         lead(v, T_ERROR, false);
         num(uint32_t(get_integer(error_field(v, ERR_FIELD_CODE))));
         static const ErrorField fields[6] = {ERR_FIELD_ARG1, ERR_FIELD_ARG2, ERR_FIELD_ARG3,
@@ -446,13 +447,13 @@ struct Encoder {
     }
 
     void function_record(const Cell* v) {
-        if (shared(v, T_FUNCTION, v->w1, false, 0)) return;
+        if (shared(v, T_FUNCTION, function_context(v), false, 0)) return;
         lead(v, T_FUNCTION, false);
-        Cell spec, body = node_buffer(v->w3)->cells()[0];
+        Cell spec, body = *function_body(v);
         callable_spec(v, &spec);
         num(node_buffer(series_node(&spec))->cell_count());
         num(node_buffer(series_node(&body))->cell_count());
-        context_record(v->w1, false);
+        context_record(function_context(v), false);
         child(1, &spec);
         child(2, &body);
     }
@@ -627,9 +628,9 @@ struct Decoder {
         if (!fits) bad(at);
         if (has_head) {
             if (head > node_buffer(series_node(&c))->count()) bad(at);
-            if (ct != t) { c.w3 = (t == T_HASH || ct == T_HASH) ? 0 : c.w3; }
+            if (ct != t && (t == T_HASH || ct == T_HASH)) hash_set_index_table(&c, 0);
             c.header = t;
-            c.w1 = head;
+            series_set_index(&c, head);
         }
         *out = c;
     }
@@ -737,9 +738,9 @@ struct Decoder {
         case T_PAIR: { int32_t x = snum(); int32_t y = snum(); pair_make_cell(out, x, y); return; }
         case T_POINT2D: case T_POINT3D:
             cell_init(out, t);
-            out->w1 = u32();
-            out->w2 = u32();
-            if (t == T_POINT3D) out->w3 = u32();
+            point_put_coord_bits(out, 0, u32());
+            point_put_coord_bits(out, 1, u32());
+            if (t == T_POINT3D) point_put_coord_bits(out, 2, u32());
             return;
         case T_DATE: {
             uint32_t packed = u32();
@@ -750,7 +751,7 @@ struct Decoder {
             double time = (has_time || !compact) ? f64() : 0.0;
             if (!std::isfinite(time)) bad(at);
             cell_init(out, T_DATE);
-            out->w1 = packed;
+            date_set_packed(out, packed);
             put_float(out, has_time ? time : 0.0);
             return;
         }
@@ -762,7 +763,7 @@ struct Decoder {
             std::memcpy(b, pos, n);
             pos += n;
             cell_init(out, T_TYPESET);
-            std::memcpy(&out->w1, b, 12);
+            std::memcpy(cell_payload(out), b, CELL_PAYLOAD_BYTES);
             return;
         }
         case T_TUPLE: {
@@ -789,9 +790,7 @@ struct Decoder {
         case T_ISSUE: {
             int32_t s = symbol();
             cell_init(out, T_ISSUE);
-            out->w1 = global_context();
-            out->w2 = uint32_t(s);
-            out->w3 = uint32_t(-1);
+            word_set(out, global_context(), s, WORD_NO_INDEX);
             return;
         }
         case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
@@ -848,7 +847,7 @@ struct Decoder {
         if (compact) slot = uint32_t(zigzag());
         TypeId ot = cell_type(owner);
         NodeRef ctx = 0;
-        if (holds_context(ot)) ctx = owner->w1;
+        if (holds_context(ot)) ctx = value_context(owner);
         else if (ot != T_NONE) bad(at);
         if (!ctx && t != T_REFINEMENT) {  // only a refinement goes unbound
             cell_init(out, T_WORD);
@@ -858,17 +857,16 @@ struct Decoder {
             return;
         }
         cell_init(out, t);
-        out->w2 = uint32_t(s);
-        out->w3 = uint32_t(-1);
+        word_set_symbol(out, s);
+        word_set_index(out, WORD_NO_INDEX);
         if (ctx) {
             int32_t found = int32_t(slot);
             uint32_t n = context_word_count(ctx);
             if (found < 0 || uint32_t(found) >= n ||
-                symbol_resolve_alias(int32_t(context_word_at(ctx, uint32_t(found))->w2)) != symbol_resolve_alias(s))
+                symbol_resolve_alias(word_symbol(context_word_at(ctx, uint32_t(found)))) != symbol_resolve_alias(s))
                 found = context_find_symbol(ctx, s, true);
             if (found < 0) bad(at);
-            out->w1 = ctx;
-            out->w3 = uint32_t(found);
+            word_bind_to(out, ctx, found);
         }
         stack_pop(1);
     }
@@ -897,7 +895,7 @@ struct Decoder {
         } else {
             cell_set_type(out, t);
         }
-        out->w1 = head;
+        series_set_index(out, head);
     }
 
     void remember_as(const Cell* v, TypeId t) {
@@ -964,7 +962,7 @@ struct Decoder {
         pos += size_t(n) * unit;
         skip_pad();
         cell_set_type(out, t);
-        out->w1 = head;
+        series_set_index(out, head);
         remember(out);
     }
 
@@ -996,7 +994,7 @@ struct Decoder {
         b->tail = b->head + n * unit;
         pos += size_t(n) * unit;
         skip_pad();
-        out->w1 = head;
+        series_set_index(out, head);
         remember(out);
     }
 
@@ -1013,8 +1011,8 @@ struct Decoder {
         if ((flags & CF_STACK) && use != TevbinUse::boot) bad(at);
         uint32_t n = count();
         Cell* obj = object_push_new(T_OBJECT, 0, n);
-        NodeRef ctx = obj->w1;
-        obj->w2 = uint32_t(-1);
+        NodeRef ctx = object_context(obj);
+        object_set_class_id(obj, -1);
         *context_self(ctx) = *obj;
         for (uint32_t k = 0; k < n; ++k) {
             const uint8_t* sat = pos;
@@ -1054,8 +1052,8 @@ struct Decoder {
         if (reference) return shared_value(out, T_OBJECT, false, 0, at);
         snum();  // the class id: a decoded object is a class of its own
         nested_context(out, at);
-        out->w2 = uint32_t(object_new_class_id());
-        *context_self(out->w1) = *out;
+        object_set_class_id(out, object_new_class_id());
+        *context_self(object_context(out)) = *out;
         object_finish_handlers(out);
         remember(out);
     }

@@ -43,7 +43,7 @@ const char* series_fault(const Cell* c, TypeId t) {
     if (type_is_list(t) && unit != sizeof(Cell)) return "a list whose buffer does not hold cells";
     if (type_is_string(t)) {
         if (unit != 1 && unit != 2 && unit != 4) return "a text whose buffer unit is not 1, 2 or 4";
-        if (!live_or_none(c->w3)) return "a text whose cache word is not a node";
+        if (!live_or_none(text_cache_node(c))) return "a text whose cache word is not a node";
     }
     if ((t == T_BINARY || t == T_BITSET) && unit != 1) return "a byte series whose buffer unit is not 1";
     return nullptr;
@@ -56,8 +56,9 @@ const char* cell_fault(const Cell* c) {
     if (t == T_NONE_ID || t > T_MAX_ID) return "a cell whose type is no datatype";
     if (type_is_series(t) || t == T_BITSET) return series_fault(c, t);
     if (type_is_word(t)) {
-        if (c->w2 == 0 || c->w2 > symbol_count()) return "a word without a symbol";
-        if (!live_or_none(c->w1)) return "a word bound to no context";
+        uint32_t symbol = uint32_t(word_symbol(c));
+        if (symbol == 0 || symbol > symbol_count()) return "a word without a symbol";
+        if (!live_or_none(word_context(c))) return "a word bound to no context";
         return nullptr;
     }
     switch (t) {
@@ -66,9 +67,9 @@ const char* cell_fault(const Cell* c) {
     case T_LOGIC:
         return c->w1 <= 1 ? nullptr : "a logic! that is neither true nor false";
     case T_OBJECT: case T_ERROR:
-        return live_node(c->w1) && live_or_none(c->w3) ? nullptr : "an object without a live context";
+        return live_node(object_context(c)) && live_or_none(object_handlers(c)) ? nullptr : "an object without a live context";
     case T_PORT:
-        return live_or_none(c->w1) && live_or_none(c->w3) ? nullptr : "a port without a live context";
+        return live_or_none(object_context(c)) && live_or_none(object_handlers(c)) ? nullptr : "a port without a live context";
     case T_MAP:
         return live_node(c->w2) && live_or_none(c->w3) ? nullptr : "a map without a live buffer";
     case T_FUNCTION: case T_ROUTINE:

@@ -23,8 +23,8 @@ void mark_global_context() { gc_mark_node_ref(&global_ctx); }
 // The word table is a hash table: everything it owns is marked with it.
 void mark_context_cell(const Cell* c) {
     Cell* home = const_cast<Cell*>(c);
-    gc_mark_hash_table(&home->w1);
-    if (!(c->header & CTX_ON_STACK)) gc_mark_node_ref(&home->w2);
+    gc_mark_hash_table(context_cell_table_slot(home));
+    if (!(c->header & CTX_ON_STACK)) gc_mark_node_ref(context_cell_values_slot(home));
 }
 
 // Keeps a context alive while C++ code that made it allocates.
@@ -33,8 +33,8 @@ struct HoldContext {
     explicit HoldContext(NodeRef ctx) { set_series(root.get(), T_BLOCK, ctx); }
 };
 
-NodeRef word_table(NodeRef ctx) { return context_cell(ctx)->w1; }
-NodeRef values_node(NodeRef ctx) { return context_cell(ctx)->w2; }
+NodeRef word_table(NodeRef ctx) { return context_cell_table(context_cell(ctx)); }
+NodeRef values_node(NodeRef ctx) { return context_cell_values(context_cell(ctx)); }
 
 uint32_t cells_in(NodeRef node) {
     SeriesBuffer* b = node_buffer(node);
@@ -52,7 +52,7 @@ bool on_value_stack(const Cell* c) { return c >= vstack.begin && c < vstack.end;
 void rebind_words(NodeRef ctx) {
     NodeRef words = context_words_node(ctx);
     Cell* w = node_buffer(words)->cells();
-    for (uint32_t i = 0, n = cells_in(words); i < n; ++i) w[i].w1 = ctx;
+    for (uint32_t i = 0, n = cells_in(words); i < n; ++i) word_set_context(w + i, ctx);
 }
 
 // The cycle guard ends a walk into a list that contains itself and bounds the
@@ -69,9 +69,9 @@ void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag) {
         if (type_is_list(t)) {
             bind_list(series_node(c + i), series_index(c + i), ctx, self_flag);
         } else if (t >= T_WORD && t <= T_REFINEMENT) {
-            if (self_flag && t == T_WORD && int32_t(c[i].w2) == self_symbol()) {
-                c[i].w1 = ctx;
-                c[i].w3 = uint32_t(-1);
+            if (self_flag && t == T_WORD && word_symbol(c + i) == self_symbol()) {
+                word_set_context(c + i, ctx);
+                word_set_index(c + i, WORD_NO_INDEX);
             } else {
                 context_bind_word(ctx, c + i);
             }
@@ -102,10 +102,10 @@ Cell* context_word_at(NodeRef ctx, uint32_t n) { return node_buffer(context_word
 
 void context_set_stack_args(NodeRef ctx, Cell* first_arg) {
     assert(context_on_stack(ctx));
-    context_cell(ctx)->w2 = first_arg ? uint32_t(first_arg - vstack.begin) + 1 : 0;
+    context_cell_set_values(context_cell(ctx), first_arg ? uint32_t(first_arg - vstack.begin) + 1 : 0);
 }
 Cell* context_stack_args(NodeRef ctx) {
-    uint32_t w2 = context_cell(ctx)->w2;
+    uint32_t w2 = context_cell_values(context_cell(ctx));
     return w2 ? vstack.begin + (w2 - 1) : nullptr;
 }
 
@@ -120,7 +120,7 @@ NodeRef context_make(uint32_t slots, bool on_stack, bool object, NodeRef source,
         c->header |= CTX_ON_STACK;
     } else {
         NodeRef values = alloc_series_unset(size);
-        context_cell(ctx)->w2 = values;
+        context_cell_set_values(context_cell(ctx), values);
     }
     NodeRef table;
     if (source) {
@@ -130,7 +130,7 @@ NodeRef context_make(uint32_t slots, bool on_stack, bool object, NodeRef source,
         table = hash_table_create(size, 0, 0, HASH_KIND_WORDS, 2);
     }
     c = context_cell(ctx);
-    c->w1 = table;
+    context_cell_set_table(c, table);
     c->header |= uint32_t(kind) << CTX_KIND_SHIFT;
     if (object) c->header |= CTX_OBJECT;
     if (source) {
@@ -162,7 +162,7 @@ NodeRef context_make_from_spec(const Cell* spec, bool on_stack, bool object, int
         TypeId t = cell_type(c);
         if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD && t != T_REFINEMENT) continue;
         int32_t slot;
-        if (context_add_symbol(ctx, int32_t(c->w2), true, &slot) < 0) ++count;
+        if (context_add_symbol(ctx, word_symbol(c), true, &slot) < 0) ++count;
     }
     if (!on_stack) {
         SeriesBuffer* v = node_buffer(values_node(ctx));
@@ -175,11 +175,11 @@ NodeRef context_make_from_spec(const Cell* spec, bool on_stack, bool object, int
 }
 
 NodeRef context_clone(Cell* value, int kind) {
-    NodeRef old = value->w1;
+    NodeRef old = value_context(value);
     bool stack = context_on_stack(old);
     bool object = (context_cell(old)->header & CTX_OBJECT) != 0;
     NodeRef ctx = context_make(context_word_count(old), stack, object, old, kind);
-    value->w1 = ctx;
+    value_set_context(value, ctx);
     return ctx;
 }
 
@@ -196,7 +196,7 @@ int32_t context_add_symbol(NodeRef ctx, int32_t symbol, bool nocase, int32_t* ou
 
 int32_t context_add_word(NodeRef ctx, const Cell* word) {
     int32_t slot;
-    if (context_add_symbol(ctx, int32_t(word->w2), true, &slot) >= 0) return slot;
+    if (context_add_symbol(ctx, word_symbol(word), true, &slot) >= 0) return slot;
     if (!context_on_stack(ctx)) {
         HoldContext hold(ctx);
         Cell unset;
@@ -209,7 +209,7 @@ int32_t context_add_word(NodeRef ctx, const Cell* word) {
 int32_t context_add_word_value(NodeRef ctx, const Cell* word, const Cell* value) {
     Cell v = *value;  // the source stays reachable through the caller; its cell may move
     int32_t slot;
-    if (context_add_symbol(ctx, int32_t(word->w2), true, &slot) >= 0) return -1;
+    if (context_add_symbol(ctx, word_symbol(word), true, &slot) >= 0) return -1;
     HoldContext hold(ctx);
     append_cell(values_node(ctx), v);
     return slot;
@@ -218,7 +218,7 @@ int32_t context_add_word_value(NodeRef ctx, const Cell* word, const Cell* value)
 void context_put_word_value(NodeRef ctx, const Cell* word, const Cell* value) {
     Cell v = *value;
     int32_t slot;
-    if (context_add_symbol(ctx, int32_t(word->w2), true, &slot) >= 0) {
+    if (context_add_symbol(ctx, word_symbol(word), true, &slot) >= 0) {
         node_buffer(values_node(ctx))->cells()[slot] = v;
         return;
     }
@@ -229,7 +229,7 @@ void context_put_word_value(NodeRef ctx, const Cell* word, const Cell* value) {
 bool context_collect_set_words(NodeRef ctx, Cell* block) {
     NodeRef node = series_node(block);
     uint32_t total = cells_in(node);
-    if (series_index(block) > total) block->w1 = total;
+    if (series_index(block) > total) series_set_index(block, total);
     uint32_t before = context_word_count(ctx);
     for (uint32_t i = series_index(block); i < cells_in(node); ++i) {
         Cell w = node_buffer(node)->cells()[i];
@@ -246,10 +246,10 @@ Cell* context_get_symbol_value(int32_t symbol, NodeRef ctx) {
 }
 
 int32_t context_bind_word(NodeRef ctx, Cell* word) {
-    int32_t slot = context_find_symbol(ctx, int32_t(word->w2), true);
+    int32_t slot = context_find_symbol(ctx, word_symbol(word), true);
     if (slot >= 0) {
-        word->w1 = ctx;
-        word->w3 = uint32_t(slot);
+        word_set_context(word, ctx);
+        word_set_index(word, slot);
     }
     return slot;
 }
@@ -275,15 +275,15 @@ Cell word_intern_global(int32_t symbol, bool nocase, bool keep_spelling) {
         if (symbol_alias_raw(symbol) > 0) {
             // A case variant shares the slot of the spelling met first.
             int32_t shared = context_find_symbol(global_ctx, symbol, true);
-            word.w3 = uint32_t(shared);
-            context_word_at(global_ctx, uint32_t(slot))->w3 = uint32_t(shared);
+            word_set_index(&word, shared);
+            word_set_index(context_word_at(global_ctx, uint32_t(slot)), shared);
         }
         Cell unset;
         set_unset(&unset);
         append_cell(values_node(global_ctx), unset);
         return word;
     }
-    if (nocase && keep_spelling && int32_t(word.w2) != symbol) word.w2 = uint32_t(symbol);
+    if (nocase && keep_spelling && word_symbol(&word) != symbol) word_set_symbol(&word, symbol);
     return word;
 }
 
@@ -300,12 +300,12 @@ Cell word_lookup_in_context(NodeRef ctx, int32_t symbol) {
 Cell* word_get_value_in(const Cell* word_in, NodeRef ctx) {
     Cell w = *word_in;  // interning self (once) may move the word's block
     const Cell* word = &w;
-    int32_t index = int32_t(word->w3);
+    int32_t index = word_index(word);
     if (index == -1) {
-        if (int32_t(word->w2) == self_symbol() && word->w1) return context_self(word->w1);
+        if (word_symbol(word) == self_symbol() && word_context(word)) return context_self(word_context(word));
         raise_error(err::script::no_value, word);
     }
-    if (!ctx || !context_cell(ctx)->w2) raise_error(err::script::not_in_context, word);
+    if (!ctx || !context_cell_values(context_cell(ctx))) raise_error(err::script::not_in_context, word);
     if (context_on_stack(ctx)) {
         Cell* arg = context_stack_args(ctx) + index;
         if (uint32_t(index) >= context_word_count(ctx) || arg >= vstack.top)
@@ -316,27 +316,27 @@ Cell* word_get_value_in(const Cell* word_in, NodeRef ctx) {
     return node_buffer(values_node(ctx))->cells() + index;
 }
 
-Cell* word_get_value(const Cell* word) { return word_get_value_in(word, word->w1); }
+Cell* word_get_value(const Cell* word) { return word_get_value_in(word, word_context(word)); }
 
 void word_set_value_in(Cell* word, const Cell* value, NodeRef ctx, bool notify) {
     Cell w = *word, v = *value;
     if (!ctx) raise_error(err::script::not_defined, &w);
-    int32_t index = int32_t(w.w3);
+    int32_t index = word_index(&w);
     if (index == -1) {
-        index = context_find_symbol(ctx, int32_t(w.w2), false);
+        index = context_find_symbol(ctx, word_symbol(&w), false);
         if (index < 0) {
             // A function context has exactly its arguments: a new word there
             // would have its value written past them.
             if (context_on_stack(ctx)) raise_error(err::script::not_defined, &w);
-            if (!context_cell(ctx)->w2) raise_error(err::script::not_defined, &w);
+            if (!context_cell_values(context_cell(ctx))) raise_error(err::script::not_defined, &w);
             index = context_add_word(ctx, &w);
-            if (on_value_stack(word)) word->w3 = uint32_t(index);
+            if (on_value_stack(word)) word_set_index(word, index);
         } else {
-            word->w3 = uint32_t(index);
+            word_set_index(word, index);
         }
-        w.w3 = uint32_t(index);
+        word_set_index(&w, index);
     }
-    if (!context_cell(ctx)->w2) raise_error(err::script::not_defined, &w);
+    if (!context_cell_values(context_cell(ctx))) raise_error(err::script::not_defined, &w);
     if (context_on_stack(ctx)) {
         Cell* arg = context_stack_args(ctx) + index;
         if (uint32_t(index) >= context_word_count(ctx) || arg >= vstack.top)
@@ -347,7 +347,7 @@ void word_set_value_in(Cell* word, const Cell* value, NodeRef ctx, bool notify) 
     if (uint32_t(index) >= cells_in(values_node(ctx))) raise_error(err::script::not_defined, &w);
     if (context_kind(ctx) == CTX_KIND_OBJECT) cell_set_flag(context_word_at(ctx, uint32_t(index)), FLAG_SLOT_SET);
     Cell* slot = node_buffer(values_node(ctx))->cells() + index;
-    if (notify && change_notifier && context_self(ctx)->w3) {
+    if (notify && change_notifier && object_handlers(context_self(ctx))) {
         StackScope scope;
         Cell* old_value = stack_push_copy(slot);
         Cell* word_arg = stack_push_copy(&w);
@@ -360,7 +360,7 @@ void word_set_value_in(Cell* word, const Cell* value, NodeRef ctx, bool notify) 
     *slot = v;
 }
 
-void word_set_value(Cell* word, const Cell* value) { word_set_value_in(word, value, word->w1, true); }
+void word_set_value(Cell* word, const Cell* value) { word_set_value_in(word, value, word_context(word), true); }
 
 void context_set_change_notifier(ChangeNotifyFn fn) { change_notifier = fn; }
 

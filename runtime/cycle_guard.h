@@ -12,7 +12,7 @@ namespace tev {
 constexpr uint32_t CYCLE_STACK_SIZE = 1000;
 
 // The node a value is guarded by: the context of an object!, else the series.
-inline NodeRef cycle_node_of(const Cell* v) { return cell_is(v, T_OBJECT) ? v->w1 : v->w2; }
+inline NodeRef cycle_node_of(const Cell* v) { return cell_is(v, T_OBJECT) ? object_context(v) : series_node(v); }
 
 void cycle_push(NodeRef node);
 void cycle_pop();

@@ -137,8 +137,8 @@ void handle_table_sweep() {
 
 // ================================================================ slot table
 
-// A free cell is an integer! whose third word holds the index of the next
-// free cell (-1 ends); the collector marks every cell, free ones cost nothing.
+// A free cell is an integer! holding the index of the next free cell (-1
+// ends); the collector marks every cell, free ones cost nothing.
 static Cell slot_table_block;     // block! cell over the table's series
 static int32_t slot_free_head = -1;
 
@@ -146,8 +146,7 @@ static void slot_link_free(SeriesBuffer* b, uint32_t from) {
     uint32_t capacity = b->size / 16;
     Cell* cells = reinterpret_cast<Cell*>(b->data);
     for (uint32_t i = from; i < capacity; ++i) {
-        set_integer(cells + i, 0);
-        cells[i].w3 = i + 1 < capacity ? i + 1 : uint32_t(-1);
+        set_integer(cells + i, i + 1 < capacity ? int32_t(i + 1) : -1);
     }
     slot_free_head = int32_t(from);
     b->tail = b->size;
@@ -176,7 +175,7 @@ uint32_t slot_table_add(const Cell* value) {
     SeriesBuffer* b = node_buffer(node);
     Cell* cells = reinterpret_cast<Cell*>(b->data);
     uint32_t index = uint32_t(slot_free_head);
-    slot_free_head = int32_t(cells[index].w3);
+    slot_free_head = get_integer(cells + index);
     cells[index] = copy;
     return index + 1;
 }
@@ -188,8 +187,7 @@ Cell* slot_table_get(uint32_t index) {
 void slot_table_free(uint32_t index) {
     if (index == 0) return;
     Cell* c = slot_table_get(index);
-    set_integer(c, 0);
-    c->w3 = uint32_t(slot_free_head);
+    set_integer(c, slot_free_head);
     slot_free_head = int32_t(index - 1);
 }
 

@@ -121,8 +121,7 @@ struct Probe {
 bool keys_match(const Cell* stored, const Cell* key, int op) {
     CompareFn cmp = action_of<Act::compare>(cell_type(stored));
     if (!cmp) {
-        return cell_type(stored) == cell_type(key) && stored->w1 == key->w1 &&
-               stored->w2 == key->w2 && stored->w3 == key->w3;
+        return cell_type(stored) == cell_type(key) && cell_payload_equal(stored, key);
     }
     return cmp(stored, key, op) == 0;
 }
@@ -306,7 +305,7 @@ void rebuild_entries(NodeRef t, uint32_t size) {
     for (uint32_t e = 0; e + uint32_t(per) <= old_cells; e += uint32_t(per)) {
         const Cell* k = node_buffer(old_block)->cells() + e;
         if (k->header != T_UNSET) continue;
-        int32_t first = hash_table_put_key(t, k->w1);
+        int32_t first = hash_table_put_key(t, hash_entry_key(k));
         Cell* src = node_buffer(old_block)->cells() + e + 1;
         std::memcpy(node_buffer(hash_table_desc(t)->key_block)->cells() + first, src,
                     size_t(per - 1) * sizeof(Cell));
@@ -322,7 +321,7 @@ int32_t find_entry_bucket(NodeRef t, uint32_t key) {
         if (f == FLAG_EMPTY) return -1;
         if (f == FLAG_LIVE) {
             const Cell* k = v.cells + v.keys[p.i];
-            if (k->header == T_UNSET && k->w1 == key) return int32_t(p.i);
+            if (k->header == T_UNSET && hash_entry_key(k) == key) return int32_t(p.i);
         }
     } while (p.next());
     return -1;
@@ -392,7 +391,7 @@ void reindex(NodeRef t) {
         if (flag_of(v.flags, j) == FLAG_LIVE) live.push_back(v.keys[j]);
     SeriesBuffer* f = node_buffer(v.d->bucket_flags);
     std::memset(f->head_ptr(), FLAGS_ALL_EMPTY, f->tail - f->head);
-    for (int32_t e : live) place(v.flags, v.keys, v.mask, murmur3_finalize(v.cells[e].w1), e);
+    for (int32_t e : live) place(v.flags, v.keys, v.mask, murmur3_finalize(hash_entry_key(v.cells + e)), e);
     v.d->live_count = v.d->used_buckets = int32_t(live.size());
     v.d->gc_stamp = current_stamp();
 }
@@ -800,7 +799,7 @@ int32_t hash_table_put_key(NodeRef t, uint32_t key) {
     int32_t per = entry_cells(hash_table_desc(t));
     uint32_t entry = block_append(hash_table_desc(t)->key_block, uint32_t(per));
     View v = view(t);
-    v.cells[entry].w1 = key;
+    hash_entry_set_key(v.cells + entry, key);
     Probe p(murmur3_finalize(key), v.mask);
     while (flag_of(v.flags, p.i) == FLAG_LIVE) p.next();
     if (flag_of(v.flags, p.i) == FLAG_EMPTY) v.d->used_buckets++;
@@ -823,7 +822,7 @@ int32_t hash_table_delete_key(NodeRef t, uint32_t key) {
     View v = view(t);
     Cell* k = v.cells + v.keys[b];
     k->header = 0;
-    k->w1 = 0;
+    hash_entry_set_key(k, 0);
     set_flag(v.flags, uint32_t(b), FLAG_DELETED);
     v.d->live_count--;
     return v.keys[b] + 1;
@@ -834,11 +833,11 @@ void hash_table_sweep_entries(NodeRef t, NodeLiveFn is_live) {
     for (uint32_t j = 0; j <= v.mask; ++j) {
         if (flag_of(v.flags, j) != FLAG_LIVE) continue;
         Cell* k = v.cells + v.keys[j];
-        bool dead = !is_live(k->w1);
-        if (!dead && v.d->kind == HASH_KIND_OWNED_KEYS && k[2].w1) dead = !is_live(k[2].w1);
+        bool dead = !is_live(hash_entry_key(k));
+        if (!dead && v.d->kind == HASH_KIND_OWNED_KEYS && object_context(k + 2)) dead = !is_live(object_context(k + 2));
         if (!dead) continue;
         k->header = 0;
-        k->w1 = 0;
+        hash_entry_set_key(k, 0);
         set_flag(v.flags, j, FLAG_DELETED);
         v.d->live_count--;
     }
@@ -862,7 +861,7 @@ int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, in
         if (f == FLAG_EMPTY) break;
         if (f != FLAG_LIVE) continue;
         int32_t id = v.keys[p.i] + 1;
-        SeriesBuffer* sb = node_buffer(v.cells[id - 1].w3);
+        SeriesBuffer* sb = node_buffer(symbol_entry_spelling(v.cells + (id - 1)));
         uint32_t len = sb->tail - sb->head;
         const uint8_t* s = sb->head_ptr();
         if (len != length) continue;
@@ -882,7 +881,7 @@ int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, in
     // The probe may meet a later variant first (after a resize): resolve it.
     int32_t alias = -1;
     if (variant) {
-        int32_t a = int32_t(v.cells[variant - 1].w1);
+        int32_t a = symbol_entry_alias(v.cells + (variant - 1));
         alias = a > 0 ? a : variant;
     }
     // The spelling may live in a buffer that the allocations below move.
@@ -897,8 +896,8 @@ int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, in
     b->tail = b->head + length;
     Cell* c = view(t).cells + pos;
     cell_init(c, T_SYMBOL);
-    c->w1 = uint32_t(alias);
-    c->w3 = text;
+    symbol_entry_set_alias(c, alias);
+    symbol_entry_set_spelling(c, text);
     return int32_t(pos) + 1;
 }
 
@@ -913,7 +912,7 @@ static int32_t probe_word(NodeRef t, int32_t symbol, int case_flag, uint32_t* em
         uint32_t f = flag_of(v.flags, p.i);
         if (f == FLAG_EMPTY) break;
         if (f != FLAG_LIVE) continue;
-        int32_t s = int32_t(v.cells[v.keys[p.i]].w2);
+        int32_t s = word_symbol(v.cells + v.keys[p.i]);
         if ((case_flag ? symbol_resolve_alias(s) : s) == wanted) return v.keys[p.i];
     } while (p.next());
     assert(flag_of(v.flags, p.i) == FLAG_EMPTY);
@@ -939,9 +938,7 @@ int32_t hash_table_find_or_append_word(NodeRef t, int32_t symbol, int case_flag,
     uint32_t pos = claim_empty_bucket(t, bucket);
     Cell* w = view(t).cells + pos;
     cell_init(w, T_WORD);
-    w->w1 = context;
-    w->w2 = uint32_t(symbol);
-    w->w3 = pos;
+    word_set(w, context, symbol, int32_t(pos));
     *out_position = int32_t(pos);
     return -1;
 }
@@ -953,7 +950,8 @@ static void dump_cell(std::FILE* out, const Cell* c) {
     const char* name = type_names[t].name;
     if (name) std::fprintf(out, "  %s", name);
     else std::fprintf(out, "  #%u", unsigned(t));
-    std::fprintf(out, " %08X %08X %08X\n", unsigned(c->w1), unsigned(c->w2), unsigned(c->w3));
+    std::fprintf(out, " %08X %08X %08X\n", unsigned(cell_word(c, 1)), unsigned(cell_word(c, 2)),
+                 unsigned(cell_word(c, 3)));
 }
 
 void hash_table_dump(NodeRef t, std::FILE* out) {
@@ -994,7 +992,7 @@ void gc_mark_hash_table(NodeRef* slot) {
     if (d->kind == HASH_KIND_KEYS && d->bucket_flags && d->bucket_keys) {
         View v = view(*slot);
         for (uint32_t j = 0; j <= v.mask; ++j)
-            if (flag_of(v.flags, j) == FLAG_LIVE) gc_mark_node_ref(&v.cells[v.keys[j]].w1);
+            if (flag_of(v.flags, j) == FLAG_LIVE) gc_mark_node_ref(hash_entry_key_slot(v.cells + v.keys[j]));
     }
     gc_mark_node_ref(&d->key_block);
 }

@@ -88,6 +88,10 @@ int32_t hash_table_delete_key(NodeRef table, uint32_t key);
 // context in its second value cell) the predicate reports dead.
 using NodeLiveFn = bool (*)(NodeRef node);
 void hash_table_sweep_entries(NodeRef table, NodeLiveFn is_live);
+// An entry's key cell: an unset! cell (header 0 once deleted) whose word 1 is the key.
+inline uint32_t hash_entry_key(const Cell* c) { return c->w1; }
+inline void hash_entry_set_key(Cell* c, uint32_t key) { c->w1 = key; }
+inline NodeRef* hash_entry_key_slot(Cell* c) { return &c->w1; }
 
 // ---------------------------------------------------------------- words
 

@@ -107,7 +107,8 @@ uint32_t hash_string_chars(const Cell* str, int case_flag) {
     uint32_t total = b->count();  // no division: every key lookup comes here
     uint32_t index = series_index(str) < total ? series_index(str) : total;
     uint32_t count = total - index;
-    if (cell_type(str) == T_TEXT_KEY && int32_t(str->w3) >= 0 && str->w3 < count) count = str->w3;
+    if (cell_type(str) == T_TEXT_KEY && text_key_count(str) >= 0 && uint32_t(text_key_count(str)) < count)
+        count = uint32_t(text_key_count(str));
     const uint8_t* p = b->head_ptr() + size_t(index) * unit;
     Murmur3 m;
     if (case_flag == 1) feed_text<false>(m, p, unit, count);
@@ -116,14 +117,15 @@ uint32_t hash_string_chars(const Cell* str, int case_flag) {
 }
 
 uint32_t hash_symbol_spelling(const Cell* symbol) {
-    SeriesBuffer* b = node_buffer(symbol->w3);
+    SeriesBuffer* b = node_buffer(symbol_entry_spelling(symbol));
     return murmur3_hash_bytes_folded(b->head_ptr(), b->tail - b->head);
 }
 
 // ------------------------------------------------------------------ key cells
 
 static uint32_t hash_words(const Cell* c, int first, int count) {
-    uint32_t w[3] = {c->w1, c->w2, c->w3};
+    uint32_t w[3];
+    std::memcpy(w, cell_payload(c), CELL_PAYLOAD_BYTES);
     uint8_t bytes[12];
     for (int i = 0; i < count; ++i) {
         uint32_t v = w[first - 1 + i];
@@ -148,13 +150,13 @@ uint32_t hash_key_value(const Cell* key, int case_flag) {
         case T_UNSET: return uint32_t(-2);
         case T_NONE: return uint32_t(-1);
         case T_DATATYPE: case T_LOGIC: case T_OBJECT: case T_ERROR: case T_PORT:
-            return murmur3_finalize(key->w1);
+            return murmur3_finalize(cell_word(key, 1));
         case T_CHAR: case T_INTEGER: case T_MAP: case T_HANDLE: case T_EVENT:
-            return murmur3_finalize(key->w2);
+            return murmur3_finalize(cell_word(key, 2));
         case T_NATIVE: case T_ACTION:
-            return murmur3_finalize(key->w3);
+            return murmur3_finalize(cell_word(key, 3));
         case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: case T_ISSUE:
-            return murmur3_finalize(uint32_t(symbol_resolve_alias(int32_t(key->w2))));
+            return murmur3_finalize(uint32_t(symbol_resolve_alias(word_symbol(key))));
         case T_SYMBOL:
             return hash_symbol_spelling(key);
         case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_TEXT_KEY:
@@ -171,7 +173,7 @@ uint32_t hash_key_value(const Cell* key, int case_flag) {
         case T_TUPLE: {
             uint32_t n = (key->header >> TUPLE_COUNT_SHIFT) & 0xF;  // bit 30 is the new-line flag
             uint8_t bytes[12];
-            std::memcpy(bytes, &key->w1, 12);
+            std::memcpy(bytes, cell_payload(key), CELL_PAYLOAD_BYTES);
             return murmur3_hash_bytes(bytes, n < 12 ? n : 12);
         }
         case T_BINARY: {

@@ -17,6 +17,8 @@ constexpr uint32_t HASH_SEED = 0x5EED7E01u;
 // The internal key type of a text key that carries its character count in
 // word 3 (count >= 0): it hashes and matches only that many characters.
 constexpr TypeId T_TEXT_KEY = TypeId(56);
+inline int32_t text_key_count(const Cell* c) { return int32_t(c->w3); }
+inline void text_key_set_count(Cell* c, int32_t count) { c->w3 = uint32_t(count); }
 
 uint32_t murmur3_hash_bytes(const void* data, size_t length);
 uint32_t murmur3_hash_bytes_seed(const void* data, size_t length, uint32_t seed);

@@ -722,7 +722,7 @@ void gc_mark_cell_default(const Cell* c) {
     case T_NATIVE: case T_ACTION: case T_OP: {
         mark_word(c, &Cell::w2);
         mark_word(c, &Cell::w3);
-        uint32_t kind = (c->header >> 16) & 0xFF;
+        TypeId kind = op_source_type(c);
         if (t == T_OP && (kind == T_FUNCTION || kind == T_ROUTINE)) mark_word(c, &Cell::w1);
         return;
     }

@@ -48,12 +48,12 @@ static void sweep_entries() {
         if (cell_is(e, T_UNSET)) continue;
         NodeRef* refs[5];
         int k = 0;
-        refs[k++] = &e[0].w2;
+        refs[k++] = series_node_slot(e);
         if (cell_is(e + 1, T_OBJECT)) {
-            refs[k++] = &e[1].w1;
-            refs[k++] = &e[1].w3;
+            refs[k++] = object_context_slot(e + 1);
+            refs[k++] = object_handlers_slot(e + 1);
         }
-        if (type_is_word(cell_type(e + 2))) refs[k++] = &e[2].w1;
+        if (type_is_word(cell_type(e + 2))) refs[k++] = word_context_slot(e + 2);
         bool alive = true;
         for (int i = 0; i < k; ++i) {
             NodeRef before = *refs[i];
@@ -63,7 +63,7 @@ static void sweep_entries() {
         }
         if (!alive) {
             // A series that outlives its owner is no longer owned.
-            if (gc_node_marked(e[0].w2)) node_buffer(e[0].w2)->flags &= ~SER_OWNED;
+            if (gc_node_marked(series_node(e))) node_buffer(series_node(e))->flags &= ~SER_OWNED;
             for (uint32_t i = 0; i < ENTRY_CELLS; ++i) set_unset(e + i);
             free_slots.push_back(slot);
             changed = true;
@@ -92,14 +92,14 @@ static bool node_owned(NodeRef node) { return (node_buffer(node)->flags & SER_OW
 bool ownership_node_owned(NodeRef node) { return node_owned(node); }
 
 static void mark_owner(const Cell* owner) {
-    if (cell_is(owner, T_OBJECT) && owner->w1) {
-        SeriesBuffer* b = node_buffer(owner->w1);
+    if (cell_is(owner, T_OBJECT) && object_context(owner)) {
+        SeriesBuffer* b = node_buffer(object_context(owner));
         if (b->count()) cell_set_flag(b->cells(), FLAG_OWNER);
     }
 }
 static bool is_owner(const Cell* object) {
-    if (!object->w1) return false;
-    SeriesBuffer* b = node_buffer(object->w1);
+    if (!object_context(object)) return false;
+    SeriesBuffer* b = node_buffer(object_context(object));
     return b->count() && cell_has_flag(b->cells(), FLAG_OWNER);
 }
 
@@ -107,7 +107,8 @@ static void put_entry(const Cell* value, const Cell* owner, const Cell* word) {
     ownership_init();
     Cell staged[ENTRY_CELLS] = {*value, *owner, *word};
     // A text value's conversion cache is not the entry's to keep alive.
-    if (type_is_string(cell_type(staged)) || cell_is(staged, T_HASH)) staged[0].w3 = 0;
+    if (type_is_string(cell_type(staged))) text_set_cache_node(staged, 0);
+    if (cell_is(staged, T_HASH)) hash_set_index_table(staged, 0);
     uint32_t slot;
     if (!free_slots.empty()) {
         slot = free_slots.back();
@@ -127,8 +128,8 @@ static void put_entry(const Cell* value, const Cell* owner, const Cell* word) {
 void ownership_bind_value(const Cell* value, const Cell* owner, const Cell* word) {
     TypeId t = cell_type(value);
     if (t == T_OBJECT) {
-        if (ownership_object_walk_hook && !is_owner(value) && !cycle_find(value->w1)) {
-            CycleGuard guard(value->w1);
+        if (ownership_object_walk_hook && !is_owner(value) && !cycle_find(object_context(value))) {
+            CycleGuard guard(object_context(value));
             ownership_object_walk_hook(value, owner, word, true);
         }
         return;
@@ -162,8 +163,8 @@ void ownership_bind(const Cell* value, const Cell* owner, const Cell* word) {
 void ownership_unbind(const Cell* value) {
     TypeId t = cell_type(value);
     if (t == T_OBJECT) {
-        if (ownership_object_walk_hook && value->w1 && !cycle_find(value->w1) && !is_owner(value)) {
-            CycleGuard guard(value->w1);
+        if (ownership_object_walk_hook && object_context(value) && !cycle_find(object_context(value)) && !is_owner(value)) {
+            CycleGuard guard(object_context(value));
             ownership_object_walk_hook(value, nullptr, nullptr, false);
         }
         return;
@@ -207,7 +208,7 @@ void ownership_get_owner(NodeRef node, Cell* out) {
 bool ownership_notice(const Cell* target, ChangeWord action, const Cell* value, int32_t index, int32_t part) {
     TypeId t = cell_type(target);
     NodeRef key;
-    if (t == T_OBJECT) key = target->w1;
+    if (t == T_OBJECT) key = object_context(target);
     else if (is_owned_kind(t)) {
         key = series_node(target);
         if (!node_owned(key)) return false;  // the common case: one flag test
@@ -215,7 +216,7 @@ bool ownership_notice(const Cell* target, ChangeWord action, const Cell* value, 
     auto it = slot_of.find(key);
     if (it == slot_of.end()) return false;
     const Cell* entry = entry_at(it->second);
-    if (entry[1].w3 == 0 || !ownership_deep_change_hook) return false;  // owner without handlers
+    if (object_handlers(entry + 1) == 0 || !ownership_deep_change_hook) return false;  // owner without handlers
     // The handler runs language code: hand it stable copies.
     StackScope scope;
     Cell* owner = stack_push_copy(entry + 1);

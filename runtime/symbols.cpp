@@ -63,19 +63,19 @@ int32_t symbol_from_cstring_nocase(const char* text) {
                                uint32_t(std::strlen(text)), 1);
 }
 
-int32_t symbol_alias_raw(int32_t id) { return int32_t(entry(id)->w1); }
+int32_t symbol_alias_raw(int32_t id) { return symbol_entry_alias(entry(id)); }
 
 // An id outside the table (a malformed word) resolves to itself instead of
 // reading past the table.
 int32_t symbol_resolve_alias(int32_t id) {
     SeriesBuffer* b = node_buffer(table_block);
     if (id < 1 || uint32_t(id) > (b->tail - b->head) / sizeof(Cell)) return id;
-    int32_t alias = int32_t(b->cells()[id - 1].w1);
+    int32_t alias = symbol_entry_alias(b->cells() + (id - 1));
     return alias > 0 ? alias : id;
 }
 
 const uint8_t* symbol_spelling(int32_t id, uint32_t* length) {
-    SeriesBuffer* b = node_buffer(entry(id)->w3);
+    SeriesBuffer* b = node_buffer(symbol_entry_spelling(entry(id)));
     if (length) *length = b->tail - b->head;
     return b->head_ptr();
 }
@@ -92,11 +92,11 @@ int32_t symbol_from_string(const Cell* str) {
 }
 
 NodeRef symbol_ensure_string(int32_t id) {
-    if (NodeRef made = entry(id)->w2) return made;
+    if (NodeRef made = symbol_entry_string(entry(id))) return made;
     std::string text = symbol_text(id);  // the spelling's buffer may move below
     StackScope scope;
     Cell* str = string_load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), nullptr, 0);
-    entry(id)->w2 = series_node(str);
+    symbol_entry_set_string(entry(id), series_node(str));
     return series_node(str);
 }
 
@@ -128,7 +128,7 @@ int compare_spellings(NodeRef a, NodeRef b, int op) {
 }
 
 int symbol_compare(int32_t a, int32_t b, int op) {
-    return compare_spellings(entry(a)->w3, entry(b)->w3, op);
+    return compare_spellings(symbol_entry_spelling(entry(a)), symbol_entry_spelling(entry(b)), op);
 }
 
 }  // namespace tev

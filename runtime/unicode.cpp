@@ -330,10 +330,10 @@ NodeRef string_from_utf8(const uint8_t* src, uint32_t n) { return string_load_ut
 // --------------------------------------------------------------- conversion cache
 
 uint8_t* string_cache_buffer(Cell* str, uint32_t size) {
-    NodeRef cache = str->w3;
+    NodeRef cache = text_cache_node(str);
     if (!cache) {
         cache = alloc_series_bytes(size);
-        str->w3 = cache;
+        text_set_cache_node(str, cache);
     } else {
         SeriesBuffer* b = node_buffer(cache);
         if (b->size - b->head < size) expand_series(cache, size);
@@ -377,7 +377,7 @@ NodeRef string_to_utf8_cache(Cell* str, int32_t* count, bool crlf) {
     }
     *d = 0;
     *count = int32_t(d - start);
-    return str->w3;
+    return text_cache_node(str);
 }
 
 const char* string_to_utf8(Cell* str, int32_t* count) { return string_to_utf8_ex(str, count, false); }
@@ -447,7 +447,7 @@ uint32_t utf16_scan_unit(const uint8_t* src, uint32_t n) {
 }
 
 NodeRef string_load_utf16(const uint8_t* src, uint32_t n, Cell* target, bool cr) {
-    NodeRef cache = src ? 0 : target->w3;
+    NodeRef cache = src ? 0 : text_cache_node(target);
     auto source = [&] { return src ? src : node_buffer(cache)->head_ptr(); };
     uint32_t unit = utf16_scan_unit(source(), n);
     NodeRef node;

@@ -106,9 +106,9 @@ inline uint32_t frame_depth() { return fstack.top; }
 inline CallFrame* frame_top() { return fstack.top ? &fstack.begin[fstack.top - 1] : nullptr; }
 inline CallFrame* frame_at(uint32_t i) { return &fstack.begin[i]; }
 
-inline uint32_t context_values_word(NodeRef context) { return node_buffer(context)->cells()[0].w2; }
+inline uint32_t context_values_word(NodeRef context) { return context_cell_values(node_buffer(context)->cells()); }
 inline void context_set_values_word(NodeRef context, uint32_t values) {
-    node_buffer(context)->cells()[0].w2 = values;
+    context_cell_set_values(node_buffer(context)->cells(), values);
 }
 
 // Pushes a frame and makes the current top the new arguments base; raises

@@ -77,7 +77,7 @@ static void load_source_sections() {
             text += size;
             // The header (Tev [...]) is the file's, not code to run.
             if (block_length(code) >= 2 && cell_is(block_at(code, 0), T_WORD) && cell_is(block_at(code, 1), T_BLOCK))
-                code->w1 = 2;
+                series_set_index(code, 2);
             Cell* section = block_push_cells(block_head(code), block_length(code));
             mark_library(section);
             block_append(&boot_sections, section);

@@ -101,7 +101,7 @@ void set_quiet(NativeCall& c, int32_t) {
     Cell* word = c.args;
     TypeId t = cell_type(word);
     if (t != T_WORD && t != T_SET_WORD && t != T_GET_WORD && t != T_LIT_WORD) expect_arg(c, cell_type(word), "word");
-    word_set_value_in(word, c.args + 1, word->w1, false);
+    word_set_value_in(word, c.args + 1, word_context(word), false);
     c.args[0] = c.args[1];
 }
 
@@ -340,7 +340,7 @@ void is_type(NativeCall& c, int32_t type) { set_logic(c.args, cell_type(c.args) 
 void in_typeset(NativeCall& c, int32_t slot) {
     const Cell* ts = context_slot_address_raw(global_context(), uint32_t(slot));
     uint32_t t = cell_type(c.args);
-    const uint8_t* bits = reinterpret_cast<const uint8_t*>(&ts->w1);
+    const uint8_t* bits = cell_payload(ts);
     set_logic(c.args, (bits[t >> 3] & (0x80 >> (t & 7))) != 0);
 }
 
@@ -466,7 +466,7 @@ void startup_routines_bind() {
         std::string spec = std::string("\"Returns true if the value is any type of ") + base +
                            "\" value [any-type!] return: [logic!]";
         Cell word = word_from_cstring((std::string(base) + "!").c_str());
-        Cell* fn = routine_make(spec.c_str(), in_typeset, int32_t(word.w3));
+        Cell* fn = routine_make(spec.c_str(), in_typeset, word_index(&word));
         bind_global((std::string(base) + "?").c_str(), fn);
     }
 }
@@ -501,8 +501,8 @@ void startup_system_fill(uint32_t) {
     // system/words: an object over the global context itself.
     Cell* words = stack_push();
     cell_init(words, T_OBJECT);
-    words->w1 = global_context();
-    words->w2 = uint32_t(-1);
+    object_set_context(words, global_context());
+    object_set_class_id(words, -1);
     *context_self(global_context()) = *words;
     set_path_from_text("system/words", words);
     set_path_from_text("system/catalog/errors", error_catalog());
