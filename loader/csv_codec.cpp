@@ -68,13 +68,14 @@ struct FieldSpan {
 
 template <class T> class Splitter {
 public:
+    // `text` must stay rooted: its node is read through it after every allocation.
     Splitter(const Cell* text, uint32_t end, const std::vector<uint32_t>& delimiter, uint32_t quote, bool trim)
-        : node_(series_node(text)), end_(end), delimiter_(delimiter), quote_(quote), trim_(trim),
+        : text_(text), end_(end), delimiter_(delimiter), quote_(quote), trim_(trim),
           new_line_(cell_has_flag(text, FLAG_NEW_LINE)) {}
 
     uint32_t end() const { return end_; }
     uint32_t delimiter_length() const { return uint32_t(delimiter_.size()); }
-    const T* text() const { return reinterpret_cast<const T*>(node_buffer(node_)->head_ptr()); }
+    const T* text() const { return reinterpret_cast<const T*>(node_buffer(series_node(text_))->head_ptr()); }
     static bool is_line_end(uint32_t c) { return c == CR || c == LF; }
 
     bool delimiter_at(const T* t, uint32_t i) const {
@@ -172,7 +173,7 @@ public:
     }
 
 private:
-    NodeRef node_;
+    const Cell* text_;
     uint32_t end_;
     const std::vector<uint32_t>& delimiter_;
     uint32_t quote_;
@@ -291,12 +292,13 @@ public:
             }
             append_value(text);
         }
-        string_append_char(series_node(output_), LF);
+        append_char(LF);
     }
 
 private:
+    void append_char(uint32_t cp) { string_append_char(series_node(output_), cp); }
     void append_delimiter() {
-        if (cell_is(delimiter_, T_CHAR)) string_append_char(series_node(output_), get_char(delimiter_));
+        if (cell_is(delimiter_, T_CHAR)) append_char(get_char(delimiter_));
         else string_concatenate(output_, delimiter_, -1, 0, CONCAT_APPEND);
     }
     // Appends count code points of text from position from (in the buffer).
@@ -323,17 +325,16 @@ private:
             append_run(text, from, end - from);
             return;
         }
-        NodeRef out = series_node(output_);
-        string_append_char(out, quote_);
+        append_char(quote_);
         for (uint32_t pos = from; pos < end;) {
             uint32_t stop = scan(text, pos, end, true);
             append_run(text, pos, stop - pos);
             if (stop == end) break;
-            string_append_char(out, quote_);
-            string_append_char(out, quote_);
+            append_char(quote_);
+            append_char(quote_);
             pos = stop + 1;
         }
-        string_append_char(out, quote_);
+        append_char(quote_);
     }
 
     Cell* output_;
