@@ -9,7 +9,7 @@
 #include "bench/bench_common.h"
 #include "datatypes/registry.h"
 #include "loader/lexer.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"

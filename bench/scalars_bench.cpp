@@ -2,7 +2,8 @@
 #include <cstdio>
 #include <cstring>
 #include "bench/bench_common.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/date.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "runtime/startup.h"
 #include "runtime/value_stack.h"

@@ -4,7 +4,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 

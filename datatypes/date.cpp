@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/date.h"
 #include "datatypes/scalar.h"
 #include "datatypes/word.h"
 #include "interpreter/random.h"

@@ -2,9 +2,10 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include "datatypes/further_scalars.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
+#include "datatypes/scalar_left_math.h"
 #include "datatypes/string.h"
 #include "interpreter/random.h"
 #include "runtime/errors.h"
@@ -42,7 +43,7 @@ void float_mixed_math(ActionFrame& f, int op) {
     bool number = rt == T_INTEGER || rt == T_FLOAT || rt == T_PERCENT || rt == T_TIME ||
                   (rt == T_CHAR && lt != T_PERCENT && lt != T_TIME);
     if (!number) {
-        if (further_scalar_math(f, op)) return;
+        if (scalar_left_math(f, op)) return;
         raise_error_type(err::script::invalid_type, rt);
     }
     double l = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 #include "datatypes/binary.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
+#include "datatypes/tuple.h"
 #include "runtime/errors.h"
 #include "runtime/handles.h"
 #include "runtime/memory.h"

@@ -2,9 +2,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include "datatypes/further_scalars.h"
+#include "datatypes/date.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
+#include "datatypes/scalar_left_math.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
@@ -265,7 +267,7 @@ void integer_math_op(ActionFrame& f, int op) {
         case T_PERCENT:
         case T_TIME: float_mixed_math(f, op); return;
         default:
-            if (further_scalar_math(f, op)) return;
+            if (scalar_left_math(f, op)) return;
             raise_error_type(err::script::invalid_type, cell_type(right));
     }
 }

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/money.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"

@@ -6,7 +6,7 @@
 #include "datatypes/string.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"

@@ -1,7 +1,8 @@
 // pair!: two 32-bit integers written 1x2; a component that leaves 32 bits turns the whole result into a point2D!.
 #include <cmath>
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
 #include "datatypes/point_common.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"

@@ -10,9 +10,9 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "interpreter/actions.h"
-#include "runtime/compiled_support.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
+#include "runtime/number_conversion.h"
 #include "runtime/value_stack.h"
 
 namespace tev {

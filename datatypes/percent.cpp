@@ -1,9 +1,20 @@
 // percent!: a float! shown times 100 with a "%" sign (50% holds 0.5); everything but its text is float!'s.
+#include "datatypes/percent.h"
+#include <cstring>
+#include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "runtime/float_format.h"
 
 namespace tev {
+
+void percent_make_in(Cell* block, uint32_t high, uint32_t low) {
+    const uint64_t bits = (uint64_t(high) << 32) | low;
+    double d;
+    std::memcpy(&d, &bits, 8);
+    Cell percent;
+    block_append(block, percent_make_cell(&percent, d));
+}
 
 namespace {
 

@@ -5,13 +5,15 @@
 #include <cmath>
 #include <cstring>
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include "datatypes/point_common.h"
 #include "datatypes/scalar.h"
 #include "interpreter/random.h"
 #include "runtime/errors.h"
 #include "runtime/float_format.h"
-#include "runtime/hash.h"
+#include "runtime/key_hash.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 

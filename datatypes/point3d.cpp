@@ -1,5 +1,6 @@
 // point3D!: three single-precision coordinates written (x, y, z); its actions are the point actions of point2d.cpp.
-#include "datatypes/further_scalars.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include <cstring>
 #include "datatypes/point_common.h"
 #include "runtime/value_stack.h"

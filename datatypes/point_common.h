@@ -6,6 +6,8 @@
 namespace tev {
 
 inline int point_dims(TypeId t) { return t == T_POINT3D ? 3 : 2; }
+// One coordinate of a point2D! or point3D! (i: 0 x, 1 y, 2 z).
+float point_coord(const Cell* c, int i);
 
 // 1..dims for an integer or one of the words x, y, z (any case); else 0.
 int point_accessor(const Cell* element, int dims);

@@ -2,14 +2,17 @@
 //
 // The engines take their own type on the left; here the order is kept so that
 // 10 - 2x3 is 8x7, never 2x3 - 10.
-#include "datatypes/further_scalars.h"
+#include "datatypes/date.h"
+#include "datatypes/money.h"
 #include "datatypes/point_common.h"
 #include "datatypes/scalar.h"
+#include "datatypes/scalar_left_math.h"
+#include "datatypes/tuple.h"
 #include "datatypes/vector.h"
 
 namespace tev {
 
-bool further_scalar_math(ActionFrame& f, int op) {
+bool scalar_left_math(ActionFrame& f, int op) {
     const TypeId lt = cell_type(f.args), rt = cell_type(f.args + 1);
     const bool number = lt == T_INTEGER || lt == T_FLOAT || lt == T_PERCENT;
     switch (rt) {

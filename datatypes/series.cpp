@@ -9,10 +9,10 @@
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
-#include "runtime/hash.h"
-#include "runtime/symbols.h"
 #include "runtime/errors.h"
+#include "runtime/key_hash.h"
 #include "runtime/ownership.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 
 namespace tev {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include "datatypes/string_internal.h"
 #include "interpreter/interpreter.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
 #include "runtime/ownership.h"
@@ -202,6 +202,16 @@ void string_append_ascii(Cell* str, const char* s, size_t n) { string_append_byt
 void string_append_cstr(Cell* str, const char* s) { string_append_ascii(str, s, std::strlen(s)); }
 
 void string_append_bytes(Cell* str, const uint8_t* s, size_t n) { append_units(str, s, n); }
+
+int32_t mold_indent(Cell* out, int32_t level, int32_t limit) {
+    static const char blanks[] = "                                ";  // 32
+    for (int64_t n = int64_t(level) * 4; n > 0;) {
+        int64_t k = n < 32 ? n : 32;
+        string_append_ascii(out, blanks, size_t(k));
+        n -= k;
+    }
+    return level > 0 ? int32_t(std::max<int64_t>(int64_t(limit) - int64_t(level) * 4, INT32_MIN)) : limit;
+}
 
 void string_truncate(NodeRef node, uint32_t n) {
     SeriesBuffer* b = node_buffer(node);

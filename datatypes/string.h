@@ -88,6 +88,9 @@ int string_compare_text(const Cell* a, const Cell* b, int op, bool match);
 // Appends one code point as mold writes it; selector 253 gives the caret escapes.
 void string_append_escaped_char(Cell* out, uint32_t cp, int selector, bool all);
 constexpr int ESCAPE_CARET = 253;
+// Appends four blanks per level to a string! (rooted) and returns the limit
+// lowered by as many.
+int32_t mold_indent(Cell* out, int32_t level, int32_t limit);
 
 // Changes the case of a char! or of a string from its index in place: all of
 // it, or `part` code points (an integer!, or a position in the same series),

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "interpreter/random.h"
 #include "runtime/errors.h"
@@ -44,14 +44,6 @@ Cell* tuple_from_components(Cell* c, int count, const uint32_t* values) {
 Cell* tuple_from_colour(Cell* c, int r, int g, int b, int alpha) {
     const uint8_t bytes[4] = {uint8_t(r), uint8_t(g), uint8_t(b), uint8_t(alpha)};
     return tuple_make_cell(c, alpha == -1 ? 3 : 4, bytes);
-}
-
-void percent_make_in(Cell* block, uint32_t high, uint32_t low) {
-    const uint64_t bits = (uint64_t(high) << 32) | low;
-    double d;
-    std::memcpy(&d, &bits, 8);
-    Cell percent;
-    block_append(block, percent_make_cell(&percent, d));
 }
 
 bool tuple_is_zero(const Cell* c) { return (c->w1 | c->w2 | c->w3) == 0; }

@@ -2,13 +2,13 @@
 // each prompt, so a resized terminal cuts the next results at its new width.
 #include "interpreter/console_routines.h"
 #include <string>
-#include "datatypes/further_scalars.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "os/os.h"
 #include "runtime/console_output.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 

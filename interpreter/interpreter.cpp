@@ -14,7 +14,7 @@
 #include "interpreter/natives.h"
 #include "interpreter/startup_routines.h"
 #include "interpreter/trace.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/date.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"

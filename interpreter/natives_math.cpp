@@ -2,7 +2,12 @@
 // natives (degrees unless /radians), logarithms, exp and square-root.
 #include <cmath>
 #include <cstring>
-#include "datatypes/further_scalars.h"
+#include "datatypes/money.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
+#include "datatypes/point_common.h"
+#include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"

@@ -1,11 +1,11 @@
 // Time and system natives: wait, now and browse.
 #include <cmath>
+#include "datatypes/date.h"
 #include "datatypes/file.h"
-#include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
 #include "interpreter/natives.h"
-#include "runtime/errors.h"
 #include "os/shell_open.h"
+#include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/value_stack.h"
 

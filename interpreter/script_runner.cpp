@@ -13,7 +13,7 @@
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "loader/lexer.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"

@@ -9,7 +9,7 @@
 #include <vector>
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "interpreter/interpreter.h"
 #include "io/files.h"

@@ -7,8 +7,8 @@
 #include <vector>
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/file.h"
-#include "datatypes/further_scalars.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/word.h"

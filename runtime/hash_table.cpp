@@ -11,7 +11,7 @@
 #include "datatypes/registry.h"
 #include "runtime/case_tables.h"
 #include "runtime/errors.h"
-#include "runtime/hash.h"
+#include "runtime/key_hash.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
 
@@ -902,12 +902,9 @@ int32_t symbol_table_intern(NodeRef t, const uint8_t* bytes, uint32_t length, in
     return int32_t(pos) + 1;
 }
 
-int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag, NodeRef context,
-                             int32_t* out_position) {
-    if (context) {
-        HoldTable hold(t);
-        grow_if_full(t);
-    }
+// Probes the word table for the symbol: its slot position, or -1 with the
+// empty bucket that ends its probe chain in *empty_bucket.
+static int32_t probe_word(NodeRef t, int32_t symbol, int case_flag, uint32_t* empty_bucket) {
     View v = view(t);
     int32_t canonical = symbol_resolve_alias(symbol);
     int32_t wanted = case_flag ? canonical : symbol;
@@ -917,22 +914,35 @@ int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag, NodeRef c
         if (f == FLAG_EMPTY) break;
         if (f != FLAG_LIVE) continue;
         int32_t s = int32_t(v.cells[v.keys[p.i]].w2);
-        if ((case_flag ? symbol_resolve_alias(s) : s) == wanted) {
-            if (out_position) *out_position = v.keys[p.i];
-            return v.keys[p.i];
-        }
+        if ((case_flag ? symbol_resolve_alias(s) : s) == wanted) return v.keys[p.i];
     } while (p.next());
-    if (!context) return -1;
     assert(flag_of(v.flags, p.i) == FLAG_EMPTY);
-    uint32_t bucket = p.i;
+    *empty_bucket = p.i;
+    return -1;
+}
+
+int32_t hash_table_find_word(NodeRef t, int32_t symbol, int case_flag) {
+    uint32_t unused;
+    return probe_word(t, symbol, case_flag, &unused);
+}
+
+int32_t hash_table_find_or_append_word(NodeRef t, int32_t symbol, int case_flag, NodeRef context,
+                                       int32_t* out_position) {
     HoldTable hold(t);
+    grow_if_full(t);
+    uint32_t bucket;
+    int32_t found = probe_word(t, symbol, case_flag, &bucket);
+    if (found >= 0) {
+        *out_position = found;
+        return found;
+    }
     uint32_t pos = claim_empty_bucket(t, bucket);
     Cell* w = view(t).cells + pos;
     cell_init(w, T_WORD);
     w->w1 = context;
     w->w2 = uint32_t(symbol);
     w->w3 = pos;
-    if (out_position) *out_position = int32_t(pos);
+    *out_position = int32_t(pos);
     return -1;
 }
 

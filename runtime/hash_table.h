@@ -95,11 +95,12 @@ void hash_table_sweep_entries(NodeRef table, NodeLiveFn is_live);
 // exact, a new case variant gets the earliest variant as its alias; 1:
 // any ASCII-case variant is accepted).
 int32_t symbol_table_intern(NodeRef table, const uint8_t* bytes, uint32_t length, int case_flag);
-// The word's slot position in a context word table, or -1. With a context
-// node a missing word is appended (bound to it) and -1 is returned with its
-// position in *out_position.
-int32_t hash_table_find_word(NodeRef table, int32_t symbol, int case_flag, NodeRef context,
-                             int32_t* out_position);
+// The word's slot position in a context word table, or -1.
+int32_t hash_table_find_word(NodeRef table, int32_t symbol, int case_flag);
+// As find, but a missing word is appended, bound to `context`: returns -1 then
+// (the caller gives it its value) and the slot position always in *out_position.
+int32_t hash_table_find_or_append_word(NodeRef table, int32_t symbol, int case_flag, NodeRef context,
+                                       int32_t* out_position);
 
 // Diagnostic print: "\n== Deleted keys ==", each deleted bucket's key (and
 // value) cells, then "== Alive keys ==" and each live one; a cell prints as

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <cstring>
-#include "datatypes/further_scalars.h"
+#include "datatypes/date.h"
 #include "os/os.h"
 #include "tests/datatypes/action_call.h"
 

@@ -3,7 +3,7 @@
 #include "datatypes/callable.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/symbols.h"
 #include "tests/datatypes/series_fixture.h"
 #include "tests/interpreter/reader.h"

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include "datatypes/block.h"
-#include "datatypes/further_scalars.h"
+#include "datatypes/date.h"
+#include "datatypes/money.h"
+#include "datatypes/pair.h"
+#include "datatypes/percent.h"
+#include "datatypes/tuple.h"
 #include "tests/datatypes/action_call.h"
 
 namespace tev {

@@ -6,7 +6,7 @@
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/errors.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
@@ -161,6 +161,14 @@ TEST_F(StringTest, MoldChoosesQuotesOrBracesAndEscapes) {
     for (const Row& r : rows) EXPECT_EQ(molded(str(r.in)), r.out) << r.in;
     EXPECT_EQ(molded(str("\xC3\xA9"), true), "\"^(E9)\"");
     EXPECT_EQ(molded(str("\xCE\xA9"), true), "\"^(3A9)\"");
+}
+
+TEST_F(StringTest, MoldIndentWritesFourBlanksPerLevelAndLowersTheLimit) {
+    Cell* out = string_push(8);
+    EXPECT_EQ(mold_indent(out, 0, 50), 50);
+    EXPECT_EQ(string_length(out), 0u);
+    EXPECT_EQ(mold_indent(out, 10, 50), 10);
+    EXPECT_EQ(string_to_utf8(out), std::string(40, ' '));
 }
 
 TEST_F(StringTest, FormAppendsTextWithoutChangingTheSource) {

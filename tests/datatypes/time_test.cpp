@@ -3,7 +3,7 @@
 #include <limits>
 #include "datatypes/block.h"
 #include "datatypes/scalar.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/symbols.h"
 #include "tests/datatypes/action_call.h"
 

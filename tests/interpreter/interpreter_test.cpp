@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 #include "datatypes/block.h"
 #include "datatypes/error.h"
-#include "runtime/context.h"
-#include "runtime/memory.h"
-#include "runtime/symbols.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
+#include "runtime/context_table.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/symbols.h"
 #include "runtime/value_stack.h"
 #include "tests/interpreter/reader.h"
 

@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
-#include "datatypes/error.h"
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "loader/lexer.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/errors.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"

@@ -1,7 +1,7 @@
 // The runtime word tables: spellings kept as written, one symbol per spelling across the tables.
 #include <gtest/gtest.h>
 #include "datatypes/word.h"
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/symbols.h"
 #include "runtime/word_tables.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
-#include "runtime/hash.h"
+#include "runtime/key_hash.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
 

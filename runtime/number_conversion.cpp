@@ -1,8 +1,6 @@
-// The small rules every caller of the runtime shares: checked number-to-integer conversion, mold indentation, angles.
-#include "runtime/compiled_support.h"
-#include <algorithm>
+// Number conversions with an observable rule: checked number-to-integer, and angles folded for the trigonometric natives.
+#include "runtime/number_conversion.h"
 #include <cmath>
-#include "datatypes/string.h"
 #include "runtime/errors.h"
 
 namespace tev {
@@ -12,16 +10,6 @@ int32_t number_to_int_checked(const Cell* number) {
     double d = get_float(number);
     if (!(d >= -2147483648.0 && d <= 2147483647.0)) raise_error(err::script::out_of_range, number);
     return int32_t(d);  // in range: truncation toward zero is defined
-}
-
-int32_t mold_indent(Cell* out, int32_t level, int32_t limit) {
-    static const char blanks[] = "                                ";  // 32
-    for (int64_t n = int64_t(level) * 4; n > 0;) {
-        int64_t k = n < 32 ? n : 32;
-        string_append_ascii(out, blanks, size_t(k));
-        n -= k;
-    }
-    return level > 0 ? int32_t(std::max<int64_t>(int64_t(limit) - int64_t(level) * 4, INT32_MIN)) : limit;
 }
 
 double normalize_degrees_to_radians(double degrees, int mode) {

@@ -1,7 +1,7 @@
 // Contexts: making them from specs, binding, and reading and setting word values (with change notices).
 #include <gtest/gtest.h>
 #include <initializer_list>
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"

@@ -1,5 +1,5 @@
 // Key hashing: MurmurHash3 x86-32 over bytes, its finaliser over words, and hash_key_value by datatype.
-#include "runtime/hash.h"
+#include "runtime/key_hash.h"
 #include "runtime/case_tables.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"

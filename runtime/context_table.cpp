@@ -1,5 +1,5 @@
 // Contexts: making them, binding words to them, and reading and writing a word's value.
-#include "runtime/context.h"
+#include "runtime/context_table.h"
 #include <algorithm>
 #include <cassert>
 #include "runtime/cycle_guard.h"
@@ -186,12 +186,12 @@ NodeRef context_clone(Cell* value, int kind) {
 // ---------------------------------------------------------------- words in a context
 
 int32_t context_find_symbol(NodeRef ctx, int32_t symbol, bool nocase) {
-    return hash_table_find_word(word_table(ctx), symbol, nocase ? 1 : 0, 0, nullptr);
+    return hash_table_find_word(word_table(ctx), symbol, nocase ? 1 : 0);
 }
 
 int32_t context_add_symbol(NodeRef ctx, int32_t symbol, bool nocase, int32_t* out_index) {
     HoldContext hold(ctx);
-    return hash_table_find_word(word_table(ctx), symbol, nocase ? 1 : 0, ctx, out_index);
+    return hash_table_find_or_append_word(word_table(ctx), symbol, nocase ? 1 : 0, ctx, out_index);
 }
 
 int32_t context_add_word(NodeRef ctx, const Cell* word) {

@@ -1,11 +1,9 @@
-// The shared calling-protocol rules: checked number-to-integer conversion, mold indentation, angle folding.
+// Number conversions: checked number-to-integer truncation and the angle folding of the trigonometric natives.
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>
-#include "datatypes/string.h"
-#include "runtime/compiled_support.h"
 #include "runtime/errors.h"
-#include "runtime/value_stack.h"
+#include "runtime/number_conversion.h"
 
 using namespace tev;
 
@@ -31,15 +29,6 @@ TEST(NumberToIntChecked, TruncatesTowardZeroWithinRange) {
         try { number_to_int_checked(&f); } catch (const LanguageThrow&) { code = last_error_code(); }
         EXPECT_EQ(code, err::script::out_of_range.code) << d;
     }
-}
-
-TEST(MoldIndent, FourBlanksPerLevel) {
-    StackScope scope;
-    Cell* out = string_push(8);
-    EXPECT_EQ(mold_indent(out, 0, 50), 50);
-    EXPECT_EQ(string_length(out), 0u);
-    EXPECT_EQ(mold_indent(out, 10, 50), 10);
-    EXPECT_EQ(string_to_utf8(out), std::string(40, ' '));
 }
 
 TEST(NormalizeDegrees, FoldsIntoTheRangeEachFunctionNeeds) {
