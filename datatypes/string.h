@@ -107,6 +107,8 @@ void string_set_op(Cell* args, bool case_sensitive, int32_t skip, int op);
 bool string_match_value(const Cell* str, const Cell* value, int op);
 // True when the code point at the string's index is in the bitset (false at the tail).
 bool string_char_in_bitset(const Cell* str, const Cell* bitset);
+// The white space trim removes: the controls and space (1-20h) and Unicode's spaces.
+bool string_is_space(uint32_t cp);
 
 // The comparison /compare function! of sort calls: runs `fn` with a and b and
 // leaves its result in *result (all three on the value stack). Set by the

@@ -412,20 +412,21 @@ void string_take_action(ActionFrame& f) {
 
 // --------------------------------------------------------------- trim
 
-namespace {
-bool is_space(uint32_t c) {
+bool string_is_space(uint32_t c) {
     if (c >= 1 && c <= 0x20) return true;
     if (c < 0x85) return false;
     return c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
            c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
-bool is_line_space(uint32_t c) { return c == ' ' || c == '\t' || (c >= 0x85 && is_space(c)); }
+
+namespace {
+bool is_line_space(uint32_t c) { return c == ' ' || c == '\t' || (c >= 0x85 && string_is_space(c)); }
 
 std::vector<uint32_t> trim_plain(const std::vector<uint32_t>& text, bool head, bool tail) {
     size_t lo = 0, hi = text.size();
-    if (head) while (lo < hi && is_space(text[lo])) ++lo;
+    if (head) while (lo < hi && string_is_space(text[lo])) ++lo;
     bool tail_had_lf = false;
-    if (tail) while (hi > lo && is_space(text[hi - 1])) tail_had_lf |= text[--hi] == '\n';
+    if (tail) while (hi > lo && string_is_space(text[hi - 1])) tail_had_lf |= text[--hi] == '\n';
     if (!(head && tail)) return {text.begin() + ptrdiff_t(lo), text.begin() + ptrdiff_t(hi)};
     std::vector<uint32_t> out, pending;
     bool after_lf = false;
@@ -444,7 +445,7 @@ std::vector<uint32_t> trim_lines(const std::vector<uint32_t>& text) {
     std::vector<uint32_t> out;
     bool in_space = false;
     for (uint32_t c : text) {
-        if (is_space(c)) { in_space = true; continue; }
+        if (string_is_space(c)) { in_space = true; continue; }
         if (in_space && !out.empty()) out.push_back(' ');
         in_space = false;
         out.push_back(c);

@@ -22,6 +22,7 @@
 #include "io/files.h"
 #include "io/http.h"
 #include "io/process.h"
+#include "loader/csv_codec.h"
 #include "loader/json_decode.h"
 #include "loader/lexer.h"
 #include "loader/tevbin.h"
@@ -67,6 +68,38 @@ void json_decode_star(NativeCall& c, int32_t) {
         return;
     }
     c.args[0] = *block_push_cells(value, 1);
+}
+
+// load-csv's splitter: [lines stop], stop none or the word unterminated or
+// non-aligned; or none when the grammar must read the text.
+void csv_split_star(NativeCall& c, int32_t) {
+    CsvSplitRules rules{c.args + 1, c.args + 2, c.args + 3, get_logic(c.args + 4), get_logic(c.args + 5),
+                        get_logic(c.args + 6)};
+    Cell* lines = stack_push();
+    CsvStop stop;
+    if (!csv_split(lines, c.args, rules, &stop)) {
+        set_none(c.args);
+        return;
+    }
+    Cell* result = block_push_new(2);
+    block_append(result, lines);
+    Cell why;
+    if (stop == CsvStop::none) set_none(&why);
+    else why = word_from_cstring(stop == CsvStop::unterminated ? "unterminated" : "non-aligned");
+    block_append(result, &why);
+    c.args[0] = *result;
+}
+
+// to-csv's joiner: true when it appended the lines, false when to-csv-line must.
+void csv_join_star(NativeCall& c, int32_t) {
+    Cell* size = c.args + 2;
+    bool flat = cell_is(size, T_INTEGER);
+    if (flat && get_integer(size) < 1) {
+        set_logic(c.args, false);
+        return;
+    }
+    set_logic(c.args, csv_join(c.args, c.args + 1, flat ? uint32_t(get_integer(size)) : 0, c.args + 3, c.args + 4,
+                               c.args + 5));
 }
 
 // The preprocessor's fast path: most scripts hold no directive, and an
@@ -379,6 +412,8 @@ const RoutineDef global_routines[] = {
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", read_clipboard},
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", write_clipboard},
     {"json-decode*", R"~("Internal Use Only" input [string!])~", json_decode_star},
+    {"csv-split*", R"~("Internal Use Only" text [string!] delimiter [char! string!] quote [char!] double-quote [any-type!] trim [logic!] ignore-empty [logic!] strict [logic!])~", csv_split_star},
+    {"csv-join*", R"~("Internal Use Only" output [string!] records [block!] size [integer! none!] delimiter [char! string!] quote [char!] quotable [bitset!] return: [logic!])~", csv_join_star},
     {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
     {"ask", R"~("Prompt the user for input" question [string!] /hide "Turns off echoing inputs" return: [string!])~", console_ask},

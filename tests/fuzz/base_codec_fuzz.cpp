@@ -7,28 +7,30 @@
 // Whatever decodes must encode and decode back to the same bytes.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 #include "datatypes/binary.h"
+#include "tests/fuzz/fuzz_setup.h"
 
 using namespace tev;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
+    fuzz::OptionsInput in;
+    if (!fuzz::split_options(data, size, &in)) return 0;
     static const int bases[] = {2, 16, 58, 64};
-    const int base = bases[data[0] & 3];
-    const uint8_t* text = data + 1;
-    const uint32_t count = uint32_t(size - 1);
+    const int base = bases[in.options & 3];
+    const uint8_t* text = in.data;
+    const uint32_t count = uint32_t(in.size);
     std::string narrow, wide_bytes;
     const bool valid = binary_debase_bytes(base, text, count, 1, &narrow);
     std::vector<uint16_t> wide(text, text + count);
     const bool wide_valid = binary_debase_bytes(base, wide.data(), count, 2, &wide_bytes);
-    if (valid != wide_valid || (valid && narrow != wide_bytes)) std::abort();
+    if (valid != wide_valid || (valid && narrow != wide_bytes)) fuzz::finding("base %d: bytes and wide text decode apart", base);
     if (valid) {
         std::string encoded = binary_enbase(base, reinterpret_cast<const uint8_t*>(narrow.data()), uint32_t(narrow.size()));
         std::string back;
-        if (!binary_debase_bytes(base, encoded.data(), uint32_t(encoded.size()), 1, &back) || back != narrow) std::abort();
+        if (!binary_debase_bytes(base, encoded.data(), uint32_t(encoded.size()), 1, &back) || back != narrow)
+            fuzz::finding("base %d: the encoded bytes do not decode back", base);
     }
     return 0;
 }

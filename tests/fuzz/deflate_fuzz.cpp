@@ -6,9 +6,9 @@
 // decodes must compress and decode back to itself.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include "io/deflate.h"
+#include "tests/fuzz/fuzz_setup.h"
 
 using namespace tev;
 
@@ -21,31 +21,30 @@ const CompressMethod methods[3] = {CompressMethod::zlib, CompressMethod::deflate
 
 void check_round_trip(CompressMethod method, const uint8_t* data, size_t size) {
     ByteBuffer packed(OUTPUT_LIMIT * 2);
-    if (compress_bytes(method, data, size, packed) != COMPRESS_OK) __builtin_trap();
+    if (compress_bytes(method, data, size, packed) != COMPRESS_OK) fuzz::finding("compressing failed");
     ByteBuffer back(OUTPUT_LIMIT);
-    if (decompress_bytes(method, packed.data(), packed.size(), back) != COMPRESS_OK) __builtin_trap();
-    if (back.size() != size || (size && std::memcmp(back.data(), data, size) != 0)) __builtin_trap();
+    if (decompress_bytes(method, packed.data(), packed.size(), back) != COMPRESS_OK)
+        fuzz::finding("what was compressed does not decompress");
+    if (back.size() != size || (size && std::memcmp(back.data(), data, size) != 0))
+        fuzz::finding("what was compressed decompresses to other bytes");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    uint8_t options = data[0];
-    ++data;
-    --size;
-    if ((options & 3) == 3) {
-        check_round_trip(methods[((options >> 2) & 3) % 3], data, size);
+    fuzz::OptionsInput in;
+    if (!fuzz::split_options(data, size, &in)) return 0;
+    if ((in.options & 3) == 3) {
+        check_round_trip(methods[((in.options >> 2) & 3) % 3], in.data, in.size);
         return 0;
     }
-    CompressMethod method = methods[options & 3];
+    CompressMethod method = methods[in.options & 3];
     ByteBuffer out(OUTPUT_LIMIT);
-    int status = decompress_bytes(method, data, size, out);
+    int status = decompress_bytes(method, in.data, in.size, out);
     if (status == COMPRESS_OK) {
         check_round_trip(method, out.data(), out.size());
     } else if (status < COMPRESS_BAD_FORMAT || status > COMPRESS_NO_MEMORY) {
-        std::fprintf(stderr, "unexpected status %d\n", status);
-        __builtin_trap();
+        fuzz::finding("unexpected status %d", status);
     }
     return 0;
 }

@@ -7,34 +7,13 @@
 // text, read as UTF-8 (bytes that are not UTF-8 end the run).
 #include <cstddef>
 #include <cstdint>
-#include "datatypes/string.h"
-#include "datatypes/word.h"
-#include "interpreter/interpreter.h"
-#include "loader/lexer.h"
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/value_stack.h"
-#include "startup/boot_image.h"
-#include "startup/startup.h"
-#include "startup/startup_routines.h"
+#include "tests/fuzz/fuzz_setup.h"
 
 using namespace tev;
 
-namespace {
-
-Cell* global(const char* name) {
-    Cell w = word_from_cstring(name);
-    return stack_push_copy(&w);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fpu_set_control();
-    runtime_init();
-    collector_enabled = true;
-    boot_library_run(startup_routines_bind, startup_system_fill);  // load-json is library code
-    static const char setup[] =
+    fuzz::start_library();  // load-json is library code
+    fuzz::run_setup_source(
         "check-json: func [text /local v] [\n"
         "    v: load-json text\n"
         "    unless error? :v [\n"
@@ -42,37 +21,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         "        if error? try [to-json v] [exit]\n"
         "        unless equal? v load-json to-json v [do make error! \"round trip changed the value\"]\n"
         "    ]\n"
-        "]";
-    StackScope scope;
-    Cell* code = stack_push();
-    transcode_utf8(code, reinterpret_cast<const uint8_t*>(setup), sizeof setup - 1);
-    eval_block(code);
+        "]");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    StackScope scope;
-    uint32_t depth0 = frame_depth();
-    Cell* code = stack_push();
-    static const char call[] = "check-json text";
-    transcode_utf8(code, reinterpret_cast<const uint8_t*>(call), sizeof call - 1);
-    Cell* word = global("text");
-    bool loaded = false;
-    try {
-        // Text that is not UTF-8 never reaches load-json: a string cannot hold it.
-        Cell* text = string_load(data + 1, uint32_t(size - 1), nullptr, 0);
-        loaded = true;
-        word_assign(word, text);
-        gc_torture = data[0] & 1;
-        eval_block(code);
-    } catch (LanguageThrow&) {
-        // Only the round trip's own error is a finding; load-json returns its errors.
-        gc_torture = false;
-        frames_unwind_to(depth0);
-        if (loaded) __builtin_trap();
-    }
-    gc_torture = false;
-    pending_exit = 0;
+    fuzz::OptionsInput in;
+    if (!fuzz::split_options(data, size, &in)) return 0;
+    // Text that is not UTF-8 never reaches load-json: a string cannot hold it.
+    if (!fuzz::set_global_text("text", in.data, in.size)) return 0;
+    // Only the round trip's own error is a finding; load-json returns its errors.
+    if (fuzz::run_source_raised("check-json text", in.options & 1)) fuzz::finding("load-json's round trip raised");
     return 0;
 }

@@ -7,16 +7,9 @@
 // text arrives as a string! instead of bytes.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "loader/lexer.h"
-#include "runtime/context_table.h"
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/symbols.h"
-#include "runtime/value_stack.h"
+#include "tests/fuzz/fuzz_setup.h"
 
 using namespace tev;
 
@@ -40,7 +33,7 @@ struct FuzzHook {
             try {
                 transcode_utf8(out, reinterpret_cast<const uint8_t*>(nested), sizeof nested - 1);
             } catch (LanguageThrow&) {
-                __builtin_trap();  // the nested text is valid
+                fuzz::finding("the hook's nested text, which is valid, raised");
             }
         }
         if (info.event == LEX_ERROR) return !(self->options & 0x10);
@@ -51,22 +44,14 @@ struct FuzzHook {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    memory_init();
-    registry_init();
-    register_all_datatypes();
-    value_stack_init();
-    symbol_table_make_block();
-    global_context_init();
-    symbol_table_make_index();
-    collector_enabled = true;
+    fuzz::start_runtime();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    uint8_t options = data[0];
-    ++data;
-    --size;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t length) {
+    fuzz::OptionsInput in;
+    if (!fuzz::split_options(bytes, length, &in)) return 0;
+    const auto [options, data, size] = in;
     TranscodeOptions o;
     o.mode = (options & 3) == 1 ? LexMode::scan : (options & 3) == 2 ? LexMode::prescan : LexMode::load;
     o.one = options & 4;
@@ -87,10 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (LanguageThrow&) {
         // Syntax errors are expected; anything else reaching here is a bug.
         uint32_t code = last_error_code();
-        if (code / 100 != 2 && code != err::internal::not_done.code) {
-            std::fprintf(stderr, "unexpected error %u\n", unsigned(code));
-            __builtin_trap();
-        }
+        if (code / 100 != 2 && code != err::internal::not_done.code) fuzz::finding("unexpected error %u", unsigned(code));
     }
     return 0;
 }

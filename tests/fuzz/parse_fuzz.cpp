@@ -10,12 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include "interpreter/interpreter.h"
-#include "loader/lexer.h"
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/value_stack.h"
-#include "startup/startup.h"
+#include "tests/fuzz/fuzz_setup.h"
 
 using namespace tev;
 
@@ -52,26 +47,21 @@ std::string quote_text(const uint8_t* p, size_t n, bool wide) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fpu_set_control();
-    runtime_init();
-    collector_enabled = true;
-    static const char setup[] =
+    fuzz::start_runtime();
+    fuzz::run_setup_source(
         "alpha: make bitset! [#\"a\" - #\"z\"] digit: make bitset! \"0123456789\" "
         "nota: make bitset! [not \"a\"] r: [\"a\" r | skip] n: 0 "
-        "budget: func [e m r i s] [k: k + 1 k < limit]";
-    StackScope scope;
-    Cell* code = stack_push();
-    transcode_utf8(code, reinterpret_cast<const uint8_t*>(setup), sizeof setup - 1);
-    eval_block(code);
+        "budget: func [e m r i s] [k: k + 1 k < limit]");
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    uint8_t options = data[0];
-    size_t split = 1;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t length) {
+    fuzz::OptionsInput in;
+    if (!fuzz::split_options(bytes, length, &in)) return 0;
+    const auto [options, data, size] = in;
+    size_t split = 0;
     while (split < size && data[split] != 0xFF) ++split;
-    std::string text = quote_text(data + 1, split - 1, (options & 3) == 3);
+    std::string text = quote_text(data, split, (options & 3) == 3);
     std::string input;
     switch (options & 3) {
         case 1: input = "to binary! " + text; break;
@@ -96,20 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string source = std::string(torture ? "limit: 150" : "limit: 3000") +
                          " k: 0 n: 0 x: y: none buf: copy [] inp: " + input + " pos: inp rules: [" + rules + "] parse" +
                          ((options & 4) ? "/case" : "") + "/trace inp rules :budget";
-    StackScope scope;
-    Cell* code = stack_push();
-    uint32_t depth0 = frame_depth();
-    try {
-        transcode_utf8(code, reinterpret_cast<const uint8_t*>(source.data()), source.size());
-        gc_torture = torture;
-        eval_block(code);
-        pending_exit = 0;
-    } catch (LanguageThrow&) {
-        // Errors are the expected way out of bad rules; a crash, a leak or a
-        // hang is what the fuzzer looks for.
-        frames_unwind_to(depth0);
-    }
-    gc_torture = false;
-    pending_exit = 0;
+    // Errors are the expected way out of bad rules; a crash, a leak or a hang
+    // is what the fuzzer looks for.
+    fuzz::run_source_raised(source.data(), source.size(), torture);
     return 0;
 }

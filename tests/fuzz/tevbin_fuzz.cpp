@@ -5,20 +5,15 @@
 // The first byte picks the use: bit 0 the boot image's (definitions allowed).
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 #include "datatypes/block.h"
 #include "loader/tevbin.h"
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/value_stack.h"
-#include "startup/startup.h"
+#include "tests/fuzz/fuzz_setup.h"
 
 using namespace tev;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    runtime_init();
-    collector_enabled = true;
+    fuzz::start_runtime();
     return 0;
 }
 
@@ -31,19 +26,15 @@ static bool expected_fault(uint32_t code) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    TevbinUse use = (data[0] & 1) ? TevbinUse::boot : TevbinUse::codec;
-    ++data;
-    --size;
+    fuzz::OptionsInput in;
+    if (!fuzz::split_options(data, size, &in)) return 0;
+    TevbinUse use = (in.options & 1) ? TevbinUse::boot : TevbinUse::codec;
     StackScope scope;
     Cell* out = block_push_new(1);
     try {
-        tevbin_decode(data, size, out, use);
+        tevbin_decode(in.data, in.size, out, use);
     } catch (LanguageThrow&) {
-        if (!expected_fault(last_error_code())) {
-            std::fprintf(stderr, "unexpected error %u\n", unsigned(last_error_code()));
-            __builtin_trap();
-        }
+        if (!expected_fault(last_error_code())) fuzz::finding("unexpected error %u", unsigned(last_error_code()));
         return 0;
     }
     for (bool compact : {true, false}) {
@@ -53,11 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             tevbin_encode_records(block_head(out), block_length(out), compact, true, &again);
             tevbin_decode(again.data(), again.size(), back, TevbinUse::codec);
         } catch (LanguageThrow&) {
-            std::fprintf(stderr, "a decoded value did not survive a second round (error %u)\n",
-                         unsigned(last_error_code()));
-            __builtin_trap();
+            fuzz::finding("a decoded value did not survive a second round (error %u)", unsigned(last_error_code()));
         }
-        if (block_length(back) != block_length(out)) __builtin_trap();
+        if (block_length(back) != block_length(out)) fuzz::finding("a second round changed the number of values");
     }
     return 0;
 }
