@@ -1,6 +1,7 @@
 // The routine! entry table: codes handed out to the routines made at start-up, and the call through them.
 #include "interpreter/routine_entries.h"
 #include <vector>
+#include "datatypes/callable.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 #include "runtime/value_stack.h"
