@@ -1,5 +1,6 @@
-// Internal consistency checks: on in the sanitizer and fuzz builds (TEV_CHECKS),
-// which are optimised and built with NDEBUG, and compiled out everywhere else.
+// Internal consistency checks: on in the sanitizer and fuzz builds and in the
+// host test build whose torture runs exercise the collector (TEV_CHECKS), all
+// optimised and built with NDEBUG; compiled out everywhere else.
 //
 // A failed check is a fault of the implementation, never of the program being
 // run: it ends the process (runtime error 98, "assertion failed") at the place
