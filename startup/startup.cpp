@@ -11,6 +11,7 @@
 #include "interpreter/trace.h"
 #include "io/files.h"
 #include "io/http.h"
+#include "loader/tevbin.h"
 #include "loader/lexer.h"
 #include "os/os.h"
 #include "runtime/console_output.h"
@@ -67,6 +68,16 @@ static void install_io_hooks() {
     url_http_request_hook = http_request;
 }
 
+static const char* native_spec_text(uint32_t index) {
+    return is_native_index(index) ? native_defs[index - 1].spec : nullptr;
+}
+
+// The binary codec stores definitions and natives, which only the evaluator knows.
+static void install_tevbin_hooks() {
+    tevbin_hooks = {.check_machine_stack = interp_check_machine_stack, .word_assign = word_assign,
+                    .native_spec_text = native_spec_text, .spec_from_text = spec_from_text};
+}
+
 void runtime_init() {
     // 1. building-boot-literals set (word tables; not built yet)
     print_hook_tables_init();   // 2. output hook tables
@@ -79,6 +90,7 @@ void runtime_init() {
     registry_init();            // 7. type-name and action tables
     register_all_datatypes();   // 8. datatype registrations, parents first
     install_io_hooks();         //    (8) file! and url! reach the file system and the network
+    install_tevbin_hooks();     //    (8) the binary codec reaches the evaluator
     // 9. actions-init: the action entry points
     // 10. first node and series frames (made by memory_init)
     value_stack_init();         // 11-12. root block, value stack and frame stack
