@@ -80,8 +80,6 @@ void spec_cache_build(const Cell* spec, Cell* out);
 
 // Typesets as type masks (bit t set for type id t) and the byte layout of typeset! cells.
 uint64_t typeset_mask_by_name(const char* name, bool* found);
-// "integer!" and so on by type id (nullptr outside 1..56).
-const char* datatype_name(TypeId t);
 void typeset_cell_from_mask(Cell* out, uint64_t mask);
 uint64_t typeset_cell_mask(const Cell* ts);
 constexpr uint64_t TYPESET_ANY_TYPE = (~0ull >> (63 - T_MAX_ID)) & ~1ull;  // every type id

@@ -6,7 +6,6 @@
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/url.h"
-#include "io/files.h"
 #include "os/os.h"
 
 namespace tev {
@@ -108,21 +107,29 @@ enum ReadRef { READ_PART = 0, READ_SEEK, READ_BINARY, READ_LINES, READ_INFO, REA
 enum WriteRef { WRITE_BINARY = 0, WRITE_LINES, WRITE_INFO, WRITE_APPEND, WRITE_PART, WRITE_SEEK, WRITE_ALLOW,
                 WRITE_AS };
 
+FileIoHooks file_io_hooks;
+
+static const FileIoHooks& file_io(const char* action) {
+    if (!file_io_hooks.read) raise_io_not_done(action);
+    return file_io_hooks;
+}
+
 static void file_read_action(ActionFrame& f) {
     if (f.has(READ_AS)) raise_io_not_done("read");
-    file_read(f.args, f.args, f.ref_arg(READ_PART), f.ref_arg(READ_SEEK), f.has(READ_BINARY), f.has(READ_LINES));
+    file_io("read").read(f.args, f.args, f.ref_arg(READ_PART), f.ref_arg(READ_SEEK), f.has(READ_BINARY),
+                         f.has(READ_LINES));
 }
 
 static void file_write_action(ActionFrame& f) {
     if (f.has(WRITE_ALLOW) || f.has(WRITE_AS)) raise_io_not_done("write");
-    file_write(f.args, f.args + 1, f.ref_arg(WRITE_PART), f.ref_arg(WRITE_SEEK), f.has(WRITE_APPEND),
-               f.has(WRITE_LINES));
+    file_io("write").write(f.args, f.args + 1, f.ref_arg(WRITE_PART), f.ref_arg(WRITE_SEEK), f.has(WRITE_APPEND),
+                           f.has(WRITE_LINES));
     set_unset(f.args);
 }
 
-static void file_delete_action(ActionFrame& f) { set_logic(f.args, file_delete(f.args)); }
-static void file_query_action(ActionFrame& f) { file_query_modified(f.args, f.args); }
-static void file_rename_action(ActionFrame& f) { set_logic(f.args, file_rename(f.args, f.args + 1)); }
+static void file_delete_action(ActionFrame& f) { set_logic(f.args, file_io("delete").delete_file(f.args)); }
+static void file_query_action(ActionFrame& f) { file_io("query").query_modified(f.args, f.args); }
+static void file_rename_action(ActionFrame& f) { set_logic(f.args, file_io("rename").rename(f.args, f.args + 1)); }
 
 // ================================================================== registration
 

@@ -20,4 +20,19 @@ void file_to_local_path_style(const Cell* file, Cell* out, bool full, PathStyle 
                               const std::string& current_dir);
 void file_to_local_path(const Cell* file, Cell* out, bool full);
 
+// ------------------------------------------------------------------ I/O
+
+// file!'s read, write, delete, query and rename work on the file system,
+// which io/ (a higher layer) reaches; start-up fills these with its entries.
+// Until then each of those actions raises not-done.
+struct FileIoHooks {
+    void (*read)(Cell* result, const Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines) = nullptr;
+    void (*write)(const Cell* file, const Cell* value, const Cell* part, const Cell* seek, bool append,
+                  bool lines) = nullptr;
+    bool (*delete_file)(const Cell* file) = nullptr;
+    bool (*rename)(const Cell* from, const Cell* to) = nullptr;
+    void (*query_modified)(Cell* result, const Cell* file) = nullptr;
+};
+extern FileIoHooks file_io_hooks;
+
 }  // namespace tev

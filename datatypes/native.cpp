@@ -47,10 +47,6 @@ static const TypesetName typeset_names[] = {
     {"planar!", bit(T_PAIR) | bit(T_POINT2D)},
 };
 
-// From the type list rather than the registry, so that specs can name types
-// whose unit has not registered yet.
-const char* datatype_name(TypeId t) { return t > 0 && t < TYPE_TABLE_ROWS ? type_list_names.by_id[t] : nullptr; }
-
 uint64_t typeset_mask_by_name(const char* name, bool* found) {
     for (const auto& t : typeset_names)
         if (std::strcmp(t.name, name) == 0) { *found = true; return t.mask; }

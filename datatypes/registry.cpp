@@ -2,6 +2,7 @@
 #include "datatypes/registry.h"
 #include <cstdio>
 #include <cstring>
+#include "runtime/hash_table.h"
 
 namespace tev {
 
@@ -15,6 +16,7 @@ void inherit_marker() {}
 
 void registry_init() {
     std::memset(action_table, 0, sizeof action_table);
+    hash_key_compare_column = {&action_table[0][int(Act::compare) - 1], ACTION_COUNT};
     for (auto& n : type_names) { n.name = nullptr; n.length = 0; cell_init(&n.word, T_UNSET); }
     highest_type_id = 0;
 }

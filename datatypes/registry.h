@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/compare_ops.h"
 
 namespace tev {
 
@@ -39,14 +40,6 @@ enum class Act : uint8_t {
 };
 constexpr int ACTION_COUNT = int(detail::SlotIndex::count);
 static_assert(ACTION_COUNT == 62 && int(Act::make) == 1 && int(Act::write) == ACTION_COUNT);
-
-// Compare operator codes.
-enum CompareOp : int {
-    CMP_EQUAL = 0, CMP_NOT_EQUAL, CMP_STRICT_EQUAL, CMP_LESSER, CMP_LESSER_EQUAL,
-    CMP_GREATER, CMP_GREATER_EQUAL, CMP_SORT, CMP_CASE_SORT, CMP_SAME,
-    CMP_EQUAL_10, CMP_EQUAL_11, CMP_FIND
-};
-constexpr int CMP_NOT_COMPARABLE = -2;
 
 // Arithmetic operation codes shared by the arithmetic engines.
 enum MathOp : int { OP_ADD = 0, OP_SUB, OP_MUL, OP_DIV, OP_REM, OP_OR, OP_AND, OP_XOR };

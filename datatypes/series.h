@@ -10,9 +10,6 @@
 
 namespace tev {
 
-// Buffer flag: the series is recorded in the ownership table.
-constexpr uint32_t SER_OWNED = 0x20000;
-
 // ------------------------------------------------------------------ positions
 
 inline uint32_t unit_shift(uint32_t unit) { return unit == 16 ? 4 : unit == 8 ? 3 : unit == 4 ? 2 : unit == 2 ? 1 : 0; }

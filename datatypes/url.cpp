@@ -9,7 +9,6 @@
 #include "datatypes/string_internal.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
-#include "io/http.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
 #include "runtime/value_stack.h"
@@ -222,11 +221,18 @@ enum WriteRef { WRITE_BINARY = 0, WRITE_LINES, WRITE_INFO, WRITE_APPEND, WRITE_P
     raise_error(err::access::no_connect, &name);
 }
 
+HttpRequestFn url_http_request_hook = nullptr;
+
+static bool request_over_http(Cell* result, const Cell* method, const Cell* url, const Cell* headers, const Cell* body,
+                              bool binary, bool lines, bool info) {
+    return url_http_request_hook && url_http_request_hook(result, method, url, headers, body, binary, lines, info);
+}
+
 static void url_read(ActionFrame& f) {
     if (!url_is_http(f.args)) raise_io_not_done("read");
     if (f.has(READ_PART) || f.has(READ_SEEK) || f.has(READ_AS)) raise_io_not_done("read");
     Cell method = word_from_cstring("get");
-    if (!http_request(f.args, &method, f.args, nullptr, nullptr, f.has(READ_BINARY), f.has(READ_LINES),
+    if (!request_over_http(f.args, &method, f.args, nullptr, nullptr, f.has(READ_BINARY), f.has(READ_LINES),
                       f.has(READ_INFO)))
         raise_no_connect(f.args);
 }
@@ -274,7 +280,7 @@ static void url_write(ActionFrame& f) {
     TypeId t = cell_type(data);
     if (t != T_BLOCK && t != T_STRING && t != T_BINARY) raise_error(err::script::invalid_arg, data);
     HttpWriteParts parts = http_write_parts(data);
-    if (!http_request(f.args, &parts.method, f.args, parts.headers, parts.body, f.has(WRITE_BINARY),
+    if (!request_over_http(f.args, &parts.method, f.args, parts.headers, parts.body, f.has(WRITE_BINARY),
                       f.has(WRITE_LINES), f.has(WRITE_INFO)))
         raise_no_connect(f.args);
 }

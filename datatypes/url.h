@@ -42,4 +42,11 @@ void url_percent_encode(const Cell* str, Cell* out, int rule);
 // True when the text (from its index) starts with "http", in any case.
 bool url_is_http(const Cell* url);
 
+// url!'s read and write over HTTP go through io/ (a higher layer), which
+// start-up names here; the arguments and answer are those of io/http.h's
+// http_request. Until then a request cannot connect.
+using HttpRequestFn = bool (*)(Cell* result, const Cell* method, const Cell* url, const Cell* headers,
+                               const Cell* body, bool binary, bool lines, bool info);
+extern HttpRequestFn url_http_request_hook;
+
 }  // namespace tev

@@ -17,10 +17,6 @@ namespace tev {
 
 // ================================================================ making
 
-Cell word_from_cstring(const char* name) {
-    return word_intern_global(symbol_from_cstring(name), true, true);
-}
-
 Cell* word_make_global(int32_t symbol, Cell* cell) {
     Cell w;
     cell_init(&w, T_WORD);
@@ -43,14 +39,6 @@ void word_append_global(int32_t symbol, Cell* block) {
 Cell* word_push_global(int32_t symbol) {
     Cell* c = stack_push();
     return word_make_global(symbol, c);
-}
-
-Cell refinement_from_cstring(const char* name) {
-    Cell r;
-    cell_init(&r, T_REFINEMENT);
-    word_set_symbol(&r, symbol_from_cstring(name));
-    word_set_index(&r, WORD_NO_INDEX);
-    return r;
 }
 
 Cell* issue_make_cell(Cell* cell, const char* name) {

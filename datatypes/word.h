@@ -8,20 +8,17 @@
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/context_table.h"  // word_from_cstring, refinement_from_cstring
 
 namespace tev {
 
 // ---------------------------------------------------------------- making
 
-// The word of a NUL-terminated UTF-8 name in the global context (added when
-// absent); a case variant keeps its spelling and shares the first spelling's slot.
-Cell word_from_cstring(const char* name);
 // cell becomes a word! (flags kept) bound to the global context, added there
 // with an unset value when absent.
 Cell* word_make_global(int32_t symbol, Cell* cell);
 void word_append_global(int32_t symbol, Cell* block);
 Cell* word_push_global(int32_t symbol);
-Cell refinement_from_cstring(const char* name);  // unbound
 Cell* issue_make_cell(Cell* cell, const char* name);
 Cell* issue_push_cstring(const char* name);
 

@@ -31,8 +31,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
-#include "interpreter/natives.h"
 #include "runtime/chunk_codec.h"
 #include "runtime/context_table.h"
 #include "runtime/errors.h"
@@ -41,6 +39,8 @@
 #include "runtime/value_stack.h"
 
 namespace tev {
+
+TevbinHooks tevbin_hooks;
 
 namespace {
 
@@ -170,7 +170,7 @@ struct Encoder {
 
     // ---------------------------------------------------------- records
     void value(const Cell* vp) {
-        interp_check_machine_stack();  // a value nested past the machine stack raises, not crashes
+        tevbin_hooks.check_machine_stack();  // a value nested past the machine stack raises, not crashes
         Cell v = *vp;
         TypeId t = cell_type(&v);
         switch (t) {
@@ -700,7 +700,7 @@ struct Decoder {
             if (!value(v)) bad(at);
             Cell w = *out;
             w.header = T_WORD;
-            word_assign(&w, v);
+            tevbin_hooks.word_assign(&w, v);
             stack_pop(1);
             return false;
         }
@@ -1112,14 +1112,14 @@ struct Decoder {
         path.pop_back();
         const char* spec_text;
         if (t == T_NATIVE) {
-            if (!is_native_index(index)) bad(at);
-            spec_text = native_defs[index - 1].spec;
+            spec_text = tevbin_hooks.native_spec_text(index);
+            if (!spec_text) bad(at);
         } else {
             if (index < 1 || index > uint32_t(ACTION_COUNT) || !action_words[index]) bad(at);
             spec_text = action_specs[index];
         }
         Cell* spec = stack_push();
-        spec_from_text(spec, spec_text);
+        tevbin_hooks.spec_from_text(spec, spec_text);
         native_make_value(out, spec, index, t);
         stack_pop(2);
     }

@@ -33,4 +33,17 @@ enum class TevbinUse { codec, boot };
 // appended in order. Raises as said above. The collector is off meanwhile.
 void tevbin_decode(const uint8_t* data, size_t length, Cell* target, TevbinUse use);
 
+// What the codec needs of the evaluator (a higher layer), filled at start-up.
+struct TevbinHooks {
+    // Raises when the machine stack is nearly spent, so deep nesting fails cleanly.
+    void (*check_machine_stack)() = nullptr;
+    // Sets a word as a set-word! does (a definition record).
+    void (*word_assign)(const Cell* word, const Cell* value) = nullptr;
+    // The spec text of native number index (from 1), or nullptr when there is none.
+    const char* (*native_spec_text)(uint32_t index) = nullptr;
+    // A native's or action's spec block from its source form (rooted *out).
+    void (*spec_from_text)(Cell* out, const char* text) = nullptr;
+};
+extern TevbinHooks tevbin_hooks;
+
 }  // namespace tev

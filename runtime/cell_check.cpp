@@ -1,7 +1,6 @@
 // Internal consistency checks: the shape every cell type's payload must have.
 #include "runtime/check.h"
 #include <cstdio>
-#include "datatypes/callable.h"
 #include "runtime/cell.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"

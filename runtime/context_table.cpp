@@ -289,6 +289,18 @@ Cell word_intern_global(int32_t symbol, bool nocase, bool keep_spelling) {
 
 Cell word_from_symbol(int32_t symbol) { return word_intern_global(symbol, false, false); }
 
+Cell word_from_cstring(const char* name) {
+    return word_intern_global(symbol_from_cstring(name), true, true);
+}
+
+Cell refinement_from_cstring(const char* name) {
+    Cell r;
+    cell_init(&r, T_REFINEMENT);
+    word_set_symbol(&r, symbol_from_cstring(name));
+    word_set_index(&r, WORD_NO_INDEX);
+    return r;
+}
+
 Cell word_lookup_in_context(NodeRef ctx, int32_t symbol) {
     int32_t slot = context_find_symbol(ctx, symbol, false);
     if (slot >= 0) return *context_word_at(ctx, uint32_t(slot));

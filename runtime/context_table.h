@@ -71,6 +71,10 @@ void context_bind_block(const Cell* block, NodeRef ctx, bool self_flag);
 // returned by value.
 Cell word_intern_global(int32_t symbol, bool nocase, bool keep_spelling);
 Cell word_from_symbol(int32_t symbol);
+// The word of a NUL-terminated UTF-8 name in the global context (added when
+// absent); a case variant keeps its spelling and shares the first spelling's slot.
+Cell word_from_cstring(const char* name);
+Cell refinement_from_cstring(const char* name);  // unbound
 Cell word_lookup_in_context(NodeRef ctx, int32_t symbol);
 int32_t self_symbol();
 

@@ -8,7 +8,6 @@
 #include <cassert>
 #include <cstring>
 #include <vector>
-#include "datatypes/registry.h"
 #include "runtime/case_tables.h"
 #include "runtime/errors.h"
 #include "runtime/key_hash.h"
@@ -16,6 +15,8 @@
 #include "runtime/symbols.h"
 
 namespace tev {
+
+KeyCompareColumn hash_key_compare_column;
 
 namespace {
 
@@ -119,7 +120,9 @@ struct Probe {
 // Key equality through the datatype's compare entry (0 answers "equal" for the
 // equality operators); a type without one compares its payload bit for bit.
 bool keys_match(const Cell* stored, const Cell* key, int op) {
-    CompareFn cmp = action_of<Act::compare>(cell_type(stored));
+    using KeyCompareFn = int (*)(const Cell* a, const Cell* b, int op);
+    const KeyCompareColumn& column = hash_key_compare_column;
+    auto cmp = column.rows ? reinterpret_cast<KeyCompareFn>(column.rows[cell_type(stored) * column.stride]) : nullptr;
     if (!cmp) {
         return cell_type(stored) == cell_type(key) && cell_payload_equal(stored, key);
     }
@@ -947,7 +950,7 @@ int32_t hash_table_find_or_append_word(NodeRef t, int32_t symbol, int case_flag,
 
 static void dump_cell(std::FILE* out, const Cell* c) {
     TypeId t = cell_type(c);
-    const char* name = type_names[t].name;
+    const char* name = datatype_name(t);
     if (name) std::fprintf(out, "  %s", name);
     else std::fprintf(out, "  #%u", unsigned(t));
     std::fprintf(out, " %08X %08X %08X\n", unsigned(cell_word(c, 1)), unsigned(cell_word(c, 2)),

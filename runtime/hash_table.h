@@ -10,8 +10,19 @@
 #include <cstdint>
 #include <cstdio>
 #include "runtime/cell.h"
+#include "runtime/compare_ops.h"
 
 namespace tev {
+
+// Each datatype's compare entry, read in place from the datatype registry's
+// action rows (entry t at rows[t * stride]) so a lookup costs what it did when
+// the table was read directly. Set by registry_init; left unset, keys compare
+// by payload, as for a type without a compare entry.
+struct KeyCompareColumn {
+    void (*const* rows)() = nullptr;
+    uint32_t stride = 0;
+};
+extern KeyCompareColumn hash_key_compare_column;
 
 enum HashKind : int32_t {
     HASH_KIND_VALUES = 0,       // every cell of a hash! (or a block under a set operation) is a key

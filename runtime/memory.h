@@ -28,6 +28,10 @@ constexpr uint32_t SER_HEAD_ROOM = 0x10000000;  // first element placed mid-buff
 constexpr uint32_t SER_MARK = 0x8000000;        // collector mark; clear outside a collection
 constexpr uint32_t SER_BIG = 0x1000000;         // a block of its own
 constexpr uint32_t SER_MALLOC = 0x100000;       // outside the frames: never moved or swept
+constexpr uint32_t SER_OWNED = 0x20000;         // recorded in the ownership table
+// Loaded from the boot image: the interpreter emits no trace events for it and
+// does not move the error `near` position into it.
+constexpr uint32_t SER_LIBRARY_FLAG = 0x40000;
 // Flags copied when a buffer is expanded or copied; the rest describe the old
 // buffer's storage, not its contents.
 constexpr uint32_t SER_CONTENT_FLAGS = 0x000FFFFFu & ~SER_UNIT_MASK;

@@ -2,8 +2,6 @@
 #include "runtime/ownership.h"
 #include <unordered_map>
 #include <vector>
-#include "datatypes/block.h"
-#include "datatypes/series.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
@@ -88,6 +86,11 @@ uint32_t ownership_count() { return uint32_t(slot_of.size()); }
 
 static bool is_owned_kind(TypeId t) { return type_is_series(t) || t == T_BITSET; }
 
+// A list's cells by position from its buffer's head, read afresh at each
+// step: binding an item allocates, so the list's buffer may move meanwhile.
+static uint32_t list_count(const Cell* list) { return node_buffer(series_node(list))->count(); }
+static Cell* list_cell(const Cell* list, uint32_t n) { return node_buffer(series_node(list))->cells() + n; }
+
 static bool node_owned(NodeRef node) { return (node_buffer(node)->flags & SER_OWNED) != 0; }
 bool ownership_node_owned(NodeRef node) { return node_owned(node); }
 
@@ -146,8 +149,8 @@ void ownership_bind_value(const Cell* value, const Cell* owner, const Cell* word
     Cell* held_owner = stack_push_copy(owner);
     Cell* held_word = stack_push_copy(word);
     CycleGuard guard(series_node(list));
-    for (uint32_t i = 0; i < block_length(list); ++i) {
-        Cell* item = stack_push_copy(block_at(list, i));
+    for (uint32_t i = series_index(list); i < list_count(list); ++i) {
+        Cell* item = stack_push_copy(list_cell(list, i));
         ownership_bind_value(item, held_owner, held_word);
         stack_drop_to(item);
     }
@@ -182,8 +185,8 @@ void ownership_unbind(const Cell* value) {
     if (!type_is_list(t)) return;
     StackScope scope;
     Cell* list = stack_push_copy(value);
-    for (uint32_t i = 0; i < block_length(list); ++i) {
-        Cell* item = stack_push_copy(block_at(list, i));
+    for (uint32_t i = series_index(list); i < list_count(list); ++i) {
+        Cell* item = stack_push_copy(list_cell(list, i));
         ownership_unbind(item);
         stack_drop_to(item);
     }
@@ -192,8 +195,8 @@ void ownership_unbind(const Cell* value) {
 void ownership_unbind_range(const Cell* block, uint32_t index, uint32_t count) {
     StackScope scope;
     Cell* list = stack_push_copy(block);
-    for (uint32_t i = 0; i < count && index + i < series_full_length(list); ++i) {
-        Cell* item = stack_push_copy(block_cell_from_head(list, index + i));
+    for (uint32_t i = 0; i < count && index + i < list_count(list); ++i) {
+        Cell* item = stack_push_copy(list_cell(list, index + i));
         ownership_unbind(item);
         stack_drop_to(item);
     }

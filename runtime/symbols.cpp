@@ -2,10 +2,9 @@
 #include "runtime/symbols.h"
 #include <cassert>
 #include <cstring>
-#include "runtime/hash_table.h"
-#include "datatypes/registry.h"
-#include "datatypes/string.h"
 #include "runtime/case_tables.h"
+#include "runtime/compare_ops.h"
+#include "runtime/hash_table.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 #include "runtime/value_stack.h"
@@ -86,24 +85,7 @@ std::string symbol_text(int32_t id) {
     return std::string(reinterpret_cast<const char*>(s), length);
 }
 
-int32_t symbol_from_string(const Cell* str) {
-    std::string text = string_to_utf8(str);
-    return symbol_from_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-}
-
-NodeRef symbol_ensure_string(int32_t id) {
-    if (NodeRef made = symbol_entry_string(entry(id))) return made;
-    std::string text = symbol_text(id);  // the spelling's buffer may move below
-    StackScope scope;
-    Cell* str = string_load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), nullptr, 0);
-    symbol_entry_set_string(entry(id), series_node(str));
-    return series_node(str);
-}
-
-Cell* symbol_get(int32_t id) {
-    symbol_ensure_string(id);
-    return entry(id);
-}
+Cell* symbol_entry(int32_t id) { return entry(id); }
 
 int compare_spellings(NodeRef a, NodeRef b, int op) {
     SeriesBuffer* ba = node_buffer(a);

@@ -25,8 +25,6 @@ int32_t symbol_from_cstring(const char* text);
 int32_t symbol_from_utf8(const uint8_t* bytes, uint32_t length);
 // Case-insensitive interning: any ASCII-case variant already known is the answer.
 int32_t symbol_from_cstring_nocase(const char* text);
-// The text of a string! from its index, as UTF-8.
-int32_t symbol_from_string(const Cell* str);
 
 // The alias when it is above 0, else the id itself.
 int32_t symbol_resolve_alias(int32_t id);
@@ -34,10 +32,9 @@ int32_t symbol_alias_raw(int32_t id);
 // The UTF-8 spelling, without its terminating zero. Valid until the next allocation.
 const uint8_t* symbol_spelling(int32_t id, uint32_t* length);
 std::string symbol_text(int32_t id);
-// The symbol's string! node, made from its spelling on first use and kept.
-NodeRef symbol_ensure_string(int32_t id);
-// The symbol's entry, with its string made first. Valid until the next allocation.
-Cell* symbol_get(int32_t id);
+// The symbol's entry (its string! made on demand by datatypes/symbol.h).
+// Valid until the next allocation.
+Cell* symbol_entry(int32_t id);
 
 // Orders two UTF-8 spellings (byte series nodes) as strings compare: code point
 // by code point, case-folded unless op is strict-equal or case-sensitive sort.

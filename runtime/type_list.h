@@ -172,6 +172,12 @@ struct TypeListNames {
 };
 inline constexpr TypeListNames type_list_names{};
 
+// From the type list rather than the registry, so that specs, checks and
+// messages can name types whose unit has not registered yet.
+constexpr const char* datatype_name(TypeId t) {
+    return t > 0 && t < TYPE_TABLE_ROWS ? type_list_names.by_id[t] : nullptr;
+}
+
 // The parent each type copies its unfilled action slots from, by id.
 struct TypeListParents {
     TypeId by_id[TYPE_TABLE_ROWS] = {};

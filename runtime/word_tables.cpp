@@ -1,6 +1,5 @@
 // The runtime's own words: interned once at start-up in the order of word_tables.def and kept as collector roots.
 #include "runtime/word_tables.h"
-#include "datatypes/word.h"
 #include "runtime/context_table.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"

@@ -2,11 +2,16 @@
 #include "startup/startup.h"
 #include <exception>
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/registry.h"
+#include "datatypes/url.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/natives.h"
 #include "interpreter/script_runner.h"
 #include "interpreter/trace.h"
+#include "io/files.h"
+#include "io/http.h"
+#include "loader/tevbin.h"
 #include "loader/lexer.h"
 #include "os/os.h"
 #include "runtime/console_output.h"
@@ -56,6 +61,23 @@ static void install_error_hooks() {
     error_hooks.traced = error_trace_raised;
 }
 
+// file! and url! values read and write through io/, a layer above theirs.
+static void install_io_hooks() {
+    file_io_hooks = {.read = file_read, .write = file_write, .delete_file = file_delete, .rename = file_rename,
+                     .query_modified = file_query_modified};
+    url_http_request_hook = http_request;
+}
+
+static const char* native_spec_text(uint32_t index) {
+    return is_native_index(index) ? native_defs[index - 1].spec : nullptr;
+}
+
+// The binary codec stores definitions and natives, which only the evaluator knows.
+static void install_tevbin_hooks() {
+    tevbin_hooks = {.check_machine_stack = interp_check_machine_stack, .word_assign = word_assign,
+                    .native_spec_text = native_spec_text, .spec_from_text = spec_from_text};
+}
+
 void runtime_init() {
     // 1. building-boot-literals set (word tables; not built yet)
     print_hook_tables_init();   // 2. output hook tables
@@ -67,6 +89,8 @@ void runtime_init() {
     install_error_hooks();      //    (5) raised errors become error! values once the catalogue loads
     registry_init();            // 7. type-name and action tables
     register_all_datatypes();   // 8. datatype registrations, parents first
+    install_io_hooks();         //    (8) file! and url! reach the file system and the network
+    install_tevbin_hooks();     //    (8) the binary codec reaches the evaluator
     // 9. actions-init: the action entry points
     // 10. first node and series frames (made by memory_init)
     value_stack_init();         // 11-12. root block, value stack and frame stack

@@ -3,6 +3,7 @@
 #include <string>
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/context_table.h"
 #include "runtime/errors.h"
