@@ -14,6 +14,7 @@
 #include <cstdint>
 #include "runtime/cell.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
@@ -110,8 +111,5 @@ void set_transcode_hook(TranscodeFn fn);
 void interp_set_machine_stack_budget(size_t bytes);
 void interp_check_machine_stack();
 
-// Series flag: a block loaded from the boot image. The interpreter emits no trace
-// events for it and does not move the error `near` position into it.
-constexpr uint32_t SER_LIBRARY_FLAG = 0x00040000;
 
 }  // namespace tev

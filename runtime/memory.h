@@ -31,6 +31,10 @@ constexpr uint32_t SER_MALLOC = 0x100000;       // outside the frames: never mov
 // Flags copied when a buffer is expanded or copied; the rest describe the old
 // buffer's storage, not its contents.
 constexpr uint32_t SER_CONTENT_FLAGS = 0x000FFFFFu & ~SER_UNIT_MASK;
+// A block loaded from the boot image (kept by copies, so a function made from
+// it keeps it): the evaluator emits no trace events for it and does not move
+// the error `near` position into it.
+constexpr uint32_t SER_LIBRARY_FLAG = 0x00040000;
 
 // The header of a buffer. head and tail are byte offsets from data[] (not
 // addresses) so that moving a buffer changes nothing inside it.
