@@ -4,14 +4,16 @@
 #include "datatypes/dispatch.h"
 #include <cstring>
 #include <string>
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "runtime/check.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
 
 namespace tev {
+
+EvaluationHooks evaluation_hooks;
 
 const char* const action_words[ACTION_COUNT + 1] = {
     nullptr, "make", "random", "reflect", "to", "form", "mold", nullptr, nullptr, nullptr,
@@ -75,7 +77,7 @@ const char* const action_specs[ACTION_COUNT + 1] = {
 
 [[noreturn]] void raise_no_action(TypeId t, int slot) {
     Cell word, type, arg;
-    current_call_word(&word);
+    evaluation_hooks.current_call_word(&word);
     set_datatype(&type, t);
     // The action's first argument word names what was refused.
     const char* spec = action_specs[slot] ? action_specs[slot] : "value";

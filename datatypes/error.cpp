@@ -6,10 +6,10 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
@@ -177,7 +177,7 @@ Cell* error_push_from_code(uint32_t code, const Cell* a1, const Cell* a2, const 
     f[ERR_FIELD_ARG1] = held[0];
     f[ERR_FIELD_ARG2] = held[1];
     f[ERR_FIELD_ARG3] = held[2];
-    f[ERR_FIELD_NEAR] = *current_evaluation();
+    f[ERR_FIELD_NEAR] = *evaluation_hooks.current_evaluation();
     if (cell_is(f + ERR_FIELD_NEAR, T_UNSET)) set_none(f + ERR_FIELD_NEAR);
     Cell r = *e;
     vstack.top = held;
@@ -203,7 +203,7 @@ static void error_make(ActionFrame& f) {
         uint32_t type_pos = uint32_t(code) / 100, id_field = uint32_t(code) % 100 + 2;
         Cell* e = error_push_blank();
         set_code_fields(e, type_pos, id_field);
-        *error_field(e, ERR_FIELD_NEAR) = *current_evaluation();
+        *error_field(e, ERR_FIELD_NEAR) = *evaluation_hooks.current_evaluation();
         *f.args = *e;
         return;
     }
@@ -225,7 +225,7 @@ static void error_make(ActionFrame& f) {
     } else if (block_length(spec) && cell_is(block_at(spec, 0), T_SET_WORD)) {
         context_bind_block(spec, object_context(e), true);
         Cell* mark = vstack.top;
-        eval_block(spec);
+        evaluation_hooks.eval_block(spec);
         vstack.top = mark;
         type_w = *error_field(e, ERR_FIELD_TYPE);
         id_w = *error_field(e, ERR_FIELD_ID);
@@ -247,7 +247,7 @@ static void error_make(ActionFrame& f) {
     set_integer(fl + ERR_FIELD_CODE, type_slot * 100 + id_slot - 2);
     fl[ERR_FIELD_TYPE] = type_w;
     fl[ERR_FIELD_ID] = id_w;
-    fl[ERR_FIELD_NEAR] = *current_evaluation();
+    fl[ERR_FIELD_NEAR] = *evaluation_hooks.current_evaluation();
     *f.args = *e;
 }
 

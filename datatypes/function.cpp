@@ -5,9 +5,9 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -58,7 +58,7 @@ uint32_t function_validate_spec(const Cell* spec) {
                         bool known;
                         typeset_mask_by_name(symbol_text(word_symbol(&tv)).c_str(), &known);
                         if (known) continue;
-                        Cell* value = word_value_cell(&tv);
+                        Cell* value = evaluation_hooks.word_value(&tv);
                         if (cell_is(value, T_UNSET)) raise_error(err::script::no_value, &tv);
                         tv = *value;
                     }
@@ -109,7 +109,7 @@ uint32_t function_validate_spec(const Cell* spec) {
 
 // A deep copy of a block: nested blocks, parens and paths are copied too.
 static void copy_deep_into(Cell* out, const Cell* src_in) {
-    interp_check_machine_stack();
+    evaluation_hooks.check_machine_stack();
     Cell* src = stack_push_copy(src_in);
     Cell* copy = block_push_cells(block_head(src), block_length(src), cell_type(src));
     // A function made by library code runs as library code: untraced, and
@@ -185,7 +185,7 @@ static void collect_word(Cell* result, Cell* ignore, const Cell* w_in) {
 
 static void collect_in(Cell* result, Cell* ignore, const Cell* block_in, int32_t foreach_sym,
                        int32_t remove_each_sym, int32_t repeat_sym) {
-    interp_check_machine_stack();
+    evaluation_hooks.check_machine_stack();
     Cell* block = stack_push_copy(block_in);
     uint32_t n = block_length(block);
     for (uint32_t k = 0; k < n; ++k) {

@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 #include "datatypes/date.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/scalar_left_math.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
@@ -34,7 +34,7 @@ int32_t append_cstr_limit(Cell* out, const char* text, int32_t limit) {
 void raise_with_call_word(ErrCode code, const Cell* arg2, const char* arg3_word) {
     StackScope scope;
     Cell* word = stack_push();
-    current_call_word(word);
+    evaluation_hooks.current_call_word(word);
     Cell* second = stack_push_copy(arg2);
     if (!arg3_word) raise_error(code, word, second);
     Cell* third = stack_push();

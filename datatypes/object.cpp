@@ -5,10 +5,10 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/cycle_guard.h"
 #include "runtime/errors.h"
@@ -120,8 +120,8 @@ void object_finish_handlers(Cell* obj) {
 static void call_handler(const Cell* obj, int32_t pos, Cell* args, uint32_t count) {
     StackScope scope;
     Cell* fn = stack_push_copy(object_values(object_context(obj)) + pos);
-    call_with_args(fn, args, count);
-    if (pending_exit) exit_as_exception();
+    evaluation_hooks.call_with_args(fn, args, count);
+    evaluation_hooks.raise_pending_exit();
 }
 
 // on-change*: word, old and new value (all on the value stack), after the store.
@@ -363,9 +363,9 @@ Cell* object_make(const Cell* proto_in, const Cell* spec_in) {
         if (from_object) object_copy_values(object_context(proto), object_context(obj), false);
         *context_self(object_context(obj)) = *obj;
         Cell* mark = vstack.top;
-        eval_block(spec);
+        evaluation_hooks.eval_block(spec);
         vstack.top = mark;
-        if (pending_exit) exit_as_exception();
+        evaluation_hooks.raise_pending_exit();
         clear_changed_flags(object_context(obj));
         uint32_t n = context_word_count(object_context(obj));
         for (uint32_t k = 0; k < n; ++k) cell_clear_flag(object_values(object_context(obj)) + k, FLAG_NEW_LINE);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include "datatypes/dispatch.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/string_internal.h"
-#include "interpreter/interpreter.h"
 #include "runtime/context_table.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
@@ -32,7 +32,7 @@ static void call_sort_function(const Cell* fn, const Cell* a, const Cell* b, Cel
     StackScope scope;
     Cell* args = stack_push_copy(a);
     stack_push_copy(b);
-    *result = *call_with_args(fn, args, 2);
+    *result = *evaluation_hooks.call_with_args(fn, args, 2);
 }
 
 SortFunctionCall sort_function_call = call_sort_function;

@@ -3,8 +3,8 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/string.h"
-#include "interpreter/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/value_stack.h"
 
@@ -64,7 +64,7 @@ void typeset_append_any(Cell* block) {
 static Cell word_resolved(const Cell* value) {
     if (!cell_is(value, T_WORD)) return *value;
     Cell word = *value;
-    Cell v = *word_value_cell(&word);
+    Cell v = *evaluation_hooks.word_value(&word);
     if (cell_is(&v, T_UNSET)) raise_error(err::script::no_value, &word);
     return v;
 }

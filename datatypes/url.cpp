@@ -4,11 +4,11 @@
 #include <vector>
 #include "datatypes/block.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
 #include "runtime/value_stack.h"
@@ -142,7 +142,7 @@ static void url_eval_path(PathStep& step) {
     StackScope scope;
     Cell* parent = stack_push_copy(step.parent);
     Cell* element = stack_push_copy(step.element);
-    if (cell_is(element, T_GET_WORD)) *element = *word_value_cell(element);
+    if (cell_is(element, T_GET_WORD)) *element = *evaluation_hooks.word_value(element);
     uint32_t parent_length = string_rest_length(parent);
     Cell* joined = stack_push();
     string_make_width(joined, parent_length + 16, node_buffer(series_node(parent))->unit());

@@ -9,6 +9,7 @@
 #include <cstring>
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
+#include "datatypes/evaluation_hooks.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 #include "interpreter/natives.h"
@@ -53,8 +54,19 @@ void exit_from_exception(const LanguageThrow& t) {
     pending_exit = t.code;
 }
 
+static void raise_pending_exit() {
+    if (pending_exit) exit_as_exception();
+}
+
 void interp_init() {
     static bool rooted = false;
+    evaluation_hooks.eval_block = eval_block;
+    evaluation_hooks.call_with_args = call_with_args;
+    evaluation_hooks.word_value = word_value_cell;
+    evaluation_hooks.current_evaluation = current_evaluation;
+    evaluation_hooks.current_call_word = current_call_word;
+    evaluation_hooks.check_machine_stack = interp_check_machine_stack;
+    evaluation_hooks.raise_pending_exit = raise_pending_exit;
     machine_stack_origin = uintptr_t(__builtin_frame_address(0));
     machine_stack_limit_update();
     set_unset(&current_eval_cell);
