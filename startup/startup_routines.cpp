@@ -24,6 +24,7 @@
 #include "io/process.h"
 #include "loader/csv_codec.h"
 #include "loader/json_decode.h"
+#include "loader/json_encode.h"
 #include "loader/lexer.h"
 #include "loader/tevbin.h"
 #include "os/os.h"
@@ -68,6 +69,17 @@ void json_decode_star(NativeCall& c, int32_t) {
         return;
     }
     c.args[0] = *block_push_cells(value, 1);
+}
+
+// to-json's fast path: the JSON text, or none when its Tev encoder must write
+// the value (or raise what it raises for it).
+void json_encode_star(NativeCall& c, int32_t) {
+    Cell* text = stack_push();
+    if (!json_encode(text, c.args, JsonEncodeOptions{c.args + 1, get_logic(c.args + 2)})) {
+        set_none(c.args);
+        return;
+    }
+    c.args[0] = *text;
 }
 
 // load-csv's splitter: [lines stop], stop none or the word unterminated or
@@ -412,6 +424,7 @@ const RoutineDef global_routines[] = {
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", read_clipboard},
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", write_clipboard},
     {"json-decode*", R"~("Internal Use Only" input [string!])~", json_decode_star},
+    {"json-encode*", R"~("Internal Use Only" data [any-type!] indent [string! none!] ascii [logic!])~", json_encode_star},
     {"csv-split*", R"~("Internal Use Only" text [string!] delimiter [char! string!] quote [char!] double-quote [any-type!] trim [logic!] ignore-empty [logic!] strict [logic!])~", csv_split_star},
     {"csv-join*", R"~("Internal Use Only" output [string!] records [block!] size [integer! none!] delimiter [char! string!] quote [char!] quotable [bitset!] return: [logic!])~", csv_join_star},
     {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
