@@ -5,6 +5,7 @@
 // string! at the end; containers being written are held on the value stack and
 // re-read through their nodes after each value, since molding one may allocate.
 #include "loader/json_encode.h"
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
