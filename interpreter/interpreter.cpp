@@ -1329,7 +1329,33 @@ Cell* call_with_args_reading(const Cell* fn, const Cell* args, uint32_t count, u
     }
 }
 
+// The common value call (a comparator, a handler, a callback): a function
+// whose plain arguments are exactly the values given, while no trace runs. It
+// builds the frame, checks the arguments and fills the other slots as a call
+// through a block of the values would, without making that block; nullptr,
+// having done nothing, for any other call.
+static Cell* call_function_with_values(const Cell* fn, const Cell* args, uint32_t count) {
+    if (trace_running || !cell_is(fn, T_FUNCTION)) return nullptr;
+    const Cell* entries = spec_entries_of(fn);
+    if (!(entries->header & CALL_PLAN_SIMPLE) || spec_cache_plain_count(entries) != count) return nullptr;
+    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = spec_cache_tail_falses(entries);
+    if (vstack.top + 1 + count + tail + 1 >= vstack.end) raise_stack_overflow();
+    Cell* fnslot = stack_push_copy(fn);
+    frame_push(FRAME_FUNCTION, FRAME_INTERPRETED | FRAME_IN_FUNCTION, 0, 0);
+    Cell* base = vstack.base;
+    uint32_t depth = frame_depth();
+    for (uint32_t k = 0; k < count; ++k) check_arg_type(entries + 1 + k, stack_push_copy(args + k), nullptr);
+    for (uint32_t k = 0; k < tail; ++k, falses >>= 1) {
+        if (falses & 1) set_logic(vstack.top++, false);
+        else set_none(vstack.top++);
+    }
+    if (run_function(fnslot, base, nullptr, 0, nullptr)) call_done(fnslot, base, depth);
+    else call_left(fnslot, base, depth);
+    return fnslot;
+}
+
 Cell* call_with_args(const Cell* fn, const Cell* args, uint32_t count) {
+    if (Cell* r = call_function_with_values(fn, args, count)) return r;
     // The arguments go in as values: a block holding the function and the
     // arguments, each argument fetched as it stands (no evaluation).
     Cell f = *fn;
