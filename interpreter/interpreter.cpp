@@ -109,12 +109,12 @@ struct ContextCacheEntry {
     uint32_t header;          // the context cell's header
     const Cell* context_cell;
     Cell* values_cells;       // not on the stack: its values (nullptr when none)
+    Cell* words_cells;        // an object's words (their slot-set flags), else nullptr
 };
 static ContextCacheEntry context_cache[16];
 
-static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
-    ContextCacheEntry& e = context_cache[ctx & 15];
-    if (__builtin_expect(e.context != ctx || e.epoch != buffer_epoch, 0)) {
+[[gnu::noinline]] static void context_cache_fill(ContextCacheEntry& e, NodeRef ctx) {
+    {
         const Cell* cc = node_buffer(ctx)->cells();
         e.epoch = buffer_epoch;
         e.context = ctx;
@@ -123,15 +123,22 @@ static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
         e.values_cells = !(cc->header & CTX_ON_STACK) && context_cell_values(cc)
                              ? node_buffer(context_cell_values(cc))->cells()
                              : nullptr;
+        e.words_cells = e.values_cells && ((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT ? context_word_at(ctx, 0) : nullptr;
     }
+}
+
+__attribute__((always_inline)) static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
+    ContextCacheEntry& e = context_cache[ctx & 15];
+    if (__builtin_expect(e.context != ctx || e.epoch != buffer_epoch, 0)) context_cache_fill(e, ctx);
     return e;
 }
 
 // The value cell of a bound word, or nullptr when its context has no values
 // (a function context whose call is not running) or the word is unbound. For
-// an assignment (`plain`), also nullptr for an object field: its change
-// handlers need the full assignment.
-template <bool plain> static inline Cell* word_slot(const Cell* word) {
+// an assignment (`plain`), also nullptr for a field of an object with change
+// handlers: they need the full assignment. A field of any other object is
+// marked as set, as the full assignment marks it, its value to be stored next.
+template <bool plain> __attribute__((always_inline)) static inline Cell* word_slot(const Cell* word) {
     NodeRef ctx = word_context(word);
     uint32_t index = uint32_t(word_index(word));
     if (!ctx || word_index(word) == WORD_NO_INDEX) return nullptr;
@@ -140,7 +147,10 @@ template <bool plain> static inline Cell* word_slot(const Cell* word) {
         uint32_t values = context_cell_values(e.context_cell);
         return values ? vstack.begin + (values - 1) + index : nullptr;
     }
-    if (plain && ((e.header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
+    if (plain && e.words_cells) {
+        if (object_handlers(e.context_cell + 1)) return nullptr;
+        cell_set_flag(e.words_cells + index, FLAG_SLOT_SET);
+    }
     return e.values_cells ? e.values_cells + index : nullptr;
 }
 
