@@ -528,6 +528,16 @@ static inline bool operator_at(SeriesBuffer* b, uint32_t k) {
     return v && cell_is(v, T_OP);
 }
 
+// A branch of one value that gives itself, or a word's plain value, is not
+// entered as a block: nothing between its start and end could raise, call or
+// look at the position, so its result is all it would show.
+static inline Cell* eval_branch(const Cell* branch) {
+    SeriesBuffer* b = node_buffer(series_node(branch));
+    uint32_t i = series_index(branch);
+    if (i + 1 == b->cell_count() && push_simple(b->cells() + i)) return vstack.top - 1;
+    return eval_block(branch);
+}
+
 // `if`, `unless` and `either` given literal blocks, and `any` and `all` given a
 // literal block (none of them followed by an operator), run here instead of
 // through their natives: the caller has checked that the word still holds the
@@ -573,7 +583,7 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
             }
             if (!taken) set_none(base);
             else {
-                Cell* r = eval_block(branch);
+                Cell* r = eval_branch(branch);
                 if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
                 *base = *r;
             }
