@@ -1260,8 +1260,16 @@ Cell* reduce_block(const Cell* block, bool keep_new_lines) {
     uint32_t i = series_index(block);
     while (i < node_buffer(series_node(block))->count()) {
         Cell* mark = vstack.top;
-        i = eval_next(block, i);
-        if (pending_exit) return nullptr;
+        // A value that gives itself (or a word's plain value) with no operator
+        // after it is its own result: nothing could raise or look at the position.
+        SeriesBuffer* b = node_buffer(series_node(block));
+        if (!trace_switch && push_simple(b->cells() + i) && !operator_at(b, i + 1)) {
+            ++i;
+        } else {
+            vstack.top = mark;
+            i = eval_next(block, i);
+            if (pending_exit) return nullptr;
+        }
         if (!keep_new_lines) cell_clear_flag(mark, FLAG_NEW_LINE);
         block_append(result, mark);
         vstack.top = mark;
