@@ -111,7 +111,7 @@ struct ContextCacheEntry {
     Cell* values_cells;       // not on the stack: its values (nullptr when none)
     Cell* words_cells;        // an object's words (their slot-set flags), else nullptr
 };
-static ContextCacheEntry context_cache[16];
+static ContextCacheEntry context_cache[64];
 
 [[gnu::noinline]] static void context_cache_fill(ContextCacheEntry& e, NodeRef ctx) {
     {
@@ -128,7 +128,7 @@ static ContextCacheEntry context_cache[16];
 }
 
 __attribute__((always_inline)) static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
-    ContextCacheEntry& e = context_cache[ctx & 15];
+    ContextCacheEntry& e = context_cache[ctx & 63];
     if (__builtin_expect(e.context != ctx || e.epoch != buffer_epoch, 0)) context_cache_fill(e, ctx);
     return e;
 }
@@ -331,10 +331,10 @@ struct SpecCacheEntry {
     const Cell* entries;     // the spec cache block's cells
     uint32_t count;
 };
-static SpecCacheEntry spec_cache_entries[16];
+static SpecCacheEntry spec_cache_entries[64];
 
 static inline const SpecCacheEntry& spec_cache_of(const Cell* fn) {
-    SpecCacheEntry& e = spec_cache_entries[callable_more(fn) & 15];
+    SpecCacheEntry& e = spec_cache_entries[callable_more(fn) & 63];
     if (e.more != callable_more(fn) || e.epoch != buffer_epoch) {
         SeriesBuffer* b = node_buffer(callable_spec_cache(fn));
         e.epoch = buffer_epoch;
