@@ -119,7 +119,10 @@ struct Probe {
 
 // Key equality through the datatype's compare entry (0 answers "equal" for the
 // equality operators); a type without one compares its payload bit for bit.
+// Two integers are equal under every operator exactly when their values are,
+// so they skip the call (integer keys are the other common case).
 bool keys_match(const Cell* stored, const Cell* key, int op) {
+    if (cell_type(stored) == T_INTEGER && cell_type(key) == T_INTEGER) return get_integer(stored) == get_integer(key);
     using KeyCompareFn = int (*)(const Cell* a, const Cell* b, int op);
     const KeyCompareColumn& column = hash_key_compare_column;
     auto cmp = column.rows ? reinterpret_cast<KeyCompareFn>(column.rows[cell_type(stored) * column.stride]) : nullptr;
@@ -129,27 +132,44 @@ bool keys_match(const Cell* stored, const Cell* key, int op) {
     return cmp(stored, key, op) == 0;
 }
 
-// Two string! keys in one-byte units, for equality: the answer keys_match
-// gives, without the datatype's compare entry (most map keys are short
-// one-byte text, and a lookup compares at least one). 0 or 1, or -1 when the
-// keys are anything else.
+// The characters of a string! in one-byte units from its index on: most map
+// keys are short text of this kind, compared here without the datatype's
+// compare entry. Valid until the next allocation.
+struct NarrowText {
+    const uint8_t* chars;
+    uint32_t length;
+};
+inline bool narrow_text(const Cell* c, NarrowText* out) {
+    if (cell_type(c) != T_STRING) return false;
+    const SeriesBuffer* b = node_buffer(series_node(c));
+    if (b->unit() != 1) return false;
+    uint32_t total = b->tail - b->head;
+    uint32_t index = std::min(series_index(c), total);
+    *out = NarrowText{b->data + b->head + index, total - index};
+    return true;
+}
+
+// The answer keys_match gives two narrow strings under the equality
+// operators: strict compares code points, equal compares them upper-cased.
+inline bool narrow_texts_equal(const NarrowText& a, const NarrowText& b, bool strict) {
+    if (a.length != b.length) return false;
+    uint32_t i = 0;
+    while (i < a.length && a.chars[i] == b.chars[i]) ++i;
+    if (i == a.length) return true;
+    if (strict) return false;
+    for (; i < a.length; ++i)
+        if (a.chars[i] != b.chars[i] && !latin1_same_folded(a.chars[i], b.chars[i])) return false;
+    return true;
+}
+
+inline bool is_equality(int op) { return op == CMP_EQUAL || op == CMP_STRICT_EQUAL; }
+
+// Two string! keys in one-byte units, for equality: 0 or 1, or -1 when the
+// keys are anything else (keys_match then decides).
 inline int narrow_strings_match(const Cell* stored, const Cell* key, int op) {
-    if (cell_type(stored) != T_STRING || cell_type(key) != T_STRING) return -1;
-    if (op != CMP_EQUAL && op != CMP_STRICT_EQUAL) return -1;
-    const SeriesBuffer* sb = node_buffer(series_node(stored));
-    const SeriesBuffer* kb = node_buffer(series_node(key));
-    if (sb->unit() != 1 || kb->unit() != 1) return -1;
-    uint32_t s_total = sb->tail - sb->head, k_total = kb->tail - kb->head;
-    uint32_t s_index = std::min(series_index(stored), s_total), k_index = std::min(series_index(key), k_total);
-    uint32_t length = s_total - s_index;
-    if (length != k_total - k_index) return 0;
-    const uint8_t* a = sb->data + sb->head + s_index;
-    const uint8_t* b = kb->data + kb->head + k_index;
-    if (std::memcmp(a, b, length) == 0) return 1;
-    if (op == CMP_STRICT_EQUAL) return 0;
-    for (uint32_t i = 0; i < length; ++i)
-        if (a[i] != b[i] && unicode_upper(a[i]) != unicode_upper(b[i])) return 0;
-    return 1;
+    NarrowText a, b;
+    if (!is_equality(op) || !narrow_text(stored, &a) || !narrow_text(key, &b)) return -1;
+    return narrow_texts_equal(a, b, op == CMP_STRICT_EQUAL) ? 1 : 0;
 }
 
 int32_t entry_cells(const HashDesc* d) { return int32_t(d->position_index / 16); }
@@ -535,25 +555,38 @@ void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
     }
 }
 
-// Maps and word tables: the position of the first key on the probe path that
-// matches. Kept apart from kind 0's filters: every map path step comes here.
-static int32_t get_single_key(const View& v, const Cell* key, int op) {
-    Probe p(hash_key_value(key, 0), v.mask);
+// The position of the first live key on the hash's probe path that `match`
+// accepts, or -1.
+template <class Match>
+static int32_t probe_live_keys(const View& v, uint32_t hash, Match match) {
+    Probe p(hash, v.mask);
     do {
         uint32_t f = flag_of(v.flags, p.i);
         if (f == FLAG_EMPTY) return -1;
         if (f == FLAG_DELETED) continue;
         int32_t k = v.keys[p.i];
-        const Cell* stored = v.cells + k;
-        int narrow = narrow_strings_match(stored, key, op);
-        if (narrow >= 0) {
-            if (narrow) return k;
-            continue;
-        }
-        if ((cell_type(key) == T_TEXT_KEY || cell_type(key) == cell_type(stored)) && keys_match(stored, key, op))
-            return k;
+        if (match(v.cells + k)) return k;
     } while (p.next());
     return -1;
+}
+
+// Maps and word tables: the position of the first key on the probe path that
+// matches. Kept apart from kind 0's filters: every map path step comes here.
+// A narrow string! key under an equality operator is read and hashed once,
+// with the same probe and the same answers as the general path.
+static int32_t get_single_key(const View& v, const Cell* key, int op) {
+    NarrowText text;
+    if (is_equality(op) && narrow_text(key, &text)) {
+        bool strict = op == CMP_STRICT_EQUAL;
+        return probe_live_keys(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
+            NarrowText s;
+            if (narrow_text(stored, &s)) return narrow_texts_equal(s, text, strict);
+            return cell_type(stored) == T_STRING && keys_match(stored, key, op);
+        });
+    }
+    return probe_live_keys(v, hash_key_value(key, 0), [&](const Cell* stored) {
+        return (cell_type(key) == T_TEXT_KEY || cell_type(key) == cell_type(stored)) && keys_match(stored, key, op);
+    });
 }
 
 int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t skip, int op,

@@ -17,20 +17,28 @@ inline uint32_t load_le(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 inline uint8_t lower_ascii(uint8_t b) { return (b >= 'A' && b <= 'Z') ? uint8_t(b + 32) : b; }
+// lower_ascii on each byte of a word at once: a byte gets 0x20 when its low
+// seven bits are in 'A'..'Z' and its top bit is clear. No carry crosses a byte,
+// since every sum is of two values below 0x80.
+inline uint32_t lower_ascii_word(uint32_t w) {
+    uint32_t low7 = w & 0x7F7F7F7Fu;
+    uint32_t at_least_a = low7 + 0x3F3F3F3Fu;   // top bit set from 'A' (0x41) on
+    uint32_t above_z = low7 + 0x25252525u;      // top bit set from '[' (0x5B) on
+    uint32_t upper = at_least_a & ~above_z & ~w & 0x80808080u;
+    return w | (upper >> 2);
+}
 
 // The running state of one hash, fed 32-bit blocks; the length mixed in at the
 // end is whatever the caller counted (bytes, or 4 per character).
+inline uint32_t scramble(uint32_t k) { k *= C1; k = rotl(k, 15); return k * C2; }
+
 struct Murmur3 {
     uint32_t h;
     explicit Murmur3(uint32_t seed = HASH_SEED) : h(seed) {}
-    void block(uint32_t k) {
-        k *= C1; k = rotl(k, 15); k *= C2;
-        h ^= k; h = rotl(h, 13); h = h * 5 + 0xe6546b64u;
-    }
-    void tail(uint32_t k) {  // the last 1-3 bytes, packed little-endian
-        k *= C1; k = rotl(k, 15); k *= C2;
-        h ^= k;
-    }
+    void block(uint32_t k) { scrambled_block(scramble(k)); }
+    // A block whose scramble is already done (looked up in a table).
+    void scrambled_block(uint32_t k) { h ^= k; h = rotl(h, 13); h = h * 5 + 0xe6546b64u; }
+    void tail(uint32_t k) { h ^= scramble(k); }  // the last 1-3 bytes, packed little-endian
     uint32_t finish(uint32_t length) { return murmur3_finalize(h ^ length); }
 };
 
@@ -39,12 +47,7 @@ uint32_t hash_bytes(const uint8_t* p, size_t length, uint32_t seed = HASH_SEED) 
     Murmur3 m(seed);
     size_t blocks = length / 4;
     for (size_t i = 0; i < blocks; ++i, p += 4) {
-        if constexpr (Fold) {
-            m.block(uint32_t(lower_ascii(p[0])) | uint32_t(lower_ascii(p[1])) << 8 |
-                    uint32_t(lower_ascii(p[2])) << 16 | uint32_t(lower_ascii(p[3])) << 24);
-        } else {
-            m.block(load_le(p));
-        }
+        m.block(Fold ? lower_ascii_word(load_le(p)) : load_le(p));
     }
     uint32_t k = 0;
     switch (length & 3) {
@@ -90,14 +93,43 @@ void feed_chars(Murmur3& m, const uint8_t* p, uint32_t count) {
     }
 }
 
+// Each one-byte code point's block, scrambled, as it is and upper-cased: most
+// keys are short one-byte text, and this leaves a character only the state
+// update. The values are those feed_chars computes, so hashes do not change.
+struct ScrambledLatin1 {
+    uint32_t exact[256], folded[256], upper[256];
+    ScrambledLatin1() {
+        for (uint32_t cp = 0; cp < 256; ++cp) {
+            upper[cp] = unicode_upper(cp);
+            exact[cp] = scramble(cp);
+            folded[cp] = scramble(upper[cp]);
+        }
+    }
+};
+const ScrambledLatin1 scrambled_latin1;  // built from constant case tables: no start-up order to keep
+
+template <bool Fold>
+void feed_latin1(Murmur3& m, const uint8_t* p, uint32_t count) {
+    const uint32_t* blocks = Fold ? scrambled_latin1.folded : scrambled_latin1.exact;
+    for (uint32_t i = 0; i < count; ++i) m.scrambled_block(blocks[p[i]]);
+}
+
 template <bool Fold>
 void feed_text(Murmur3& m, const uint8_t* p, uint32_t unit, uint32_t count) {
-    if (unit == 1) feed_chars<uint8_t, Fold>(m, p, count);
-    else if (unit == 2) feed_chars<uint16_t, Fold>(m, p, count);
+    if (unit == 2) feed_chars<uint16_t, Fold>(m, p, count);
     else feed_chars<uint32_t, Fold>(m, p, count);
 }
 
 }  // namespace
+
+uint32_t hash_latin1_chars(const uint8_t* chars, uint32_t count, int case_flag) {
+    Murmur3 m;
+    if (case_flag == 1) feed_latin1<false>(m, chars, count);
+    else feed_latin1<true>(m, chars, count);
+    return m.finish(4 * count);
+}
+
+bool latin1_same_folded(uint8_t a, uint8_t b) { return scrambled_latin1.upper[a] == scrambled_latin1.upper[b]; }
 
 // Each code point is one 32-bit block, so a text hashes alike in 1, 2 and 4-byte
 // units (it equals the hash of its UTF-32LE bytes).
@@ -110,6 +142,7 @@ uint32_t hash_string_chars(const Cell* str, int case_flag) {
     if (cell_type(str) == T_TEXT_KEY && text_key_count(str) >= 0 && uint32_t(text_key_count(str)) < count)
         count = uint32_t(text_key_count(str));
     const uint8_t* p = b->head_ptr() + size_t(index) * unit;
+    if (unit == 1) return hash_latin1_chars(p, count, case_flag);
     Murmur3 m;
     if (case_flag == 1) feed_text<false>(m, p, unit, count);
     else feed_text<true>(m, p, unit, count);

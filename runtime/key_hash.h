@@ -29,6 +29,12 @@ uint32_t murmur3_finalize(uint32_t x);
 
 // Case flag: 1 hashes case-sensitively; any other value folds case.
 uint32_t hash_string_chars(const Cell* str, int case_flag);
+// The same hash of one-byte text (each byte one code point up to U+00FF) as
+// hash_string_chars gives it in any unit, from its characters directly.
+uint32_t hash_latin1_chars(const uint8_t* chars, uint32_t count, int case_flag);
+// Whether two one-byte code points are equal once upper-cased, as the folded
+// hash and case-insensitive comparison decide it (unicode_upper).
+bool latin1_same_folded(uint8_t a, uint8_t b);
 uint32_t hash_symbol_spelling(const Cell* symbol);
 // The hash of any key cell, by its datatype.
 uint32_t hash_key_value(const Cell* key, int case_flag);

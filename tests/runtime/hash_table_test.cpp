@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 #include "datatypes/registry.h"
+#include "runtime/case_tables.h"
+#include "runtime/compare_ops.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
 #include "runtime/memory.h"
+#include "runtime/value_stack.h"
+#include "tests/runtime/text_cells.h"
 
 namespace tev {
 namespace {
@@ -244,6 +248,125 @@ TEST(HashTable, MapGrowsPastTheLoadFactor) {
     }
     EXPECT_EQ(hash_table_desc(t)->bucket_count, 512);
     for (int32_t i = 0; i < 300; ++i) ASSERT_EQ(find(t, i * 3), 2 * i);
+}
+
+// Text keys of a map in one, two and four-byte units: a lookup in any unit,
+// equal or strict-equal, finds what comparing code points (upper-cased for
+// equal) finds, and never a key of another text datatype.
+TEST(HashTable, MapTextKeysMatchAcrossUnitsAndCase) {
+    struct Stored { TypeId type; std::u32string text; uint32_t unit; } stored[] = {
+        {T_STRING, U"ab", 1}, {T_STRING, U"abc", 2}, {T_STRING, U"\u00E9t\u00E9", 1}, {T_STRING, U"\u00FF", 1},
+        {T_STRING, U"", 1}, {T_STRING, U"w12", 4}, {T_STRING, U"W57", 1}, {T_FILE, U"file", 1},
+        {T_STRING, U"\u00B5s", 1}, {T_STRING, U"\u00D7\u0434", 2},
+    };
+    const uint32_t count = sizeof stored / sizeof *stored;
+    RootCell root;
+    set_series(root.get(), T_BLOCK, alloc_series_cells(2 * count));
+    for (uint32_t i = 0; i < count; ++i) {
+        series_ensure_room(series_node(root.get()), 32);
+        Cell key = text_cell_value(stored[i].type, stored[i].text, stored[i].unit);
+        SeriesBuffer* b = node_buffer(series_node(root.get()));  // the allocation may have moved it
+        Cell* c = reinterpret_cast<Cell*>(b->tail_ptr());
+        c[0] = key;
+        set_integer(c + 1, int32_t(i));
+        b->tail += 32;
+    }
+    NodeRef t = hash_table_create(count, series_node(root.get()), 0, HASH_KIND_MAP, 0);
+    HashTableHold hold_t(t);
+    ASSERT_EQ(hash_table_desc(t)->live_count, int32_t(count));
+
+    auto upper = [](std::u32string s) {
+        for (char32_t& c : s) c = char32_t(unicode_upper(c));
+        return s;
+    };
+    const std::u32string lookups[] = {
+        U"ab", U"AB", U"aB", U"abc", U"ABC", U"a", U"abcd", U"", U"\u00E9t\u00E9", U"\u00C9T\u00C9", U"\u00E9t",
+        U"\u00FF", U"\u0178", U"w12", U"W12", U"w57", U"W57", U"w5", U"file", U"FILE", U"\u00B5S", U"\u039Cs",
+        U"\u00D7\u0414", U"\u00F7\u0434", U"\u00E9T\u00E8",
+    };
+    for (const std::u32string& text : lookups) {
+        for (uint32_t unit : {1u, 2u, 4u}) {
+            bool fits = true;
+            for (char32_t c : text) fits = fits && (unit == 4 || c < (1u << (8 * unit)));
+            if (!fits) continue;
+            for (int op : {CMP_EQUAL, CMP_STRICT_EQUAL}) {
+                int32_t want = -1;
+                for (uint32_t i = 0; i < count && want < 0; ++i) {
+                    if (stored[i].type != T_STRING) continue;
+                    bool same = op == CMP_STRICT_EQUAL ? stored[i].text == text : upper(stored[i].text) == upper(text);
+                    if (same) want = int32_t(2 * i);
+                }
+                StackScope scope;
+                Cell k = text_cell_value(T_STRING, U"--" + text, unit, 2);
+                Cell* key = stack_push();
+                *key = k;
+                EXPECT_EQ(hash_table_get(t, key, 0, 1, op, false, false), want)
+                    << "lookup #" << (&text - lookups) << " unit " << unit << " op " << op;
+            }
+        }
+    }
+    // A file! key is found by a file! lookup only.
+    StackScope scope;
+    Cell k = text_cell_value(T_FILE, U"file", 1);
+    Cell* key = stack_push();
+    *key = k;
+    EXPECT_EQ(hash_table_get(t, key, 0, 1, CMP_EQUAL, false, false), 14);
+}
+
+// Inserting a text key that equals a stored one up to case: a map under
+// strict equality keeps both, and each is found by its own spelling.
+TEST(HashTable, MapKeepsTextKeysThatDifferOnlyInCase) {
+    const std::u32string texts[] = {U"key", U"KEY", U"Key", U"\u00E9", U"\u00C9", U"\u00FF", U"\u0178"};
+    RootCell root;
+    set_series(root.get(), T_BLOCK, alloc_series_cells(2));
+    NodeRef t = hash_table_create(1, series_node(root.get()), 0, HASH_KIND_MAP, 0);
+    HashTableHold hold_t(t);
+    uint32_t n = 0;
+    for (const std::u32string& text : texts) {
+        uint32_t unit = text[0] > 0xFF ? 2 : 1;
+        series_ensure_room(series_node(root.get()), 32);
+        Cell key = text_cell_value(T_STRING, text, unit);
+        SeriesBuffer* b = node_buffer(series_node(root.get()));  // the allocation may have moved it
+        Cell* c = reinterpret_cast<Cell*>(b->tail_ptr());
+        c[0] = key;
+        set_integer(c + 1, int32_t(n));
+        b->tail += 32;
+        hash_table_insert(t, 2 * n++);
+    }
+    EXPECT_EQ(hash_table_desc(t)->live_count, int32_t(n));
+    for (uint32_t i = 0; i < n; ++i) {
+        StackScope scope;
+        Cell k = text_cell_value(T_STRING, texts[i], 4);
+        Cell* key = stack_push();
+        *key = k;
+        EXPECT_EQ(hash_table_get(t, key, 0, 1, CMP_STRICT_EQUAL, false, false), int32_t(2 * i)) << i;
+    }
+}
+
+// Integer keys skip the datatype's compare: equal values match under every
+// operator a table lookup uses; values that share low bits, and a char! or
+// float! of the same value, do not. Six keys in eight buckets make probes
+// pass stored keys.
+TEST(HashTable, IntegerKeysMatchOnlyIntegersOfTheSameValue) {
+    NodeRef block = int_block({0, 0, 1, 10, 2, 20, 3, 30, 4, 40, 5, 50});
+    NodeRef t = hash_table_create(6, block, 0, HASH_KIND_MAP, 0);
+    HashTableHold hold_t(t);
+    ASSERT_EQ(hash_table_desc(t)->bucket_count, 8);
+    for (int op : {CMP_EQUAL, CMP_STRICT_EQUAL, CMP_FIND}) {
+        for (int32_t k = 0; k < 6; ++k) {
+            Cell key = int_key(k);
+            EXPECT_EQ(hash_table_get(t, &key, 0, 1, op, false, false), 2 * k) << k << " op " << op;
+            for (int32_t high : {0x100, 0x10000, 0x1000000, -0x100, INT32_MIN}) {
+                key = int_key(k + high);
+                EXPECT_EQ(hash_table_get(t, &key, 0, 1, op, false, false), -1) << k + high << " op " << op;
+            }
+            Cell other;
+            set_char(&other, uint32_t(k));
+            EXPECT_EQ(hash_table_get(t, &other, 0, 1, op, false, false), -1) << "char " << k;
+            set_float(&other, double(k), T_FLOAT);
+            EXPECT_EQ(hash_table_get(t, &other, 0, 1, op, false, false), -1) << "float " << k;
+        }
+    }
 }
 
 // Kind 3-4 keys are nodes: n live ones, kept in a rooted block.

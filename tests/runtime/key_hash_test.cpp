@@ -1,10 +1,13 @@
-// Key hashing: the published MurmurHash3 x86-32 vectors, case folding, unit-width independence, key types.
+// Key hashing: the published MurmurHash3 x86-32 vectors, case folding, unit-width independence (the one-byte path included), key types.
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
+#include <vector>
+#include "runtime/case_tables.h"
 #include "runtime/key_hash.h"
 #include "runtime/memory.h"
 #include "runtime/value_stack.h"
+#include "tests/runtime/text_cells.h"
 
 namespace tev {
 namespace {
@@ -32,16 +35,10 @@ TEST(KeyHashing, FoldedHashLowersOnlyAsciiLetters) {
 // A string cell over a fresh buffer of the given unit holding the code points,
 // on the value stack.
 Cell* text_cell(const std::u32string& text, uint32_t unit, uint32_t index = 0) {
-    NodeRef node = alloc_series_units(uint32_t(text.size()) + 1, unit);
-    SeriesBuffer* b = node_buffer(node);
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t cp = text[i];
-        std::memcpy(b->data + b->head + i * unit, &cp, unit);  // little-endian units
-    }
-    b->tail = b->head + uint32_t(text.size()) * unit;
-    Cell* c = stack_push();
-    set_series(c, T_STRING, node, index);
-    return c;
+    Cell c = text_cell_value(T_STRING, text, unit, index);
+    Cell* s = stack_push();
+    *s = c;
+    return s;
 }
 
 TEST(KeyHashing, TextHashesAlikeInEveryUnitWidth) {
@@ -59,6 +56,95 @@ TEST(KeyHashing, TextHashesAlikeInEveryUnitWidth) {
     // Only the characters from the index on count.
     Cell* tail = text_cell(U"xxTev\u00E9", 2, 2);
     EXPECT_EQ(hash_string_chars(tail, 1), hash_string_chars(c1, 1));
+}
+
+// The hash a text must have: each code point (upper-cased unless case_flag
+// is 1) as one little-endian 32-bit block.
+uint32_t reference_text_hash(const std::u32string& text, int case_flag) {
+    std::vector<uint8_t> bytes;
+    for (char32_t c : text) {
+        uint32_t cp = case_flag == 1 ? uint32_t(c) : unicode_upper(uint32_t(c));
+        for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(cp >> (8 * i)));
+    }
+    return murmur3_hash_bytes(bytes.data(), bytes.size());
+}
+
+// One-byte text takes its own path (tables of pre-mixed blocks); every text
+// that fits one byte per character must hash as the general path hashes it
+// in wider units, and as the reference says, with either case flag.
+TEST(KeyHashing, OneByteTextHashesAsEveryOtherUnit) {
+    std::u32string every_latin1;
+    for (char32_t c = 0; c < 256; ++c) every_latin1.push_back(c);
+    const std::u32string texts[] = {
+        U"", U"a", U"A", U"w12", U"W12", U"key", U"KEY", U"Hello, World! 0123456789 [@`{]",
+        U"\u00E9t\u00E9", U"\u00C9T\u00C9", U"\u00FF", U"\u00B5", U"\u00DF", U"\u00D7\u00F7", U"\u0080\u009F\u00A0",
+        every_latin1,
+    };
+    StackScope scope;
+    for (const std::u32string& text : texts) {
+        std::string bytes(text.begin(), text.end());
+        for (int flag : {0, 1}) {
+            uint32_t want = reference_text_hash(text, flag);
+            EXPECT_EQ(hash_string_chars(text_cell(text, 1), flag), want) << bytes << " flag " << flag;
+            EXPECT_EQ(hash_string_chars(text_cell(text, 2), flag), want) << bytes << " flag " << flag;
+            EXPECT_EQ(hash_string_chars(text_cell(text, 4), flag), want) << bytes << " flag " << flag;
+            EXPECT_EQ(hash_latin1_chars(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), flag),
+                      want) << bytes << " flag " << flag;
+            // From an index on, and cut short as a text key with a count.
+            EXPECT_EQ(hash_string_chars(text_cell(U"xy" + text, 1, 2), flag), want) << bytes;
+            Cell key = *text_cell(text + U"tail", 1);  // the stack holds the string!, never a text key
+            cell_set_type(&key, T_TEXT_KEY);
+            text_key_set_count(&key, int32_t(text.size()));
+            EXPECT_EQ(hash_string_chars(&key, flag), want) << bytes;
+        }
+    }
+}
+
+// Keys that differ only in case share a folded hash; keys that differ
+// otherwise (here, all of them) do not.
+TEST(KeyHashing, FoldedOneByteHashesJoinOnlyCaseVariants) {
+    struct Row { std::u32string a, b; bool same; } rows[] = {
+        {U"word", U"WORD", true}, {U"w\u00E9", U"W\u00C9", true}, {U"\u00FF", U"\u0178", true},
+        {U"\u00B5", U"\u039C", true}, {U"", U"", true}, {U"@[`{", U"@[`{", true},
+        {U"@", U"`", false}, {U"[", U"{", false}, {U"\u00D7", U"\u00F7", false}, {U"ab", U"abc", false},
+        {U"a", U"", false}, {U"w1", U"w2", false},
+    };
+    StackScope scope;
+    for (const Row& r : rows) {
+        uint32_t a = hash_string_chars(text_cell(r.a, r.a.size() && r.a[0] > 0xFF ? 2 : 1), 0);
+        uint32_t b = hash_string_chars(text_cell(r.b, 4), 0);
+        EXPECT_EQ(a == b, r.same) << std::string(r.a.begin(), r.a.end());
+    }
+}
+
+TEST(KeyHashing, OneByteFoldedEqualityIsUnicodeUpper) {
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t b = 0; b < 256; ++b)
+            ASSERT_EQ(latin1_same_folded(uint8_t(a), uint8_t(b)), unicode_upper(a) == unicode_upper(b)) << a << " " << b;
+}
+
+// The folded byte hash lowers four bytes at a time: every byte value in every
+// place of a word (and of the 1-3 byte tail), beside neighbours that are
+// letters, the characters around A-Z, and bytes above 127.
+TEST(KeyHashing, FoldedByteHashLowersExactlyTheAsciiCapitals) {
+    auto lowered = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        return s;
+    };
+    for (char fill : {'q', 'Q', '@', '[', '\xC1', '\xDA'}) {
+        for (size_t length = 1; length <= 8; ++length) {
+            for (size_t place = 0; place < length; ++place) {
+                for (int v = 0; v < 256; ++v) {
+                    std::string s(length, fill);
+                    s[place] = char(v);
+                    std::string low = lowered(s);
+                    ASSERT_EQ(murmur3_hash_bytes_folded(s.data(), s.size()), murmur3_hash_bytes(low.data(), low.size()))
+                        << "byte " << v << " at " << place << " of " << length << " among " << int(uint8_t(fill));
+                }
+            }
+        }
+    }
 }
 
 TEST(KeyHashing, CaseFlagOneKeepsCase) {
