@@ -384,6 +384,46 @@ Cell* object_field(const Cell* obj, int32_t symbol) {
     return object_values(object_context(obj)) + slot;
 }
 
+// Field slots found by name, remembered while no node has been freed and no
+// buffer moved (buffer_epoch): the context is then the same one, and its words
+// only ever grow at the end, so a slot once found stays the slot of its name.
+struct FieldSlotEntry {
+    uint64_t epoch;
+    NodeRef context;
+    int32_t symbol;
+    int32_t slot;
+};
+static FieldSlotEntry field_slots[32];
+
+static int32_t field_slot(NodeRef ctx, int32_t symbol) {
+    FieldSlotEntry& e = field_slots[(ctx ^ uint32_t(symbol) * 0x9E3779B1u) >> 27];
+    if (e.epoch == buffer_epoch && e.context == ctx && e.symbol == symbol) return e.slot;
+    int32_t slot = context_find_symbol(ctx, symbol, true);
+    if (slot >= 0) e = FieldSlotEntry{buffer_epoch, ctx, symbol, slot};
+    return slot;
+}
+
+static bool is_field_key(TypeId t) { return type_is_word(t) && t != T_REFINEMENT && t != T_ISSUE; }
+
+Cell* object_path_field(const Cell* obj, const Cell* key, bool setting) {
+    if (!is_field_key(cell_type(key))) return nullptr;
+    NodeRef ctx = object_context(obj);
+    const Cell* cc = context_cell(ctx);
+    if ((cc->header & CTX_ON_STACK) || context_kind(ctx) != CTX_KIND_OBJECT) return nullptr;
+    // The handlers that fire are those of the context's own self cell, as for
+    // any assignment to the field (an object value copied before its record
+    // was built holds none).
+    if (setting && object_handlers(context_self(ctx))) return nullptr;
+    NodeRef values_node = context_cell_values(cc);
+    if (!values_node) return nullptr;
+    int32_t slot = field_slot(ctx, word_symbol(key));
+    if (slot < 0) return nullptr;
+    SeriesBuffer* values = node_buffer(values_node);
+    if (uint32_t(slot) >= values->cell_count()) return nullptr;
+    if (setting) cell_set_flag(context_word_at(ctx, uint32_t(slot)), FLAG_SLOT_SET);
+    return values->cells() + slot;
+}
+
 Cell* object_values_block(const Cell* obj_in) {
     Cell obj = *obj_in;
     uint32_t n = context_word_count(object_context(&obj));
@@ -575,8 +615,7 @@ static int32_t object_mold(const Cell* v, Cell* out, bool only, bool all, bool f
 
 static void object_eval_path(PathStep& step) {
     Cell* element = step.element;
-    if (!type_is_word(cell_type(element)) || cell_is(element, T_REFINEMENT) || cell_is(element, T_ISSUE))
-        raise_error(err::script::invalid_path, step.path, element);
+    if (!is_field_key(cell_type(element))) raise_error(err::script::invalid_path, step.path, element);
     int32_t slot = context_find_symbol(object_context(step.parent), word_symbol(element), true);
     if (slot < 0) raise_error(err::script::invalid_path, step.path, element);
     if (step.set) {
