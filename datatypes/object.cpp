@@ -148,6 +148,24 @@ void object_fire_on_change(const Cell* obj, const Cell* word, const Cell* old_va
     fire_on_change(held[0], held[1], held[2], held[3]);
 }
 
+// The word naming a change, as word_from_symbol makes it. Its symbol and slot in
+// the global context are remembered per change kind: that context only grows,
+// so a slot that still holds the symbol is the word's.
+static Cell change_action_word(ChangeWord action) {
+    static struct { int32_t symbol; uint32_t slot; } made[32];
+    static_assert(int(ChangeWord::lowercase) < 32);
+    auto& m = made[int(action)];
+    NodeRef global = global_context();
+    if (m.symbol && m.slot < context_word_count(global)) {
+        Cell w = *context_word_at(global, m.slot);
+        if (word_symbol(&w) == m.symbol) return w;
+    }
+    if (!m.symbol) m.symbol = symbol_from_cstring(change_word_spelling(action));
+    Cell w = word_from_symbol(m.symbol);
+    m.slot = uint32_t(context_find_symbol(global, m.symbol, false));
+    return w;
+}
+
 // on-deep-change*: owner, word, target, action, new value, index, part. An owner
 // that has no record (made an owner by modify) has nothing to call.
 static void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell* target, ChangeWord action,
@@ -160,7 +178,7 @@ static void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell*
     Cell* args = stack_push_copy(owner);
     stack_push_copy(word);
     stack_push_copy(target);
-    Cell action_word = word_from_symbol(symbol_from_cstring(change_word_spelling(action)));
+    Cell action_word = change_action_word(action);
     stack_push_copy(&action_word);
     Cell* v = stack_push();
     if (value) *v = *value;
