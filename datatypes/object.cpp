@@ -148,6 +148,24 @@ void object_fire_on_change(const Cell* obj, const Cell* word, const Cell* old_va
     fire_on_change(held[0], held[1], held[2], held[3]);
 }
 
+// The word naming a change, as word_from_symbol makes it. Its symbol and slot in
+// the global context are remembered per change kind: that context only grows,
+// so a slot that still holds the symbol is the word's.
+static Cell change_action_word(ChangeWord action) {
+    static struct { int32_t symbol; uint32_t slot; } made[32];
+    static_assert(int(ChangeWord::lowercase) < 32);
+    auto& m = made[int(action)];
+    NodeRef global = global_context();
+    if (m.symbol && m.slot < context_word_count(global)) {
+        Cell w = *context_word_at(global, m.slot);
+        if (word_symbol(&w) == m.symbol) return w;
+    }
+    if (!m.symbol) m.symbol = symbol_from_cstring(change_word_spelling(action));
+    Cell w = word_from_symbol(m.symbol);
+    m.slot = uint32_t(context_find_symbol(global, m.symbol, false));
+    return w;
+}
+
 // on-deep-change*: owner, word, target, action, new value, index, part. An owner
 // that has no record (made an owner by modify) has nothing to call.
 static void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell* target, ChangeWord action,
@@ -160,7 +178,7 @@ static void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell*
     Cell* args = stack_push_copy(owner);
     stack_push_copy(word);
     stack_push_copy(target);
-    Cell action_word = word_from_symbol(symbol_from_cstring(change_word_spelling(action)));
+    Cell action_word = change_action_word(action);
     stack_push_copy(&action_word);
     Cell* v = stack_push();
     if (value) *v = *value;
@@ -384,6 +402,46 @@ Cell* object_field(const Cell* obj, int32_t symbol) {
     return object_values(object_context(obj)) + slot;
 }
 
+// Field slots found by name, remembered while no node has been freed and no
+// buffer moved (buffer_epoch): the context is then the same one, and its words
+// only ever grow at the end, so a slot once found stays the slot of its name.
+struct FieldSlotEntry {
+    uint64_t epoch;
+    NodeRef context;
+    int32_t symbol;
+    int32_t slot;
+};
+static FieldSlotEntry field_slots[32];
+
+static int32_t field_slot(NodeRef ctx, int32_t symbol) {
+    FieldSlotEntry& e = field_slots[(ctx ^ uint32_t(symbol) * 0x9E3779B1u) >> 27];
+    if (e.epoch == buffer_epoch && e.context == ctx && e.symbol == symbol) return e.slot;
+    int32_t slot = context_find_symbol(ctx, symbol, true);
+    if (slot >= 0) e = FieldSlotEntry{buffer_epoch, ctx, symbol, slot};
+    return slot;
+}
+
+static bool is_field_key(TypeId t) { return type_is_word(t) && t != T_REFINEMENT && t != T_ISSUE; }
+
+Cell* object_path_field(const Cell* obj, const Cell* key, bool setting) {
+    if (!is_field_key(cell_type(key))) return nullptr;
+    NodeRef ctx = object_context(obj);
+    const Cell* cc = context_cell(ctx);
+    if ((cc->header & CTX_ON_STACK) || context_kind(ctx) != CTX_KIND_OBJECT) return nullptr;
+    // The handlers that fire are those of the context's own self cell, as for
+    // any assignment to the field (an object value copied before its record
+    // was built holds none).
+    if (setting && object_handlers(context_self(ctx))) return nullptr;
+    NodeRef values_node = context_cell_values(cc);
+    if (!values_node) return nullptr;
+    int32_t slot = field_slot(ctx, word_symbol(key));
+    if (slot < 0) return nullptr;
+    SeriesBuffer* values = node_buffer(values_node);
+    if (uint32_t(slot) >= values->cell_count()) return nullptr;
+    if (setting) cell_set_flag(context_word_at(ctx, uint32_t(slot)), FLAG_SLOT_SET);
+    return values->cells() + slot;
+}
+
 Cell* object_values_block(const Cell* obj_in) {
     Cell obj = *obj_in;
     uint32_t n = context_word_count(object_context(&obj));
@@ -575,8 +633,7 @@ static int32_t object_mold(const Cell* v, Cell* out, bool only, bool all, bool f
 
 static void object_eval_path(PathStep& step) {
     Cell* element = step.element;
-    if (!type_is_word(cell_type(element)) || cell_is(element, T_REFINEMENT) || cell_is(element, T_ISSUE))
-        raise_error(err::script::invalid_path, step.path, element);
+    if (!is_field_key(cell_type(element))) raise_error(err::script::invalid_path, step.path, element);
     int32_t slot = context_find_symbol(object_context(step.parent), word_symbol(element), true);
     if (slot < 0) raise_error(err::script::invalid_path, step.path, element);
     if (step.set) {

@@ -32,6 +32,12 @@ Cell* object_make(const Cell* proto, const Cell* spec);
 void object_finish_handlers(Cell* obj);
 // The field's value cell, or nullptr when the object has no such field.
 Cell* object_field(const Cell* obj, int32_t symbol);
+// The field cell a one-step path reads or sets over obj (an object!) for key,
+// when the step is no more than a copy: key a word kind a path accepts, naming
+// a field (any case). For a set, also only while the object has no change
+// handlers; the field is then marked as set and the caller stores into it
+// before the next allocation. nullptr otherwise: the path action decides.
+Cell* object_path_field(const Cell* obj, const Cell* key, bool setting);
 // Pushes a block of copies of the field values.
 Cell* object_values_block(const Cell* obj);
 // The `set` native on an object: a block or object value goes field by field,

@@ -10,6 +10,7 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/evaluation_hooks.h"
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 #include "interpreter/natives.h"
@@ -909,37 +910,19 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
     return i;
 }
 
-// `word/key` and `word/:key` over a map!, read or set: the commonest path of
-// table-driven code, taken as the one step of the map's path action without
-// the general walk. The stack holds what eval_path would hold (path, map,
-// key, result), so the action sees the same step. False, having changed
-// nothing, for anything else and for a read that finds a function a path
-// would call: eval_path then does the whole job. Only while no trace runs.
-static bool map_path_step(const Cell* path_in, const Cell* set_value) {
-    SeriesBuffer* pb = node_buffer(series_node(path_in));
-    uint32_t head = series_index(path_in);
-    if (head + 2 != pb->cell_count()) return false;
-    const Cell* first = pb->cells() + head;
-    if (!cell_is(first, T_WORD)) return false;
-    const Cell* map = word_value_fast(first);
-    if (!map || !cell_is(map, T_MAP)) return false;
-    Cell key = first[1];
-    if (cell_is(&key, T_GET_WORD)) {
-        const Cell* kv = word_value_fast(&key);
-        if (!kv) return false;
-        key = *kv;
-    } else if (cell_is(&key, T_PAREN)) {
-        return false;
-    }
-    if (cell_is(&key, T_UNSET)) return false;
+// One step of a path's action, with the stack as eval_path would hold it
+// (path, parent, key, result), so the action sees the same step. False,
+// having changed nothing, for a read that finds a function a path would call.
+static bool path_step_by_action(const Cell* first, const Cell* parent_in, const Cell* key, const Cell* path_in,
+                                const Cell* set_value) {
     Cell word = *first;
     Cell* path = stack_push_copy(path_in);
-    Cell* parent = stack_push_copy(map);
-    Cell* element = stack_push_copy(&key);
+    Cell* parent = stack_push_copy(parent_in);
+    Cell* element = stack_push_copy(key);
     Cell* result = stack_push();
     Cell before = *parent;
     PathStep step{parent, element, const_cast<Cell*>(set_value), path, result, 1, true, true};
-    action_of<Act::eval_path>(T_MAP)(step);
+    action_of<Act::eval_path>(cell_type(parent))(step);
     if (set_value) {
         if (std::memcmp(parent, &before, sizeof(Cell)) != 0) word_assign(&word, parent);
         *result = *set_value;
@@ -950,6 +933,56 @@ static bool map_path_step(const Cell* path_in, const Cell* set_value) {
     *path = *result;
     vstack.top = path + 1;
     return true;
+}
+
+// A field read or stored in place when that is all the object's action would
+// do. Any other set goes through the action, which runs the change handlers
+// or raises as it does for the walk; any other read is left to the walk,
+// which raises its errors and calls a function field.
+static bool object_path_step(const Cell* first, const Cell* obj, const Cell* key, const Cell* path_in,
+                             const Cell* set_value) {
+    Cell* field = object_path_field(obj, key, set_value != nullptr);
+    if (set_value) {
+        Cell v = *set_value;
+        if (field) {
+            *field = v;
+            *stack_push() = v;
+            return true;
+        }
+        return path_step_by_action(first, obj, key, path_in, set_value);
+    }
+    if (!field || cell_is(field, T_UNSET)) return false;
+    if (cell_is(path_in, T_PATH) && is_callable_type(cell_type(field))) return false;
+    Cell r = *field;
+    *stack_push() = r;
+    return true;
+}
+
+// `word/key` and `word/:key` over a map! or an object!, read or set: the
+// commonest paths of table-driven and object code, taken as the one step of
+// the value's path action without the general walk. False, having changed
+// nothing, for anything else: eval_path then does the whole job. Only while
+// no trace runs.
+static bool short_path_step(const Cell* path_in, const Cell* set_value) {
+    SeriesBuffer* pb = node_buffer(series_node(path_in));
+    uint32_t head = series_index(path_in);
+    if (head + 2 != pb->cell_count()) return false;
+    const Cell* first = pb->cells() + head;
+    if (!cell_is(first, T_WORD)) return false;
+    const Cell* holder = word_value_fast(first);
+    if (!holder || (!cell_is(holder, T_MAP) && !cell_is(holder, T_OBJECT))) return false;
+    Cell key = first[1];
+    if (cell_is(&key, T_GET_WORD)) {
+        const Cell* kv = word_value_fast(&key);
+        if (!kv) return false;
+        key = *kv;
+    } else if (cell_is(&key, T_PAREN)) {
+        return false;
+    }
+    if (cell_is(&key, T_UNSET)) return false;
+    Cell parent = *holder;
+    if (cell_is(&parent, T_OBJECT)) return object_path_step(first, &parent, &key, path_in, set_value);
+    return path_step_by_action(first, &parent, &key, path_in, set_value);
 }
 
 // ================================================================== operator fast paths
@@ -1097,7 +1130,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         if (pending_exit) return i;
         break;
     case T_PATH: case T_GET_PATH:
-        if (!trace_switch && map_path_step(&val, nullptr)) break;
+        if (!trace_switch && short_path_step(&val, nullptr)) break;
         i = eval_path(blk, i, &val, nullptr);
         if (pending_exit) return i;
         break;
@@ -1112,7 +1145,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         if (pending_exit) return i;
         Cell* v = slot + 1;
         if (cell_is(v, T_UNSET)) raise_error(err::script::need_value, slot);
-        if (trace_switch || !map_path_step(slot, v)) eval_path(blk, i, slot, v);
+        if (trace_switch || !short_path_step(slot, v)) eval_path(blk, i, slot, v);
         *out = *v;
         vstack.top = out + 1;
         break;

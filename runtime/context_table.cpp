@@ -194,16 +194,25 @@ int32_t context_add_symbol(NodeRef ctx, int32_t symbol, bool nocase, int32_t* ou
     return hash_table_find_or_append_word(word_table(ctx), symbol, nocase ? 1 : 0, ctx, out_index);
 }
 
-int32_t context_add_word(NodeRef ctx, const Cell* word) {
+namespace {
+
+// context_add_word for a context the caller holds across the allocations.
+int32_t add_word_held(NodeRef ctx, const Cell* word) {
     int32_t slot;
-    if (context_add_symbol(ctx, word_symbol(word), true, &slot) >= 0) return slot;
+    if (hash_table_find_or_append_word(word_table(ctx), word_symbol(word), 1, ctx, &slot) >= 0) return slot;
     if (!context_on_stack(ctx)) {
-        HoldContext hold(ctx);
         Cell unset;
         set_unset(&unset);
         append_cell(values_node(ctx), unset);
     }
     return slot;
+}
+
+}  // namespace
+
+int32_t context_add_word(NodeRef ctx, const Cell* word) {
+    HoldContext hold(ctx);
+    return add_word_held(ctx, word);
 }
 
 int32_t context_add_word_value(NodeRef ctx, const Cell* word, const Cell* value) {
@@ -231,9 +240,10 @@ bool context_collect_set_words(NodeRef ctx, Cell* block) {
     uint32_t total = cells_in(node);
     if (series_index(block) > total) series_set_index(block, total);
     uint32_t before = context_word_count(ctx);
+    HoldContext hold(ctx);  // once for the walk: holding costs more than adding a word
     for (uint32_t i = series_index(block); i < cells_in(node); ++i) {
         Cell w = node_buffer(node)->cells()[i];
-        if (cell_is(&w, T_SET_WORD)) context_add_word(ctx, &w);
+        if (cell_is(&w, T_SET_WORD)) add_word_held(ctx, &w);
     }
     return context_word_count(ctx) > before;
 }
@@ -348,18 +358,21 @@ void word_set_value_in(Cell* word, const Cell* value, NodeRef ctx, bool notify) 
         }
         word_set_index(&w, index);
     }
-    if (!context_cell_values(context_cell(ctx))) raise_error(err::script::not_defined, &w);
-    if (context_on_stack(ctx)) {
+    // Nothing below allocates until the notifier runs: the context's cells are read once.
+    const Cell* cc = context_cell(ctx);
+    if (!context_cell_values(cc)) raise_error(err::script::not_defined, &w);
+    if (cc->header & CTX_ON_STACK) {
         Cell* arg = context_stack_args(ctx) + index;
         if (uint32_t(index) >= context_word_count(ctx) || arg >= vstack.top)
             raise_error(err::script::not_defined, &w);
         *arg = v;
         return;
     }
-    if (uint32_t(index) >= cells_in(values_node(ctx))) raise_error(err::script::not_defined, &w);
+    SeriesBuffer* values = node_buffer(context_cell_values(cc));
+    if (uint32_t(index) >= values->cell_count()) raise_error(err::script::not_defined, &w);
     if (context_kind(ctx) == CTX_KIND_OBJECT) cell_set_flag(context_word_at(ctx, uint32_t(index)), FLAG_SLOT_SET);
-    Cell* slot = node_buffer(values_node(ctx))->cells() + index;
-    if (notify && change_notifier && object_handlers(context_self(ctx))) {
+    Cell* slot = values->cells() + index;
+    if (notify && change_notifier && object_handlers(cc + 1 /* the self cell */)) {
         StackScope scope;
         Cell* old_value = stack_push_copy(slot);
         Cell* word_arg = stack_push_copy(&w);
