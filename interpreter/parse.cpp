@@ -135,6 +135,7 @@ struct Run {
     int mode;
     bool match = true, brk = false, leave = false, block_done = false, arg_flag = false;
     bool result_block = false, exit_pending = false;
+    bool tracing = false;  // a callback is given: every event goes to it, and no step is taken in place
     int32_t collect_depth = 0;
 };
 
@@ -168,16 +169,34 @@ inline bool same_series(const Cell* a, const Cell* b) {
     return cell_type(a) == cell_type(b) && series_node(a) == series_node(b);
 }
 
-void check_limits(const Run&) {
+inline void check_limits(const Run&) {
     if (3 * rule_stack.size() + (runs_under_way - 1) > WORK_LIMIT || input_stack.size() > WORK_LIMIT)
         raise_error(err::script::parse_stack);
+}
+
+// The fields a keyword rule's record starts from; the push fills the rest.
+inline void reset_pending(Entry& p) {
+    p.kind = 0;
+    p.flag = 0;
+    p.min = p.max = -1;
+    p.marker = false;
+}
+
+inline bool completion_may_evaluate(int32_t kind) {
+    return kind != K_ITERATE && kind != K_WHILE && kind != K_TO && kind != K_THRU && kind != K_NOT &&
+           kind != K_INTO && kind != K_AHEAD && kind != K_CASE;
+}
+
+// Tells the run's top record which kind of rule just ended above it.
+inline void note_child(Run& R, int32_t kind) {
+    if (rule_stack.size() > R.rule_base) rule_stack.back().child_kind = kind;
 }
 
 // Drops the top rule record and tells the record below which kind it was.
 void drop_rule(Run& R) {
     int32_t kind = rule_stack.back().kind;
     rule_stack.pop_back();
-    if (rule_stack.size() > R.rule_base) rule_stack.back().child_kind = kind;
+    note_child(R, kind);
 }
 
 // ------------------------------------------------------------------ trace events
@@ -222,7 +241,7 @@ bool emit_slow(Run& R, Event ev) {
     }
     return is_truthy(r);
 }
-inline bool emit(Run& R, Event ev) { return cell_is(R.callback, T_NONE) || emit_slow(R, ev); }
+inline bool emit(Run& R, Event ev) { return !R.tracing || emit_slow(R, ev); }
 
 // ------------------------------------------------------------------ evaluation
 
@@ -458,6 +477,52 @@ void remove_at(Run& R, uint32_t at, uint32_t count) {
     action_call(Act::remove, args, 2, refs, 2);
 }
 
+// ------------------------------------------------------------------ keyword arguments matched in place
+
+// The iteration over a value in R.val that the fast loop matches.
+inline void repeat_value(Run& R, int32_t min, int32_t max) {
+    uint32_t i = in_index(R);
+    bool ok = parse_repeat_value(R.input, &i, limit(R), R.val, min, max, R.mode);
+    R.match = ok || min == 0;
+    set_index(R, i);
+}
+
+// to/thru a searchable value in R.val; true with *start when found.
+inline bool search_value(Run& R, int32_t kind, uint32_t* start) {
+    uint32_t i = in_index(R), end = 0;
+    bool found = parse_find_value(R.input, i, limit(R), R.val, R.mode, start, &end);
+    if (found) {
+        R.match = true;
+        set_index(R, kind == K_TO ? *start : end);
+    } else {
+        R.match = has_part(R) && int64_t(i) > R.part_end;
+    }
+    return found;
+}
+
+// Loads into R.val the argument at `at` when the keyword can match it without a
+// record of its own: a literal value, or a user word naming one. A record
+// would only be pushed, matched with the same loop and dropped, and nobody
+// sees it unless a callback traces the run. Blocks, keywords, counts, parens,
+// datatypes and words naming words take the record's way.
+bool load_direct_argument(Run& R, int32_t at) {
+    if (R.tracing || at >= R.tail) return false;
+    const Cell* c = rule_at(R, at);
+    if (cell_is(c, T_WORD)) {
+        if (keyword_of(c) != KW_USER) return false;
+        Cell word = *c;
+        const Cell* v = word_value_cell(&word);
+        if (cell_is(v, T_UNSET)) return false;
+        *R.val = *v;
+    } else {
+        *R.val = *c;
+    }
+    switch (cell_type(R.val)) {
+        case T_BLOCK: case T_WORD: case T_INTEGER: case T_PAREN: case T_TYPESET: case T_DATATYPE: return false;
+        default: return true;
+    }
+}
+
 // ================================================================== the state machine
 
 enum State {
@@ -477,13 +542,12 @@ bool run_rules(Run& R) {
         switch (state) {
         case S_PUSH_BLOCK: {
             check_limits(R);
-            Entry e{};
+            Entry& e = rule_stack.emplace_back();
             e.kind = K_BLOCK;
             e.rule_pos = R.pos - rules_index(R);
             e.input_index = in_index(R);
             e.input_len = int32_t(in_count(R) - in_index(R));
             e.value = *R.rules;
-            rule_stack.push_back(e);
             *R.rules = *R.val;
             R.tail = rules_count(R);
             series_set_index(R.rules, std::min(series_index(R.rules), uint32_t(R.tail)));
@@ -537,7 +601,16 @@ bool run_rules(Run& R) {
             R.leave = true;
             State next = S_CHECK_PENDING;
             size_t ti = rule_stack.size() - 1;
-            Entry e = rule_stack[ti];  // completions that evaluate may let nested runs grow the stack
+            // Completions that evaluate or call actions may let nested runs grow
+            // the stack: they work on a copy. The others read the record before
+            // any event is sent.
+            const Entry* top = &rule_stack[ti];
+            Entry held;
+            if (completion_may_evaluate(top->kind)) {
+                held = *top;
+                top = &held;
+            }
+            const Entry& e = *top;
             switch (e.kind) {
             case K_ITERATE: case K_WHILE: {
                 uint32_t i = in_index(R);
@@ -732,7 +805,7 @@ bool run_rules(Run& R) {
                     state = S_CHECK_PENDING;
                     break;
                 }
-                pending = Entry{};
+                reset_pending(pending);
                 pending.kind = K_ITERATE;
                 pending.min = n;
                 pending.max = m;
@@ -814,15 +887,8 @@ bool run_rules(Run& R) {
                 break;
             }
             if (kind == K_TO || kind == K_THRU) {
-                uint32_t i = in_index(R), start = 0, end = 0;
-                bool found = parse_find_value(R.input, i, limit(R), R.val, R.mode, &start, &end);
-                if (found) {
-                    R.match = true;
-                    rule_stack.back().input_index = start;
-                    set_index(R, kind == K_TO ? start : end);
-                } else {
-                    R.match = has_part(R) && int64_t(i) > R.part_end;
-                }
+                uint32_t start;
+                if (search_value(R, kind, &start)) rule_stack.back().input_index = start;
                 EMIT(EV_MATCH);
                 EMIT(EV_POP);
                 drop_rule(R);
@@ -830,11 +896,7 @@ bool run_rules(Run& R) {
                 break;
             }
             if (kind == K_ITERATE || kind == K_WHILE) {
-                const Entry& e = rule_stack.back();
-                uint32_t i = in_index(R);
-                bool ok = parse_repeat_value(R.input, &i, limit(R), R.val, e.min, e.max, R.mode);
-                R.match = ok || e.min == 0;
-                set_index(R, i);
+                repeat_value(R, rule_stack.back().min, rule_stack.back().max);
                 EMIT(EV_MATCH);
                 EMIT(EV_POP);
                 drop_rule(R);
@@ -867,8 +929,7 @@ bool run_rules(Run& R) {
             bool arg = R.arg_flag;
             R.arg_flag = false;
             Keyword k = keyword_of(&word);
-            pending = Entry{};
-            pending.min = pending.max = -1;
+            reset_pending(pending);
             switch (k) {
             case KW_BAR:
                 R.pos = R.tail;
@@ -891,6 +952,15 @@ bool run_rules(Run& R) {
                 pending.min = k == KW_SOME ? 1 : 0;
                 pending.max = k == KW_OPT ? 1 : -1;
                 state = S_PUSH_RULE;
+                if (!R.tracing) {
+                    check_limits(R);  // as the record's push would
+                    if (load_direct_argument(R, R.pos + 1)) {
+                        ++R.pos;
+                        repeat_value(R, pending.min, pending.max);
+                        note_child(R, K_ITERATE);
+                        state = S_CHECK_PENDING;
+                    }
+                }
                 break;
             case KW_WHILE:
                 pending.kind = K_WHILE;
@@ -917,6 +987,16 @@ bool run_rules(Run& R) {
                 }
                 pending.kind = k == KW_TO ? K_TO : K_THRU;
                 state = S_PUSH_RULE;
+                if (!R.tracing) {
+                    check_limits(R);  // as the record's push would
+                    if (load_direct_argument(R, R.pos + 1)) {
+                        uint32_t start;
+                        ++R.pos;
+                        search_value(R, pending.kind, &start);
+                        note_child(R, pending.kind);
+                        state = S_CHECK_PENDING;
+                    }
+                }
                 break;
             }
             case KW_REMOVE: {
@@ -1193,6 +1273,7 @@ bool parse_run(Cell* out, const Cell* input, const Cell* rules, int mode, int64_
     R.callback = stack_push();
     if (callback) *R.callback = *callback;
     else set_none(R.callback);
+    R.tracing = !cell_is(R.callback, T_NONE);
     R.result = stack_push();
     R.rule_base = rule_stack.size();
     R.input_base = input_stack.size();
