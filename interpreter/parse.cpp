@@ -39,17 +39,18 @@ enum Kind : int32_t {
     K_AHEAD = -16, K_CHANGE = -17, K_CHANGE_ONLY = -18, K_CASE = -19
 };
 
-// One entered block (kind 0) or one pending keyword rule.
+// One entered block (kind 0) or one pending keyword rule. Kept small: a
+// record is pushed, copied and dropped for every block entered.
 struct Entry {
-    int32_t kind;
-    int32_t flag;        // 1 for keep pick
+    int8_t kind;         // a Kind
+    int8_t flag;         // 1 for keep pick
+    int8_t child_kind;   // kind of the last rule popped above this one (keep asks whether it was copy)
+    bool marker;         // collect into/after: a target marker sits on the value stack
     int32_t min, max;    // collect: max = the into/after target's saved index; case: max = the mode to restore
     int32_t count;       // passes begun, from 1
     int32_t rule_pos;    // rule position when pushed, from the rules block's index (-1 outermost)
     uint32_t input_index;  // input index when the rule started (iterations and to/thru move it on)
     int32_t input_len;   // input units from there to the tail
-    int32_t child_kind;  // kind of the last rule popped above this one (keep asks whether it was copy)
-    bool marker;         // collect into/after: a target marker sits on the value stack
     Cell value;          // block level: the enclosing rules block; copy/set: the word
 };
 
@@ -173,6 +174,7 @@ inline void check_limits(const Run&) {
     if (3 * rule_stack.size() + (runs_under_way - 1) > WORK_LIMIT || input_stack.size() > WORK_LIMIT)
         raise_error(err::script::parse_stack);
 }
+static_assert(sizeof(Entry) <= 48, "a work record grew: every entered block pushes and copies one");
 
 // The fields a keyword rule's record starts from; the push fills the rest.
 inline void reset_pending(Entry& p) {
@@ -189,7 +191,7 @@ inline bool completion_may_evaluate(int32_t kind) {
 
 // Tells the run's top record which kind of rule just ended above it.
 inline void note_child(Run& R, int32_t kind) {
-    if (rule_stack.size() > R.rule_base) rule_stack.back().child_kind = kind;
+    if (rule_stack.begin() + ptrdiff_t(R.rule_base) < rule_stack.end()) rule_stack.back().child_kind = int8_t(kind);
 }
 
 // Drops the top rule record and tells the record below which kind it was.
