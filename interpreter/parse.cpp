@@ -156,10 +156,11 @@ inline uint32_t in_index(const Run& R) { return series_index(R.input); }
 inline void set_index(Run& R, uint32_t i) { series_set_index(R.input, std::min(i, in_count(R))); }
 // The part end limits the run's own input only, not a series entered by `into`.
 inline bool has_part(const Run& R) { return R.part_end > 0 && input_stack.size() - R.input_base == 1; }
-inline uint32_t limit(const Run& R) {
-    uint32_t n = in_count(R);
+// The limit of an input of n units.
+inline uint32_t limit_within(const Run& R, uint32_t n) {
     return has_part(R) && R.part_end < int64_t(n) ? uint32_t(R.part_end) : n;
 }
+inline uint32_t limit(const Run& R) { return limit_within(R, in_count(R)); }
 inline bool at_end(const Run& R) { return in_index(R) >= limit(R); }
 inline int32_t rules_index(const Run& R) { return int32_t(series_index(R.rules)); }
 inline int32_t rules_count(const Run& R) { return int32_t(node_buffer(series_node(R.rules))->cell_count()); }
@@ -184,10 +185,10 @@ inline void reset_pending(Entry& p) {
     p.marker = false;
 }
 
-inline bool completion_may_evaluate(int32_t kind) {
-    return kind != K_ITERATE && kind != K_WHILE && kind != K_TO && kind != K_THRU && kind != K_NOT &&
-           kind != K_INTO && kind != K_AHEAD && kind != K_CASE;
-}
+constexpr uint32_t kind_bit(Kind k) { return 1u << -k; }
+constexpr uint32_t QUIET_COMPLETIONS = kind_bit(K_ITERATE) | kind_bit(K_WHILE) | kind_bit(K_TO) | kind_bit(K_THRU) |
+                                       kind_bit(K_NOT) | kind_bit(K_INTO) | kind_bit(K_AHEAD) | kind_bit(K_CASE);
+inline bool completion_may_evaluate(int32_t kind) { return (QUIET_COMPLETIONS & (1u << -kind)) == 0; }
 
 // Tells the run's top record which kind of rule just ended above it.
 inline void note_child(Run& R, int32_t kind) {
@@ -483,10 +484,10 @@ void remove_at(Run& R, uint32_t at, uint32_t count) {
 
 // The iteration over a value in R.val that the fast loop matches.
 inline void repeat_value(Run& R, int32_t min, int32_t max) {
-    uint32_t i = in_index(R);
-    bool ok = parse_repeat_value(R.input, &i, limit(R), R.val, min, max, R.mode);
+    uint32_t i = in_index(R), count = in_count(R);
+    bool ok = parse_repeat_value(R.input, &i, limit_within(R, count), R.val, min, max, R.mode);
     R.match = ok || min == 0;
-    set_index(R, i);
+    series_set_index(R.input, std::min(i, count));
 }
 
 // to/thru a searchable value in R.val; true with *start when found.
