@@ -138,6 +138,7 @@ struct Run {
     bool result_block = false, exit_pending = false;
     bool tracing = false;  // a callback is given: every event goes to it, and no step is taken in place
     int32_t collect_depth = 0;
+    int64_t record_room = 0;  // records the work stacks may hold while this run steps (see check_limits)
 };
 
 // The work stacks from a run's bases are its own; every way out gives them back.
@@ -171,9 +172,17 @@ inline bool same_series(const Cell* a, const Cell* b) {
     return cell_type(a) == cell_type(b) && series_node(a) == series_node(b);
 }
 
-inline void check_limits(const Run&) {
-    if (3 * rule_stack.size() + (runs_under_way - 1) > WORK_LIMIT || input_stack.size() > WORK_LIMIT)
-        raise_error(err::script::parse_stack);
+// The records allowed while a run steps: the runs under way stay the same
+// meanwhile (a nested run ends before its caller steps on), so the bound on
+// 3 * records + (runs - 1) work cells is worked out once a run; -1 when the
+// nested runs alone use up the room.
+int64_t record_room_now() {
+    int64_t room = int64_t(WORK_LIMIT) - int64_t(runs_under_way - 1);
+    return room < 0 ? -1 : room / 3;
+}
+
+inline void check_limits(const Run& R) {
+    if (int64_t(rule_stack.size()) > R.record_room || input_stack.size() > WORK_LIMIT) raise_error(err::script::parse_stack);
 }
 static_assert(sizeof(Entry) <= 48, "a work record grew: every entered block pushes and copies one");
 
@@ -1282,6 +1291,7 @@ bool parse_run(Cell* out, const Cell* input, const Cell* rules, int mode, int64_
     R.input_base = input_stack.size();
     R.part_end = part_end;
     R.mode = mode;
+    R.record_room = record_room_now();
     series_set_index(R.input, std::min(series_index(R.input), in_count(R)));
     input_stack.push_back(*R.input);
     R.tail = rules_count(R);
