@@ -39,17 +39,18 @@ enum Kind : int32_t {
     K_AHEAD = -16, K_CHANGE = -17, K_CHANGE_ONLY = -18, K_CASE = -19
 };
 
-// One entered block (kind 0) or one pending keyword rule.
+// One entered block (kind 0) or one pending keyword rule. Kept small: a
+// record is pushed, copied and dropped for every block entered.
 struct Entry {
-    int32_t kind;
-    int32_t flag;        // 1 for keep pick
+    int8_t kind;         // a Kind
+    int8_t flag;         // 1 for keep pick
+    int8_t child_kind;   // kind of the last rule popped above this one (keep asks whether it was copy)
+    bool marker;         // collect into/after: a target marker sits on the value stack
     int32_t min, max;    // collect: max = the into/after target's saved index; case: max = the mode to restore
     int32_t count;       // passes begun, from 1
     int32_t rule_pos;    // rule position when pushed, from the rules block's index (-1 outermost)
     uint32_t input_index;  // input index when the rule started (iterations and to/thru move it on)
     int32_t input_len;   // input units from there to the tail
-    int32_t child_kind;  // kind of the last rule popped above this one (keep asks whether it was copy)
-    bool marker;         // collect into/after: a target marker sits on the value stack
     Cell value;          // block level: the enclosing rules block; copy/set: the word
 };
 
@@ -135,7 +136,9 @@ struct Run {
     int mode;
     bool match = true, brk = false, leave = false, block_done = false, arg_flag = false;
     bool result_block = false, exit_pending = false;
+    bool tracing = false;  // a callback is given: every event goes to it, and no step is taken in place
     int32_t collect_depth = 0;
+    int64_t record_room = 0;  // records the work stacks may hold while this run steps (see check_limits)
 };
 
 // The work stacks from a run's bases are its own; every way out gives them back.
@@ -154,10 +157,11 @@ inline uint32_t in_index(const Run& R) { return series_index(R.input); }
 inline void set_index(Run& R, uint32_t i) { series_set_index(R.input, std::min(i, in_count(R))); }
 // The part end limits the run's own input only, not a series entered by `into`.
 inline bool has_part(const Run& R) { return R.part_end > 0 && input_stack.size() - R.input_base == 1; }
-inline uint32_t limit(const Run& R) {
-    uint32_t n = in_count(R);
+// The limit of an input of n units.
+inline uint32_t limit_within(const Run& R, uint32_t n) {
     return has_part(R) && R.part_end < int64_t(n) ? uint32_t(R.part_end) : n;
 }
+inline uint32_t limit(const Run& R) { return limit_within(R, in_count(R)); }
 inline bool at_end(const Run& R) { return in_index(R) >= limit(R); }
 inline int32_t rules_index(const Run& R) { return int32_t(series_index(R.rules)); }
 inline int32_t rules_count(const Run& R) { return int32_t(node_buffer(series_node(R.rules))->cell_count()); }
@@ -168,16 +172,43 @@ inline bool same_series(const Cell* a, const Cell* b) {
     return cell_type(a) == cell_type(b) && series_node(a) == series_node(b);
 }
 
-void check_limits(const Run&) {
-    if (3 * rule_stack.size() + (runs_under_way - 1) > WORK_LIMIT || input_stack.size() > WORK_LIMIT)
-        raise_error(err::script::parse_stack);
+// The records allowed while a run steps: the runs under way stay the same
+// meanwhile (a nested run ends before its caller steps on), so the bound on
+// 3 * records + (runs - 1) work cells is worked out once a run; -1 when the
+// nested runs alone use up the room.
+int64_t record_room_now() {
+    int64_t room = int64_t(WORK_LIMIT) - int64_t(runs_under_way - 1);
+    return room < 0 ? -1 : room / 3;
+}
+
+inline void check_limits(const Run& R) {
+    if (int64_t(rule_stack.size()) > R.record_room || input_stack.size() > WORK_LIMIT) raise_error(err::script::parse_stack);
+}
+static_assert(sizeof(Entry) <= 48, "a work record grew: every entered block pushes and copies one");
+
+// The fields a keyword rule's record starts from; the push fills the rest.
+inline void reset_pending(Entry& p) {
+    p.kind = 0;
+    p.flag = 0;
+    p.min = p.max = -1;
+    p.marker = false;
+}
+
+constexpr uint32_t kind_bit(Kind k) { return 1u << -k; }
+constexpr uint32_t QUIET_COMPLETIONS = kind_bit(K_ITERATE) | kind_bit(K_WHILE) | kind_bit(K_TO) | kind_bit(K_THRU) |
+                                       kind_bit(K_NOT) | kind_bit(K_INTO) | kind_bit(K_AHEAD) | kind_bit(K_CASE);
+inline bool completion_may_evaluate(int32_t kind) { return (QUIET_COMPLETIONS & (1u << -kind)) == 0; }
+
+// Tells the run's top record which kind of rule just ended above it.
+inline void note_child(Run& R, int32_t kind) {
+    if (rule_stack.begin() + ptrdiff_t(R.rule_base) < rule_stack.end()) rule_stack.back().child_kind = int8_t(kind);
 }
 
 // Drops the top rule record and tells the record below which kind it was.
 void drop_rule(Run& R) {
     int32_t kind = rule_stack.back().kind;
     rule_stack.pop_back();
-    if (rule_stack.size() > R.rule_base) rule_stack.back().child_kind = kind;
+    note_child(R, kind);
 }
 
 // ------------------------------------------------------------------ trace events
@@ -222,7 +253,7 @@ bool emit_slow(Run& R, Event ev) {
     }
     return is_truthy(r);
 }
-inline bool emit(Run& R, Event ev) { return cell_is(R.callback, T_NONE) || emit_slow(R, ev); }
+inline bool emit(Run& R, Event ev) { return !R.tracing || emit_slow(R, ev); }
 
 // ------------------------------------------------------------------ evaluation
 
@@ -458,6 +489,52 @@ void remove_at(Run& R, uint32_t at, uint32_t count) {
     action_call(Act::remove, args, 2, refs, 2);
 }
 
+// ------------------------------------------------------------------ keyword arguments matched in place
+
+// The iteration over a value in R.val that the fast loop matches.
+inline void repeat_value(Run& R, int32_t min, int32_t max) {
+    uint32_t i = in_index(R), count = in_count(R);
+    bool ok = parse_repeat_value(R.input, &i, limit_within(R, count), R.val, min, max, R.mode);
+    R.match = ok || min == 0;
+    series_set_index(R.input, std::min(i, count));
+}
+
+// to/thru a searchable value in R.val; true with *start when found.
+inline bool search_value(Run& R, int32_t kind, uint32_t* start) {
+    uint32_t i = in_index(R), end = 0;
+    bool found = parse_find_value(R.input, i, limit(R), R.val, R.mode, start, &end);
+    if (found) {
+        R.match = true;
+        set_index(R, kind == K_TO ? *start : end);
+    } else {
+        R.match = has_part(R) && int64_t(i) > R.part_end;
+    }
+    return found;
+}
+
+// Loads into R.val the argument at `at` when the keyword can match it without a
+// record of its own: a literal value, or a user word naming one. A record
+// would only be pushed, matched with the same loop and dropped, and nobody
+// sees it unless a callback traces the run. Blocks, keywords, counts, parens,
+// datatypes and words naming words take the record's way.
+bool load_direct_argument(Run& R, int32_t at) {
+    if (R.tracing || at >= R.tail) return false;
+    const Cell* c = rule_at(R, at);
+    if (cell_is(c, T_WORD)) {
+        if (keyword_of(c) != KW_USER) return false;
+        Cell word = *c;
+        const Cell* v = word_value_cell(&word);
+        if (cell_is(v, T_UNSET)) return false;
+        *R.val = *v;
+    } else {
+        *R.val = *c;
+    }
+    switch (cell_type(R.val)) {
+        case T_BLOCK: case T_WORD: case T_INTEGER: case T_PAREN: case T_TYPESET: case T_DATATYPE: return false;
+        default: return true;
+    }
+}
+
 // ================================================================== the state machine
 
 enum State {
@@ -477,13 +554,12 @@ bool run_rules(Run& R) {
         switch (state) {
         case S_PUSH_BLOCK: {
             check_limits(R);
-            Entry e{};
+            Entry& e = rule_stack.emplace_back();
             e.kind = K_BLOCK;
             e.rule_pos = R.pos - rules_index(R);
             e.input_index = in_index(R);
             e.input_len = int32_t(in_count(R) - in_index(R));
             e.value = *R.rules;
-            rule_stack.push_back(e);
             *R.rules = *R.val;
             R.tail = rules_count(R);
             series_set_index(R.rules, std::min(series_index(R.rules), uint32_t(R.tail)));
@@ -537,7 +613,16 @@ bool run_rules(Run& R) {
             R.leave = true;
             State next = S_CHECK_PENDING;
             size_t ti = rule_stack.size() - 1;
-            Entry e = rule_stack[ti];  // completions that evaluate may let nested runs grow the stack
+            // Completions that evaluate or call actions may let nested runs grow
+            // the stack: they work on a copy. The others read the record before
+            // any event is sent.
+            const Entry* top = &rule_stack[ti];
+            Entry held;
+            if (completion_may_evaluate(top->kind)) {
+                held = *top;
+                top = &held;
+            }
+            const Entry& e = *top;
             switch (e.kind) {
             case K_ITERATE: case K_WHILE: {
                 uint32_t i = in_index(R);
@@ -732,7 +817,7 @@ bool run_rules(Run& R) {
                     state = S_CHECK_PENDING;
                     break;
                 }
-                pending = Entry{};
+                reset_pending(pending);
                 pending.kind = K_ITERATE;
                 pending.min = n;
                 pending.max = m;
@@ -814,15 +899,8 @@ bool run_rules(Run& R) {
                 break;
             }
             if (kind == K_TO || kind == K_THRU) {
-                uint32_t i = in_index(R), start = 0, end = 0;
-                bool found = parse_find_value(R.input, i, limit(R), R.val, R.mode, &start, &end);
-                if (found) {
-                    R.match = true;
-                    rule_stack.back().input_index = start;
-                    set_index(R, kind == K_TO ? start : end);
-                } else {
-                    R.match = has_part(R) && int64_t(i) > R.part_end;
-                }
+                uint32_t start;
+                if (search_value(R, kind, &start)) rule_stack.back().input_index = start;
                 EMIT(EV_MATCH);
                 EMIT(EV_POP);
                 drop_rule(R);
@@ -830,11 +908,7 @@ bool run_rules(Run& R) {
                 break;
             }
             if (kind == K_ITERATE || kind == K_WHILE) {
-                const Entry& e = rule_stack.back();
-                uint32_t i = in_index(R);
-                bool ok = parse_repeat_value(R.input, &i, limit(R), R.val, e.min, e.max, R.mode);
-                R.match = ok || e.min == 0;
-                set_index(R, i);
+                repeat_value(R, rule_stack.back().min, rule_stack.back().max);
                 EMIT(EV_MATCH);
                 EMIT(EV_POP);
                 drop_rule(R);
@@ -867,8 +941,7 @@ bool run_rules(Run& R) {
             bool arg = R.arg_flag;
             R.arg_flag = false;
             Keyword k = keyword_of(&word);
-            pending = Entry{};
-            pending.min = pending.max = -1;
+            reset_pending(pending);
             switch (k) {
             case KW_BAR:
                 R.pos = R.tail;
@@ -891,6 +964,15 @@ bool run_rules(Run& R) {
                 pending.min = k == KW_SOME ? 1 : 0;
                 pending.max = k == KW_OPT ? 1 : -1;
                 state = S_PUSH_RULE;
+                if (!R.tracing) {
+                    check_limits(R);  // as the record's push would
+                    if (load_direct_argument(R, R.pos + 1)) {
+                        ++R.pos;
+                        repeat_value(R, pending.min, pending.max);
+                        note_child(R, K_ITERATE);
+                        state = S_CHECK_PENDING;
+                    }
+                }
                 break;
             case KW_WHILE:
                 pending.kind = K_WHILE;
@@ -917,6 +999,16 @@ bool run_rules(Run& R) {
                 }
                 pending.kind = k == KW_TO ? K_TO : K_THRU;
                 state = S_PUSH_RULE;
+                if (!R.tracing) {
+                    check_limits(R);  // as the record's push would
+                    if (load_direct_argument(R, R.pos + 1)) {
+                        uint32_t start;
+                        ++R.pos;
+                        search_value(R, pending.kind, &start);
+                        note_child(R, pending.kind);
+                        state = S_CHECK_PENDING;
+                    }
+                }
                 break;
             }
             case KW_REMOVE: {
@@ -1193,11 +1285,13 @@ bool parse_run(Cell* out, const Cell* input, const Cell* rules, int mode, int64_
     R.callback = stack_push();
     if (callback) *R.callback = *callback;
     else set_none(R.callback);
+    R.tracing = !cell_is(R.callback, T_NONE);
     R.result = stack_push();
     R.rule_base = rule_stack.size();
     R.input_base = input_stack.size();
     R.part_end = part_end;
     R.mode = mode;
+    R.record_room = record_room_now();
     series_set_index(R.input, std::min(series_index(R.input), in_count(R)));
     input_stack.push_back(*R.input);
     R.tail = rules_count(R);
