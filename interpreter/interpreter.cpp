@@ -109,12 +109,12 @@ struct ContextCacheEntry {
     uint32_t header;          // the context cell's header
     const Cell* context_cell;
     Cell* values_cells;       // not on the stack: its values (nullptr when none)
+    Cell* words_cells;        // an object's words (their slot-set flags), else nullptr
 };
-static ContextCacheEntry context_cache[16];
+static ContextCacheEntry context_cache[64];
 
-static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
-    ContextCacheEntry& e = context_cache[ctx & 15];
-    if (__builtin_expect(e.context != ctx || e.epoch != buffer_epoch, 0)) {
+[[gnu::noinline]] static void context_cache_fill(ContextCacheEntry& e, NodeRef ctx) {
+    {
         const Cell* cc = node_buffer(ctx)->cells();
         e.epoch = buffer_epoch;
         e.context = ctx;
@@ -123,15 +123,22 @@ static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
         e.values_cells = !(cc->header & CTX_ON_STACK) && context_cell_values(cc)
                              ? node_buffer(context_cell_values(cc))->cells()
                              : nullptr;
+        e.words_cells = e.values_cells && ((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT ? context_word_at(ctx, 0) : nullptr;
     }
+}
+
+__attribute__((always_inline)) static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
+    ContextCacheEntry& e = context_cache[ctx & 63];
+    if (__builtin_expect(e.context != ctx || e.epoch != buffer_epoch, 0)) context_cache_fill(e, ctx);
     return e;
 }
 
 // The value cell of a bound word, or nullptr when its context has no values
 // (a function context whose call is not running) or the word is unbound. For
-// an assignment (`plain`), also nullptr for an object field: its change
-// handlers need the full assignment.
-template <bool plain> static inline Cell* word_slot(const Cell* word) {
+// an assignment (`plain`), also nullptr for a field of an object with change
+// handlers: they need the full assignment. A field of any other object is
+// marked as set, as the full assignment marks it, its value to be stored next.
+template <bool plain> __attribute__((always_inline)) static inline Cell* word_slot(const Cell* word) {
     NodeRef ctx = word_context(word);
     uint32_t index = uint32_t(word_index(word));
     if (!ctx || word_index(word) == WORD_NO_INDEX) return nullptr;
@@ -140,7 +147,10 @@ template <bool plain> static inline Cell* word_slot(const Cell* word) {
         uint32_t values = context_cell_values(e.context_cell);
         return values ? vstack.begin + (values - 1) + index : nullptr;
     }
-    if (plain && ((e.header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT) return nullptr;
+    if (plain && e.words_cells) {
+        if (object_handlers(e.context_cell + 1)) return nullptr;
+        cell_set_flag(e.words_cells + index, FLAG_SLOT_SET);
+    }
     return e.values_cells ? e.values_cells + index : nullptr;
 }
 
@@ -321,10 +331,10 @@ struct SpecCacheEntry {
     const Cell* entries;     // the spec cache block's cells
     uint32_t count;
 };
-static SpecCacheEntry spec_cache_entries[16];
+static SpecCacheEntry spec_cache_entries[64];
 
 static inline const SpecCacheEntry& spec_cache_of(const Cell* fn) {
-    SpecCacheEntry& e = spec_cache_entries[callable_more(fn) & 15];
+    SpecCacheEntry& e = spec_cache_entries[callable_more(fn) & 63];
     if (e.more != callable_more(fn) || e.epoch != buffer_epoch) {
         SeriesBuffer* b = node_buffer(callable_spec_cache(fn));
         e.epoch = buffer_epoch;
@@ -518,6 +528,16 @@ static inline bool operator_at(SeriesBuffer* b, uint32_t k) {
     return v && cell_is(v, T_OP);
 }
 
+// A branch of one value that gives itself, or a word's plain value, is not
+// entered as a block: nothing between its start and end could raise, call or
+// look at the position, so its result is all it would show.
+static inline Cell* eval_branch(const Cell* branch) {
+    SeriesBuffer* b = node_buffer(series_node(branch));
+    uint32_t i = series_index(branch);
+    if (i + 1 == b->cell_count() && push_simple(b->cells() + i)) return vstack.top - 1;
+    return eval_block(branch);
+}
+
 // `if`, `unless` and `either` given literal blocks, and `any` and `all` given a
 // literal block (none of them followed by an operator), run here instead of
 // through their natives: the caller has checked that the word still holds the
@@ -563,7 +583,7 @@ static uint32_t call_conditional(const Cell* blk, SeriesBuffer* b, uint32_t i, c
             }
             if (!taken) set_none(base);
             else {
-                Cell* r = eval_block(branch);
+                Cell* r = eval_branch(branch);
                 if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
                 *base = *r;
             }
@@ -1240,8 +1260,16 @@ Cell* reduce_block(const Cell* block, bool keep_new_lines) {
     uint32_t i = series_index(block);
     while (i < node_buffer(series_node(block))->count()) {
         Cell* mark = vstack.top;
-        i = eval_next(block, i);
-        if (pending_exit) return nullptr;
+        // A value that gives itself (or a word's plain value) with no operator
+        // after it is its own result: nothing could raise or look at the position.
+        SeriesBuffer* b = node_buffer(series_node(block));
+        if (!trace_switch && push_simple(b->cells() + i) && !operator_at(b, i + 1)) {
+            ++i;
+        } else {
+            vstack.top = mark;
+            i = eval_next(block, i);
+            if (pending_exit) return nullptr;
+        }
         if (!keep_new_lines) cell_clear_flag(mark, FLAG_NEW_LINE);
         block_append(result, mark);
         vstack.top = mark;
@@ -1329,7 +1357,33 @@ Cell* call_with_args_reading(const Cell* fn, const Cell* args, uint32_t count, u
     }
 }
 
+// The common value call (a comparator, a handler, a callback): a function
+// whose plain arguments are exactly the values given, while no trace runs. It
+// builds the frame, checks the arguments and fills the other slots as a call
+// through a block of the values would, without making that block; nullptr,
+// having done nothing, for any other call.
+static Cell* call_function_with_values(const Cell* fn, const Cell* args, uint32_t count) {
+    if (trace_running || !cell_is(fn, T_FUNCTION)) return nullptr;
+    const Cell* entries = spec_entries_of(fn);
+    if (!(entries->header & CALL_PLAN_SIMPLE) || spec_cache_plain_count(entries) != count) return nullptr;
+    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = spec_cache_tail_falses(entries);
+    if (vstack.top + 1 + count + tail + 1 >= vstack.end) raise_stack_overflow();
+    Cell* fnslot = stack_push_copy(fn);
+    frame_push(FRAME_FUNCTION, FRAME_INTERPRETED | FRAME_IN_FUNCTION, 0, 0);
+    Cell* base = vstack.base;
+    uint32_t depth = frame_depth();
+    for (uint32_t k = 0; k < count; ++k) check_arg_type(entries + 1 + k, stack_push_copy(args + k), nullptr);
+    for (uint32_t k = 0; k < tail; ++k, falses >>= 1) {
+        if (falses & 1) set_logic(vstack.top++, false);
+        else set_none(vstack.top++);
+    }
+    if (run_function(fnslot, base, nullptr, 0, nullptr)) call_done(fnslot, base, depth);
+    else call_left(fnslot, base, depth);
+    return fnslot;
+}
+
 Cell* call_with_args(const Cell* fn, const Cell* args, uint32_t count) {
+    if (Cell* r = call_function_with_values(fn, args, count)) return r;
     // The arguments go in as values: a block holding the function and the
     // arguments, each argument fetched as it stands (no evaluation).
     Cell f = *fn;

@@ -417,7 +417,9 @@ static SeriesBuffer* series_alloc(size_t size, uint32_t unit, int32_t offset) {
 
 static NodeRef link_new_node(SeriesBuffer* b) {
     NodeRef node = node_alloc();
-    node_point(node, b);
+    // No count: nothing can have kept an address for a node that had no buffer
+    // (a freed node counted when it was freed), and most allocations are these.
+    detail::node_table[node] = reinterpret_cast<uintptr_t>(b);
     b->node = node;
     return node;
 }

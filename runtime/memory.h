@@ -92,8 +92,9 @@ inline SeriesBuffer* node_buffer(NodeRef node) {
     return reinterpret_cast<SeriesBuffer*>(detail::node_table[node]);
 }
 // Counts the events after which a node may name another buffer (or none):
-// a buffer placed, grown or freed, a collection. A buffer address kept
-// together with this count is current while the count has not changed.
+// a buffer moved, grown or freed, a node freed, a collection; not a new node's
+// first buffer. A buffer address kept together with this count is current
+// while the count has not changed.
 extern uint64_t buffer_epoch;
 // A small stable number for hashing: nodes are never renumbered while the
 // series lives, unlike buffer addresses.
