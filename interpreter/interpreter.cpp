@@ -115,17 +115,16 @@ struct ContextCacheEntry {
 static ContextCacheEntry context_cache[64];
 
 [[gnu::noinline]] static void context_cache_fill(ContextCacheEntry& e, NodeRef ctx) {
-    {
-        const Cell* cc = node_buffer(ctx)->cells();
-        e.epoch = buffer_epoch;
-        e.context = ctx;
-        e.header = cc->header;
-        e.context_cell = cc;
-        e.values_cells = !(cc->header & CTX_ON_STACK) && context_cell_values(cc)
-                             ? node_buffer(context_cell_values(cc))->cells()
-                             : nullptr;
-        e.words_cells = e.values_cells && ((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT ? context_word_at(ctx, 0) : nullptr;
-    }
+    const Cell* cc = node_buffer(ctx)->cells();
+    e.epoch = buffer_epoch;
+    e.context = ctx;
+    e.header = cc->header;
+    e.context_cell = cc;
+    e.values_cells = !(cc->header & CTX_ON_STACK) && context_cell_values(cc)
+                         ? node_buffer(context_cell_values(cc))->cells()
+                         : nullptr;
+    bool object = ((cc->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT) == CTX_KIND_OBJECT;
+    e.words_cells = e.values_cells && object ? context_word_at(ctx, 0) : nullptr;
 }
 
 __attribute__((always_inline)) static inline const ContextCacheEntry& context_cache_entry(NodeRef ctx) {
@@ -436,6 +435,18 @@ __attribute__((always_inline)) static inline uint32_t fetch_plain_args(const Cel
     return i;
 }
 
+// Pushes what a simple call of a function pushes after its arguments (see
+// CALL_PLAN_SIMPLE): a false for each refinement and the /local slot, a none
+// for each of their words.
+static inline void push_call_plan_tail(const Cell* entries) {
+    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = spec_cache_tail_falses(entries);
+    if (vstack.top + tail + 1 >= vstack.end) raise_stack_overflow();
+    for (uint32_t k = 0; k < tail; ++k, falses >>= 1) {
+        if (falses & 1) set_logic(vstack.top++, false);
+        else set_none(vstack.top++);
+    }
+}
+
 // The end of every call finds the frames and the value stack as the call
 // left them for its callee: the callee popped each frame it pushed, so the
 // call's own frame (at `depth`) is on top with its arguments base, and
@@ -493,15 +504,10 @@ static uint32_t call_plain(const Cell* blk, SeriesBuffer* b, uint32_t i, const C
     Cell* base = vstack.base;
     uint32_t depth = frame_depth();
     uint32_t plain = spec_cache_plain_count(entries);
-    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = spec_cache_tail_falses(entries);
     i = fetch_plain_args(blk, b, i, fnslot, &word, entries, 1, plain);
     if (__builtin_expect(pending_exit != 0, 0)) goto unwind_pending;
     if (is_function) {
-        if (vstack.top + tail + 1 >= vstack.end) raise_stack_overflow();
-        for (uint32_t k = 0; k < tail; ++k, falses >>= 1) {
-            if (falses & 1) set_logic(vstack.top++, false);
-            else set_none(vstack.top++);
-        }
+        push_call_plan_tail(entries);  // kept current by fetch_plain_args
         if (!run_function(fnslot, base, blk, i, &word)) goto unwind_pending;
     } else {
         NativeCall call = native_call_over(base);
@@ -1399,17 +1405,12 @@ static Cell* call_function_with_values(const Cell* fn, const Cell* args, uint32_
     if (trace_running || !cell_is(fn, T_FUNCTION)) return nullptr;
     const Cell* entries = spec_entries_of(fn);
     if (!(entries->header & CALL_PLAN_SIMPLE) || spec_cache_plain_count(entries) != count) return nullptr;
-    uint32_t tail = (entries->header >> CALL_PLAN_TAIL_SHIFT) & 63, falses = spec_cache_tail_falses(entries);
-    if (vstack.top + 1 + count + tail + 1 >= vstack.end) raise_stack_overflow();
     Cell* fnslot = stack_push_copy(fn);
     frame_push(FRAME_FUNCTION, FRAME_INTERPRETED | FRAME_IN_FUNCTION, 0, 0);
     Cell* base = vstack.base;
     uint32_t depth = frame_depth();
     for (uint32_t k = 0; k < count; ++k) check_arg_type(entries + 1 + k, stack_push_copy(args + k), nullptr);
-    for (uint32_t k = 0; k < tail; ++k, falses >>= 1) {
-        if (falses & 1) set_logic(vstack.top++, false);
-        else set_none(vstack.top++);
-    }
+    push_call_plan_tail(entries);  // nothing above has allocated
     if (run_function(fnslot, base, nullptr, 0, nullptr)) call_done(fnslot, base, depth);
     else call_left(fnslot, base, depth);
     return fnslot;
