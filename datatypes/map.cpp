@@ -225,14 +225,20 @@ static void map_to_action(ActionFrame& f) {
 
 // ---------------------------------------------------------------- lookups
 
+const Cell* map_path_value(const Cell* map, const Cell* key) {
+    int32_t pos = find_key(map, key, CMP_EQUAL);
+    return pos >= 0 && live(map, uint32_t(pos)) ? entry(map, uint32_t(pos) + 1) : nullptr;
+}
+
+void map_path_put(Cell* map, const Cell* key, const Cell* value) { put_entry(map, key, value, false); }
+
 static void map_eval_path(PathStep& step) {
     if (step.set) {
-        put_entry(step.parent, step.element, step.set, false);
+        map_path_put(step.parent, step.element, step.set);
         *step.result = *step.set;
         return;
     }
-    int32_t pos = find_key(step.parent, step.element, CMP_EQUAL);
-    if (pos >= 0 && live(step.parent, uint32_t(pos))) *step.result = *entry(step.parent, uint32_t(pos) + 1);
+    if (const Cell* v = map_path_value(step.parent, step.element)) *step.result = *v;
     else set_none(step.result);
 }
 

@@ -15,6 +15,12 @@ inline NodeRef map_table(const Cell* map) { return map->w3; }
 inline void map_set_table(Cell* map, NodeRef table) { map->w3 = table; }
 inline NodeRef* map_table_slot(Cell* map) { return &map->w3; }
 
+// A path's step into a map: the value under `key` (nullptr when there is
+// none: the path gives none), valid until the next allocation; and the store
+// of `value` under `key` (map, key and value rooted; the map cell may change).
+const Cell* map_path_value(const Cell* map, const Cell* key);
+void map_path_put(Cell* map, const Cell* key, const Cell* value);
+
 // Live entries.
 uint32_t map_size(const Cell* map);
 // True for the datatypes a map accepts as keys.

@@ -10,6 +10,7 @@
 #include "datatypes/block.h"
 #include "datatypes/callable.h"
 #include "datatypes/evaluation_hooks.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
@@ -964,6 +965,30 @@ static bool object_path_step(const Cell* first, const Cell* obj, const Cell* key
     return true;
 }
 
+// A map's value read, or stored, as the map's path action would: no step
+// record, and the map cell stored back only when the store changed it. False,
+// having changed nothing, for a read that finds a function a path would call.
+static bool map_path_step(const Cell* first, const Cell* map, const Cell* key, const Cell* path_in,
+                          const Cell* set_value) {
+    if (set_value) {
+        Cell word = *first;  // in the path's buffer, which the store may move
+        Cell* parent = stack_push_copy(map);
+        Cell* element = stack_push_copy(key);
+        map_path_put(parent, element, set_value);
+        if (std::memcmp(parent, map, sizeof(Cell)) != 0) word_assign(&word, parent);
+        *parent = *set_value;
+        vstack.top = parent + 1;
+        return true;
+    }
+    const Cell* v = map_path_value(map, key);
+    if (v && cell_is(path_in, T_PATH) && is_callable_type(cell_type(v))) return false;
+    Cell r;
+    if (v) r = *v;
+    else set_none(&r);
+    *stack_push() = r;
+    return true;
+}
+
 // `word/key` and `word/:key` over a map! or an object!, read or set: the
 // commonest paths of table-driven and object code, taken as the one step of
 // the value's path action without the general walk. False, having changed
@@ -988,7 +1013,7 @@ static bool short_path_step(const Cell* path_in, const Cell* set_value) {
     if (cell_is(&key, T_UNSET)) return false;
     Cell parent = *holder;
     if (cell_is(&parent, T_OBJECT)) return object_path_step(first, &parent, &key, path_in, set_value);
-    return path_step_by_action(first, &parent, &key, path_in, set_value);
+    return map_path_step(first, &parent, &key, path_in, set_value);
 }
 
 // ================================================================== operator fast paths
