@@ -448,31 +448,37 @@ int base58_digit(uint32_t c) {
 // Characters above 127 are never digits (no folding to 7 bits), and a lone
 // final digit is invalid rather than dropped.
 bool debase_16(TextReader& r, std::string* out) {
-    out->reserve(size_t(r.count) / 2);
+    // Sized once for the most the rest of the text can give (a byte per two
+    // characters): sizing at each run of pairs filled the rest again every
+    // line, which made text with line breaks quadratic.
+    size_t at = out->size();
+    out->resize(at + (r.count - r.i) / 2);
+    char* o = out->data() + at;
+    bool ok = true;
     for (;;) {
         // Byte text without blanks or comments: whole pairs straight from the buffer.
         if (r.unit == 1) {
             const uint8_t* p = r.p;
             uint32_t i = r.i;
-            size_t at = out->size();
-            out->resize(at + (r.count - i) / 2);
-            char* o = out->data() + at;
             for (; i + 1 < r.count; i += 2) {
                 uint8_t h = HEX_VALUE.v[p[i]], l = HEX_VALUE.v[p[i + 1]];
                 if ((h | l) & 0x10) break;
                 *o++ = char(h << 4 | l);
             }
-            out->resize(size_t(o - out->data()));
             r.i = i;
         }
         int64_t hi = r.next(up_to_blank);
-        if (hi < 0) return true;
+        if (hi < 0) break;
         int64_t lo = r.next(up_to_blank);
-        if (lo < 0) return false;
-        int h = hex_digit(uint32_t(hi)), l = hex_digit(uint32_t(lo));
-        if (h < 0 || l < 0) return false;
-        out->push_back(char(h * 16 + l));
+        int h = hex_digit(uint32_t(hi)), l = lo < 0 ? -1 : hex_digit(uint32_t(lo));
+        if (h < 0 || l < 0) {
+            ok = false;
+            break;
+        }
+        *o++ = char(h * 16 + l);
     }
+    out->resize(size_t(o - out->data()));
+    return ok;
 }
 
 bool debase_2(TextReader& r, std::string* out) {
