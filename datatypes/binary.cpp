@@ -17,6 +17,9 @@
 #include "runtime/ownership.h"
 #include "runtime/symbols.h"
 #include "runtime/value_stack.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tev {
 
@@ -445,6 +448,28 @@ int base58_digit(uint32_t c) {
 }
 
 
+// Sixteen hex digits at p into eight bytes at out; false, having written
+// nothing, when any of them is not a digit.
+#if defined(__SSE2__)
+bool hex_sixteen(const uint8_t* p, char* out) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Below `limit` as unsigned bytes: min(x, limit - 1) == x.
+    auto below = [](__m128i x, int limit) { return _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(char(limit - 1))), x); };
+    __m128i digit = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    __m128i letter = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    __m128i is_digit = below(digit, 10), is_letter = below(letter, 6);
+    if (_mm_movemask_epi8(_mm_or_si128(is_digit, is_letter)) != 0xFFFF) return false;
+    __m128i value = _mm_or_si128(_mm_and_si128(is_digit, digit),
+                                 _mm_and_si128(is_letter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+    // Each 16-bit lane holds a pair, its first digit in the low byte.
+    __m128i pairs = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(value, _mm_set1_epi16(0xFF)), 4), _mm_srli_epi16(value, 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(pairs, pairs));
+    return true;
+}
+#else
+bool hex_sixteen(const uint8_t*, char*) { return false; }
+#endif
+
 // Characters above 127 are never digits (no folding to 7 bits), and a lone
 // final digit is invalid rather than dropped.
 bool debase_16(TextReader& r, std::string* out) {
@@ -458,13 +483,18 @@ bool debase_16(TextReader& r, std::string* out) {
     for (;;) {
         // Byte text without blanks or comments: whole pairs straight from the buffer.
         if (r.unit == 1) {
+            // Locals only: a store through `o` may alias anything reached
+            // through r, which made every step read r again.
             const uint8_t* p = r.p;
-            uint32_t i = r.i;
-            for (; i + 1 < r.count; i += 2) {
+            uint32_t i = r.i, n = r.count;
+            char* to = o;
+            for (; i + 16 <= n && hex_sixteen(p + i, to); i += 16) to += 8;
+            for (; i + 1 < n; i += 2) {
                 uint8_t h = HEX_VALUE.v[p[i]], l = HEX_VALUE.v[p[i + 1]];
                 if ((h | l) & 0x10) break;
-                *o++ = char(h << 4 | l);
+                *to++ = char(h << 4 | l);
             }
+            o = to;
             r.i = i;
         }
         int64_t hi = r.next(up_to_blank);
