@@ -222,6 +222,15 @@ void string_truncate(NodeRef node, uint32_t n) {
 }
 
 void string_append_utf8(Cell* str, const char* s, size_t n) {
+    // ASCII, the usual case (names, numbers, most text from the system), is
+    // its own code points: appended as it stands, decoded from the first
+    // byte that is not.
+    size_t ascii = 0;
+    while (ascii < n && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
+    if (ascii) string_append_bytes(str, reinterpret_cast<const uint8_t*>(s), ascii);
+    if (ascii == n) return;
+    s += ascii;
+    n -= ascii;
     std::vector<uint32_t> cps;
     cps.reserve(n);
     auto* p = reinterpret_cast<const uint8_t*>(s);

@@ -76,7 +76,6 @@ static void list_directory(Cell* result, const Cell* dir) {
     Cell* name = stack_push_copy(dir);
     uint32_t n = string_rest_length(name);
     Cell* block = stack_push();
-    block_make(block, 16);
     std::vector<os::DirEntry> entries;
     bool root = n == 1 && string_char_at(name, 0) == '/';
     std::vector<std::string> drives = root ? os::drive_letters() : std::vector<std::string>();
@@ -87,6 +86,7 @@ static void list_directory(Cell* result, const Cell* dir) {
         if (!path.empty() && path.back() == '.') path.push_back(os::DIR_SEPARATOR);
         if (!os::list_dir(path, &entries)) raise_cannot_open(name);
     }
+    block_make(block, uint32_t(entries.size()));
     for (const os::DirEntry& e : entries) {
         Cell* item = stack_push();
         string_make(item, uint32_t(e.name.size() + 1));

@@ -90,6 +90,31 @@ std::optional<FileTime> file_modified(const std::string& path) {
     return FileTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
+// Byte order of the names, as string comparison gives it. The first eight
+// bytes, big-endian and padded with zeros (no name holds one), settle almost
+// every comparison without a call.
+static void sort_by_name(std::vector<DirEntry>& entries) {
+    struct Keyed {
+        uint64_t prefix;
+        DirEntry* entry;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(entries.size());
+    for (DirEntry& e : entries) {
+        uint64_t prefix = 0;
+        for (size_t i = 0; i < 8; ++i)
+            prefix = prefix << 8 | (i < e.name.size() ? static_cast<unsigned char>(e.name[i]) : 0u);
+        keyed.push_back(Keyed{prefix, &e});
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : a.entry->name < b.entry->name;
+    });
+    std::vector<DirEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const Keyed& k : keyed) sorted.push_back(std::move(*k.entry));
+    entries.swap(sorted);
+}
+
 bool list_dir(const std::string& path, std::vector<DirEntry>* out) {
     DIR* dir = opendir(path.empty() ? "." : path.c_str());
     if (!dir) return false;
@@ -103,7 +128,7 @@ bool list_dir(const std::string& path, std::vector<DirEntry>* out) {
         out->push_back(DirEntry{std::move(name), is_dir});
     }
     closedir(dir);
-    std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    sort_by_name(*out);
     return true;
 }
 
