@@ -103,9 +103,11 @@ void file_to_local_path(const Cell* file, Cell* out, bool full) {
 // ================================================================== I/O
 
 // Refinement positions of read and write (their specs' order).
+namespace {
 enum ReadRef { READ_PART = 0, READ_SEEK, READ_BINARY, READ_LINES, READ_INFO, READ_AS };
 enum WriteRef { WRITE_BINARY = 0, WRITE_LINES, WRITE_INFO, WRITE_APPEND, WRITE_PART, WRITE_SEEK, WRITE_ALLOW,
                 WRITE_AS };
+}  // namespace
 
 FileIoHooks file_io_hooks;
 

@@ -221,8 +221,10 @@ static bool call_actor_with(const Cell* port, const char* action, std::initializ
 static Cell logic_cell(bool b) { Cell c; set_logic(&c, b); return c; }
 static Cell none_cell() { Cell c; set_none(&c); return c; }
 
+namespace {
 enum ReadRef { READ_PART = 0, READ_SEEK };
 enum WriteRef { WRITE_PART = 4, WRITE_SEEK = 5 };
+}  // namespace
 
 // read: open (with read's /seek), copy (with read's /part), close; the copy is the result.
 static void port_read(ActionFrame& f) {

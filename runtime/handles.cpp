@@ -9,11 +9,11 @@ namespace tev {
 
 // ================================================================ handle kinds
 
-struct HandleKind {
+struct HandleKindEntry {
     const char* name;
     HandleReleaseFn release;
 };
-static HandleKind handle_kinds[MAX_HANDLE_KINDS];
+static HandleKindEntry handle_kinds[MAX_HANDLE_KINDS];
 static int handle_kind_count = 0;
 
 uint32_t handle_registry_add(const char* name, HandleReleaseFn release) {
