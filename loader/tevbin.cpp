@@ -8,9 +8,9 @@
 // node of an object, error or function); the decoder records each container's
 // path before decoding what it holds, so a container may hold itself.
 #include "loader/tevbin.h"
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <string>
 #include <unordered_map>
 #include "datatypes/binary.h"
@@ -519,8 +519,65 @@ Cell* tevbin_encode(const Cell* value, bool compact, bool compress) {
 
 namespace {
 
-struct PathLess {
-    bool operator()(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) const { return a < b; }
+// Every container met so far, by its path: the indexes from the top record
+// down. Open addressing over a hash of the path, each path kept once in a flat
+// list that settles collisions (a tree of vectors cost an eighth of start-up).
+class SeenPaths {
+public:
+    void put(const std::vector<uint32_t>& path, const Cell& value) {
+        if ((used + 1) * 2 > slots.size()) grow();
+        uint64_t h = hash(path.data(), path.size());
+        Slot& s = slots[probe(h, path.data(), path.size())];
+        if (!s.at) {
+            s.hash = h;
+            s.at = uint32_t(paths.size()) + 1;
+            paths.push_back(uint32_t(path.size()));
+            paths.insert(paths.end(), path.begin(), path.end());
+            ++used;
+        }
+        s.value = value;
+    }
+    const Cell* find(const std::vector<uint32_t>& path) const {
+        if (slots.empty()) return nullptr;
+        const Slot& s = slots[probe(hash(path.data(), path.size()), path.data(), path.size())];
+        return s.at ? &s.value : nullptr;
+    }
+
+private:
+    struct Slot {
+        uint64_t hash = 0;
+        uint32_t at = 0;  // 1 + where the path starts in `paths`; 0: empty
+        Cell value{};
+    };
+    std::vector<uint32_t> paths;  // each path: its length, then its indexes
+    std::vector<Slot> slots;
+    size_t used = 0;
+
+    static uint64_t hash(const uint32_t* p, size_t n) {
+        uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+        for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0xFF51AFD7ED558CCDull, h ^= h >> 32;
+        return h;
+    }
+    bool same(const Slot& s, uint64_t h, const uint32_t* p, size_t n) const {
+        return s.hash == h && paths[s.at - 1] == n && std::equal(p, p + n, paths.begin() + s.at);
+    }
+    // The slot holding the path, or the empty one where it would go.
+    size_t probe(uint64_t h, const uint32_t* p, size_t n) const {
+        size_t mask = slots.size() - 1;
+        for (size_t i = size_t(h) & mask;; i = (i + 1) & mask)
+            if (!slots[i].at || same(slots[i], h, p, n)) return i;
+    }
+    void grow() {
+        std::vector<Slot> old = std::move(slots);
+        slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        size_t mask = slots.size() - 1;
+        for (const Slot& s : old) {
+            if (!s.at) continue;
+            size_t i = size_t(s.hash) & mask;
+            while (slots[i].at) i = (i + 1) & mask;
+            slots[i] = s;
+        }
+    }
 };
 
 // Every container met so far, by path. Its cells hold nodes the decode keeps
@@ -537,7 +594,7 @@ struct Decoder {
     std::vector<uint32_t> offsets;
     std::vector<int32_t> interned;
     std::vector<uint32_t> path;
-    std::map<std::vector<uint32_t>, Cell, PathLess> seen;
+    SeenPaths seen;
     uint32_t depth = 0;
 
     // ---------------------------------------------------------- faults
@@ -609,9 +666,9 @@ struct Decoder {
         if (d < 1 || d > MAX_PATH_DEPTH || d > left()) bad(at);
         std::vector<uint32_t> p(d);
         for (uint32_t k = 0; k < d; ++k) p[k] = num();
-        auto it = seen.find(p);
-        if (it == seen.end()) bad(at);
-        return it->second;
+        const Cell* found = seen.find(p);
+        if (!found) bad(at);
+        return *found;
     }
 
     // A reference to a container of the same storage as type t.
@@ -635,7 +692,7 @@ struct Decoder {
         *out = c;
     }
 
-    void remember(const Cell* v) { seen[path] = *v; }
+    void remember(const Cell* v) { seen.put(path, *v); }
 
     // ---------------------------------------------------------- records
     // Decodes one record into *out (a rooted cell). Returns false for a
