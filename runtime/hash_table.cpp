@@ -600,17 +600,26 @@ void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
 }
 
 // The position of the first live key on the hash's probe path that `match`
-// accepts, or -1.
-template <class Match>
-static int32_t probe_live_keys(const View& v, uint32_t hash, Match match) {
+// accepts, or -1. Then *free (when asked) is the bucket insert_key would give
+// the key: the first deleted one on the path, else the empty one that ends it.
+template <bool WantFree, class Match>
+static int32_t probe_live_keys(const View& v, uint32_t hash, Match match, int32_t* free) {
     Probe p(hash, v.mask);
+    int32_t first_deleted = -1;
     do {
         uint32_t f = flag_of(v.flags, p.i);
-        if (f == FLAG_EMPTY) return -1;
-        if (f == FLAG_DELETED) continue;
+        if (f == FLAG_EMPTY) {
+            if (WantFree) *free = first_deleted >= 0 ? first_deleted : int32_t(p.i);
+            return -1;
+        }
+        if (f == FLAG_DELETED) {
+            if (WantFree && first_deleted < 0) first_deleted = int32_t(p.i);
+            continue;
+        }
         int32_t k = v.keys[p.i];
         if (match(v.cells + k)) return k;
     } while (p.next());
+    if (WantFree) *free = first_deleted;
     return -1;
 }
 
@@ -618,19 +627,20 @@ static int32_t probe_live_keys(const View& v, uint32_t hash, Match match) {
 // matches. Kept apart from kind 0's filters: every map path step comes here.
 // A narrow string! key under an equality operator is read and hashed once,
 // with the same probe and the same answers as the general path.
-static int32_t get_single_key(const View& v, const Cell* key, int op) {
+template <bool WantFree = false>
+static int32_t get_single_key(const View& v, const Cell* key, int op, int32_t* free = nullptr) {
     NarrowText text;
     if (is_equality(op) && narrow_text(key, &text)) {
         bool strict = op == CMP_STRICT_EQUAL;
-        return probe_live_keys(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
+        return probe_live_keys<WantFree>(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
             NarrowText s;
             if (narrow_text(stored, &s)) return narrow_texts_equal(s, text, strict);
             return cell_type(stored) == T_STRING && keys_match(stored, key, op);
-        });
+        }, free);
     }
-    return probe_live_keys(v, key_hash(key), [&](const Cell* stored) {
+    return probe_live_keys<WantFree>(v, key_hash(key), [&](const Cell* stored) {
         return (cell_type(key) == T_TEXT_KEY || cell_type(key) == cell_type(stored)) && keys_match(stored, key, op);
-    });
+    }, free);
 }
 
 int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t skip, int op,
@@ -680,6 +690,34 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
         if (best >= 0) return best;
     } while (p.next());
     return -1;
+}
+
+int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
+    Cell key = map_search_key(key_in);  // a copy: re-indexing may move the caller's cell
+    if (hash_table_desc(t)->gc_stamp) check_stamp(t);
+    View v = view(t);
+    assert(v.d->kind == HASH_KIND_MAP);
+    int32_t free = -1;
+    int32_t found = get_single_key<true>(v, &key, op, &free);
+    *slot = MapSlot{free, v.d->bucket_flags, v.d->bucket_count};
+    return found;
+}
+
+// The slot is where insert_key would put the key while the buckets are those
+// it was taken from, none has been taken since and no growth or re-indexing is
+// due; anything else goes the long way.
+void hash_table_insert_in_slot(NodeRef t, uint32_t position, const MapSlot& slot) {
+    View v = view(t);
+    bool same = slot.bucket >= 0 && slot.flags == v.d->bucket_flags && slot.bucket_count == v.d->bucket_count;
+    if (!same || v.d->gc_stamp || v.d->used_buckets >= v.d->grow_limit || flag_of(v.flags, uint32_t(slot.bucket)) == FLAG_LIVE
+        || key_hash_uses_node(cell_type(v.cells + position))) {
+        insert_key(t, position, nullptr);
+        return;
+    }
+    if (flag_of(v.flags, uint32_t(slot.bucket)) == FLAG_EMPTY) v.d->used_buckets++;
+    set_flag(v.flags, uint32_t(slot.bucket), FLAG_LIVE);
+    v.keys[slot.bucket] = int32_t(position);
+    v.d->live_count++;
 }
 
 int32_t hash_table_get_next(NodeRef t, const Cell* key_in, HashCursor& cur) {
