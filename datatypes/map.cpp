@@ -48,7 +48,9 @@ int32_t find_key(const Cell* map, const Cell* key, int op) {
 
 // Adds or replaces one entry. map, key and value must be rooted.
 void put_entry(Cell* map, const Cell* key, const Cell* value, bool case_sensitive) {
-    int32_t pos = find_key(map, key, case_sensitive ? CMP_STRICT_EQUAL : CMP_EQUAL);
+    MapSlot slot;
+    int op = case_sensitive ? CMP_STRICT_EQUAL : CMP_EQUAL;
+    int32_t pos = map_key_type_valid(cell_type(key)) ? hash_table_find_map_key(table_of(map), key, op, &slot) : -1;
     if (pos >= 0) {
         if (!live(map, uint32_t(pos))) hash_table_desc(table_of(map))->live_count++;
         *entry(map, uint32_t(pos) + 1) = *value;
@@ -63,7 +65,7 @@ void put_entry(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     block_append(block, stored);
     block_append(block, &unset_value);
     HashTableHold hold(table_of(map));
-    hash_table_insert(table_of(map), at);
+    hash_table_insert_in_slot(table_of(map), at, slot);
     *entry(map, at + 1) = *value;
 }
 

@@ -105,6 +105,12 @@ uint32_t block_append(NodeRef block, uint32_t n) {
     return pos;
 }
 
+// hash_key_value with its integer case inline: integers are the common key
+// after text, which has its own path.
+inline uint32_t key_hash(const Cell* key) {
+    return cell_type(key) == T_INTEGER ? murmur3_finalize(cell_word(key, 2)) : hash_key_value(key, 0);
+}
+
 // Triangular probing: start, start+1, start+3, start+6 ... The first
 // bucket_count visits reach every bucket once, so that bounds every probe.
 struct Probe {
@@ -121,8 +127,12 @@ struct Probe {
 // equality operators); a type without one compares its payload bit for bit.
 // Two integers are equal under every operator exactly when their values are,
 // so they skip the call (integer keys are the other common case).
-bool keys_match(const Cell* stored, const Cell* key, int op) {
+bool keys_match_by_compare(const Cell* stored, const Cell* key, int op);
+inline bool keys_match(const Cell* stored, const Cell* key, int op) {
     if (cell_type(stored) == T_INTEGER && cell_type(key) == T_INTEGER) return get_integer(stored) == get_integer(key);
+    return keys_match_by_compare(stored, key, op);
+}
+[[gnu::noinline]] bool keys_match_by_compare(const Cell* stored, const Cell* key, int op) {
     using KeyCompareFn = int (*)(const Cell* a, const Cell* b, int op);
     const KeyCompareColumn& column = hash_key_compare_column;
     auto cmp = column.rows ? reinterpret_cast<KeyCompareFn>(column.rows[cell_type(stored) * column.stride]) : nullptr;
@@ -209,6 +219,7 @@ void position_index_set(NodeRef t, uint32_t position, int32_t bucket1) {
     if (i32_count(pi) <= position) {
         uint64_t want = std::max<uint64_t>(8ull * position, 4ull * (position + 1));
         if (want > 0x7FFFFFF0u) raise_error(err::internal::no_memory);
+        HoldTable hold(t);
         SeriesBuffer* b = expand_series_fill(pi, uint32_t(want), 0xFF);
         b->tail = b->head + b->size;
     }
@@ -222,6 +233,7 @@ int32_t position_index_get(NodeRef t, uint32_t position) {
 // Turns a bucket holding one position into a chain (when it is not one yet)
 // and appends the position.
 void chain_add(NodeRef t, uint32_t bucket, int32_t position) {
+    HoldTable hold(t);
     int32_t k = view(t).keys[bucket];
     NodeRef chain;
     if (k >= 0) {
@@ -241,12 +253,19 @@ void chain_add(NodeRef t, uint32_t bucket, int32_t position) {
 void resize_buckets(NodeRef t, uint64_t m, bool force = false);
 void rebuild_entries(NodeRef t, uint32_t size);
 
+bool grow(NodeRef t);
+
 // Grows (or cleans out deleted buckets) when the next insertion would pass the
 // grow limit. Returns true when a kind-0 table was rebuilt, which indexed its
 // whole block.
-bool grow_if_full(NodeRef t) {
+inline bool grow_if_full(NodeRef t) {
     HashDesc* d = hash_table_desc(t);
-    if (d->used_buckets < d->grow_limit) return false;
+    return d->used_buckets >= d->grow_limit && grow(t);
+}
+// Grows by the table's kind: new buckets, or a rebuild that also drops deleted keys.
+bool grow(NodeRef t) {
+    HashDesc* d = hash_table_desc(t);
+    HoldTable hold(t);
     uint32_t bc = uint32_t(d->bucket_count);
     uint32_t target = 2 * uint32_t(d->live_count) < bc ? bc - 1 : bc + 1;
     switch (d->kind) {
@@ -284,11 +303,11 @@ void resize_buckets(NodeRef t, uint64_t m, bool force) {
     if (v.d->kind == HASH_KIND_WORDS) {
         uint32_t count = block_count(v.d->key_block);
         for (uint32_t pos = 0; pos < count; ++pos, ++placed)
-            place(nf, nk, n - 1, hash_key_value(v.cells + pos, 0), int32_t(pos));
+            place(nf, nk, n - 1, key_hash(v.cells + pos), int32_t(pos));
     } else {
         for (uint32_t j = 0; j <= v.mask; ++j) {
             if (flag_of(v.flags, j) != FLAG_LIVE) continue;
-            place(nf, nk, n - 1, hash_key_value(v.cells + v.keys[j], 0), v.keys[j]);
+            place(nf, nk, n - 1, key_hash(v.cells + v.keys[j]), v.keys[j]);
             ++placed;
         }
     }
@@ -297,6 +316,25 @@ void resize_buckets(NodeRef t, uint64_t m, bool force) {
     v.d->bucket_count = int32_t(n);
     v.d->grow_limit = limit;
     v.d->used_buckets = placed;
+}
+
+// Kinds 3-4: indexes the entry at cell `entry` under its key, in bucket `free`
+// when the caller knows it is the first one on the key's probe path that is not
+// live (-1: probe for it). Returns the entry's first value cell.
+int32_t add_entry(NodeRef t, uint32_t key, uint32_t entry, int32_t free) {
+    View v = view(t);
+    hash_entry_set_key(v.cells + entry, key);
+    uint32_t bucket = uint32_t(free);
+    if (free < 0) {
+        Probe p(murmur3_finalize(key), v.mask);
+        while (flag_of(v.flags, p.i) == FLAG_LIVE) p.next();
+        bucket = p.i;
+    }
+    if (flag_of(v.flags, bucket) == FLAG_EMPTY) v.d->used_buckets++;
+    set_flag(v.flags, bucket, FLAG_LIVE);
+    v.keys[bucket] = int32_t(entry);
+    v.d->live_count++;
+    return int32_t(entry) + 1;
 }
 
 // Kinds 3-4: fresh buckets and a compacted key block holding the live entries.
@@ -328,25 +366,32 @@ void rebuild_entries(NodeRef t, uint32_t size) {
     for (uint32_t e = 0; e + uint32_t(per) <= old_cells; e += uint32_t(per)) {
         const Cell* k = node_buffer(old_block)->cells() + e;
         if (k->header != T_UNSET) continue;
-        int32_t first = hash_table_put_key(t, hash_entry_key(k));
+        // Live keys are distinct and the fresh buckets hold them all below the grow limit.
+        uint32_t entry = block_append(hash_table_desc(t)->key_block, uint32_t(per));
+        int32_t first = add_entry(t, hash_entry_key(node_buffer(old_block)->cells() + e), entry, -1);
         Cell* src = node_buffer(old_block)->cells() + e + 1;
         std::memcpy(node_buffer(hash_table_desc(t)->key_block)->cells() + first, src,
                     size_t(per - 1) * sizeof(Cell));
     }
 }
 
-// Kinds 3-4: the bucket of an entry's key, or -1.
-int32_t find_entry_bucket(NodeRef t, uint32_t key) {
+// Kinds 3-4: the bucket of an entry's key, or -1 with the first bucket on its
+// probe path that is not live (where a new entry for the key goes) in *free.
+template <bool WantFree = false>
+int32_t find_entry_bucket(NodeRef t, uint32_t key, int32_t* free = nullptr) {
     View v = view(t);
     Probe p(murmur3_finalize(key), v.mask);
+    int32_t first_free = -1;
     do {
         uint32_t f = flag_of(v.flags, p.i);
-        if (f == FLAG_EMPTY) return -1;
+        if (WantFree && f != FLAG_LIVE && first_free < 0) first_free = int32_t(p.i);
+        if (f == FLAG_EMPTY) break;
         if (f == FLAG_LIVE) {
             const Cell* k = v.cells + v.keys[p.i];
             if (k->header == T_UNSET && hash_entry_key(k) == key) return int32_t(p.i);
         }
     } while (p.next());
+    if (WantFree) *free = first_free;
     return -1;
 }
 
@@ -483,14 +528,13 @@ static Cell map_search_key(const Cell* key) {
 // Indexes the key at position; for maps and word tables an equal key already
 // indexed is reported in *found (its position) and nothing changes.
 static int insert_key(NodeRef t, uint32_t position, int32_t* found) {
-    HoldTable hold(t);
-    check_stamp(t);
+    if (hash_table_desc(t)->gc_stamp) check_stamp(t);
     if (grow_if_full(t)) return 2;
     View v = view(t);
     int kind = v.d->kind;
     Cell key = kind == HASH_KIND_MAP ? map_search_key(v.cells + position) : v.cells[position];
     if (kind <= HASH_KIND_MAP) stamp_if_node_key(v.d, &key);
-    Probe p(hash_key_value(&key, 0), v.mask);
+    Probe p(key_hash(&key), v.mask);
     int32_t deleted = -1, target = -1;
     do {
         uint32_t f = flag_of(v.flags, p.i);
@@ -556,17 +600,26 @@ void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
 }
 
 // The position of the first live key on the hash's probe path that `match`
-// accepts, or -1.
-template <class Match>
-static int32_t probe_live_keys(const View& v, uint32_t hash, Match match) {
+// accepts, or -1. Then *free (when asked) is the bucket insert_key would give
+// the key: the first deleted one on the path, else the empty one that ends it.
+template <bool WantFree, class Match>
+static int32_t probe_live_keys(const View& v, uint32_t hash, Match match, int32_t* free) {
     Probe p(hash, v.mask);
+    int32_t first_deleted = -1;
     do {
         uint32_t f = flag_of(v.flags, p.i);
-        if (f == FLAG_EMPTY) return -1;
-        if (f == FLAG_DELETED) continue;
+        if (f == FLAG_EMPTY) {
+            if (WantFree) *free = first_deleted >= 0 ? first_deleted : int32_t(p.i);
+            return -1;
+        }
+        if (f == FLAG_DELETED) {
+            if (WantFree && first_deleted < 0) first_deleted = int32_t(p.i);
+            continue;
+        }
         int32_t k = v.keys[p.i];
         if (match(v.cells + k)) return k;
     } while (p.next());
+    if (WantFree) *free = first_deleted;
     return -1;
 }
 
@@ -574,19 +627,20 @@ static int32_t probe_live_keys(const View& v, uint32_t hash, Match match) {
 // matches. Kept apart from kind 0's filters: every map path step comes here.
 // A narrow string! key under an equality operator is read and hashed once,
 // with the same probe and the same answers as the general path.
-static int32_t get_single_key(const View& v, const Cell* key, int op) {
+template <bool WantFree = false>
+static int32_t get_single_key(const View& v, const Cell* key, int op, int32_t* free = nullptr) {
     NarrowText text;
     if (is_equality(op) && narrow_text(key, &text)) {
         bool strict = op == CMP_STRICT_EQUAL;
-        return probe_live_keys(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
+        return probe_live_keys<WantFree>(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
             NarrowText s;
             if (narrow_text(stored, &s)) return narrow_texts_equal(s, text, strict);
             return cell_type(stored) == T_STRING && keys_match(stored, key, op);
-        });
+        }, free);
     }
-    return probe_live_keys(v, hash_key_value(key, 0), [&](const Cell* stored) {
+    return probe_live_keys<WantFree>(v, key_hash(key), [&](const Cell* stored) {
         return (cell_type(key) == T_TEXT_KEY || cell_type(key) == cell_type(stored)) && keys_match(stored, key, op);
-    });
+    }, free);
 }
 
 int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t skip, int op,
@@ -600,7 +654,7 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     if (skip < 1) raise_error_int(err::script::out_of_range, skip);
     if (reverse) last = true;
 
-    Probe p(hash_key_value(&key, 0), v.mask);
+    Probe p(key_hash(&key), v.mask);
     do {
         uint32_t f = flag_of(v.flags, p.i);
         if (f == FLAG_EMPTY) return -1;
@@ -614,14 +668,19 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
             chain = i32_data(c);
             n = i32_count(c);
         }
+        // A lone key has just matched under CMP_EQUAL, and every position is
+        // on a step of 1: only other operators and skips need another look.
+        bool matched = k >= 0 && op == CMP_EQUAL;
         int32_t best = -1;
         for (uint32_t i = 0; i < n; ++i) {
             int32_t q = chain[i];
-            if (!keys_match(v.cells + q, &key, op)) continue;
-            int64_t dist = last ? int64_t(head) - 1 - q : int64_t(q) - head;
-            int64_t r = dist % skip;
-            if (r < 0) r += skip;
-            if (r != 0) continue;
+            if (!matched && !keys_match(v.cells + q, &key, op)) continue;
+            if (skip > 1) {
+                int64_t dist = last ? int64_t(head) - 1 - q : int64_t(q) - head;
+                int64_t r = dist % skip;
+                if (r < 0) r += skip;
+                if (r != 0) continue;
+            }
             bool after = q >= int64_t(head);
             if (reverse ? !after && q > best
                 : last  ? after && q > best
@@ -633,12 +692,40 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     return -1;
 }
 
+int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
+    Cell key = map_search_key(key_in);  // a copy: re-indexing may move the caller's cell
+    if (hash_table_desc(t)->gc_stamp) check_stamp(t);
+    View v = view(t);
+    assert(v.d->kind == HASH_KIND_MAP);
+    int32_t free = -1;
+    int32_t found = get_single_key<true>(v, &key, op, &free);
+    *slot = MapSlot{free, v.d->bucket_flags, v.d->bucket_count};
+    return found;
+}
+
+// The slot is where insert_key would put the key while the buckets are those
+// it was taken from, none has been taken since and no growth or re-indexing is
+// due; anything else goes the long way.
+void hash_table_insert_in_slot(NodeRef t, uint32_t position, const MapSlot& slot) {
+    View v = view(t);
+    bool same = slot.bucket >= 0 && slot.flags == v.d->bucket_flags && slot.bucket_count == v.d->bucket_count;
+    if (!same || v.d->gc_stamp || v.d->used_buckets >= v.d->grow_limit || flag_of(v.flags, uint32_t(slot.bucket)) == FLAG_LIVE
+        || key_hash_uses_node(cell_type(v.cells + position))) {
+        insert_key(t, position, nullptr);
+        return;
+    }
+    if (flag_of(v.flags, uint32_t(slot.bucket)) == FLAG_EMPTY) v.d->used_buckets++;
+    set_flag(v.flags, uint32_t(slot.bucket), FLAG_LIVE);
+    v.keys[slot.bucket] = int32_t(position);
+    v.d->live_count++;
+}
+
 int32_t hash_table_get_next(NodeRef t, const Cell* key_in, HashCursor& cur) {
     Cell key = map_search_key(key_in);
     if (cur.bucket < 0) check_stamp(t);
     View v = view(t);
     if (cur.bucket < 0) {
-        cur.start = hash_key_value(&key, 0) & v.mask;
+        cur.start = key_hash(&key) & v.mask;
         cur.bucket = int32_t(cur.start);
         cur.step = 0;
         cur.visited = 0;
@@ -829,20 +916,18 @@ void hash_table_move_keys(NodeRef t, uint32_t to, uint32_t from, uint32_t count)
 int32_t hash_table_put_key(NodeRef t, uint32_t key) {
     HoldTable hold(t);
     check_stamp(t);
-    int32_t b = find_entry_bucket(t, key);
+    int32_t free = -1;
+    int32_t b = find_entry_bucket<true>(t, key, &free);
     if (b >= 0) return view(t).keys[b] + 1;
+    // The probe just made found the new entry's bucket, unless growth re-places
+    // the entries or a collection (sweeping the ownership table) frees others.
+    HashDesc* d = hash_table_desc(t);
+    if (d->used_buckets >= d->grow_limit) free = -1;
     grow_if_full(t);
-    int32_t per = entry_cells(hash_table_desc(t));
-    uint32_t entry = block_append(hash_table_desc(t)->key_block, uint32_t(per));
-    View v = view(t);
-    hash_entry_set_key(v.cells + entry, key);
-    Probe p(murmur3_finalize(key), v.mask);
-    while (flag_of(v.flags, p.i) == FLAG_LIVE) p.next();
-    if (flag_of(v.flags, p.i) == FLAG_EMPTY) v.d->used_buckets++;
-    set_flag(v.flags, p.i, FLAG_LIVE);
-    v.keys[p.i] = int32_t(entry);
-    v.d->live_count++;
-    return int32_t(entry) + 1;
+    uint64_t cycle = gc_cycle_count();
+    uint32_t entry = block_append(hash_table_desc(t)->key_block, uint32_t(entry_cells(hash_table_desc(t))));
+    if (gc_cycle_count() != cycle) free = -1;
+    return add_entry(t, key, entry, free);
 }
 
 int32_t hash_table_get_key(NodeRef t, uint32_t key) {

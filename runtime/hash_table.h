@@ -73,6 +73,13 @@ void hash_table_put_block(NodeRef table, uint32_t first, uint32_t step);
 int32_t hash_table_get(NodeRef table, const Cell* key, uint32_t head, int32_t skip, int op,
                        bool last, bool reverse);
 
+// Maps: as hash_table_get, and when no key matches, the bucket where the key
+// would go in, so that adding it (at the tail of the key block) takes no second
+// probe. The slot stays good until the buckets change; insert checks that.
+struct MapSlot { int32_t bucket = -1; NodeRef flags = 0; int32_t bucket_count = 0; };
+int32_t hash_table_find_map_key(NodeRef table, const Cell* key, int op, MapSlot* slot);
+void hash_table_insert_in_slot(NodeRef table, uint32_t position, const MapSlot& slot);
+
 // Continue a map probe from where the previous call stopped; start with bucket -1.
 struct HashCursor { int32_t bucket = -1; uint32_t start = 0, step = 0, visited = 0; };
 int32_t hash_table_get_next(NodeRef table, const Cell* key, HashCursor& cursor);

@@ -60,13 +60,6 @@ uint32_t hash_bytes(const uint8_t* p, size_t length, uint32_t seed = HASH_SEED) 
 
 }  // namespace
 
-uint32_t murmur3_finalize(uint32_t h) {
-    h ^= h >> 16; h *= 0x85ebca6bu;
-    h ^= h >> 13; h *= 0xc2b2ae35u;
-    h ^= h >> 16;
-    return h;
-}
-
 uint32_t murmur3_hash_bytes(const void* data, size_t length) {
     return hash_bytes<false>(static_cast<const uint8_t*>(data), length);
 }

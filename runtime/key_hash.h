@@ -25,7 +25,12 @@ uint32_t murmur3_hash_bytes_seed(const void* data, size_t length, uint32_t seed)
 // The same hash over the bytes with A-Z lowered, without copying them.
 uint32_t murmur3_hash_bytes_folded(const void* data, size_t length);
 // fmix32 of one word: no seed, no length.
-uint32_t murmur3_finalize(uint32_t x);
+inline uint32_t murmur3_finalize(uint32_t h) {
+    h ^= h >> 16; h *= 0x85ebca6bu;
+    h ^= h >> 13; h *= 0xc2b2ae35u;
+    h ^= h >> 16;
+    return h;
+}
 
 // Case flag: 1 hashes case-sensitively; any other value folds case.
 uint32_t hash_string_chars(const Cell* str, int case_flag);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -85,6 +86,36 @@ TEST(HashTable, ValuesLookupHonoursHeadSkipLastReverse) {
 }
 
 // Inserting well past the grow limit: every key stays findable in every kind.
+// A key alone in its bucket matches the lookup's own operator and skip, not
+// only the equality that finds its bucket.
+TEST(HashTable, ValuesLookupOfALoneKeyHonoursOperatorAndSkip) {
+    RootCell root;
+    set_series(root.get(), T_BLOCK, alloc_series_cells(3));
+    for (const char32_t* text : {U"a", U"B", U"c"}) {
+        series_ensure_room(series_node(root.get()), 16);
+        Cell key = text_cell_value(T_STRING, text, 1);
+        SeriesBuffer* b = node_buffer(series_node(root.get()));  // the allocation may have moved it
+        *reinterpret_cast<Cell*>(b->tail_ptr()) = key;
+        b->tail += 16;
+    }
+    NodeRef t = hash_table_create(3, series_node(root.get()), 0, HASH_KIND_VALUES, 0);
+    HashTableHold hold_t(t);
+    struct Row { const char32_t* text; int op; uint32_t head; int32_t skip; bool last, reverse; int32_t want; } rows[] = {
+        {U"A", CMP_EQUAL, 0, 1, false, false, 0},         {U"A", CMP_STRICT_EQUAL, 0, 1, false, false, -1},
+        {U"a", CMP_STRICT_EQUAL, 0, 1, false, false, 0},  {U"b", CMP_EQUAL, 0, 1, false, false, 1},
+        {U"b", CMP_STRICT_EQUAL, 0, 1, false, false, -1}, {U"b", CMP_EQUAL, 0, 2, false, false, -1},
+        {U"C", CMP_EQUAL, 0, 2, false, false, 2},         {U"C", CMP_EQUAL, 3, 2, true, false, -1},
+        {U"C", CMP_EQUAL, 3, 1, false, true, 2},          {U"a", CMP_EQUAL, 1, 1, false, false, -1},
+    };
+    for (const Row& r : rows) {
+        StackScope scope;
+        Cell* key = stack_push();
+        *key = text_cell_value(T_STRING, r.text, 1);
+        EXPECT_EQ(hash_table_get(t, key, r.head, r.skip, r.op, r.last, r.reverse), r.want)
+            << "op " << r.op << " head " << r.head << " skip " << r.skip;
+    }
+}
+
 TEST(HashTable, ValuesGrowPastTheLoadFactor) {
     NodeRef block = int_block({});
     NodeRef t = hash_table_create(0, block, 0, HASH_KIND_VALUES, 0);
@@ -410,6 +441,37 @@ TEST(HashTable, KeyedEntriesInsertFindRemoveAndGrow) {
             }
         }
         EXPECT_EQ(hash_table_put_key(t, keys[2]), hash_table_get_key(t, keys[2]));  // present: no second entry
+    }
+}
+
+// Puts, removals and lookups in any order, through growth and the cleaning of
+// deleted buckets, agree with a plain map of the same entries.
+TEST(HashTable, KeyedEntriesAgreeWithAModelUnderChurn) {
+    KeyNodes keys(300);
+    for (int32_t kind : {HASH_KIND_KEYS, HASH_KIND_OWNED_KEYS}) {
+        NodeRef t = hash_table_create(4, 0, 0, kind, 1);
+        HashTableHold hold(t);
+        std::map<uint32_t, int32_t> model;
+        std::mt19937 random(7);
+        for (int32_t step = 0; step < 6000; ++step) {
+            uint32_t k = random() % 300;
+            if (random() % 3 == 0) {
+                int32_t gone = hash_table_delete_key(t, keys[k]);
+                ASSERT_EQ(gone >= 0, model.erase(k) == 1) << "step " << step;
+            } else {
+                int32_t v = hash_table_put_key(t, keys[k]);
+                set_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v, step);
+                model[k] = step;
+            }
+            uint32_t probe = random() % 300;
+            int32_t v = hash_table_get_key(t, keys[probe]);
+            auto it = model.find(probe);
+            ASSERT_EQ(v >= 0, it != model.end()) << "step " << step;
+            if (v >= 0) ASSERT_EQ(get_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v), it->second);
+        }
+        const HashDesc* d = hash_table_desc(t);
+        EXPECT_EQ(d->live_count, int32_t(model.size()));
+        EXPECT_LE(d->used_buckets, d->grow_limit);
     }
 }
 
