@@ -92,13 +92,6 @@ void global_context_init() {
 
 NodeRef global_context() { return global_ctx; }
 
-Cell* context_cell(NodeRef ctx) { return node_buffer(ctx)->cells(); }
-Cell* context_self(NodeRef ctx) { return node_buffer(ctx)->cells() + 1; }
-int context_kind(NodeRef ctx) { return int((context_cell(ctx)->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT); }
-bool context_on_stack(NodeRef ctx) { return (context_cell(ctx)->header & CTX_ON_STACK) != 0; }
-NodeRef context_words_node(NodeRef ctx) { return hash_table_desc(word_table(ctx))->key_block; }
-uint32_t context_word_count(NodeRef ctx) { return cells_in(context_words_node(ctx)); }
-Cell* context_word_at(NodeRef ctx, uint32_t n) { return node_buffer(context_words_node(ctx))->cells() + n; }
 
 void context_set_stack_args(NodeRef ctx, Cell* first_arg) {
     assert(context_on_stack(ctx));
@@ -255,8 +248,23 @@ Cell* context_get_symbol_value(int32_t symbol, NodeRef ctx) {
     return node_buffer(values_node(ctx))->cells() + slot;
 }
 
+namespace {
+
+// The slot a word already names, when ctx holds its exact spelling there:
+// outside the global context a canonical spelling has one slot, so a lookup
+// would find the same one. A word rebound to a context of the same shape
+// (objects made from one spec, a function's body per call) is mostly this.
+int32_t slot_by_index(NodeRef ctx, const Cell* word) {
+    uint32_t index = uint32_t(word_index(word));
+    if (context_kind(ctx) == CTX_KIND_GLOBAL || index >= context_word_count(ctx)) return -1;
+    return word_symbol(context_word_at(ctx, index)) == word_symbol(word) ? int32_t(index) : -1;
+}
+
+}  // namespace
+
 int32_t context_bind_word(NodeRef ctx, Cell* word) {
-    int32_t slot = context_find_symbol(ctx, word_symbol(word), true);
+    int32_t slot = slot_by_index(ctx, word);
+    if (slot < 0) slot = context_find_symbol(ctx, word_symbol(word), true);
     if (slot >= 0) {
         word_set_context(word, ctx);
         word_set_index(word, slot);
