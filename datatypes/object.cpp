@@ -375,12 +375,14 @@ static bool is_object_context(NodeRef ctx) {
 // made from it, as a rule) when its words are the block's set-words exactly,
 // in order and spelling: collecting them into a new context would make the
 // same words, so a copy of them serves. Otherwise 0.
-static NodeRef spec_shape(const Cell* spec) {
+// *flagged tells whether any of its words has its slot-set flag.
+static NodeRef spec_shape(const Cell* spec, bool* flagged) {
     SeriesBuffer* b = node_buffer(series_node(spec));
     const Cell* cells = b->cells();
     uint32_t total = (b->tail - b->head) / sizeof(Cell);
     NodeRef shape = 0;
     uint32_t matched = 0, count = 0;
+    *flagged = false;
     for (uint32_t i = series_index(spec); i < total; ++i) {
         if (!cell_is(cells + i, T_SET_WORD)) continue;
         if (!shape) {
@@ -391,6 +393,7 @@ static NodeRef spec_shape(const Cell* spec) {
         if (matched == count) return 0;
         const Cell* word = context_word_at(shape, matched++);
         if ((word->header & ~FLAG_SLOT_SET) != T_WORD || word_symbol(word) != word_symbol(cells + i)) return 0;
+        *flagged = *flagged || word->header != T_WORD;
     }
     return matched == count ? shape : 0;
 }
@@ -398,11 +401,12 @@ static NodeRef spec_shape(const Cell* spec) {
 // A new object for a spec block: with the words of the spec's shape when it
 // has one (then true), else empty for the spec's set-words to be collected.
 static Cell* object_push_for_spec(const Cell* spec, bool* shaped) {
-    NodeRef shape = spec_shape(spec);
+    bool flagged;
+    NodeRef shape = spec_shape(spec, &flagged);
     *shaped = shape != 0;
     if (!shape) return object_push_new(T_OBJECT, 0, 4);
     Cell* obj = object_push_new(T_OBJECT, shape, context_word_count(shape));
-    clear_changed_flags(object_context(obj));
+    if (flagged) clear_changed_flags(object_context(obj));
     return obj;
 }
 
