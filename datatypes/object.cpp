@@ -365,18 +365,66 @@ static void clear_changed_flags(NodeRef ctx) {
 
 // ================================================================== make, construct
 
+static bool is_object_context(NodeRef ctx) {
+    if (!ctx) return false;
+    const Cell* cc = context_cell(ctx);
+    return cell_is(cc, T_CONTEXT) && !(cc->header & CTX_ON_STACK) && context_kind(ctx) == CTX_KIND_OBJECT;
+}
+
+// The context that a spec block's first set-word is bound to (the object last
+// made from it, as a rule) when its words are the block's set-words exactly,
+// in order and spelling: collecting them into a new context would make the
+// same words, so a copy of them serves. Otherwise 0.
+// *flagged tells whether any of its words has its slot-set flag.
+static NodeRef spec_shape(const Cell* spec, bool* flagged) {
+    SeriesBuffer* b = node_buffer(series_node(spec));
+    const Cell* cells = b->cells();
+    uint32_t total = (b->tail - b->head) / sizeof(Cell);
+    NodeRef shape = 0;
+    uint32_t matched = 0, count = 0;
+    *flagged = false;
+    for (uint32_t i = series_index(spec); i < total; ++i) {
+        if (!cell_is(cells + i, T_SET_WORD)) continue;
+        if (!shape) {
+            shape = word_context(cells + i);
+            if (!is_object_context(shape)) return 0;
+            count = context_word_count(shape);
+        }
+        if (matched == count) return 0;
+        const Cell* word = context_word_at(shape, matched++);
+        if ((word->header & ~FLAG_SLOT_SET) != T_WORD || word_symbol(word) != word_symbol(cells + i)) return 0;
+        *flagged = *flagged || word->header != T_WORD;
+    }
+    return matched == count ? shape : 0;
+}
+
+// A new object for a spec block: with the words of the spec's shape when it
+// has one (then true), else empty for the spec's set-words to be collected.
+static Cell* object_push_for_spec(const Cell* spec, bool* shaped) {
+    bool flagged;
+    NodeRef shape = spec_shape(spec, &flagged);
+    *shaped = shape != 0;
+    if (!shape) return object_push_new(T_OBJECT, 0, 4);
+    Cell* obj = object_push_new(T_OBJECT, shape, context_word_count(shape));
+    if (flagged) clear_changed_flags(object_context(obj));
+    return obj;
+}
+
 Cell* object_make(const Cell* proto_in, const Cell* spec_in) {
     Cell* result = stack_push();
     StackScope scope;
     Cell* proto = stack_push_copy(proto_in);
     Cell* spec = spec_in ? stack_push_copy(spec_in) : stack_push();
     bool from_object = cell_is(proto, T_OBJECT);
-    Cell* obj = from_object ? object_clone(proto, false, nullptr, false) : object_push_new(T_OBJECT, 0, 4);
+    bool shaped = false;
+    Cell* obj = from_object                ? object_clone(proto, false, nullptr, false)
+                : cell_is(spec, T_BLOCK) ? object_push_for_spec(spec, &shaped)
+                                         : object_push_new(T_OBJECT, 0, 4);
     if (cell_is(spec, T_OBJECT)) {
         bool grew = object_extend(obj, spec);
         if (grew || !from_object) object_set_class_id(obj, object_new_class_id());
     } else if (cell_is(spec, T_BLOCK)) {
-        bool grew = context_collect_set_words(object_context(obj), spec);
+        bool grew = !shaped && context_collect_set_words(object_context(obj), spec);
         context_bind_block(spec, object_context(obj), true);
         if (from_object) object_copy_values(object_context(proto), object_context(obj), false);
         *context_self(object_context(obj)) = *obj;

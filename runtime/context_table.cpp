@@ -55,6 +55,29 @@ void rebind_words(NodeRef ctx) {
     for (uint32_t i = 0, n = cells_in(words); i < n; ++i) word_set_context(w + i, ctx);
 }
 
+// The slot a word already names, when ctx holds its exact spelling there:
+// outside the global context a canonical spelling has one slot, so a lookup
+// would find the same one. A word rebound to a context of the same shape (an
+// object made again from one spec) is mostly this; a word of the global
+// context names a slot no smaller context predicts.
+inline int32_t slot_by_index(NodeRef ctx, const Cell* word) {
+    NodeRef from = word_context(word);
+    if (!from || from == global_ctx || context_kind(ctx) == CTX_KIND_GLOBAL) return -1;
+    uint32_t index = uint32_t(word_index(word));
+    if (index >= context_word_count(ctx)) return -1;
+    return word_symbol(context_word_at(ctx, index)) == word_symbol(word) ? int32_t(index) : -1;
+}
+
+inline int32_t bind_word(NodeRef ctx, Cell* word) {
+    int32_t slot = ctx == global_ctx ? -1 : slot_by_index(ctx, word);
+    if (slot < 0) slot = context_find_symbol(ctx, word_symbol(word), true);
+    if (slot >= 0) {
+        word_set_context(word, ctx);
+        word_set_index(word, slot);
+    }
+    return slot;
+}
+
 // The cycle guard ends a walk into a list that contains itself and bounds the
 // depth (too-deep), as every recursive walk over values does.
 void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag) {
@@ -73,7 +96,7 @@ void bind_list(NodeRef node, uint32_t index, NodeRef ctx, bool self_flag) {
                 word_set_context(c + i, ctx);
                 word_set_index(c + i, WORD_NO_INDEX);
             } else {
-                context_bind_word(ctx, c + i);
+                bind_word(ctx, c + i);
             }
         }
     }
@@ -92,13 +115,6 @@ void global_context_init() {
 
 NodeRef global_context() { return global_ctx; }
 
-Cell* context_cell(NodeRef ctx) { return node_buffer(ctx)->cells(); }
-Cell* context_self(NodeRef ctx) { return node_buffer(ctx)->cells() + 1; }
-int context_kind(NodeRef ctx) { return int((context_cell(ctx)->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT); }
-bool context_on_stack(NodeRef ctx) { return (context_cell(ctx)->header & CTX_ON_STACK) != 0; }
-NodeRef context_words_node(NodeRef ctx) { return hash_table_desc(word_table(ctx))->key_block; }
-uint32_t context_word_count(NodeRef ctx) { return cells_in(context_words_node(ctx)); }
-Cell* context_word_at(NodeRef ctx, uint32_t n) { return node_buffer(context_words_node(ctx))->cells() + n; }
 
 void context_set_stack_args(NodeRef ctx, Cell* first_arg) {
     assert(context_on_stack(ctx));
@@ -255,14 +271,8 @@ Cell* context_get_symbol_value(int32_t symbol, NodeRef ctx) {
     return node_buffer(values_node(ctx))->cells() + slot;
 }
 
-int32_t context_bind_word(NodeRef ctx, Cell* word) {
-    int32_t slot = context_find_symbol(ctx, word_symbol(word), true);
-    if (slot >= 0) {
-        word_set_context(word, ctx);
-        word_set_index(word, slot);
-    }
-    return slot;
-}
+
+int32_t context_bind_word(NodeRef ctx, Cell* word) { return bind_word(ctx, word); }
 
 void context_bind_block(const Cell* block, NodeRef ctx, bool self_flag) {
     self_symbol();  // interned before the walk: the walk must not allocate

@@ -9,6 +9,8 @@
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/hash_table.h"
+#include "runtime/memory.h"
 
 namespace tev {
 
@@ -22,13 +24,18 @@ enum ContextKind : int { CTX_KIND_GLOBAL = 0, CTX_KIND_FUNCTION = 1, CTX_KIND_OB
 void global_context_init();
 NodeRef global_context();
 
-Cell* context_cell(NodeRef ctx);
-Cell* context_self(NodeRef ctx);
-int context_kind(NodeRef ctx);
-bool context_on_stack(NodeRef ctx);
-NodeRef context_words_node(NodeRef ctx);    // the word table's key block
-uint32_t context_word_count(NodeRef ctx);
-Cell* context_word_at(NodeRef ctx, uint32_t n);
+// Inline: field access and binding read these once per word or path step.
+inline Cell* context_cell(NodeRef ctx) { return node_buffer(ctx)->cells(); }
+inline Cell* context_self(NodeRef ctx) { return node_buffer(ctx)->cells() + 1; }
+inline int context_kind(NodeRef ctx) { return int((context_cell(ctx)->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT); }
+inline bool context_on_stack(NodeRef ctx) { return (context_cell(ctx)->header & CTX_ON_STACK) != 0; }
+// The word table's key block.
+inline NodeRef context_words_node(NodeRef ctx) { return hash_table_desc(context_cell_table(context_cell(ctx)))->key_block; }
+inline uint32_t context_word_count(NodeRef ctx) {
+    SeriesBuffer* b = node_buffer(context_words_node(ctx));
+    return (b->tail - b->head) / sizeof(Cell);
+}
+inline Cell* context_word_at(NodeRef ctx, uint32_t n) { return node_buffer(context_words_node(ctx))->cells() + n; }
 // A function context's arguments: set by the interpreter around a call (nullptr: none).
 void context_set_stack_args(NodeRef ctx, Cell* first_arg);
 Cell* context_stack_args(NodeRef ctx);

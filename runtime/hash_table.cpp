@@ -469,9 +469,6 @@ void reindex(NodeRef t) {
 HashTableHold::HashTableHold(NodeRef table) { add_hook(); held_tables.push_back(table); }
 HashTableHold::~HashTableHold() { held_tables.pop_back(); }
 
-HashDesc* hash_table_desc(NodeRef table) {
-    return reinterpret_cast<HashDesc*>(node_buffer(table)->head_ptr());
-}
 
 // ---------------------------------------------------------------- creation
 
@@ -1034,7 +1031,8 @@ static int32_t probe_word(NodeRef t, int32_t symbol, int case_flag, uint32_t* em
         if (f == FLAG_EMPTY) break;
         if (f != FLAG_LIVE) continue;
         int32_t s = word_symbol(v.cells + v.keys[p.i]);
-        if ((case_flag ? symbol_resolve_alias(s) : s) == wanted) return v.keys[p.i];
+        // The exact spelling matches in either mode without resolving its alias.
+        if (s == symbol || s == wanted || (case_flag && symbol_resolve_alias(s) == wanted)) return v.keys[p.i];
     } while (p.next());
     assert(flag_of(v.flags, p.i) == FLAG_EMPTY);
     *empty_bucket = p.i;

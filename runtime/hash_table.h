@@ -11,6 +11,7 @@
 #include <cstdio>
 #include "runtime/cell.h"
 #include "runtime/compare_ops.h"
+#include "runtime/memory.h"
 
 namespace tev {
 
@@ -49,7 +50,9 @@ struct HashDesc {
 };
 static_assert(sizeof(HashDesc) == 44);
 
-HashDesc* hash_table_desc(NodeRef table);
+inline HashDesc* hash_table_desc(NodeRef table) {
+    return reinterpret_cast<HashDesc*>(node_buffer(table)->head_ptr());
+}
 
 // A new table for `size` keys. block 0: a new key block (room for size cells,
 // or size entries for kinds 3-4). Otherwise the block's cells from position
