@@ -1272,6 +1272,15 @@ __attribute__((always_inline)) static inline Cell* eval_block_catching_inline(co
 
 Cell* eval_block_catching(const Cell* block) { return eval_block_catching_inline(block); }
 
+Cell* eval_block_trying(const Cell* block, uint32_t* thrown) {
+    try {
+        return eval_block_inline(block);
+    } catch (const LanguageThrow& t) {
+        *thrown = t.code;
+        return nullptr;
+    }
+}
+
 BodyOutcome run_loop_body(const Cell* body, Cell* result) {
     Cell* mark = vstack.top;
     if (Cell* r = eval_block_catching_inline(body)) {
