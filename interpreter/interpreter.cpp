@@ -1297,6 +1297,15 @@ __attribute__((always_inline)) static inline Cell* eval_block_catching_inline(co
 
 Cell* eval_block_catching(const Cell* block) { return eval_block_catching_inline(block); }
 
+Cell* eval_block_trying(const Cell* block, uint32_t* thrown) {
+    try {
+        return eval_block_inline(block);
+    } catch (const LanguageThrow& t) {
+        *thrown = t.code;
+        return nullptr;
+    }
+}
+
 BodyOutcome run_loop_body(const Cell* body, Cell* result) {
     Cell* mark = vstack.top;
     if (Cell* r = eval_block_catching_inline(body)) {
@@ -1421,24 +1430,50 @@ Cell* call_with_args_reading(const Cell* fn, const Cell* args, uint32_t count, u
     }
 }
 
+// The return event of a call through a block of the values, the block made
+// now in the place kept for it.
+static void report_return_through_block(Cell* block_place, const Cell* args, uint32_t count, const Cell* result) {
+    Cell* blk = block_push_cells(args, count);
+    *block_place = *blk;
+    vstack.top = blk;
+    trace_event(TRACE_RETURN, block_place, int32_t(count), result, nullptr);
+}
+
 // The common value call (a comparator, a handler, a callback): a function
-// whose plain arguments are exactly the values given, while no trace runs. It
-// builds the frame, checks the arguments and fills the other slots as a call
-// through a block of the values would, without making that block; nullptr,
-// having done nothing, for any other call.
+// whose plain arguments are exactly the values given, while no event is
+// reported. It builds the frame, checks the arguments and fills the other slots
+// as a call through a block of the values would, without making that block;
+// nullptr, having done nothing, for any other call.
 static Cell* call_function_with_values(const Cell* fn, const Cell* args, uint32_t count) {
-    if (trace_running || !cell_is(fn, T_FUNCTION)) return nullptr;
+    if (trace_switch || !cell_is(fn, T_FUNCTION)) return nullptr;
     const Cell* entries = spec_entries_of(fn);
     if (!(entries->header & CALL_PLAN_SIMPLE) || spec_cache_plain_count(entries) != count) return nullptr;
+    // A trace callback's body may switch events back on: the stack it reports
+    // then has the block's cell below the call, as a call through the block has.
+    Cell* block_place = trace_running ? stack_push() : nullptr;
     Cell* fnslot = stack_push_copy(fn);
     frame_push(FRAME_FUNCTION, FRAME_INTERPRETED | FRAME_IN_FUNCTION, 0, 0);
     Cell* base = vstack.base;
     uint32_t depth = frame_depth();
     for (uint32_t k = 0; k < count; ++k) check_arg_type(entries + 1 + k, stack_push_copy(args + k), nullptr);
     push_call_plan_tail(entries);  // nothing above has allocated
-    if (run_function(fnslot, base, nullptr, 0, nullptr)) call_done(fnslot, base, depth);
-    else call_left(fnslot, base, depth);
-    return fnslot;
+    bool done = run_function(fnslot, base, nullptr, 0, nullptr);
+    if (!block_place) {
+        if (done) call_done(fnslot, base, depth);
+        else call_left(fnslot, base, depth);
+        return fnslot;
+    }
+    if (done) {
+        check_call_balance(depth, base);
+        frame_pop_keep();
+        if (trace_switch) report_return_through_block(block_place, args, count, base);
+        *fnslot = *base;
+    } else {
+        call_left(fnslot, base, depth);
+    }
+    *block_place = *fnslot;
+    vstack.top = block_place + 1;
+    return block_place;
 }
 
 Cell* call_with_args(const Cell* fn, const Cell* args, uint32_t count) {

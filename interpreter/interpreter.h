@@ -41,6 +41,11 @@ Cell* eval_block(const Cell* block);
 // errors go on. Returns the block's value, or nullptr when an exit is
 // pending (the stack top is then back where it was).
 Cell* eval_block_catching(const Cell* block);
+// Evaluates a block as eval_block does, catching what is thrown out of it in
+// the same machine frame: an error unwinds one frame less than it would to a
+// catch in the caller. nullptr, with *thrown set to the exit's code, when
+// something was thrown.
+Cell* eval_block_trying(const Cell* block, uint32_t* thrown);
 // One run of a loop body, evaluated as eval_block_catching evaluates it:
 // break and continue end here, every other exit goes on outward. BODY_NEXT:
 // *result holds the body's value; BODY_CONTINUE: it is left as it was;

@@ -447,8 +447,8 @@ void native_try(NativeCall& c) {
     Cell* saved_eval = stack_push_copy(current_evaluation());
     mark = vstack.top;
     frame_push(all ? FRAME_TRY_ALL : FRAME_TRY, 0, 0, 0);
-    try {
-        Cell* r = eval_block(&body);
+    uint32_t thrown = 0;
+    if (Cell* r = eval_block_trying(&body, &thrown)) {
         if (pending_exit) {
             frames_unwind_to(depth);
             vstack.top = mark;
@@ -460,18 +460,18 @@ void native_try(NativeCall& c) {
             return;
         }
         *c.args = *r;
-    } catch (const LanguageThrow& t) {
+    } else {
         frames_unwind_to(depth);
         vstack.top = mark;
         *current_evaluation() = *saved_eval;
-        if (t.code == THROW_ERROR) {
+        if (thrown == THROW_ERROR) {
             *c.args = *thrown_value();
             if (c.has(1) && cell_is(c.args, T_ERROR)) capture_error_stack(c.args);
         } else if (all) {
             *c.args = *exit_value();
             set_unset(exit_value());
         } else {
-            pending_exit = t.code;
+            pending_exit = thrown;
             return;
         }
     }

@@ -19,6 +19,9 @@ bool trace_switch = false;
 bool trace_running = false;
 static uint32_t trace_mask = 0;
 static Cell trace_callback;
+// Each event's word, interned at its first event of a run: interning hashes the
+// spelling and probes the global context, too much to do at every event.
+static Cell event_words[16];
 
 static const char* const event_names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
                                           "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
@@ -30,6 +33,15 @@ static void ensure_root() {
     rooted = true;
     set_none(&trace_callback);
     gc_add_root(&trace_callback);
+    for (Cell& w : event_words) {
+        set_none(&w);
+        gc_add_root(&w);
+    }
+}
+
+static Cell event_word(uint32_t code) {
+    if (cell_is(&event_words[code], T_NONE)) event_words[code] = word_from_cstring(event_names[code]);
+    return event_words[code];
 }
 
 // The events a callback asks for: the words of a block that begins its body.
@@ -54,6 +66,7 @@ bool trace_start(const Cell* callback) {
     ensure_root();
     if (trace_running) return false;
     trace_callback = *callback;
+    for (Cell& w : event_words) set_none(&w);
     trace_mask = callback_mask(callback);
     trace_running = true;
     trace_switch = true;
@@ -87,7 +100,7 @@ void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const C
     StackScope scope;
     uint32_t base = stack_index_of(vstack.base), top = stack_index_of(vstack.top);
     Cell* args = stack_push();
-    *args = word_from_cstring(event_names[code]);
+    *args = event_word(code);
     Cell* blk = stack_push();
     if (block) { *blk = *block; series_set_index(blk, 0); } else set_none(blk);
     Cell* off = stack_push();
