@@ -559,9 +559,11 @@ static void block_change_action(ActionFrame& f) {
 
 // ================================================================== copy and take
 
-// Replaces the value in cell `slot` of `list` by its copy: lists deeply (with
-// the cycle check), every other series through its type's copy.
-static void deep_copy_cell(Cell* list, uint32_t slot);
+// Replaces the series among cells [0, count) of `list`, a copy no one else
+// holds yet, by their copies: lists deeply (with the cycle check), every other
+// series through its type's copy. Most cells of code hold no series: they are
+// passed over without a call.
+static void copy_series_cells(Cell* list, uint32_t count);
 
 // Deep copy of a list from its index into a new block pushed on the stack.
 static Cell* deep_clone(const Cell* list) {
@@ -571,7 +573,7 @@ static Cell* deep_clone(const Cell* list) {
     }
     CycleGuard guard(series_node(list));
     Cell* copy = series_push_copy(list, series_index(list), block_length(list));
-    for (uint32_t i = 0; i < series_full_length(copy); ++i) deep_copy_cell(copy, i);
+    copy_series_cells(copy, series_full_length(copy));
     return copy;
 }
 
@@ -588,21 +590,25 @@ static void copy_with_action(Cell* list, uint32_t slot) {
     at->header = header;  // the copy keeps the replaced cell's type and flags
 }
 
-static void deep_copy_cell(Cell* list, uint32_t slot) {
-    const Cell* c = block_cell_from_head(list, slot);
-    TypeId t = cell_type(c);
-    if (!type_is_series(t)) return;
-    if (!type_is_list(t)) {
-        copy_with_action(list, slot);
-        return;
-    }
+static void deep_copy_list_cell(Cell* list, uint32_t slot) {
     StackScope scope;
-    Cell* inner = stack_push_copy(c);
+    Cell* inner = stack_push_copy(block_cell_from_head(list, slot));
     Cell* copy = deep_clone(inner);
     Cell* at = block_cell_from_head(list, slot);
     uint32_t header = at->header;
     *at = *copy;
     at->header = header;
+}
+
+static void copy_series_cells(Cell* list, uint32_t count) {
+    const Cell* cells = buf(list)->cells();
+    for (uint32_t i = 0; i < count; ++i) {
+        TypeId t = cell_type(cells + i);
+        if (!type_is_series(t)) continue;
+        if (type_is_list(t)) deep_copy_list_cell(list, i);
+        else copy_with_action(list, i);
+        cells = buf(list)->cells();  // the copy allocated: the buffer may have moved
+    }
 }
 
 static bool matches_types(const Cell* v, const Cell* types) {
@@ -632,9 +638,11 @@ static void block_copy_action(ActionFrame& f) {
     if (cell_is(copy, T_HASH)) cell_set_type(copy, T_BLOCK);
     {
         CycleGuard guard(series_node(f.args));
-        for (uint32_t i = 0; i < count; ++i) {
-            if (deep) deep_copy_cell(copy, i);
-            else if (matches_types(block_cell_from_head(copy, i), held_types)) copy_with_action(copy, i);
+        if (deep) {
+            copy_series_cells(copy, count);
+        } else {
+            for (uint32_t i = 0; i < count; ++i)
+                if (matches_types(block_cell_from_head(copy, i), held_types)) copy_with_action(copy, i);
         }
     }
     *f.args = *copy;
@@ -645,7 +653,7 @@ static void block_take_action(ActionFrame& f) {
     series_take(f);
     if (cell_is(f.args, T_NONE)) return;
     if (f.has(ref::take_deep))
-        for (uint32_t i = 0; i < series_full_length(f.args); ++i) deep_copy_cell(f.args, i);
+        copy_series_cells(f.args, series_full_length(f.args));
     if (!part) {
         if (block_length(f.args) == 1) *f.args = *block_at(f.args, 0);
         else set_none(f.args);

@@ -172,6 +172,7 @@ static inline Cell* word_value_checked(const Cell* word) {
 }
 
 Cell* word_value_cell(const Cell* word) { return word_value_checked(word); }
+const Cell* word_value_plain(const Cell* word) { return word_value_fast(word); }
 
 void word_assign(const Cell* word, const Cell* value) {
     if (Cell* slot = word_slot_plain(word)) {

@@ -91,6 +91,9 @@ bool is_truthy_strict(const Cell* v);
 // The value cell of a word (raises no-value/not-defined/not-in-context as the
 // context layer does). Valid until the next allocation.
 Cell* word_value_cell(const Cell* word);
+// The value cell of a word that reads without the checked lookup (bound, its
+// context holding values), else nullptr; never raises.
+const Cell* word_value_plain(const Cell* word);
 void word_assign(const Cell* word, const Cell* value);
 
 // A word for a symbol: bound in `context` when given and it has the symbol, else global.

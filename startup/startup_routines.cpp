@@ -11,6 +11,7 @@
 #include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/image.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/url.h"
@@ -138,6 +139,92 @@ bool list_holds_type(const Cell* list, TypeId type, int depth) {
 
 void holds_type_star(NativeCall& c, int32_t) {
     set_logic(c.args, list_holds_type(c.args, get_datatype(c.args + 1), 0));
+}
+
+// The preprocessor's walk over one expression, for the code it can read
+// without evaluating anything: the end of the expression at the head of the
+// code, found from the arities of the functions its words hold. A path, or a
+// word only the checked lookup reads (which may raise), answers none: the
+// library's own walk then reads the expression from its start, as it reads
+// anything. Reads cells only, so the buffers cannot move under the walk.
+enum class WordRead { plain, needs_lookup };
+
+// The argument kinds a callable's spec lists before its first refinement.
+void spec_arg_kinds(const Cell* fn, std::vector<TypeId>& kinds) {
+    Cell spec;
+    callable_spec(fn, &spec);
+    kinds.clear();
+    uint32_t n = block_length(&spec);
+    for (uint32_t i = 0; i < n; ++i) {
+        TypeId t = cell_type(block_at(&spec, i));
+        if (t == T_REFINEMENT) break;
+        if (t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD) kinds.push_back(t);
+    }
+}
+
+bool is_any_function(const Cell* v) {
+    TypeId t = cell_type(v);
+    return t == T_NATIVE || t == T_ACTION || t == T_OP || t == T_FUNCTION || t == T_ROUTINE;
+}
+
+// The value of a word! of the code, or none for any other value.
+WordRead word_of_code(const Cell* c, const Cell** value) {
+    *value = nullptr;
+    if (!c || !cell_is(c, T_WORD)) return WordRead::plain;
+    *value = word_value_plain(c);
+    return *value ? WordRead::plain : WordRead::needs_lookup;
+}
+
+// Positions are counted from the head; `left` holds, innermost last, whether
+// each argument still expected is an expression (true) or one value taken as
+// it is (false).
+bool walk_expression(const Cell* code, uint32_t* at) {
+    uint32_t end = series_full_length(code);
+    std::vector<bool> left{true};
+    std::vector<TypeId> kinds;
+    while (!left.empty() && *at < end) {
+        if (!left.back()) {
+            left.pop_back();
+            ++*at;
+            continue;
+        }
+        const Cell* item = block_cell_from_head(code, *at);
+        if (cell_is(item, T_PATH)) return false;
+        const Cell *item_value, *after_value;
+        if (word_of_code(item, &item_value) == WordRead::needs_lookup) return false;
+        const Cell* after = *at + 1 < end ? block_cell_from_head(code, *at + 1) : nullptr;
+        if (word_of_code(after, &after_value) == WordRead::needs_lookup) return false;
+        bool has_arity = item_value && is_any_function(item_value);
+        if (has_arity) spec_arg_kinds(item_value, kinds);
+        bool op_after = after_value && cell_is(after_value, T_OP);
+        if (op_after && (!has_arity || kinds.size() < 2 || kinds[0] == T_WORD)) {
+            spec_arg_kinds(after_value, kinds);
+            left.back() = kinds.size() >= 2 && kinds[1] == T_WORD;
+            *at += 2;
+            continue;
+        }
+        if (has_arity && cell_is(item_value, T_OP)) {
+            *at = *at + 2 < end ? *at + 2 : end;
+            return true;
+        }
+        if (has_arity) {
+            left.pop_back();
+            for (auto k = kinds.rbegin(); k != kinds.rend(); ++k) left.push_back(*k == T_WORD);
+        } else if (!cell_is(item, T_SET_WORD) && !cell_is(item, T_SET_PATH)) {
+            left.pop_back();
+        }
+        ++*at;
+    }
+    return true;
+}
+
+void fetch_next_star(NativeCall& c, int32_t) {
+    uint32_t at = series_index(c.args);
+    if (!walk_expression(c.args, &at)) {
+        set_none(c.args);
+        return;
+    }
+    series_set_index(c.args, at);
 }
 
 void quit_return(NativeCall& c, int32_t) { release_and_exit(get_integer(c.args)); }
@@ -428,6 +515,7 @@ const RoutineDef global_routines[] = {
     {"csv-split*", R"~("Internal Use Only" text [string!] delimiter [char! string!] quote [char!] double-quote [any-type!] trim [logic!] ignore-empty [logic!] strict [logic!])~", csv_split_star},
     {"csv-join*", R"~("Internal Use Only" output [string!] records [block!] size [integer! none!] delimiter [char! string!] quote [char!] quotable [bitset!] return: [logic!])~", csv_join_star},
     {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
+    {"fetch-next*", R"~("Internal Use Only" code [block! paren!] return: [block! paren! none!])~", fetch_next_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
     {"ask", R"~("Prompt the user for input" question [string!] /hide "Turns off echoing inputs" return: [string!])~", console_ask},
 };
