@@ -366,6 +366,13 @@ void string_insert_action(ActionFrame& f) {
     series_set_index(series, index + added);
 }
 
+// A char! or text in another buffer: appending it reads nothing of the series.
+static bool is_plain_text_from_elsewhere(const Cell* value, const Cell* series) {
+    TypeId t = cell_type(value);
+    if (t == T_CHAR) return true;
+    return is_text_type(t) && series_node(value) != series_node(series);
+}
+
 void string_change_action(ActionFrame& f) {
     Cell* series = f.args;
     int64_t part = f.has(A_PART) ? string_part_distance(series, f.ref_arg(A_PART), "part") : -1;
@@ -373,11 +380,19 @@ void string_change_action(ActionFrame& f) {
                                   part >= 0 ? int32_t(std::clamp<int64_t>(part, 0, INT32_MAX)) : notice_part(f.args + 1));
     uint32_t index = string_index_clamp(series);
     uint32_t rest = string_rest_length(series);
-    uint32_t added = append_with_dup(f, series, -1);
-    // The new text is at the tail: bring it to the index, then drop the replaced run after it.
-    rotate_to(series_node(series), index, added);
-    uint32_t replaced = part >= 0 ? uint32_t(std::clamp<int64_t>(part, 0, rest)) : std::min(added, rest);
-    string_remove_chars(series_node(series), index + added, replaced);
+    uint32_t added;
+    if (part >= rest && is_plain_text_from_elsewhere(f.args + 1, series)) {
+        // Everything to the tail goes: drop it first, so that the text neither
+        // grows past both runs nor is rotated.
+        string_remove_chars(series_node(series), index, rest);
+        added = append_with_dup(f, series, -1);
+    } else {
+        added = append_with_dup(f, series, -1);
+        // The new text is at the tail: bring it to the index, then drop the replaced run after it.
+        rotate_to(series_node(series), index, added);
+        uint32_t replaced = part >= 0 ? uint32_t(std::clamp<int64_t>(part, 0, rest)) : std::min(added, rest);
+        string_remove_chars(series_node(series), index + added, replaced);
+    }
     if (owned) ownership_notice(series, ChangeWord::changed, nullptr, int32_t(index), 0);
     series_set_index(series, index + added);
 }

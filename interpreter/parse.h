@@ -4,6 +4,8 @@
 // unit, not its head); `limit` is the tail or the /part end, whichever comes first.
 #pragma once
 #include <cstdint>
+#include <utility>
+#include <vector>
 #include "runtime/cell.h"
 
 namespace tev {
@@ -40,6 +42,11 @@ bool parse_repeat_value(const Cell* input, uint32_t* index, uint32_t limit, cons
 // raises parse-rule.
 bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const Cell* value, int mode,
                       uint32_t* start, uint32_t* end);
+// The to/thru search again and again: every match of the value from `index`,
+// each search starting where the previous match ends, appended to *hits as
+// [start, end) pairs. It stops at a match that takes no units.
+void parse_find_all(const Cell* input, uint32_t index, uint32_t limit, const Cell* value, int mode,
+                    std::vector<std::pair<uint32_t, uint32_t>>* hits);
 // Scans one token of binary input as text: the bytes it takes when its
 // datatype is the datatype or in the typeset, else -1.
 int64_t parse_match_type_binary(const Cell* input, uint32_t index, const Cell* type);

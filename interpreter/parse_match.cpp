@@ -331,15 +331,16 @@ bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const C
     bool exact = mode == CMP_STRICT_EQUAL || cls == PARSE_IN_BINARY;
     if (vt == T_CHAR) {
         uint32_t c = get_char(value);
-        if (in.unit == 1 && exact) {
-            if (c > 0xFF || index >= limit) return false;
+        // A byte with no case partner is found the same either way: memchr's.
+        if (in.unit == 1 && c <= 0xFF && (exact || byte_folding().partners[c].size() == 1)) {
+            if (index >= limit) return false;
             const void* hit = std::memchr(in.data + index, int(c), limit - index);
             if (!hit) return false;
             *start = uint32_t(static_cast<const uint8_t*>(hit) - in.data);
             *end = *start + 1;
             return true;
         }
-        if (exact && in.unit == 2 && c > 0xFFFF) return false;
+        if (exact && in.unit <= 2 && c > (in.unit == 1 ? 0xFFu : 0xFFFFu)) return false;
         uint32_t fc = fold(c);
         for (uint32_t i = index; i < limit; ++i) {
             uint32_t u = in[i];
@@ -389,6 +390,29 @@ bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const C
         return false;
     }
     raise_error(err::script::parse_rule, value);
+}
+
+void parse_find_all(const Cell* input, uint32_t index, uint32_t limit, const Cell* value, int mode,
+                    std::vector<std::pair<uint32_t, uint32_t>>* hits) {
+    TypeId vt = cell_type(value);
+    ParseInputClass cls = parse_input_class(cell_type(input));
+    bool text = cls != PARSE_IN_BLOCK && (is_text_value(vt) || vt == T_BINARY) && !(vt == T_TAG && cls == PARSE_IN_STRING);
+    if (text && input_units(input).unit == 1 && pattern_of(value).unit == 1 && pattern_of(value).count > 0) {
+        // Bytes searched for bytes: the search's own loop, set up once.
+        Units in = input_units(input), p = pattern_of(value);
+        bool exact = mode == CMP_STRICT_EQUAL || cls == PARSE_IN_BINARY;
+        uint32_t at;
+        while (uint64_t(index) + p.count <= limit && search_bytes(in.data, index, limit - p.count, p.data, p.count, exact, &at)) {
+            hits->emplace_back(at, at + p.count);
+            index = at + p.count;
+        }
+        return;
+    }
+    uint32_t start, end;
+    while (index < limit && parse_find_value(input, index, limit, value, mode, &start, &end) && end > start) {
+        hits->emplace_back(start, end);
+        index = end;
+    }
 }
 
 // ================================================================== datatypes over bytes

@@ -18,6 +18,7 @@
 #include "datatypes/word.h"
 #include "interpreter/console_routines.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/text_passes.h"
 #include "interpreter/trace.h"
 #include "io/clipboard.h"
 #include "io/files.h"
@@ -113,6 +114,24 @@ void csv_join_star(NativeCall& c, int32_t) {
     }
     set_logic(c.args, csv_join(c.args, c.args + 1, flat ? uint32_t(get_integer(size)) : 0, c.args + 3, c.args + 4,
                                c.args + 5));
+}
+
+// replace/all's pass over text or bytes: the rest of the series rebuilt, or
+// none when it would not fit in one series (the library's walk then raises).
+void replace_all_star(NativeCall& c, int32_t) {
+    Cell* out = stack_push();
+    if (!text_replace_all(out, c.args, c.args + 1, c.args + 2, get_logic(c.args + 3))) {
+        set_none(c.args);
+        return;
+    }
+    c.args[0] = *out;
+}
+
+// split's pass: the block of pieces.
+void split_star(NativeCall& c, int32_t) {
+    Cell* out = stack_push();
+    text_split(out, c.args, c.args + 1);
+    c.args[0] = *out;
 }
 
 // The preprocessor's fast path: most scripts hold no directive, and an
@@ -514,6 +533,8 @@ const RoutineDef global_routines[] = {
     {"json-encode*", R"~("Internal Use Only" data [any-type!] indent [string! none!] ascii [logic!])~", json_encode_star},
     {"csv-split*", R"~("Internal Use Only" text [string!] delimiter [char! string!] quote [char!] double-quote [any-type!] trim [logic!] ignore-empty [logic!] strict [logic!])~", csv_split_star},
     {"csv-join*", R"~("Internal Use Only" output [string!] records [block!] size [integer! none!] delimiter [char! string!] quote [char!] quotable [bitset!] return: [logic!])~", csv_join_star},
+    {"replace-all*", R"~("Internal Use Only" series [string! file! url! email! binary!] pattern [any-string! char! binary! bitset!] piece [any-string! binary!] case [logic!])~", replace_all_star},
+    {"split*", R"~("Internal Use Only" series [any-string!] delimiter [string! char! bitset!] return: [block!])~", split_star},
     {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
     {"fetch-next*", R"~("Internal Use Only" code [block! paren!] return: [block! paren! none!])~", fetch_next_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
