@@ -429,8 +429,11 @@ bool string_pad(Cell* value, int64_t n, bool left, uint32_t cp) {
 bool string_join_values(Cell* block) {
     uint32_t n = block_length(block);
     if (n == 0) return true;
+    NodeRef values = series_node(block);
+    uint32_t first_at = series_index(block);
+    const Cell* cells = node_buffer(values)->cells() + first_at;  // nothing allocates in this look
     for (uint32_t k = 1; k < n; ++k)
-        if (!forms_flat(cell_type(block_at(block, k)))) return false;
+        if (!forms_flat(cell_type(cells + k))) return false;
     Cell first = *block_at(block, 0);
     TypeId t = cell_type(&first);
     Cell* out;
@@ -448,8 +451,17 @@ bool string_join_values(Cell* block) {
     } else {
         return false;
     }
-    // Each value is read again through the block: forming the one before may have moved it.
-    for (uint32_t k = 1; k < n; ++k) form_value(block_at(block, k), out, NO_LIMIT);
+    // Each value is read again through the block's node: forming the one
+    // before may have moved it. Text and characters are what form_value
+    // would write, without its copy of the value on the stack (the block
+    // keeps the value's text alive).
+    for (uint32_t k = 1; k < n; ++k) {
+        Cell v = node_buffer(values)->cells()[first_at + k];
+        TypeId vt = cell_type(&v);
+        if (is_text_type(vt)) string_concatenate(out, &v, -1, 0, CONCAT_APPEND);
+        else if (vt == T_CHAR) string_append_char(series_node(out), get_char(&v));
+        else form_value(&v, out, NO_LIMIT);
+    }
     *block = *out;
     stack_pop(1);
     return true;
