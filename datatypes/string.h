@@ -66,6 +66,18 @@ void string_remove_chars(NodeRef node, uint32_t pos, uint32_t count);
 enum ConcatMode { CONCAT_APPEND = 0, CONCAT_INSERT = 1, CONCAT_OVERWRITE = 2 };
 void string_concatenate(Cell* dst, const Cell* src, int32_t part, uint32_t offset, int mode);
 
+// pad's and rejoin's common cases, done as their library steps do them; each
+// answers false, having changed nothing a caller sees, for a value those
+// steps must take (one whose form walks other values or could fail, a string
+// an owner watches, padding of more than 16M characters).
+// pad: the string at *value padded in place to n characters with cp, at its
+// position (left) or at its tail, or a new string of the value formed and padded.
+bool string_pad(Cell* value, int64_t n, bool left, uint32_t cp);
+// rejoin: a reduced block's values joined, replacing *block: a copy of a first
+// string! from its position, or a new string of a first value formed, then each
+// value after it formed. An empty block is its own result.
+bool string_join_values(Cell* block);
+
 // Decodes text bytes into a string! (encoding 0 UTF-8, len in bytes; -1
 // UTF-16LE, len in units) in target or a new pushed slot; returns the cell. Any
 // other encoding raises invalid-arg with the encoding.

@@ -1,6 +1,7 @@
 // string! search, modification, sort and set operations: find, select, append, insert, change, swap, take, trim, sort.
 #include <algorithm>
 #include <unordered_set>
+#include "datatypes/block.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/string_internal.h"
 #include "runtime/errors.h"
@@ -395,6 +396,90 @@ void string_change_action(ActionFrame& f) {
     }
     if (owned) ownership_notice(series, ChangeWord::changed, nullptr, int32_t(index), 0);
     series_set_index(series, index + added);
+}
+
+// --------------------------------------------------------------- pad and join
+
+// A value whose form is text of its own, never a walk through other values,
+// and cannot fail: pad and rejoin take these without their library steps.
+static bool forms_flat(TypeId t) {
+    switch (t) {
+    case T_UNSET: case T_NONE: case T_LOGIC: case T_INTEGER: case T_FLOAT: case T_PERCENT: case T_CHAR:
+    case T_PAIR: case T_TUPLE: case T_TIME: case T_DATE: case T_MONEY: case T_DATATYPE:
+    case T_WORD: case T_LIT_WORD: case T_SET_WORD: case T_GET_WORD: case T_REFINEMENT: case T_ISSUE:
+        return true;
+    default:
+        return is_text_type(t);
+    }
+}
+
+// Longer padding is left to pad's own steps, which raise what they raise for it.
+constexpr int64_t PAD_MOST = int64_t(1) << 24;
+
+bool string_pad(Cell* value, int64_t n, bool left, uint32_t cp) {
+    TypeId t = cell_type(value);
+    if (t == T_STRING) {
+        // An owner hears of the insertion through pad's own steps.
+        if (ownership_node_owned(series_node(value))) return false;
+    } else {
+        if (!forms_flat(t)) return false;
+        Cell* text = stack_push();
+        form_dispatch(value, text);
+        *value = *text;
+        stack_pop(1);
+    }
+    int64_t count = n - int64_t(string_rest_length(value));
+    if (count <= 0) return true;
+    if (count > PAD_MOST) return false;
+    NodeRef node = series_node(value);
+    uint32_t total = string_length_from_head(value);
+    // The index stays where it was, even past the tail: only insert's own copy is clamped.
+    uint32_t at = left ? std::min(series_index(value), total) : total;
+    string_append_char(node, cp);
+    repeat_tail(value, 1, count);
+    if (left) rotate_to(node, at, uint32_t(count));
+    return true;
+}
+
+bool string_join_values(Cell* block) {
+    uint32_t n = block_length(block);
+    if (n == 0) return true;
+    NodeRef values = series_node(block);
+    uint32_t first_at = series_index(block);
+    const Cell* cells = node_buffer(values)->cells() + first_at;  // nothing allocates in this look
+    for (uint32_t k = 1; k < n; ++k)
+        if (!forms_flat(cell_type(cells + k))) return false;
+    Cell first = *block_at(block, 0);
+    TypeId t = cell_type(&first);
+    Cell* out;
+    if (t == T_STRING) {
+        // The copy action itself, as `copy` runs it.
+        out = stack_push_copy(&first);
+        ActionFrame copy{};
+        copy.args = out;
+        copy.type = T_STRING;
+        for (auto& r : copy.refs) r = -1;
+        action_required<Act::copy>(T_STRING)(copy);
+    } else if (forms_flat(t) && t != T_UNSET && !is_text_type(t)) {  // rejoin refuses an unset one itself
+        out = stack_push();
+        form_dispatch(&first, out);
+    } else {
+        return false;
+    }
+    // Each value is read again through the block's node: forming the one
+    // before may have moved it. Text and characters are what form_value
+    // would write, without its copy of the value on the stack (the block
+    // keeps the value's text alive).
+    for (uint32_t k = 1; k < n; ++k) {
+        Cell v = node_buffer(values)->cells()[first_at + k];
+        TypeId vt = cell_type(&v);
+        if (is_text_type(vt)) string_concatenate(out, &v, -1, 0, CONCAT_APPEND);
+        else if (vt == T_CHAR) string_append_char(series_node(out), get_char(&v));
+        else form_value(&v, out, NO_LIMIT);
+    }
+    *block = *out;
+    stack_pop(1);
+    return true;
 }
 
 // --------------------------------------------------------------- swap and take

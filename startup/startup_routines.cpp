@@ -246,6 +246,18 @@ void fetch_next_star(NativeCall& c, int32_t) {
     series_set_index(c.args, at);
 }
 
+// pad's fast path: the padded string, or none when pad's own steps must pad.
+void pad_star(NativeCall& c, int32_t) {
+    uint32_t cp = cell_is(c.args + 3, T_CHAR) ? get_char(c.args + 3) : ' ';
+    if (!string_pad(c.args, get_integer(c.args + 1), is_truthy(c.args + 2), cp)) set_none(c.args);
+}
+
+// rejoin's fast path over the reduced values: the joined value, or none when
+// rejoin's own steps must join them.
+void rejoin_star(NativeCall& c, int32_t) {
+    if (!string_join_values(c.args)) set_none(c.args);
+}
+
 void quit_return(NativeCall& c, int32_t) { release_and_exit(get_integer(c.args)); }
 
 void set_quiet(NativeCall& c, int32_t) {
@@ -535,6 +547,8 @@ const RoutineDef global_routines[] = {
     {"csv-join*", R"~("Internal Use Only" output [string!] records [block!] size [integer! none!] delimiter [char! string!] quote [char!] quotable [bitset!] return: [logic!])~", csv_join_star},
     {"replace-all*", R"~("Internal Use Only" series [string! file! url! email! binary!] pattern [any-string! char! binary! bitset!] piece [any-string! binary!] case [logic!])~", replace_all_star},
     {"split*", R"~("Internal Use Only" series [any-string!] delimiter [string! char! bitset!] return: [block!])~", split_star},
+    {"text-pad*", R"~("Internal Use Only" value [any-type!] n [integer!] left [logic!] with [char! none!])~", pad_star},
+    {"text-join*", R"~("Internal Use Only" values [block!])~", rejoin_star},
     {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
     {"fetch-next*", R"~("Internal Use Only" code [block! paren!] return: [block! paren! none!])~", fetch_next_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
