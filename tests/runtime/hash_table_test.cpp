@@ -467,7 +467,9 @@ TEST(HashTable, KeyedEntriesAgreeWithAModelUnderChurn) {
             int32_t v = hash_table_get_key(t, keys[probe]);
             auto it = model.find(probe);
             ASSERT_EQ(v >= 0, it != model.end()) << "step " << step;
-            if (v >= 0) ASSERT_EQ(get_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v), it->second);
+            if (v >= 0) {
+                ASSERT_EQ(get_integer(node_buffer(hash_table_desc(t)->key_block)->cells() + v), it->second);
+            }
         }
         const HashDesc* d = hash_table_desc(t);
         EXPECT_EQ(d->live_count, int32_t(model.size()));
