@@ -245,12 +245,10 @@ void string_append_utf8(Cell* str, const char* s, size_t n) {
     append_codepoints(str, cps.data(), cps.size());
 }
 
-// Copies the units of the source into the destination, converting to the
-// destination's (equal or wider) unit. Regions may overlap only when the units
-// are equal.
-static void copy_units(uint8_t* dst, uint32_t du, const uint8_t* src, uint32_t su, uint32_t n) {
-    if (du == su) { std::memmove(dst, src, size_t(n) * du); return; }
-    for (uint32_t i = 0; i < n; ++i) unit_put(dst + size_t(i) * du, du, unit_get(src + size_t(i) * su, su));
+uint8_t* copy_units(uint8_t* dst, uint32_t du, const uint8_t* src, uint32_t su, uint32_t n) {
+    if (du == su) std::memmove(dst, src, size_t(n) * du);
+    else for (uint32_t i = 0; i < n; ++i) unit_put(dst + size_t(i) * du, du, unit_get(src + size_t(i) * su, su));
+    return dst + size_t(n) * du;
 }
 
 void string_concatenate(Cell* dst, const Cell* src, int32_t part, uint32_t offset, int mode) {

@@ -37,6 +37,10 @@ void append_codepoints(Cell* out, const uint32_t* cps, size_t n);
 // char! and the string group are handled here. Returns the limit left.
 int32_t form_value(const Cell* value, Cell* out, int32_t limit);
 int32_t mold_value(const Cell* value, Cell* out, int32_t limit);
+// Copies n units into dst, converting them to its (equal or wider) unit;
+// returns the end of what was written. Regions may overlap only when the
+// units are equal.
+uint8_t* copy_units(uint8_t* dst, uint32_t du, const uint8_t* src, uint32_t su, uint32_t n);
 // A new series cell of str's type holding count code points of str from `from`
 // (a position from the buffer's head), in the narrowest unit the source has.
 void string_copy_range(Cell* out, const Cell* str, uint32_t from, uint32_t count);

@@ -45,16 +45,6 @@ std::vector<Hit> find_hits(const Cell* series, const Cell* pattern, int mode) {
     return hits;
 }
 
-// Copies n units, widening them when the destination's unit is wider.
-uint8_t* copy_units(uint8_t* dst, uint32_t dst_unit, const uint8_t* src, uint32_t src_unit, uint32_t n) {
-    if (dst_unit == src_unit) {
-        std::memcpy(dst, src, size_t(n) * dst_unit);
-    } else {
-        for (uint32_t i = 0; i < n; ++i) unit_put(dst + size_t(i) * dst_unit, dst_unit, unit_get(src + size_t(i) * src_unit, src_unit));
-    }
-    return dst + size_t(n) * dst_unit;
-}
-
 // Writes the rest of the series into dst with each hit changed into the piece.
 void splice_hits(SeriesBuffer* dst, const SeriesBuffer* src, Span rest, const std::vector<Hit>& hits,
                  const SeriesBuffer* piece, Span piece_span) {
