@@ -1,5 +1,6 @@
 // string! search, modification, sort and set operations: find, select, append, insert, change, swap, take, trim, sort.
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 #include "datatypes/block.h"
 #include "datatypes/dispatch.h"
@@ -441,6 +442,28 @@ bool string_pad(Cell* value, int64_t n, bool left, uint32_t cp) {
     return true;
 }
 
+// Room at the end of a joined string for the string! values after its
+// first, made once: joining many short strings then grows it once.
+static void reserve_for_strings(const Cell* out, NodeRef values, uint32_t first_at, uint32_t n) {
+    if (node_buffer(series_node(out))->unit() != 1) return;
+    uint64_t bytes = 0;
+    const Cell* cells = node_buffer(values)->cells() + first_at;
+    for (uint32_t k = 1; k < n; ++k)
+        if (cell_is(cells + k, T_STRING)) bytes += text_view(cells + k).length;
+    if (bytes && bytes < UINT32_MAX / 2) series_ensure_room(series_node(out), uint32_t(bytes));
+}
+
+// A one-byte string appended to a one-byte string with the room for it:
+// copied as it stands. False, having done nothing, otherwise.
+static bool append_narrow_string(const Cell* out, const Cell* str) {
+    TextView s = text_view(str);
+    SeriesBuffer* b = node_buffer(series_node(out));
+    if (s.unit != 1 || b->unit() != 1 || b->room() < s.length) return false;
+    std::memcpy(b->tail_ptr(), s.data, s.length);
+    b->tail += s.length;
+    return true;
+}
+
 bool string_join_values(Cell* block) {
     uint32_t n = block_length(block);
     if (n == 0) return true;
@@ -470,9 +493,11 @@ bool string_join_values(Cell* block) {
     // before may have moved it. Text and characters are what form_value
     // would write, without its copy of the value on the stack (the block
     // keeps the value's text alive).
+    reserve_for_strings(out, values, first_at, n);
     for (uint32_t k = 1; k < n; ++k) {
         Cell v = node_buffer(values)->cells()[first_at + k];
         TypeId vt = cell_type(&v);
+        if (vt == T_STRING && append_narrow_string(out, &v)) continue;
         if (is_text_type(vt)) string_concatenate(out, &v, -1, 0, CONCAT_APPEND);
         else if (vt == T_CHAR) string_append_char(series_node(out), get_char(&v));
         else form_value(&v, out, NO_LIMIT);

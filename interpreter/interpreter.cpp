@@ -1329,10 +1329,36 @@ BodyOutcome run_loop_body(const Cell* body, Cell* result) {
 
 // ================================================================== reduce
 
+// Copies the values from i on that are their own results (they give themselves
+// and no word follows, which could be an operator taking them as its operand)
+// straight to the end of `result`, while it has room; returns the index of the
+// first value not copied. Nothing here allocates.
+static uint32_t reduce_plain_run(const Cell* block, Cell* result, uint32_t i, bool keep_new_lines) {
+    SeriesBuffer* b = node_buffer(series_node(block));
+    SeriesBuffer* out = node_buffer(series_node(result));
+    const Cell* cells = b->cells();
+    uint32_t count = b->cell_count(), room = out->room() / sizeof(Cell);
+    uint32_t end = i;
+    while (end < count && end - i < room && simple_types.kind[cell_type(cells + end)] == 1 &&
+           (end + 1 == count || !cell_is(cells + end + 1, T_WORD)))
+        ++end;
+    Cell* to = reinterpret_cast<Cell*>(out->tail_ptr());
+    for (uint32_t k = i; k < end; ++k, ++to) {
+        *to = cells[k];
+        if (!keep_new_lines) cell_clear_flag(to, FLAG_NEW_LINE);
+    }
+    out->tail += (end - i) * sizeof(Cell);
+    return end;
+}
+
 Cell* reduce_block(const Cell* block, bool keep_new_lines) {
     Cell* result = block_push_new(block_length(block));
     uint32_t i = series_index(block);
     while (i < node_buffer(series_node(block))->count()) {
+        if (!trace_switch) {
+            i = reduce_plain_run(block, result, i, keep_new_lines);
+            if (i >= node_buffer(series_node(block))->count()) break;
+        }
         Cell* mark = vstack.top;
         // A value that gives itself (or a word's plain value) with no operator
         // after it is its own result: nothing could raise or look at the position.
