@@ -90,7 +90,7 @@ std::string string_to_utf8(const Cell* str) {
         const uint8_t* end = p + t.length;
         while (p < end) {
             const uint8_t* run = p;
-            while (p < end && *p < 0x80) ++p;
+            p = ascii_run_end(p, end);
             out.append(reinterpret_cast<const char*>(run), size_t(p - run));
             for (; p < end && *p >= 0x80; ++p) {
                 out.push_back(char(0xC0 | (*p >> 6)));
@@ -225,8 +225,8 @@ void string_append_utf8(Cell* str, const char* s, size_t n) {
     // ASCII, the usual case (names, numbers, most text from the system), is
     // its own code points: appended as it stands, decoded from the first
     // byte that is not.
-    size_t ascii = 0;
-    while (ascii < n && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
+    auto* from = reinterpret_cast<const uint8_t*>(s);
+    size_t ascii = size_t(ascii_run_end(from, from + n) - from);
     if (ascii) string_append_bytes(str, reinterpret_cast<const uint8_t*>(s), ascii);
     if (ascii == n) return;
     s += ascii;

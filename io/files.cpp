@@ -233,7 +233,7 @@ static void put_text(Sink& sink, const Cell* str, int64_t limit) {
         const uint8_t* end = p + n;
         while (p < end) {
             const uint8_t* run = p;
-            while (p < end && *p < 0x80) ++p;
+            p = ascii_run_end(p, end);
             sink.put(run, size_t(p - run));
             for (; p < end && *p >= 0x80; ++p) {
                 uint8_t two[2] = {uint8_t(0xC0 | (*p >> 6)), uint8_t(0x80 | (*p & 0x3F))};

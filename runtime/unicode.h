@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
@@ -35,6 +36,19 @@ inline uint32_t unit_for_append(uint32_t cp) { return cp <= 0x7F ? 1 : cp <= 0xF
 inline uint32_t unit_shift(uint32_t unit) { return unit == 1 ? 0 : unit == 2 ? 1 : 2; }
 
 // --------------------------------------------------------------- UTF-8, raw bytes
+
+// The end of the run of ASCII bytes starting at p (end when all are): such a
+// run is its own UTF-8 and its own one-byte text. Sixteen bytes a step, as
+// text from files and the system is mostly ASCII.
+inline const uint8_t* ascii_run_end(const uint8_t* p, const uint8_t* end) {
+    while (end - p >= 16) {
+        int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        if (high) return p + std::countr_zero(unsigned(high));
+        p += 16;
+    }
+    while (p < end && *p < 0x80) ++p;
+    return p;
+}
 
 // The lexer's scanner: one sequence at p (never reading at or past end); *cp is
 // the code point, or -1 for a rejected or cut sequence. Returns the pointer past

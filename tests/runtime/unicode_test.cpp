@@ -197,3 +197,37 @@ TEST(StringLoad, DecodesByEncodingAndRefusesUnknownOnes) {
     EXPECT_EQ(string_to_utf8(string_load(w.data(), 1, nullptr, -1)), "A");
     EXPECT_EQ(error_of([&] { string_load(b.data(), 4, nullptr, 1); }), err::script::invalid_arg.code);
 }
+
+// The ASCII run ends at the first high byte wherever it falls: inside a
+// sixteen-byte step, at its edges and in the tail after the last step.
+TEST(AsciiRun, EndsAtTheFirstHighByteAtEveryOffset) {
+    for (size_t length : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 50u}) {
+        std::vector<uint8_t> text(length, 'a');
+        EXPECT_EQ(ascii_run_end(text.data(), text.data() + length), text.data() + length) << length;
+        for (size_t at = 0; at < length; ++at) {
+            for (uint8_t high : {uint8_t(0x80), uint8_t(0xE9), uint8_t(0xFF)}) {
+                std::vector<uint8_t> t = text;
+                t[at] = high;
+                if (at + 1 < length) t[length - 1] = 0xC3;  // a later high byte does not count
+                EXPECT_EQ(ascii_run_end(t.data(), t.data() + length), t.data() + at) << length << " " << at;
+            }
+        }
+    }
+}
+
+// Text with one-byte units becomes UTF-8 the same whether its non-ASCII
+// characters fall in the first sixteen bytes, across a step or near the end.
+TEST(AsciiRun, OneByteTextToUtf8AroundStepEdges) {
+    StackScope scope;
+    for (size_t at : {0u, 7u, 15u, 16u, 17u, 32u, 39u}) {
+        std::string latin(40, 'x'), expected(40, 'x');
+        latin[at] = char(0xE9);
+        expected.replace(at, 1, "\xC3\xA9");
+        Cell* str = stack_push();
+        set_series(str, T_STRING,
+                   string_load_utf8(reinterpret_cast<const uint8_t*>(expected.data()), uint32_t(expected.size()), 0,
+                                    nullptr, false));
+        EXPECT_EQ(unit_of(str), 1u);
+        EXPECT_EQ(string_to_utf8(str), expected) << at;
+    }
+}
