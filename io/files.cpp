@@ -2,6 +2,7 @@
 #include "io/files.h"
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -170,6 +171,14 @@ void file_read(Cell* result, const Cell* file, const Cell* part, const Cell* see
                 if (got < 0) raise_cannot_open(name);
                 b->tail = b->head + uint32_t(got);
                 *result = *out;
+                return;
+            }
+            if (!lines) {
+                // Text: read into memory not cleared first, decoded from there.
+                std::unique_ptr<uint8_t[]> raw(new uint8_t[size_t(want)]);
+                int64_t got = os::file_read(f.h, raw.get(), size_t(want));
+                if (got < 0) raise_cannot_open(name);
+                *result = *string_load(raw.get(), uint32_t(got), nullptr, 0);
                 return;
             }
             bytes.resize(size_t(want));

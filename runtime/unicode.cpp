@@ -221,6 +221,11 @@ struct Utf8Plan {
     bool ascii;         // nothing but ASCII and no CR dropped: a plain copy
 };
 
+// The ASCII bytes at p that load as they stand (with cr, a CR does not).
+inline uint32_t ascii_run_length(const uint8_t* p, uint32_t n, bool cr) {
+    return uint32_t((cr ? ascii_run_end_before_cr(p, p + n) : ascii_run_end(p, p + n)) - p);
+}
+
 // True when none of the 8 bytes at p has its high bit set (and, with cr, none is CR).
 inline bool ascii_block(const uint8_t* p, bool cr) {
     uint64_t w;
@@ -236,7 +241,10 @@ Utf8Plan plan_utf8(const uint8_t* s, uint32_t n, uint32_t min_unit, bool cr) {
     if (n >= 3 && s[0] == 0xEF && s[1] == 0xBB && s[2] == 0xBF) plan.start = 3;
     uint32_t i = plan.start, chars = 0, widest = 0;
     while (i < n) {
-        if (i + 8 <= n && ascii_block(s + i, cr)) { i += 8; chars += 8; continue; }
+        uint32_t run = ascii_run_length(s + i, n - i, cr);
+        i += run;
+        chars += run;
+        if (i == n) break;
         if (s[i] < 0x80) {
             if (cr && s[i] == '\r') plan.ascii = false;
             if (cr && s[i] == '\r' && i + 1 < n && s[i + 1] == '\n') { ++i; continue; }
@@ -261,11 +269,10 @@ Utf8Plan plan_utf8(const uint8_t* s, uint32_t n, uint32_t min_unit, bool cr) {
 template <class T>
 void store_utf8(const uint8_t* s, const Utf8Plan& plan, T* d, bool cr) {
     for (uint32_t i = plan.start; i < plan.stop;) {
-        if (i + 8 <= plan.stop && ascii_block(s + i, cr)) {
-            for (int k = 0; k < 8; ++k) *d++ = T(s[i + k]);
-            i += 8;
-            continue;
-        }
+        uint32_t run = ascii_run_length(s + i, plan.stop - i, cr);
+        for (uint32_t k = 0; k < run; ++k) *d++ = T(s[i + k]);
+        i += run;
+        if (i == plan.stop) break;
         uint32_t cp = s[i];
         if (cp < 0x80) {
             ++i;

@@ -50,6 +50,19 @@ inline const uint8_t* ascii_run_end(const uint8_t* p, const uint8_t* end) {
     return p;
 }
 
+// As ascii_run_end, the run also ending at a CR (which loading may drop or turn into LF).
+inline const uint8_t* ascii_run_end_before_cr(const uint8_t* p, const uint8_t* end) {
+    const __m128i cr = _mm_set1_epi8('\r');
+    while (end - p >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        int stop = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, cr));
+        if (stop) return p + std::countr_zero(unsigned(stop));
+        p += 16;
+    }
+    while (p < end && *p < 0x80 && *p != '\r') ++p;
+    return p;
+}
+
 // The lexer's scanner: one sequence at p (never reading at or past end); *cp is
 // the code point, or -1 for a rejected or cut sequence. Returns the pointer past
 // the bytes taken (a rejected sequence is consumed up to the byte that broke it).

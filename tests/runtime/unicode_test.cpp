@@ -231,3 +231,35 @@ TEST(AsciiRun, OneByteTextToUtf8AroundStepEdges) {
         EXPECT_EQ(string_to_utf8(str), expected) << at;
     }
 }
+
+// Loading takes ASCII sixteen bytes a step: what ends a run (a two- or
+// three-byte character, CR LF, a lone CR, a bad byte) loads the same at every
+// place around a step's edges, with and without CR handling.
+TEST(AsciiRun, LoadingAroundStepEdges) {
+    StackScope scope;
+    struct Insert { std::vector<uint8_t> bytes; std::vector<uint32_t> plain, cr; };
+    const Insert inserts[] = {
+        {{0xC3, 0xA9}, {0xE9}, {0xE9}},
+        {{0xE2, 0x82, 0xAC}, {0x20AC}, {0x20AC}},
+        {{'\r', '\n'}, {'\r', '\n'}, {'\n'}},
+        {{'\r'}, {'\r'}, {'\n'}},
+    };
+    for (const Insert& ins : inserts) {
+        for (size_t at : {0u, 7u, 15u, 16u, 17u, 31u, 32u, 33u, 47u}) {
+            std::vector<uint8_t> text(48, 'q');
+            text.insert(text.begin() + long(at), ins.bytes.begin(), ins.bytes.end());
+            for (bool cr : {false, true}) {
+                std::vector<uint32_t> expected(at, 'q');
+                const std::vector<uint32_t>& middle = cr ? ins.cr : ins.plain;
+                expected.insert(expected.end(), middle.begin(), middle.end());
+                expected.insert(expected.end(), 48 - at, 'q');
+                EXPECT_EQ(points(load8(text, nullptr, cr)), expected) << at << " cr " << cr;
+            }
+        }
+    }
+    for (size_t at : {0u, 15u, 16u, 17u, 40u}) {
+        std::vector<uint8_t> text(48, 'q');
+        text[at] = 0xFF;
+        EXPECT_EQ(error_of([&] { load8(text); }), err::access::invalid_utf8.code) << at;
+    }
+}
