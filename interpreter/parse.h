@@ -47,6 +47,10 @@ bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const C
 // [start, end) pairs. It stops at a match that takes no units.
 void parse_find_all(const Cell* input, uint32_t index, uint32_t limit, const Cell* value, int mode,
                     std::vector<std::pair<uint32_t, uint32_t>>* hits);
+// The first index from `index` below `limit` whose unit may begin a match of
+// one of the n char! or bitset! values (text or bytes input), else `limit`.
+uint32_t parse_skip_unmatched(const Cell* input, uint32_t index, uint32_t limit, const Cell* values, uint32_t n,
+                              int mode);
 // Scans one token of binary input as text: the bytes it takes when its
 // datatype is the datatype or in the typeset, else -1.
 int64_t parse_match_type_binary(const Cell* input, uint32_t index, const Cell* type);

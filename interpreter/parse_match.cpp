@@ -415,6 +415,31 @@ void parse_find_all(const Cell* input, uint32_t index, uint32_t limit, const Cel
     }
 }
 
+// ================================================================== skipping
+
+uint32_t parse_skip_unmatched(const Cell* input, uint32_t index, uint32_t limit, const Cell* values, uint32_t n,
+                              int mode) {
+    Units in = input_units(input);
+    if (n == 1 && cell_is(values, T_BITSET)) {
+        Bits bits = bits_of(values);
+        if (in.unit == 1) {
+            while (index < limit && !bits.has(in.data[index])) ++index;
+        } else {
+            while (index < limit && !bits.has(in[index])) ++index;
+        }
+        return index;
+    }
+    bool exact = mode == CMP_STRICT_EQUAL || parse_input_class(cell_type(input)) == PARSE_IN_BINARY;
+    for (; index < limit; ++index) {
+        uint32_t u = in[index];
+        for (uint32_t k = 0; k < n; ++k) {
+            const Cell* v = values + k;
+            if (cell_is(v, T_BITSET) ? bits_of(v).has(u) : chars_equal(u, get_char(v), exact)) return index;
+        }
+    }
+    return limit;
+}
+
 // ================================================================== datatypes over bytes
 
 int64_t parse_match_type_binary(const Cell* input, uint32_t index, const Cell* type) {
