@@ -544,7 +544,7 @@ bool load_direct_argument(Run& R, int32_t at) {
 // one scan. A pass whose first lead holding the unit is the whole alternative,
 // under no wrapper but a keep into the collect's own block, is matched in
 // place; any other pass goes through the machine.
-constexpr uint32_t MAX_LEADS = 8;
+constexpr uint32_t MAX_LEADS = 8;  // a lead scan's bound
 // Wrappers a lead rule may sit under: each pass pushes a record for each.
 constexpr int MAX_LEAD_WRAPPERS = 2;
 
@@ -622,7 +622,11 @@ bool read_skip_block(const Run& R, const Cell* block, Lead* leads, uint32_t* n) 
 }
 
 // Matches a lead rule at `at` as the machine would; true with *after its end.
-bool match_lead(Run& R, const Lead& lead, uint32_t at, uint32_t* after) {
+bool match_lead(Run& R, const ParseLeadScan& scan, const Lead& lead, uint32_t which, uint32_t at, uint32_t* after) {
+    if (lead.some && cell_is(&lead.set, T_BITSET)) {
+        *after = parse_lead_run(scan, R.input, which, at, limit(R));
+        return *after > at;
+    }
     if (lead.some) {
         *after = at;
         bool ok = parse_repeat_value(R.input, after, limit(R), &lead.set, 1, -1, R.mode);
@@ -656,20 +660,23 @@ void take_quick_passes(Run& R) {
     uint32_t n;
     if (!read_skip_block(R, R.val, leads, &n)) return;
     for (uint32_t k = 0; k < n; ++k) sets[k] = leads[k].set;
+    ParseLeadScan scan;
+    parse_lead_scan_init(&scan, R.input, sets, n, R.mode);
     bool keeps_to_block = R.collect_depth > 0 && cell_is(vstack.top - 1, T_BLOCK);
+    // Nothing these passes do changes the input: its limit holds throughout.
+    const uint32_t input_limit = limit(R);
     for (uint32_t i = in_index(R);;) {
         const Entry& e = rule_stack.back();
-        uint64_t end = limit(R);
+        uint64_t end = input_limit;
         // A counted iteration: the pass that may be its last goes through the machine.
         if (e.max != -1) end = std::min<uint64_t>(end, uint64_t(i) + uint64_t(std::max(0, e.max - e.count)));
-        uint32_t to = parse_skip_unmatched(R.input, i, uint32_t(end), sets, n, R.mode);
+        uint32_t k = 0;
+        uint32_t to = parse_lead_scan(scan, R.input, i, uint32_t(end), &k);
         begin_pass_at(R, to, to - i);
         if (to >= end) return;
-        uint32_t k = 0;
-        while (parse_skip_unmatched(R.input, to, to + 1, sets + k, 1, R.mode) != to) ++k;
         const Lead& lead = leads[k];
         uint32_t after;
-        if (!lead.in_place || (lead.keep_flag >= 0 && !keeps_to_block) || !match_lead(R, lead, to, &after)) return;
+        if (!lead.in_place || (lead.keep_flag >= 0 && !keeps_to_block) || !match_lead(R, scan, lead, k, to, &after)) return;
         series_set_index(R.input, after);
         if (lead.keep_flag >= 0) {
             Entry keep{};
