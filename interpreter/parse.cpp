@@ -535,6 +535,162 @@ bool load_direct_argument(Run& R, int32_t at) {
     }
 }
 
+// ------------------------------------------------------------------ passes taken in one loop
+
+// An iterated block [A1 | ... | An | skip] whose alternatives before the lone
+// `skip` each begin with a lead rule: one that fails at once, with no effect,
+// at a unit outside a known set. A pass at a unit outside every lead set tries
+// each Ai in vain and ends by skipping the unit, so such passes are counted in
+// one scan. A pass whose first lead holding the unit is the whole alternative,
+// under no wrapper but a keep into the collect's own block, is matched in
+// place; any other pass goes through the machine.
+constexpr uint32_t MAX_LEADS = 8;  // a lead scan's bound
+// Wrappers a lead rule may sit under: each pass pushes a record for each.
+constexpr int MAX_LEAD_WRAPPERS = 2;
+
+struct Lead {
+    Cell set;          // the char! or bitset! the lead rule matches
+    bool some;         // `some set`, not the set alone
+    bool in_place;     // the whole alternative, under no wrapper or one keep
+    int8_t keep_flag;  // under that keep: its pick flag; -1 when there is none
+};
+
+inline bool is_bar(const Cell* c) { return cell_is(c, T_WORD) && word_symbol(c) == bar_symbol; }
+
+// The char! or bitset! a rule cell matches units of: itself, or the value of
+// a user word that reads without raising; nullptr for any other cell.
+const Cell* unit_set_of(const Cell* c) {
+    if (cell_is(c, T_CHAR) || cell_is(c, T_BITSET)) return c;
+    if (!cell_is(c, T_WORD) || keyword_of(c) != KW_USER) return nullptr;
+    const Cell* v = word_value_plain(c);
+    return v && (cell_is(v, T_CHAR) || cell_is(v, T_BITSET)) ? v : nullptr;
+}
+
+// The lead rule beginning the alternative cells[p, end): a unit set, or `some`
+// of one, under at most two of keep [pick], copy word and set word, which act
+// only when their rule matches.
+bool read_lead(const Run& R, const Cell* cells, uint32_t p, uint32_t end, Lead* lead) {
+    int8_t keep_flag = -1;
+    bool only_keep = true;
+    for (int wrappers = 0; p < end && wrappers <= MAX_LEAD_WRAPPERS; ++wrappers) {
+        const Cell* c = cells + p;
+        bool some = is_keyword(c, KW_SOME);
+        const Cell* set = some ? (p + 1 < end ? unit_set_of(cells + p + 1) : nullptr) : unit_set_of(c);
+        if (set) {
+            lead->set = *set;
+            lead->some = some;
+            lead->in_place = p + (some ? 2 : 1) == end && only_keep && wrappers <= 1;
+            lead->keep_flag = keep_flag;
+            return true;
+        }
+        if (!cell_is(c, T_WORD)) return false;
+        switch (keyword_of(c)) {
+            case KW_KEEP:
+                if (R.collect_depth == 0) return false;  // the keep would raise
+                keep_flag = p + 1 < end && is_keyword(cells + p + 1, KW_PICK) ? 1 : 0;
+                p += uint32_t(keep_flag) + 1;
+                break;
+            case KW_COPY: case KW_SET:
+                if (p + 1 >= end || !cell_is(cells + p + 1, T_WORD)) return false;
+                only_keep = false;
+                p += 2;
+                break;
+            default:
+                return false;
+        }
+    }
+    return false;
+}
+
+// The leads of a block of that shape into leads[0, *n); false for any other block.
+bool read_skip_block(const Run& R, const Cell* block, Lead* leads, uint32_t* n) {
+    SeriesBuffer* b = node_buffer(series_node(block));
+    const Cell* cells = b->cells();
+    uint32_t tail = b->cell_count(), head = std::min(series_index(block), tail);
+    if (tail == head || !is_keyword(cells + tail - 1, KW_SKIP)) return false;
+    *n = 0;
+    if (tail - head == 1) return true;
+    if (!is_bar(cells + tail - 2)) return false;
+    uint32_t start = head;
+    for (uint32_t p = head; p < tail - 1; ++p) {
+        if (!is_bar(cells + p)) continue;
+        if (*n == MAX_LEADS || !read_lead(R, cells, start, p, leads + *n)) return false;
+        ++*n;
+        start = p + 1;
+    }
+    return true;
+}
+
+// Matches a lead rule at `at` as the machine would; true with *after its end.
+bool match_lead(Run& R, const ParseLeadScan& scan, const Lead& lead, uint32_t which, uint32_t at, uint32_t* after) {
+    if (lead.some && cell_is(&lead.set, T_BITSET)) {
+        *after = parse_lead_run(scan, R.input, which, at, limit(R));
+        return *after > at;
+    }
+    if (lead.some) {
+        *after = at;
+        bool ok = parse_repeat_value(R.input, after, limit(R), &lead.set, 1, -1, R.mode);
+        *after = std::min(*after, in_count(R));
+        return ok;
+    }
+    int64_t n = parse_match_literal(R.input, at, limit(R), &lead.set, R.mode);
+    *after = at + uint32_t(n);
+    return n >= 0;
+}
+
+// Moves the iteration on top to the pass that begins at `to`, `passes` later.
+void begin_pass_at(Run& R, uint32_t to, uint32_t passes) {
+    Entry& e = rule_stack.back();
+    e.count += int32_t(passes);
+    e.input_index = to;
+    e.input_len = int32_t(in_count(R) - to);
+    series_set_index(R.input, to);
+}
+
+// Before a pass of the iteration on top over the block in R.val: takes the
+// passes that need not go through the machine. The leads' sets stay reachable
+// through the rules and the words they came from, which a keep into the
+// collect's own block cannot change.
+void take_quick_passes(Run& R) {
+    if (R.tracing || parse_input_class(cell_type(R.input)) == PARSE_IN_BLOCK) return;
+    // Every pass checks the work limits with the block's and wrappers' records on.
+    if (int64_t(rule_stack.size()) + 1 + MAX_LEAD_WRAPPERS > R.record_room || input_stack.size() > WORK_LIMIT) return;
+    Lead leads[MAX_LEADS];
+    Cell sets[MAX_LEADS];
+    uint32_t n;
+    if (!read_skip_block(R, R.val, leads, &n)) return;
+    for (uint32_t k = 0; k < n; ++k) sets[k] = leads[k].set;
+    ParseLeadScan scan;
+    parse_lead_scan_init(&scan, R.input, sets, n, R.mode);
+    bool keeps_to_block = R.collect_depth > 0 && cell_is(vstack.top - 1, T_BLOCK);
+    // Nothing these passes do changes the input: its limit holds throughout.
+    const uint32_t input_limit = limit(R);
+    for (uint32_t i = in_index(R);;) {
+        const Entry& e = rule_stack.back();
+        uint64_t end = input_limit;
+        // A counted iteration: the pass that may be its last goes through the machine.
+        if (e.max != -1) end = std::min<uint64_t>(end, uint64_t(i) + uint64_t(std::max(0, e.max - e.count)));
+        uint32_t k = 0;
+        uint32_t to = parse_lead_scan(scan, R.input, i, uint32_t(end), &k);
+        begin_pass_at(R, to, to - i);
+        if (to >= end) return;
+        const Lead& lead = leads[k];
+        uint32_t after;
+        if (!lead.in_place || (lead.keep_flag >= 0 && !keeps_to_block) || !match_lead(R, scan, lead, k, to, &after)) return;
+        series_set_index(R.input, after);
+        if (lead.keep_flag >= 0) {
+            Entry keep{};
+            keep.kind = K_KEEP;
+            keep.flag = lead.keep_flag;
+            keep.child_kind = lead.some ? K_ITERATE : 0;
+            keep.input_index = to;
+            complete_keep(R, keep);
+        }
+        begin_pass_at(R, after, 1);
+        i = after;
+    }
+}
+
 // ================================================================== the state machine
 
 enum State {
@@ -887,7 +1043,11 @@ bool run_rules(Run& R) {
         case S_MATCH_RULE_VALUE: {
             TypeId t = cell_type(R.val);
             int32_t kind = rule_stack.back().kind;
-            if (t == T_BLOCK) { state = S_PUSH_BLOCK; break; }
+            if (t == T_BLOCK) {
+                if (kind == K_ITERATE || kind == K_WHILE) take_quick_passes(R);
+                state = S_PUSH_BLOCK;
+                break;
+            }
             if (t == T_WORD && !via_word) {
                 R.arg_flag = kind != K_COLLECT && kind != K_KEEP && kind != K_KEEP_PAREN;
                 state = S_DISPATCH;

@@ -47,6 +47,22 @@ bool parse_find_value(const Cell* input, uint32_t index, uint32_t limit, const C
 // [start, end) pairs. It stops at a match that takes no units.
 void parse_find_all(const Cell* input, uint32_t index, uint32_t limit, const Cell* value, int mode,
                     std::vector<std::pair<uint32_t, uint32_t>>* hits);
+// The units that may begin a match of one of up to eight char! or bitset!
+// rule values, worked out once for many scans of text or bytes input. The
+// values are read again by the scans: they must not change meanwhile.
+struct ParseLeadScan {
+    const Cell* values;
+    uint32_t n;
+    bool exact;
+    uint8_t values_of_byte[256];  // bit k: a unit below 256 may begin value k
+};
+void parse_lead_scan_init(ParseLeadScan* scan, const Cell* input, const Cell* values, uint32_t n, int mode);
+// The first index from `index` below `limit` whose unit may begin one of the
+// values, with *which the first such value; `limit` when there is none.
+uint32_t parse_lead_scan(const ParseLeadScan& scan, const Cell* input, uint32_t index, uint32_t limit, uint32_t* which);
+// Where the run of units in bitset! value `which` from `index` ends (by
+// `limit`): the end of `some` of the bitset, when the first unit is in it.
+uint32_t parse_lead_run(const ParseLeadScan& scan, const Cell* input, uint32_t which, uint32_t index, uint32_t limit);
 // Scans one token of binary input as text: the bytes it takes when its
 // datatype is the datatype or in the typeset, else -1.
 int64_t parse_match_type_binary(const Cell* input, uint32_t index, const Cell* type);

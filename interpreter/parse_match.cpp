@@ -3,6 +3,7 @@
 // Nothing here allocates except the datatype scan of binary input (the lexer),
 // so buffer addresses are read once per call and used throughout.
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <vector>
 #if defined(__SSE2__)
@@ -413,6 +414,68 @@ void parse_find_all(const Cell* input, uint32_t index, uint32_t limit, const Cel
         hits->emplace_back(start, end);
         index = end;
     }
+}
+
+// ================================================================== skipping
+
+namespace {
+
+// Whether unit u may begin a match of the char! or bitset! value v: a
+// superset of what the matching routines take, never less.
+inline bool may_begin(uint32_t u, const Cell* v, bool exact) {
+    return cell_is(v, T_BITSET) ? bits_of(v).has(u) : chars_equal(u, get_char(v), exact);
+}
+
+uint32_t first_value_begun(const ParseLeadScan& scan, uint32_t u) {
+    if (u < 256) return scan.values_of_byte[u] ? uint32_t(__builtin_ctz(scan.values_of_byte[u])) : scan.n;
+    uint32_t k = 0;
+    while (k < scan.n && !may_begin(u, scan.values + k, scan.exact)) ++k;
+    return k;
+}
+
+}  // namespace
+
+void parse_lead_scan_init(ParseLeadScan* scan, const Cell* input, const Cell* values, uint32_t n, int mode) {
+    assert(n <= 8);
+    scan->values = values;
+    scan->n = n;
+    scan->exact = mode == CMP_STRICT_EQUAL || parse_input_class(cell_type(input)) == PARSE_IN_BINARY;
+    for (uint32_t u = 0; u < 256; ++u) {
+        uint8_t begun = 0;
+        for (uint32_t k = 0; k < n; ++k)
+            if (may_begin(u, values + k, scan->exact)) begun |= uint8_t(1u << k);
+        scan->values_of_byte[u] = begun;
+    }
+}
+
+uint32_t parse_lead_scan(const ParseLeadScan& scan, const Cell* input, uint32_t index, uint32_t limit, uint32_t* which) {
+    Units in = input_units(input);
+    if (in.unit == 1) {
+        while (index < limit && !scan.values_of_byte[in.data[index]]) ++index;
+        if (index < limit) *which = uint32_t(__builtin_ctz(scan.values_of_byte[in.data[index]]));
+        return index;
+    }
+    for (; index < limit; ++index) {
+        uint32_t k = first_value_begun(scan, in[index]);
+        if (k < scan.n) {
+            *which = k;
+            return index;
+        }
+    }
+    return limit;
+}
+
+uint32_t parse_lead_run(const ParseLeadScan& scan, const Cell* input, uint32_t which, uint32_t index, uint32_t limit) {
+    Units in = input_units(input);
+    if (in.unit == 1) {
+        // A bitset's bits are what may begin it: the table holds them exactly.
+        uint8_t bit = uint8_t(1u << which);
+        while (index < limit && (scan.values_of_byte[in.data[index]] & bit)) ++index;
+        return index;
+    }
+    Bits bits = bits_of(scan.values + which);
+    while (index < limit && bits.has(in[index])) ++index;
+    return index;
 }
 
 // ================================================================== datatypes over bytes
