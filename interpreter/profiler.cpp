@@ -5,12 +5,12 @@
 #include "interpreter/profiler.h"
 #include <cstdint>
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/typeset.h"
 #include "interpreter/interpreter.h"
-#include "os/os.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
 #include "runtime/symbols.h"
@@ -48,16 +48,12 @@ bool counted(const Cell* options, const Cell* value) {
     return types && cell_is(types, T_TYPESET) && typeset_has_type(types, cell_type(value));
 }
 
-// Stamps are the wall clock's time since the run began (as now/precise/utc
-// reads it): only differences of two are read, each one subtraction, and
-// small times keep the clock's whole precision.
-int64_t run_origin_seconds = 0;
-
+// Stamps are now/precise dates, as the open calls of system/tools/fun-stk
+// have always held them (code being profiled may read them).
 Cell stamp() {
-    const os::WallClock clock = os::wall_clock();
-    Cell time;
-    set_float(&time, double(clock.seconds - run_origin_seconds) + clock.ticks_100ns * 1e-7, T_TIME);
-    return time;
+    Cell date;
+    date_make_current(&date, false, true);
+    return date;
 }
 
 // The cell at `at` of a block's buffer; valid until the next allocation.
@@ -143,9 +139,10 @@ void close_call(Cell* d) {
     if (cell_is(&end, T_NONE)) end = stamp();
     const Cell* start = cell_at(d + CALLS, uint32_t(at) + 1);
     Cell* row = row_of(d, cell_at(d + CALLS, uint32_t(at)));
-    if (row && cell_is(&end, T_TIME) && cell_is(start, T_TIME)) {
+    if (row && cell_is(&end, T_DATE) && cell_is(start, T_DATE)) {
+        date_difference(&end, start);
         Cell* time = row + 2;
-        set_float(time, get_float(time) + (get_float(&end) - get_float(start)), T_TIME);
+        set_float(time, get_float(time) + get_float(&end), T_TIME);
     }
     clear_from(d + CALLS, uint32_t(at));
 }
@@ -166,7 +163,6 @@ void profile_step_star(NativeCall& c, int32_t) {
     }
     switch (event_of(d + EVENT)) {
     case INIT:
-        run_origin_seconds = os::wall_clock().seconds;
         for (Slot s : {TABLE, CALLS, ANON_NAMES}) clear_from(d + s, 0);
         hash_table_clear(map_table(d + ROWS));
         break;
