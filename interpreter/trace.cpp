@@ -17,7 +17,7 @@ namespace tev {
 
 bool trace_switch = false;
 bool trace_running = false;
-static uint32_t trace_mask = 0;
+uint32_t trace_mask = 0;
 static Cell trace_callback;
 // Each event's word, interned at its first event of a run: interning hashes the
 // spelling and probes the global context, too much to do at every event.
@@ -95,8 +95,7 @@ void trace_set_switch(bool on) { trace_switch = on && trace_running; }
 void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const Cell* value, const Cell* ref) {
     if (!(trace_mask & event)) return;
     if (block && (node_buffer(series_node(block))->flags & SER_LIBRARY_FLAG)) return;
-    uint32_t code = 0;
-    while ((1u << code) != event) ++code;
+    uint32_t code = uint32_t(__builtin_ctz(event));
     StackScope scope;
     uint32_t base = stack_index_of(vstack.base), top = stack_index_of(vstack.top);
     Cell* args = stack_push();

@@ -17,6 +17,8 @@ enum TraceEvent : uint32_t {
 extern bool trace_switch;
 // On from trace_start to trace_stop, suspended or not.
 extern bool trace_running;
+// The events the callback of the run asked for (TraceEvent bits).
+extern uint32_t trace_mask;
 
 // Starts a trace run with the callback (a function!); false when one is already
 // under way (a nested do/trace is ignored).
@@ -32,9 +34,10 @@ void error_mark_raised(Cell* error);
 void error_trace_raised(Cell* error);
 
 void trace_event_slow(uint32_t event, const Cell* block, int32_t offset, const Cell* value, const Cell* ref);
-// Reports an event; `block` and `offset` say where (block may be null).
+// Reports an event; `block` and `offset` say where (block may be null). Most
+// events of a run are ones its callback did not ask for: they stop here.
 inline void trace_event(uint32_t event, const Cell* block, int32_t offset, const Cell* value, const Cell* ref) {
-    if (trace_switch) trace_event_slow(event, block, offset, value, ref);
+    if (trace_switch && (trace_mask & event)) trace_event_slow(event, block, offset, value, ref);
 }
 
 }  // namespace tev

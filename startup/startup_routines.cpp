@@ -18,6 +18,7 @@
 #include "datatypes/word.h"
 #include "interpreter/console_routines.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/profiler.h"
 #include "interpreter/text_passes.h"
 #include "interpreter/trace.h"
 #include "io/clipboard.h"
@@ -550,6 +551,7 @@ const RoutineDef global_routines[] = {
     {"text-pad*", R"~("Internal Use Only" value [any-type!] n [integer!] left [logic!] with [char! none!])~", pad_star},
     {"text-join*", R"~("Internal Use Only" values [block!])~", rejoin_star},
     {"holds-type*", R"~("Internal Use Only" code [block! paren!] type [datatype!] return: [logic!])~", holds_type_star},
+    {"profile-step*", R"~("Internal Use Only" event [word!] value [any-type!] ref [any-type!] state [block!] "[table calls rows anon-names namer options]")~", profile_step_star},
     {"fetch-next*", R"~("Internal Use Only" code [block! paren!] return: [block! paren! none!])~", fetch_next_star},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout},
     {"ask", R"~("Prompt the user for input" question [string!] /hide "Turns off echoing inputs" return: [string!])~", console_ask},
