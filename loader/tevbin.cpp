@@ -889,11 +889,37 @@ struct Decoder {
         return true;
     }
 
+    // The records met most are dispatched here; the rest go to other_record,
+    // whose locals would otherwise be set up on every call.
     void record(Cell* out, TypeId t, bool option, uint32_t plain, bool reference, const uint8_t* at) {
+        switch (t) {
+        case T_INTEGER: set_integer(out, snum()); return;
+        case T_FLOAT: case T_PERCENT: case T_TIME: {
+            double d;
+            if (compact && option) {
+                int32_t n = zigzag();
+                d = t == T_PERCENT ? double(n) / 100.0 : double(n);
+            } else {
+                d = f64();
+            }
+            set_float(out, d, t);
+            return;
+        }
+        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
+            return word(out, t, option, plain, at);
+        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH:
+            return list(out, t, option, reference, at);
+        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
+            return text(out, t, option, plain, reference, at);
+        default: return other_record(out, t, option, plain, reference, at);
+        }
+    }
+
+    [[gnu::noinline]] void other_record(Cell* out, TypeId t, bool option, uint32_t plain, bool reference,
+                                        const uint8_t* at) {
         switch (t) {
         case T_UNSET: case T_NONE: cell_init(out, t); return;
         case T_LOGIC: set_logic(out, u32() != 0); return;
-        case T_INTEGER: set_integer(out, snum()); return;
         case T_CHAR: {
             uint32_t cp = num();
             if (cp > 0x10FFFF) bad(at);
@@ -904,17 +930,6 @@ struct Decoder {
             uint32_t id = num();
             if (id < 1 || id > uint32_t(T_MAX_ID) || !type_names[id].name) bad(at);
             set_datatype(out, TypeId(id));
-            return;
-        }
-        case T_FLOAT: case T_PERCENT: case T_TIME: {
-            double d;
-            if (compact && option) {
-                int32_t n = zigzag();
-                d = t == T_PERCENT ? double(n) / 100.0 : double(n);
-            } else {
-                d = f64();
-            }
-            set_float(out, d, t);
             return;
         }
         case T_PAIR: { int32_t x = snum(); int32_t y = snum(); pair_make_cell(out, x, y); return; }
@@ -975,13 +990,7 @@ struct Decoder {
             word_set(out, global_context(), s, WORD_NO_INDEX);
             return;
         }
-        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
-            return word(out, t, option, plain, at);
-        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH:
-            return list(out, t, option, reference, at);
         case T_MAP: return map(out, reference, at);
-        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
-            return text(out, t, option, plain, reference, at);
         case T_VECTOR: return vector(out, option, plain, reference, at);
         case T_BITSET: {
             if (reference) bad(at);
