@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
@@ -84,40 +84,150 @@ uint32_t log2_unit(uint32_t unit) { return unit == 4 ? 2 : unit == 2 ? 1 : unit 
 
 // ================================================================== encoding
 
+// A table over nonzero 32-bit keys (nodes, symbol ids), open addressing, 0
+// marking an empty slot. (Standard maps cost an allocation per entry: with a
+// path vector per container, half of an encode went to them.)
+template <class Value> class KeyTable {
+public:
+    // The key's value; `added` says whether it was just made (as Value{}).
+    Value& find_or_add(uint32_t key, bool* added) {
+        if ((used + 1) * 2 > slots.size()) grow();
+        Slot& s = slots[probe(key)];
+        *added = !s.key;
+        if (*added) {
+            s.key = key;
+            ++used;
+        }
+        return s.value;
+    }
+
+private:
+    struct Slot {
+        uint32_t key = 0;
+        Value value{};
+    };
+    std::vector<Slot> slots;
+    size_t used = 0;
+
+    static size_t hash(uint32_t key) { return size_t((key * 0x9E3779B97F4A7C15ull) >> 32); }
+    // The key's slot, or the empty one where it would go.
+    size_t probe(uint32_t key) const {
+        size_t mask = slots.size() - 1;
+        for (size_t i = hash(key) & mask;; i = (i + 1) & mask)
+            if (!slots[i].key || slots[i].key == key) return i;
+    }
+    void grow() {
+        std::vector<Slot> old = std::move(slots);
+        slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        for (const Slot& s : old)
+            if (s.key) slots[probe(s.key)] = s;
+    }
+};
+
+// Every container written so far, by node: the path it was first written
+// under, each kept in one flat list.
+class WrittenPaths {
+public:
+    struct Path {
+        const uint32_t* indexes;
+        uint32_t length;
+    };
+    // True with the node's first path; false after keeping `path` as that.
+    bool seen_before(NodeRef node, const std::vector<uint32_t>& path, Path* first) {
+        bool added;
+        Span& span = spans.find_or_add(node, &added);
+        if (!added) {
+            *first = {paths.data() + span.at, span.length};
+            return true;
+        }
+        span = {uint32_t(paths.size()), uint32_t(path.size())};
+        for (uint32_t k : path) paths.push_back(k);  // short: cheaper than a range insert
+        return false;
+    }
+
+private:
+    struct Span {
+        uint32_t at = 0;  // where the path starts in `paths`
+        uint32_t length = 0;
+    };
+    KeyTable<Span> spans;
+    std::vector<uint32_t> paths;
+};
+
+// The bytes written so far. Room is made ahead in large steps, left
+// uninitialised, so that a field is a few stores rather than a capacity check
+// and a zero fill for each of its bytes.
+class ByteSink {
+public:
+    // Room for n more bytes at the returned address; `wrote` says how many were used.
+    uint8_t* room(size_t n) {
+        if (size_t(limit - at) < n) grow(n);
+        return at;
+    }
+    void wrote(size_t n) { at += n; }
+    size_t size() const { return size_t(at - bytes.get()); }
+    const uint8_t* data() const { return bytes.get(); }
+
+private:
+    std::unique_ptr<uint8_t[]> bytes;
+    uint8_t* at = nullptr;  // the next byte to write
+    uint8_t* limit = nullptr;
+
+    [[gnu::noinline]] void grow(size_t n) {
+        size_t used = size(), capacity = std::max<size_t>(2 * size_t(limit - bytes.get()), used + n + 65536);
+        std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity]);
+        if (used) std::memcpy(larger.get(), bytes.get(), used);
+        bytes = std::move(larger);
+        at = bytes.get() + used;
+        limit = bytes.get() + capacity;
+    }
+};
+
 struct Encoder {
     explicit Encoder(bool compact_form) : compact(compact_form) {}
     bool compact;
-    std::vector<uint8_t> out;
+    ByteSink out;
     std::vector<uint32_t> path;
-    std::unordered_map<NodeRef, std::vector<uint32_t>> written;
-    std::unordered_map<int32_t, uint32_t> symbol_index;
+    WrittenPaths written;
+    KeyTable<uint32_t> symbol_index;  // by symbol id: its index in the image's table
     std::vector<int32_t> symbols;
 
     // ---------------------------------------------------------- fields
-    void byte(uint8_t b) { out.push_back(b); }
-    void u32(uint32_t v) { for (int k = 0; k < 4; ++k) out.push_back(uint8_t(v >> (8 * k))); }
+    void byte(uint8_t b) {
+        *out.room(1) = b;
+        out.wrote(1);
+    }
+    void u32(uint32_t v) {
+        uint8_t* p = out.room(4);
+        for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
+        out.wrote(4);
+    }
     void varint(uint32_t v) {
-        while (v >= 0x80) { out.push_back(uint8_t(v | 0x80)); v >>= 7; }
-        out.push_back(uint8_t(v));
+        uint8_t* p = out.room(5);
+        size_t n = 0;
+        while (v >= 0x80) { p[n++] = uint8_t(v | 0x80); v >>= 7; }
+        p[n++] = uint8_t(v);
+        out.wrote(n);
     }
     void zigzag(int32_t v) { varint((uint32_t(v) << 1) ^ uint32_t(v >> 31)); }
     // A number field: a varint in the compact form, a 32-bit word in the plain one.
     void num(uint32_t v) { compact ? varint(v) : u32(v); }
     void snum(int32_t v) { compact ? zigzag(v) : u32(uint32_t(v)); }
     void bytes(const void* p, size_t n) {
-        const uint8_t* b = static_cast<const uint8_t*>(p);
-        out.insert(out.end(), b, b + n);
+        if (n) std::memcpy(out.room(n), p, n);
+        out.wrote(n);
     }
-    void pad() { if (!compact) while (out.size() % 4) out.push_back(0); }
+    void pad() { if (!compact) while (out.size() % 4) byte(0); }
     void f64(double d) { uint8_t b[8]; std::memcpy(b, &d, 8); bytes(b, 8); }
 
     uint32_t symbol(int32_t id) {
-        auto it = symbol_index.find(id);
-        if (it != symbol_index.end()) return it->second;
-        uint32_t n = uint32_t(symbols.size());
-        symbols.push_back(id);
-        symbol_index.emplace(id, n);
-        return n;
+        bool added;
+        uint32_t& index = symbol_index.find_or_add(uint32_t(id), &added);
+        if (added) {
+            index = uint32_t(symbols.size());
+            symbols.push_back(id);
+        }
+        return index;
     }
 
     // The record's start: compact prefixes and lead byte, or the plain header word.
@@ -131,24 +241,21 @@ struct Encoder {
         }
     }
 
-    void reference(const std::vector<uint32_t>& p) {
+    void reference(WrittenPaths::Path p) {
         if (compact) {
-            varint(uint32_t(p.size()));
-            for (uint32_t k : p) varint(k);
+            varint(p.length);
+            for (uint32_t k = 0; k < p.length; ++k) varint(p.indexes[k]);
         } else {
             u32(C_REF_RECORD);
-            u32(uint32_t(p.size()));
-            for (uint32_t k : p) u32(k);
+            u32(p.length);
+            for (uint32_t k = 0; k < p.length; ++k) u32(p.indexes[k]);
         }
     }
 
     // A container already written: true after writing its reference.
     bool shared(const Cell* v, TypeId t, NodeRef node, bool has_head, uint32_t head, uint32_t plain_bits = 0) {
-        auto it = written.find(node);
-        if (it == written.end()) {
-            written.emplace(node, path);
-            return false;
-        }
+        WrittenPaths::Path first;
+        if (!written.seen_before(node, path, &first)) return false;
         if (compact) {
             if (cell_has_flag(v, FLAG_NEW_LINE)) byte(C_NEW_LINE);
             byte(C_REFERENCE);
@@ -158,7 +265,7 @@ struct Encoder {
             u32(t | plain_bits | P_REFERENCE | (cell_has_flag(v, FLAG_NEW_LINE) ? P_NEW_LINE : 0));
             if (has_head) u32(head);
         }
-        reference(it->second);
+        reference(first);
         return true;
     }
 
@@ -169,21 +276,13 @@ struct Encoder {
     }
 
     // ---------------------------------------------------------- records
+    // The records met most are dispatched here; the rest go to other_record,
+    // whose locals would otherwise be set up on every call.
     void value(const Cell* vp) {
         tevbin_hooks.check_machine_stack();  // a value nested past the machine stack raises, not crashes
         Cell v = *vp;
         TypeId t = cell_type(&v);
         switch (t) {
-        case T_UNSET: case T_NONE: lead(&v, t, false); return;
-        case T_LOGIC:
-            if (compact) {
-                if (cell_has_flag(&v, FLAG_NEW_LINE)) byte(C_NEW_LINE);
-                byte(get_logic(&v) ? C_TRUE : C_FALSE);
-            } else {
-                lead(&v, t, false);
-                u32(get_logic(&v) ? 1 : 0);
-            }
-            return;
         case T_INTEGER: {
             int32_t n = get_integer(&v);
             if (compact && n >= 0 && n <= 63) {
@@ -195,26 +294,47 @@ struct Encoder {
             snum(n);
             return;
         }
-        case T_CHAR: lead(&v, t, false); num(get_char(&v)); return;
-        case T_DATATYPE: lead(&v, t, false); num(get_datatype(&v)); return;
         case T_FLOAT: case T_PERCENT: case T_TIME: return float_record(&v, t);
-        case T_PAIR: lead(&v, t, false); snum(pair_x(&v)); snum(pair_y(&v)); return;
+        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: return word_record(&v, t);
+        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH:
+            return block_record(&v, t);
+        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
+            return text_record(&v, t);
+        default: return other_record(&v, t);
+        }
+    }
+
+    [[gnu::noinline]] void other_record(const Cell* v, TypeId t) {
+        switch (t) {
+        case T_UNSET: case T_NONE: lead(v, t, false); return;
+        case T_LOGIC:
+            if (compact) {
+                if (cell_has_flag(v, FLAG_NEW_LINE)) byte(C_NEW_LINE);
+                byte(get_logic(v) ? C_TRUE : C_FALSE);
+            } else {
+                lead(v, t, false);
+                u32(get_logic(v) ? 1 : 0);
+            }
+            return;
+        case T_CHAR: lead(v, t, false); num(get_char(v)); return;
+        case T_DATATYPE: lead(v, t, false); num(get_datatype(v)); return;
+        case T_PAIR: lead(v, t, false); snum(pair_x(v)); snum(pair_y(v)); return;
         case T_POINT2D: case T_POINT3D:
-            lead(&v, t, false);
-            u32(point_coord_bits(&v, 0)); u32(point_coord_bits(&v, 1));
-            if (t == T_POINT3D) u32(point_coord_bits(&v, 2));
+            lead(v, t, false);
+            u32(point_coord_bits(v, 0)); u32(point_coord_bits(v, 1));
+            if (t == T_POINT3D) u32(point_coord_bits(v, 2));
             return;
         case T_DATE: {
-            bool has_time = (date_packed(&v) & DATE_HAS_TIME) != 0;
-            lead(&v, t, has_time);
-            u32(date_packed(&v));
-            if (has_time || !compact) f64(get_float(&v));
+            bool has_time = (date_packed(v) & DATE_HAS_TIME) != 0;
+            lead(v, t, has_time);
+            u32(date_packed(v));
+            if (has_time || !compact) f64(get_float(v));
             return;
         }
         case T_TYPESET: {
             uint8_t b[12];
-            std::memcpy(b, cell_payload(&v), CELL_PAYLOAD_BYTES);
-            lead(&v, t, false);
+            std::memcpy(b, cell_payload(v), CELL_PAYLOAD_BYTES);
+            lead(v, t, false);
             if (compact) {
                 int n = 12;
                 while (n > 0 && b[n - 1] == 0) --n;
@@ -227,50 +347,45 @@ struct Encoder {
         }
         case T_TUPLE: {
             uint8_t b[TUPLE_MAX] = {};
-            tuple_bytes(&v, b);
-            int n = tuple_count(&v);
+            tuple_bytes(v, b);
+            int n = tuple_count(v);
             if (compact) {
-                lead(&v, t, n != 3);
+                lead(v, t, n != 3);
                 if (n != 3) byte(uint8_t(n));
                 bytes(b, size_t(n));
             } else {
-                lead(&v, t, false, uint32_t(n) << 8);
+                lead(v, t, false, uint32_t(n) << 8);
                 bytes(b, 12);
             }
             return;
         }
         case T_MONEY: {
-            bool negative = cell_has_flag(&v, FLAG_MONEY_SIGN);
-            lead(&v, t, negative, negative ? P_NEGATIVE : 0);
-            bytes(reinterpret_cast<const uint8_t*>(&v) + 4, 12);
+            bool negative = cell_has_flag(v, FLAG_MONEY_SIGN);
+            lead(v, t, negative, negative ? P_NEGATIVE : 0);
+            bytes(reinterpret_cast<const uint8_t*>(v) + 4, 12);
             return;
         }
-        case T_ISSUE: lead(&v, t, false); num(symbol(word_symbol(&v))); return;
-        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: return word_record(&v, t);
-        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH:
-            return block_record(&v, t);
-        case T_MAP: return map_record(&v);
-        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
-            return text_record(&v, t);
-        case T_VECTOR: return vector_record(&v);
+        case T_ISSUE: lead(v, t, false); num(symbol(word_symbol(v))); return;
+        case T_MAP: return map_record(v);
+        case T_VECTOR: return vector_record(v);
         case T_BITSET: {
-            bool complemented = bitset_complemented(&v);
-            lead(&v, t, complemented, complemented ? P_COMPLEMENT : 0);
-            SeriesBuffer* b = node_buffer(series_node(&v));
+            bool complemented = bitset_complemented(v);
+            lead(v, t, complemented, complemented ? P_COMPLEMENT : 0);
+            SeriesBuffer* b = node_buffer(series_node(v));
             uint32_t n = b->tail - b->head;
             num(n);
             bytes(b->head_ptr(), n);
             pad();
             return;
         }
-        case T_OBJECT: return object_record(&v);
-        case T_ERROR: return error_record(&v);
-        case T_FUNCTION: return function_record(&v);
+        case T_OBJECT: return object_record(v);
+        case T_ERROR: return error_record(v);
+        case T_FUNCTION: return function_record(v);
         case T_NATIVE: case T_ACTION: {
-            lead(&v, t, false);
-            num(native_index(&v));
+            lead(v, t, false);
+            num(native_index(v));
             Cell spec;
-            callable_spec(&v, &spec);
+            callable_spec(v, &spec);
             path.push_back(0);
             value(&spec);
             path.pop_back();
@@ -278,10 +393,10 @@ struct Encoder {
         }
         case T_OP: {
             // The record of the callable it wraps, rebuilt from the op's own words.
-            TypeId wrapped = op_source_type(&v);
-            Cell inner = v;
+            TypeId wrapped = op_source_type(v);
+            Cell inner = *v;
             inner.header = wrapped;
-            lead(&v, t, false, uint32_t(wrapped) << 16);
+            lead(v, t, false, uint32_t(wrapped) << 16);
             path.push_back(0);
             value(&inner);
             path.pop_back();
@@ -471,7 +586,6 @@ struct Encoder {
         }
         if (!compact) while (strings.size() % 4) strings.push_back(0);
         bool with_symbols = !symbols.empty();
-        std::vector<uint8_t> body;
         Encoder h(compact);
         h.num(record_count);
         h.num(uint32_t(out.size()));
@@ -480,19 +594,26 @@ struct Encoder {
             h.num(uint32_t(strings.size()));
             for (uint32_t o : offsets) h.u32(o);
         }
-        body.swap(h.out);
-        body.insert(body.end(), strings.begin(), strings.end());
-        body.insert(body.end(), out.begin(), out.end());
         uint8_t flags = uint8_t((compact ? TEVBIN_COMPACT : 0) | (with_symbols ? TEVBIN_SYMBOLS : 0));
-        std::vector<uint8_t> packed;
-        if (compress && encode_chunks(body.data(), body.size(), &packed)) {
-            flags |= TEVBIN_COMPRESSED;
-            body.swap(packed);
-        }
         image->assign(MAGIC, MAGIC + 6);
         image->push_back(TEVBIN_VERSION);
         image->push_back(flags);
-        image->insert(image->end(), body.begin(), body.end());
+        image->reserve(image->size() + h.out.size() + strings.size() + out.size());
+        image->insert(image->end(), h.out.data(), h.out.data() + h.out.size());
+        image->insert(image->end(), strings.begin(), strings.end());
+        image->insert(image->end(), out.data(), out.data() + out.size());
+        if (compress) compress_body(image);
+    }
+
+    // The body (all after the magic, version and flags) packed in chunks, when
+    // that makes it smaller.
+    static void compress_body(std::vector<uint8_t>* image) {
+        constexpr size_t flags_at = 7, body_at = 8;
+        std::vector<uint8_t> packed;
+        if (!encode_chunks(image->data() + body_at, image->size() - body_at, &packed)) return;
+        (*image)[flags_at] |= TEVBIN_COMPRESSED;
+        image->resize(body_at);
+        image->insert(image->end(), packed.begin(), packed.end());
     }
 };
 
@@ -532,7 +653,7 @@ public:
             s.hash = h;
             s.at = uint32_t(paths.size()) + 1;
             paths.push_back(uint32_t(path.size()));
-            paths.insert(paths.end(), path.begin(), path.end());
+            for (uint32_t k : path) paths.push_back(k);  // short: cheaper than a range insert
             ++used;
         }
         s.value = value;
@@ -595,6 +716,9 @@ struct Decoder {
     std::vector<int32_t> interned;
     std::vector<uint32_t> path;
     SeenPaths seen;
+    std::vector<uint32_t> reference_path;  // the one being followed, kept to spare an allocation each
+    // Words bound to the global context, by symbol: looked up there once per decode.
+    KeyTable<Cell> global_words;
     uint32_t depth = 0;
 
     // ---------------------------------------------------------- faults
@@ -664,7 +788,8 @@ struct Decoder {
     const Cell& follow(const uint8_t* at) {
         uint32_t d = compact ? varint() : u32();
         if (d < 1 || d > MAX_PATH_DEPTH || d > left()) bad(at);
-        std::vector<uint32_t> p(d);
+        std::vector<uint32_t>& p = reference_path;
+        p.resize(d);
         for (uint32_t k = 0; k < d; ++k) p[k] = num();
         const Cell* found = seen.find(p);
         if (!found) bad(at);
@@ -764,11 +889,37 @@ struct Decoder {
         return true;
     }
 
+    // The records met most are dispatched here; the rest go to other_record,
+    // whose locals would otherwise be set up on every call.
     void record(Cell* out, TypeId t, bool option, uint32_t plain, bool reference, const uint8_t* at) {
+        switch (t) {
+        case T_INTEGER: set_integer(out, snum()); return;
+        case T_FLOAT: case T_PERCENT: case T_TIME: {
+            double d;
+            if (compact && option) {
+                int32_t n = zigzag();
+                d = t == T_PERCENT ? double(n) / 100.0 : double(n);
+            } else {
+                d = f64();
+            }
+            set_float(out, d, t);
+            return;
+        }
+        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
+            return word(out, t, option, plain, at);
+        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH:
+            return list(out, t, option, reference, at);
+        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
+            return text(out, t, option, plain, reference, at);
+        default: return other_record(out, t, option, plain, reference, at);
+        }
+    }
+
+    [[gnu::noinline]] void other_record(Cell* out, TypeId t, bool option, uint32_t plain, bool reference,
+                                        const uint8_t* at) {
         switch (t) {
         case T_UNSET: case T_NONE: cell_init(out, t); return;
         case T_LOGIC: set_logic(out, u32() != 0); return;
-        case T_INTEGER: set_integer(out, snum()); return;
         case T_CHAR: {
             uint32_t cp = num();
             if (cp > 0x10FFFF) bad(at);
@@ -779,17 +930,6 @@ struct Decoder {
             uint32_t id = num();
             if (id < 1 || id > uint32_t(T_MAX_ID) || !type_names[id].name) bad(at);
             set_datatype(out, TypeId(id));
-            return;
-        }
-        case T_FLOAT: case T_PERCENT: case T_TIME: {
-            double d;
-            if (compact && option) {
-                int32_t n = zigzag();
-                d = t == T_PERCENT ? double(n) / 100.0 : double(n);
-            } else {
-                d = f64();
-            }
-            set_float(out, d, t);
             return;
         }
         case T_PAIR: { int32_t x = snum(); int32_t y = snum(); pair_make_cell(out, x, y); return; }
@@ -850,13 +990,7 @@ struct Decoder {
             word_set(out, global_context(), s, WORD_NO_INDEX);
             return;
         }
-        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
-            return word(out, t, option, plain, at);
-        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH:
-            return list(out, t, option, reference, at);
         case T_MAP: return map(out, reference, at);
-        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
-            return text(out, t, option, plain, reference, at);
         case T_VECTOR: return vector(out, option, plain, reference, at);
         case T_BITSET: {
             if (reference) bad(at);
@@ -893,12 +1027,7 @@ struct Decoder {
         int32_t s = symbol();
         bool global = compact ? !option : (plain & P_GLOBAL) != 0;
         uint32_t slot = compact ? 0 : u32();
-        if (global) {
-            cell_init(out, T_WORD);
-            word_make_global(s, out);
-            cell_set_type(out, t);
-            return;
-        }
+        if (global) return global_word(out, t, s);
         Cell* owner = stack_push();
         if (!value(owner)) bad(at);
         if (compact) slot = uint32_t(zigzag());
@@ -907,9 +1036,7 @@ struct Decoder {
         if (holds_context(ot)) ctx = value_context(owner);
         else if (ot != T_NONE) bad(at);
         if (!ctx && t != T_REFINEMENT) {  // only a refinement goes unbound
-            cell_init(out, T_WORD);
-            word_make_global(s, out);
-            cell_set_type(out, t);
+            global_word(out, t, s);
             stack_pop(1);
             return;
         }
@@ -928,6 +1055,39 @@ struct Decoder {
         stack_pop(1);
     }
 
+    // The global context's words only grow, so a word's slot there stays put.
+    void global_word(Cell* out, TypeId t, int32_t s) {
+        bool added;
+        Cell& word = global_words.find_or_add(uint32_t(s), &added);
+        if (added) {
+            cell_init(&word, T_WORD);
+            word_make_global(s, &word);
+        }
+        *out = word;
+        cell_set_type(out, t);
+    }
+
+    // Appends to a list made with room for all its cells, so normally without
+    // a reserve; the buffer is re-read, as decoding the cell may have moved it.
+    static void append_cell(Cell* list, const Cell* v) {
+        SeriesBuffer* b = node_buffer(series_node(list));
+        if (b->room() < sizeof(Cell)) return block_append(list, v);
+        std::memcpy(b->tail_ptr(), v, sizeof(Cell));
+        b->tail += sizeof(Cell);
+    }
+
+    // A bare one-byte record (a small integer, true or false) read as value()
+    // would read it, without its round through the stack: lists are full of them.
+    bool compact_immediate(Cell* out) {
+        if (!compact || pos == end || depth >= MAX_DEPTH) return false;
+        uint8_t b = *pos;
+        if (b >= 0x80 && b < 0xC0) set_integer(out, b & 0x3F);
+        else if (b == C_TRUE || b == C_FALSE) set_logic(out, b == C_TRUE);
+        else return false;
+        ++pos;
+        return true;
+    }
+
     void list(Cell* out, TypeId t, bool option, bool reference, const uint8_t* at) {
         uint32_t head = (!compact || option) ? num() : 0;
         if (reference) return shared_value(out, t, true, head, at);
@@ -937,11 +1097,16 @@ struct Decoder {
         mark_library(out);
         remember_as(out, t);
         for (uint32_t k = 0; k < n; ++k) {
+            Cell immediate;
+            if (compact_immediate(&immediate)) {
+                append_cell(out, &immediate);
+                continue;
+            }
             Cell* slot = stack_push();
             path.push_back(k);
             if (!value(slot)) bad(at);
             path.pop_back();
-            block_append(out, slot);
+            append_cell(out, slot);
             stack_pop(1);
         }
         if (t == T_HASH) {
