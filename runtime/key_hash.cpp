@@ -94,7 +94,8 @@ const ScrambledLatin1 scrambled_latin1;  // built from constant case tables: no 
 
 // The state update is one serial chain however the blocks are made, so four
 // to a turn leaves the chain fewer loop instructions to share the core with.
-// The odd 1-3 go first, one at a time, which costs short keys nothing extra.
+// The odd 1-3 go first, one at a time, so a key shorter than four takes only
+// that loop.
 template <class ScrambledAt>
 inline void feed_scrambled(Murmur3& m, size_t count, ScrambledAt scrambled_at) {
     size_t i = 0;
@@ -114,10 +115,11 @@ void feed_latin1(Murmur3& m, const uint8_t* p, uint32_t count) {
 }
 
 // Upper case puts every case variant on one probe path. Code points below
-// 0x100 fold through the one-byte table, which also spares them the case
-// table lookup.
+// 0x100 fold through the one-byte table, which also spares them the scramble;
+// the rest of the two-byte range reads the case table inline.
 inline uint32_t scrambled_folded(uint32_t cp) {
-    return cp < 0x100 ? scrambled_latin1.folded[cp] : scramble(unicode_map_char_case(cp, true));
+    if (cp < 0x100) return scrambled_latin1.folded[cp];
+    return scramble(cp < 0x10000 ? unicode_upper_below_10000(cp) : unicode_map_char_case(cp, true));
 }
 
 template <class Unit, bool Fold>
