@@ -100,7 +100,7 @@ template <class ScrambledAt>
 inline void feed_scrambled(Murmur3& m, size_t count, ScrambledAt scrambled_at) {
     size_t i = 0;
     for (size_t odd = count & 3; i < odd; ++i) m.scrambled_block(scrambled_at(i));
-    for (; i < count; i += 4) {
+    for (; i != count; i += 4) {  // count - i is a multiple of four here
         m.scrambled_block(scrambled_at(i));
         m.scrambled_block(scrambled_at(i + 1));
         m.scrambled_block(scrambled_at(i + 2));
