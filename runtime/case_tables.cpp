@@ -19,10 +19,13 @@ uint32_t map_astral(const CasePair* pairs, size_t n, uint32_t cp) {
 }
 }  // namespace
 
+// Constant-initialised, so start-up code of other units (the key hash tables) may read it.
+constinit const CaseBlocks upper_case_blocks = {case_upper_index, case_upper_blocks};
+
 uint32_t unicode_map_char_case(uint32_t cp, bool upper) {
     if (cp < 0x10000) {
-        uint32_t to = upper ? case_upper_blocks[case_upper_index[cp >> 8]][cp & 0xFF]
-                            : case_lower_blocks[case_lower_index[cp >> 8]][cp & 0xFF];
+        if (upper) return unicode_upper_below_10000(cp);
+        uint32_t to = case_lower_blocks[case_lower_index[cp >> 8]][cp & 0xFF];
         return to ? to : cp;
     }
     if (upper) return map_astral(case_upper_astral, sizeof case_upper_astral / sizeof *case_upper_astral, cp);

@@ -1,6 +1,8 @@
 // Key hashing: the published MurmurHash3 x86-32 vectors, case folding, unit-width independence (the one-byte path included), key types.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 #include "runtime/case_tables.h"
@@ -96,6 +98,115 @@ TEST(KeyHashing, OneByteTextHashesAsEveryOtherUnit) {
             cell_set_type(&key, T_TEXT_KEY);
             text_key_set_count(&key, int32_t(text.size()));
             EXPECT_EQ(hash_string_chars(&key, flag), want) << bytes;
+        }
+    }
+}
+
+// The text hash as a plain loop gives it, one character at a time, with
+// nothing shared with the library's code but unicode_upper: each code point
+// (upper-cased unless case_flag is 1) is one 32-bit block scrambled and mixed
+// into the state, and the length mixed in is four bytes per character.
+uint32_t one_at_a_time_text_hash(const std::u32string& text, int case_flag) {
+    auto rotl = [](uint32_t x, int r) { return (x << r) | (x >> (32 - r)); };
+    uint32_t h = HASH_SEED;
+    for (char32_t c : text) {
+        uint32_t k = case_flag == 1 ? uint32_t(c) : unicode_upper(uint32_t(c));
+        k *= 0xcc9e2d51u;
+        k = rotl(k, 15) * 0x1b873593u;
+        h = rotl(h ^ k, 13) * 5 + 0xe6546b64u;
+    }
+    return murmur3_finalize(h ^ uint32_t(4 * text.size()));
+}
+
+// The narrowest unit that holds every code point of the text.
+uint32_t narrowest_unit(const std::u32string& text) {
+    char32_t top = text.empty() ? 0 : *std::max_element(text.begin(), text.end());
+    return top <= 0xFF ? 1 : top <= 0xFFFF ? 2 : 4;
+}
+
+// The text hashed every way a key reaches it (each unit that holds it, from
+// an index, cut short as a text key, the one-byte entry) against the plain
+// loop, with each case flag (any flag but 1 folds).
+void expect_hashes_as_one_at_a_time(const std::u32string& text, const char* what) {
+    StackScope scope;
+    for (int flag : {0, 1, 2}) {
+        uint32_t want = one_at_a_time_text_hash(text, flag);
+        for (uint32_t unit = narrowest_unit(text); unit <= 4; unit *= 2) {
+            ASSERT_EQ(hash_string_chars(text_cell(text, unit), flag), want)
+                << what << ": unit " << unit << " flag " << flag << " length " << text.size();
+            ASSERT_EQ(hash_string_chars(text_cell(U"\u00E9Z" + text, unit, 2), flag), want)
+                << what << ": from index 2, unit " << unit << " flag " << flag;
+            Cell key = *text_cell(text + U"q\u00FF", unit);  // the stack holds the string!, never a text key
+            cell_set_type(&key, T_TEXT_KEY);
+            text_key_set_count(&key, int32_t(text.size()));
+            ASSERT_EQ(hash_string_chars(&key, flag), want) << what << ": text key, unit " << unit << " flag " << flag;
+        }
+        if (narrowest_unit(text) == 1) {
+            std::string bytes(text.begin(), text.end());
+            ASSERT_EQ(hash_latin1_chars(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), flag),
+                      want) << what << ": one-byte entry, flag " << flag;
+        }
+    }
+}
+
+// Characters go to the state four at a time after the odd 1-3, one-byte and
+// folded wider ones through tables: every length around those groups, and the
+// characters whose fold is special (folding to another unit width, to a
+// different letter, or not at all) in every place of a group.
+TEST(KeyHashing, TextHashesAsTheOneAtATimeLoop) {
+    const std::u32string specials[] = {
+        U"a", U"Z", U"@", U"[", U"`", U"{", U"\u007F", U"\u0080",
+        U"\u00B5",  // micro sign: upper case is Greek capital mu, a two-byte unit
+        U"\u00FF",  // its upper case, U+0178, needs two bytes
+        U"\u00DF",  // sharp s: its full upper case starts with S
+        U"\u00E9", U"\u00C9", U"\u00D7", U"\u00F7",
+        U"\u0100", U"\u0101", U"\u0131",  // dotless i: upper case is ASCII I
+        U"\u017F",  // long s: upper case is ASCII S
+        U"\u01C5", U"\u03C3", U"\u03C2", U"\u0434", U"\u212A", U"\u4E2D", U"\uFFFF",
+        U"\U00010428", U"\U00010400", U"\U0001F600", U"\U0010FFFF",
+    };
+    for (size_t length = 0; length <= 13; ++length) {
+        std::u32string lower(length, U'k'), mixed;
+        for (size_t i = 0; i < length; ++i) mixed.push_back(i % 3 ? char32_t(U'a' + i) : char32_t(U'A' + i));
+        expect_hashes_as_one_at_a_time(lower, "lower run");
+        expect_hashes_as_one_at_a_time(mixed, "mixed case run");
+        for (const std::u32string& special : specials) {
+            for (size_t place = 0; place < length; ++place) {
+                std::u32string text = mixed;
+                text[place] = special[0];
+                std::string what = "special " + std::to_string(uint32_t(special[0])) + " at " + std::to_string(place);
+                expect_hashes_as_one_at_a_time(text, what.c_str());
+            }
+        }
+    }
+}
+
+// Random text of each width, drawn so that every kind of character turns up
+// often: ASCII letters and others, the upper half of the one-byte range,
+// cased scripts of the two-byte range, anything else it holds, and (for
+// four-byte units) code points above it.
+TEST(KeyHashing, RandomTextHashesAsTheOneAtATimeLoop) {
+    std::mt19937 random(20261211);
+    auto below = [&](uint32_t n) { return uint32_t(random() % n); };
+    auto code_point = [&](uint32_t unit) -> char32_t {
+        switch (below(unit == 1 ? 3 : unit == 2 ? 5 : 6)) {
+            case 0: return U'A' + below(58);
+            case 1: return below(0x80);
+            case 2: return 0x80 + below(0x80);
+            case 3: return 0x100 + below(0x500);
+            case 4: return 0x100 + below(0xFF00);
+            default: return 0x10000 + below(0x100000);
+        }
+    };
+    for (uint32_t unit : {1u, 2u, 4u}) {
+        for (int n = 0; n < 3000; ++n) {
+            std::u32string text;
+            for (uint32_t length = below(40); text.size() < length;) text.push_back(code_point(unit));
+            StackScope scope;
+            for (int flag : {0, 1}) {
+                ASSERT_EQ(hash_string_chars(text_cell(text, unit), flag), one_at_a_time_text_hash(text, flag))
+                    << "unit " << unit << " flag " << flag << " text " << n << " length " << text.size();
+            }
         }
     }
 }
