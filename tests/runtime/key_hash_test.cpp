@@ -124,19 +124,46 @@ uint32_t narrowest_unit(const std::u32string& text) {
     return top <= 0xFF ? 1 : top <= 0xFFFF ? 2 : 4;
 }
 
+// Strings refilled for every text rather than made anew: under the
+// collector's torture mode each allocation collects, thousands of times here.
+// For each unit: the text alone, after two other characters, before two more.
+struct TextStrings {
+    Cell* cells[3][3];  // [unit 1, 2, 4][alone, after, before]
+    TextStrings() {
+        for (auto& unit_cells : cells)
+            for (Cell*& c : unit_cells) c = nullptr;
+        uint32_t k = 0;
+        for (uint32_t unit : {1u, 2u, 4u}) {
+            for (Cell*& c : cells[k]) c = text_cell(std::u32string(24, U'a'), unit);
+            ++k;
+        }
+    }
+    Cell* get(uint32_t unit, int which, const std::u32string& text) {
+        Cell* str = cells[unit == 1 ? 0 : unit == 2 ? 1 : 2][which];
+        SeriesBuffer* b = node_buffer(series_node(str));
+        for (size_t i = 0; i < text.size(); ++i) {
+            uint32_t cp = text[i];
+            std::memcpy(b->data + b->head + i * unit, &cp, unit);  // little-endian units
+        }
+        b->tail = b->head + uint32_t(text.size()) * unit;
+        return str;
+    }
+};
+
 // The text hashed every way a key reaches it (each unit that holds it, from
 // an index, cut short as a text key, the one-byte entry) against the plain
 // loop, with each case flag (any flag but 1 folds).
-void expect_hashes_as_one_at_a_time(const std::u32string& text, const char* what) {
-    StackScope scope;
+void expect_hashes_as_one_at_a_time(TextStrings& strings, const std::u32string& text, const char* what) {
     for (int flag : {0, 1, 2}) {
         uint32_t want = one_at_a_time_text_hash(text, flag);
         for (uint32_t unit = narrowest_unit(text); unit <= 4; unit *= 2) {
-            ASSERT_EQ(hash_string_chars(text_cell(text, unit), flag), want)
+            ASSERT_EQ(hash_string_chars(strings.get(unit, 0, text), flag), want)
                 << what << ": unit " << unit << " flag " << flag << " length " << text.size();
-            ASSERT_EQ(hash_string_chars(text_cell(U"\u00E9Z" + text, unit, 2), flag), want)
+            Cell from_two = *strings.get(unit, 1, U"\u00E9Z" + text);
+            series_set_index(&from_two, 2);
+            ASSERT_EQ(hash_string_chars(&from_two, flag), want)
                 << what << ": from index 2, unit " << unit << " flag " << flag;
-            Cell key = *text_cell(text + U"q\u00FF", unit);  // the stack holds the string!, never a text key
+            Cell key = *strings.get(unit, 2, text + U"q\u00FF");  // the stack holds the string!, never a text key
             cell_set_type(&key, T_TEXT_KEY);
             text_key_set_count(&key, int32_t(text.size()));
             ASSERT_EQ(hash_string_chars(&key, flag), want) << what << ": text key, unit " << unit << " flag " << flag;
@@ -165,17 +192,19 @@ TEST(KeyHashing, TextHashesAsTheOneAtATimeLoop) {
         U"\u01C5", U"\u03C3", U"\u03C2", U"\u0434", U"\u212A", U"\u4E2D", U"\uFFFF",
         U"\U00010428", U"\U00010400", U"\U0001F600", U"\U0010FFFF",
     };
+    StackScope scope;
+    TextStrings strings;
     for (size_t length = 0; length <= 13; ++length) {
         std::u32string lower(length, U'k'), mixed;
         for (size_t i = 0; i < length; ++i) mixed.push_back(i % 3 ? char32_t(U'a' + i) : char32_t(U'A' + i));
-        expect_hashes_as_one_at_a_time(lower, "lower run");
-        expect_hashes_as_one_at_a_time(mixed, "mixed case run");
+        expect_hashes_as_one_at_a_time(strings, lower, "lower run");
+        expect_hashes_as_one_at_a_time(strings, mixed, "mixed case run");
         for (const std::u32string& special : specials) {
             for (size_t place = 0; place < length; ++place) {
                 std::u32string text = mixed;
                 text[place] = special[0];
                 std::string what = "special " + std::to_string(uint32_t(special[0])) + " at " + std::to_string(place);
-                expect_hashes_as_one_at_a_time(text, what.c_str());
+                expect_hashes_as_one_at_a_time(strings, text, what.c_str());
             }
         }
     }
@@ -199,12 +228,21 @@ TEST(KeyHashing, RandomTextHashesAsTheOneAtATimeLoop) {
         }
     };
     for (uint32_t unit : {1u, 2u, 4u}) {
+        // One string refilled for every text: an allocation per text would
+        // collect thousands of times under the collector's torture mode.
+        StackScope scope;
+        Cell* str = text_cell(std::u32string(40, U'a'), unit);
         for (int n = 0; n < 3000; ++n) {
             std::u32string text;
             for (uint32_t length = below(40); text.size() < length;) text.push_back(code_point(unit));
-            StackScope scope;
+            SeriesBuffer* b = node_buffer(series_node(str));
+            for (size_t i = 0; i < text.size(); ++i) {
+                uint32_t cp = text[i];
+                std::memcpy(b->data + b->head + i * unit, &cp, unit);  // little-endian units
+            }
+            b->tail = b->head + uint32_t(text.size()) * unit;
             for (int flag : {0, 1}) {
-                ASSERT_EQ(hash_string_chars(text_cell(text, unit), flag), one_at_a_time_text_hash(text, flag))
+                ASSERT_EQ(hash_string_chars(str, flag), one_at_a_time_text_hash(text, flag))
                     << "unit " << unit << " flag " << flag << " text " << n << " length " << text.size();
             }
         }
