@@ -19,3 +19,10 @@ TEST(CaseTables, MapsToTheFirstCodePointOfTheFullMapping) {
         EXPECT_EQ(unicode_lower(c), unicode_map_char_case(c, false));
     }
 }
+
+// The table the folded key hash reads inline agrees with the mapping for every
+// code point it serves.
+TEST(CaseTables, InlineUpperTableAgreesBelow10000) {
+    for (uint32_t cp = 0; cp < 0x10000; ++cp)
+        ASSERT_EQ(unicode_upper_below_10000(cp), unicode_map_char_case(cp, true)) << std::hex << cp;
+}
