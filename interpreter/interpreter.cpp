@@ -361,6 +361,8 @@ static ArgCapture arg_capture;
 // Runs a function whose arguments (and refinement and local slots) are pushed
 // from `base`, its frame on top; leaves the result in *base. False when an exit
 // other than return or exit is pending (the caller unwinds).
+static inline Cell* eval_block_inline(const Cell* block);
+
 static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_t i, const Cell* word) {
     Cell fn = *fn_in;
     Cell body = *function_body(&fn);
@@ -380,7 +382,7 @@ static bool run_function(const Cell* fn_in, Cell* base, const Cell* blk, uint32_
         trace_event(TRACE_PROLOG, &body, 0, &fn, word);
     }
     try {
-        r = eval_block(&body);
+        r = eval_block_inline(&body);
     } catch (const LanguageThrow& t) {
         if (switches) trace_set_switch(was_on);
         exit_from_exception(t);
@@ -544,7 +546,7 @@ static inline Cell* eval_branch(const Cell* branch) {
     SeriesBuffer* b = node_buffer(series_node(branch));
     uint32_t i = series_index(branch);
     if (i + 1 == b->cell_count() && push_simple(b->cells() + i)) return vstack.top - 1;
-    return eval_block(branch);
+    return eval_block_inline(branch);
 }
 
 // `if`, `unless` and `either` given literal blocks, and `any` and `all` given a
@@ -859,7 +861,7 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
         i = call_callable(blk, i, &fn, &first, &refs, nullptr);
         Cell r = *stack_top();
         vstack.top = path;
-        *stack_push() = r;
+        stack_push_copy(&r);
         return i;
     }
     for (uint32_t k = 1; k < n; ++k) {
@@ -898,7 +900,7 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
             i = call_callable(blk, i, &fnv, cell_is(&w, T_WORD) ? &w : nullptr, &refs, nullptr);
             Cell r = *stack_top();
             vstack.top = path;
-            *stack_push() = r;
+            stack_push_copy(&r);
             return i;
         }
     }
@@ -908,13 +910,13 @@ static uint32_t eval_path(const Cell* blk, uint32_t i, const Cell* path_in, cons
         i = call_callable(blk, i, &fnv, cell_is(&w, T_WORD) ? &w : nullptr, nullptr, nullptr);
         Cell r = *stack_top();
         vstack.top = path;
-        *stack_push() = r;
+        stack_push_copy(&r);
         return i;
     }
     Cell r = *parent;
     if (set_value) r = *set_value;
     vstack.top = path;
-    *stack_push() = r;
+    stack_push_copy(&r);
     return i;
 }
 
@@ -954,7 +956,7 @@ static bool object_path_step(const Cell* first, const Cell* obj, const Cell* key
         Cell v = *set_value;
         if (field) {
             *field = v;
-            *stack_push() = v;
+            stack_push_copy(&v);
             return true;
         }
         return path_step_by_action(first, obj, key, path_in, set_value);
@@ -962,7 +964,7 @@ static bool object_path_step(const Cell* first, const Cell* obj, const Cell* key
     if (!field || cell_is(field, T_UNSET)) return false;
     if (cell_is(path_in, T_PATH) && is_callable_type(cell_type(field))) return false;
     Cell r = *field;
-    *stack_push() = r;
+    stack_push_copy(&r);
     return true;
 }
 
@@ -986,7 +988,7 @@ static bool map_path_step(const Cell* first, const Cell* map, const Cell* key, c
     Cell r;
     if (v) r = *v;
     else set_none(&r);
-    *stack_push() = r;
+    stack_push_copy(&r);
     return true;
 }
 
@@ -1152,7 +1154,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
     }
     case T_LIT_WORD:
         val.header = T_WORD;
-        *stack_push() = val;
+        stack_push_copy(&val);
         break;
     case T_GET_WORD:
         stack_push_copy(word_value_checked(&val));
@@ -1168,7 +1170,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
         break;
     case T_LIT_PATH:
         val.header = T_PATH;
-        *stack_push() = val;
+        stack_push_copy(&val);
         break;
     case T_SET_PATH: {
         if (i >= b->cell_count()) raise_error(err::script::need_value, &val);
@@ -1189,7 +1191,7 @@ static uint32_t eval_expr(const Cell* blk, SeriesBuffer* b, uint32_t i, bool no_
     case T_OP:
         raise_error(err::internal::not_done);
     default:
-        *stack_push() = val;
+        stack_push_copy(&val);
     }
     if (trace_switch && !called) trace_event(TRACE_PUSH, blk, int32_t(start), out, nullptr);
     if (no_infix) return i;
