@@ -1055,19 +1055,20 @@ struct Decoder {
             uint32_t n = context_word_count(ctx);
             if (found < 0 || uint32_t(found) >= n ||
                 symbol_resolve_alias(word_symbol(context_word_at(ctx, uint32_t(found)))) != symbol_resolve_alias(s))
-                found = context_find_symbol(ctx, s, true);
-            if (found < 0) found = stored_context_slot(&ctx, s);
+                found = slot_by_symbol(&ctx, s);
             if (found < 0) bad(at);
             word_bind_to(out, ctx, found);
         }
         stack_pop(1);
     }
 
-    // A function's spec may have lost a word since the function was made; a
-    // word of its body still bound to that one stays bound to the stored
-    // context record, as when the function was made after its body. -1 when
-    // ctx is no function being decoded, or its record lacks the word too.
-    int32_t stored_context_slot(NodeRef* ctx, int32_t s) const {
+    // The slot of a word whose stored slot does not name it, or -1. A
+    // function's spec may have lost a word since the function was made: a word
+    // of its body still bound to that one stays bound to the stored context
+    // record, as when the function was made after its body.
+    [[gnu::noinline]] int32_t slot_by_symbol(NodeRef* ctx, int32_t s) const {
+        int32_t found = context_find_symbol(*ctx, s, true);
+        if (found >= 0) return found;
         for (const PendingFunction& p : pending_functions) {
             if (p.context != *ctx) continue;
             *ctx = p.stored_context;
