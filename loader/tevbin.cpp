@@ -717,6 +717,13 @@ struct Decoder {
     std::vector<uint32_t> path;
     SeenPaths seen;
     std::vector<uint32_t> reference_path;  // the one being followed, kept to spare an allocation each
+    // The functions whose bodies are being decoded, innermost last: each one's
+    // context, and that of the context record it was stored with.
+    struct PendingFunction {
+        NodeRef context;
+        NodeRef stored_context;
+    };
+    std::vector<PendingFunction> pending_functions;
     // Words bound to the global context, by symbol: looked up there once per decode.
     KeyTable<Cell> global_words;
     uint32_t depth = 0;
@@ -1048,11 +1055,26 @@ struct Decoder {
             uint32_t n = context_word_count(ctx);
             if (found < 0 || uint32_t(found) >= n ||
                 symbol_resolve_alias(word_symbol(context_word_at(ctx, uint32_t(found)))) != symbol_resolve_alias(s))
-                found = context_find_symbol(ctx, s, true);
+                found = slot_by_symbol(&ctx, s);
             if (found < 0) bad(at);
             word_bind_to(out, ctx, found);
         }
         stack_pop(1);
+    }
+
+    // The slot of a word whose stored slot does not name it, or -1. A
+    // function's spec may have lost a word since the function was made: a word
+    // of its body still bound to that one stays bound to the stored context
+    // record, as when the function was made after its body.
+    [[gnu::noinline]] int32_t slot_by_symbol(NodeRef* ctx, int32_t s) const {
+        int32_t found = context_find_symbol(*ctx, s, true);
+        if (found >= 0) return found;
+        for (const PendingFunction& p : pending_functions) {
+            if (p.context != *ctx) continue;
+            *ctx = p.stored_context;
+            return context_find_symbol(p.stored_context, s, true);
+        }
+        return -1;
     }
 
     // The global context's words only grow, so a word's slot there stays put.
@@ -1304,25 +1326,44 @@ struct Decoder {
         vstack.top = mark;
     }
 
+    // The function is made once its spec is read, before its body: the body
+    // may hold the function itself, and words bound to it then find its context.
     void function(Cell* out, bool reference, const uint8_t* at) {
         if (reference) return shared_value(out, T_FUNCTION, false, 0, at);
         count();  // cells of the spec and the body: each needs a record
         count();
-        Cell* ctx_obj = stack_push();
-        nested_context(ctx_obj, at);  // remembered under this path until the function exists
+        Cell* mark = vstack.top;
+        Cell* stand_in = stack_push();
+        nested_context(stand_in, at);  // remembered under this path until the function exists
         Cell* spec = stack_push();
-        Cell* body = stack_push();
         path.push_back(1);
         if (!value(spec)) bad(at);
-        path.back() = 2;
-        if (!value(body)) bad(at);
         path.pop_back();
-        if (!cell_is(spec, T_BLOCK) || !cell_is(body, T_BLOCK)) bad(at);
+        if (!cell_is(spec, T_BLOCK)) bad(at);
         uint32_t flags = function_validate_spec(spec);
-        Cell* fn = function_push(spec, body, flags);
+        Cell* fn = function_push(spec, block_push_new(0), flags);
+        remember(fn);
+        pending_functions.push_back({function_context(fn), value_context(stand_in)});
+        Cell* body = stack_push();
+        path.push_back(2);
+        if (!value(body)) bad(at);
+        if (!cell_is(body, T_BLOCK)) bad(at);
+        if (!decoded_here(body) || series_index(body) != 0) block_copy_deep(body, body);
+        path.pop_back();
+        pending_functions.pop_back();
+        callable_more_cells(fn)[0] = *body;
+        context_bind_block(body, function_context(fn), false);
         *out = *fn;
-        remember(out);
-        stack_pop(4);
+        vstack.top = mark;
+    }
+
+    // The body is the list just decoded under this path rather than a
+    // reference to one met before: the function may take it as it is, which
+    // keeps whatever else holds its blocks sharing them. (A reference, which
+    // only a made-up image holds, is copied as the function's maker would.)
+    bool decoded_here(const Cell* list) const {
+        const Cell* remembered = seen.find(path);
+        return remembered && series_node(remembered) == series_node(list);
     }
 
     void native(Cell* out, TypeId t, const uint8_t* at) {

@@ -164,6 +164,29 @@ TEST(Tevbin, LibraryFunctionsKeepTheErrorNearTheUsersCode) {
     EXPECT_EQ(series_index(&near), 2u);
 }
 
+// A decoded function takes the body it reads as its own, but no function made
+// in the language shares its whole body with another: an image that says two
+// do gives the second a copy, bound to it, so the first keeps its meaning.
+TEST(Tevbin, TwoFunctionsStoredWithOneBodyEachGetTheirOwn) {
+    test_evaluator_start();
+    StackScope scope;
+    Cell* pair = test_eval("reduce [func [x] [x + 1] func [x] [x * 10]]");
+    callable_more_cells(block_at(pair, 1))[0] = *function_body(block_at(pair, 0));
+    for (bool compact : {true, false}) {
+        std::vector<uint8_t> bytes;
+        tevbin_encode_records(pair, 1, compact, false, &bytes);
+        Cell* out = block_push_new(1);
+        ASSERT_EQ(decode_code(bytes, out), 0u) << compact;
+        Cell decoded = *block_head(out);
+        Cell first = word_from_cstring("tevbin-first"), second = word_from_cstring("tevbin-second");
+        word_assign(&first, block_at(&decoded, 0));
+        word_assign(&second, block_at(&decoded, 1));
+        EXPECT_EQ(molded(test_eval("reduce [tevbin-first 3 tevbin-second 4]")), "[4 5]") << compact;
+        EXPECT_NE(series_node(function_body(block_at(&decoded, 0))), series_node(function_body(block_at(&decoded, 1))))
+            << compact;
+    }
+}
+
 // The bytes each form writes, fixed from the encoder as it stood, each checked
 // to decode back to a value that writes them again. Stored files and the boot
 // image rely on these bytes: a change to the encoder must not alter one.
