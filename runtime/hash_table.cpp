@@ -25,6 +25,14 @@ constexpr uint32_t FLAG_LIVE = 0, FLAG_DELETED = 1, FLAG_EMPTY = 2;
 constexpr uint8_t FLAGS_ALL_EMPTY = 0xAA;
 constexpr uint32_t REFRESH_LIMIT = 30000;
 
+// ---------------------------------------------------------------- layout changes
+
+// Counts the changes to the buckets, key positions or key cells of maps and
+// kind-0 tables, and the making of a table: a lookup result remembered with
+// the count is stale once it moves.
+uint64_t layout_changes = 0;
+inline void layout_changed() { ++layout_changes; }
+
 // ---------------------------------------------------------------- rooting
 
 // Tables and nodes that C++ code holds while it allocates, before they are
@@ -288,6 +296,7 @@ void place(uint32_t* flags, int32_t* keys, uint32_t mask, uint32_t hash, int32_t
 // order, so the earliest case variant of a spelling stays first on its probe
 // path; a map re-places its live buckets (removed pairs keep theirs).
 void resize_buckets(NodeRef t, uint64_t m, bool force) {
+    layout_changed();
     uint32_t n = std::max<uint32_t>(round_up_pow2(m), 4);
     int32_t limit = int32_t(0.5 + LOAD_FACTOR * n);
     if (!force && hash_table_desc(t)->live_count >= limit) return;
@@ -442,6 +451,7 @@ uint32_t claim_empty_bucket(NodeRef t, uint32_t bucket) {
 // entries in place; a map re-places its buckets at the same size; kind 0 is
 // rebuilt from its block.
 void reindex(NodeRef t) {
+    layout_changed();
     HoldTable hold(t);
     HashDesc* d = hash_table_desc(t);
     if (d->kind == HASH_KIND_VALUES) {
@@ -473,6 +483,7 @@ HashTableHold::~HashTableHold() { held_tables.pop_back(); }
 // ---------------------------------------------------------------- creation
 
 NodeRef hash_table_create(uint32_t size, NodeRef block, uint32_t first, int32_t kind, int32_t value_cells) {
+    layout_changed();
     assert(kind >= HASH_KIND_VALUES && kind <= HASH_KIND_OWNED_KEYS);
     HoldNode hold_block(block);
     NodeRef t = alloc_series_bytes(sizeof(HashDesc));
@@ -525,6 +536,7 @@ static Cell map_search_key(const Cell* key) {
 // Indexes the key at position; for maps and word tables an equal key already
 // indexed is reported in *found (its position) and nothing changes.
 static int insert_key(NodeRef t, uint32_t position, int32_t* found) {
+    layout_changed();
     if (hash_table_desc(t)->gc_stamp) check_stamp(t);
     if (grow_if_full(t)) return 2;
     View v = view(t);
@@ -570,6 +582,7 @@ static int insert_key(NodeRef t, uint32_t position, int32_t* found) {
 int hash_table_insert(NodeRef t, uint32_t position) { return insert_key(t, position, nullptr); }
 
 void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
+    layout_changed();
     HoldTable hold(t);
     bool map = hash_table_desc(t)->kind == HASH_KIND_MAP;
     for (uint32_t pos = first; pos < block_count(hash_table_desc(t)->key_block);) {
@@ -620,20 +633,50 @@ static int32_t probe_live_keys(const View& v, uint32_t hash, Match match, int32_
     return -1;
 }
 
+// The last lookup of a narrow string! key under CMP_EQUAL that found it, for
+// the map put that mostly follows with the same key (`m/:k: 1 + m/:k`). While
+// no layout has changed and no buffer or node has moved since, a narrow key
+// equal to the stored one, ignoring case, has the hash and the matches along
+// the probe path of the key that found it, so its own lookup would give the
+// same position. The key text is compared each time: the caller's string may
+// have changed, and a key of another type or width takes the full lookup.
+namespace {
+struct TextFind {
+    NodeRef table = 0;
+    uint64_t layout = 0, epoch = 0;
+    int32_t position = -1;
+};
+TextFind last_text_find;
+
+// The remembered position when `key` is bound to find it again, else -1.
+inline int32_t recall_text_find(NodeRef t, const Cell* key, int op) {
+    const TextFind& last = last_text_find;
+    if (last.table != t || last.layout != layout_changes || last.epoch != buffer_epoch || op != CMP_EQUAL) return -1;
+    NarrowText text, stored;
+    const Cell* found = node_buffer(hash_table_desc(t)->key_block)->cells() + last.position;
+    if (!narrow_text(key, &text) || !narrow_text(found, &stored) || !narrow_texts_equal(stored, text, false))
+        return -1;
+    return last.position;
+}
+}  // namespace
+
 // Maps and word tables: the position of the first key on the probe path that
 // matches. Kept apart from kind 0's filters: every map path step comes here.
 // A narrow string! key under an equality operator is read and hashed once,
-// with the same probe and the same answers as the general path.
+// with the same probe and the same answers as the general path; what it finds
+// under CMP_EQUAL is remembered.
 template <bool WantFree = false>
-static int32_t get_single_key(const View& v, const Cell* key, int op, int32_t* free = nullptr) {
+static int32_t get_single_key(NodeRef t, const View& v, const Cell* key, int op, int32_t* free = nullptr) {
     NarrowText text;
     if (is_equality(op) && narrow_text(key, &text)) {
         bool strict = op == CMP_STRICT_EQUAL;
-        return probe_live_keys<WantFree>(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
+        int32_t found = probe_live_keys<WantFree>(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
             NarrowText s;
             if (narrow_text(stored, &s)) return narrow_texts_equal(s, text, strict);
             return cell_type(stored) == T_STRING && keys_match(stored, key, op);
         }, free);
+        if (!strict && found >= 0) last_text_find = TextFind{t, layout_changes, buffer_epoch, found};
+        return found;
     }
     return probe_live_keys<WantFree>(v, key_hash(key), [&](const Cell* stored) {
         return (cell_type(key) == T_TEXT_KEY || cell_type(key) == cell_type(stored)) && keys_match(stored, key, op);
@@ -647,7 +690,7 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     View v = view(t);
     int kind = v.d->kind;
     if (kind == HASH_KIND_MAP) key = map_search_key(&key);
-    if (kind != HASH_KIND_VALUES) return get_single_key(v, &key, op);
+    if (kind != HASH_KIND_VALUES) return get_single_key(t, v, &key, op);
     if (skip < 1) raise_error_int(err::script::out_of_range, skip);
     if (reverse) last = true;
 
@@ -689,21 +732,30 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     return -1;
 }
 
-int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
+[[gnu::noinline]] static int32_t probe_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
     Cell key = map_search_key(key_in);  // a copy: re-indexing may move the caller's cell
     if (hash_table_desc(t)->gc_stamp) check_stamp(t);
     View v = view(t);
     assert(v.d->kind == HASH_KIND_MAP);
     int32_t free = -1;
-    int32_t found = get_single_key<true>(v, &key, op, &free);
+    int32_t found = get_single_key<true>(t, v, &key, op, &free);
     *slot = MapSlot{free, v.d->bucket_flags, v.d->bucket_count};
     return found;
+}
+
+int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
+    if (int32_t known = recall_text_find(t, key_in, op); known >= 0) {
+        *slot = MapSlot{-1, hash_table_desc(t)->bucket_flags, hash_table_desc(t)->bucket_count};
+        return known;
+    }
+    return probe_map_key(t, key_in, op, slot);
 }
 
 // The slot is where insert_key would put the key while the buckets are those
 // it was taken from, none has been taken since and no growth or re-indexing is
 // due; anything else goes the long way.
 void hash_table_insert_in_slot(NodeRef t, uint32_t position, const MapSlot& slot) {
+    layout_changed();
     View v = view(t);
     bool same = slot.bucket >= 0 && slot.flags == v.d->bucket_flags && slot.bucket_count == v.d->bucket_count;
     if (!same || v.d->gc_stamp || v.d->used_buckets >= v.d->grow_limit || flag_of(v.flags, uint32_t(slot.bucket)) == FLAG_LIVE
@@ -744,6 +796,7 @@ int32_t hash_table_get_next(NodeRef t, const Cell* key_in, HashCursor& cur) {
 }
 
 void hash_table_delete(NodeRef t, uint32_t position) {
+    layout_changed();
     View v = view(t);
     if (v.d->kind == HASH_KIND_MAP) {
         v.cells[position + 1].header = 0;  // the key and its bucket stay
@@ -776,6 +829,7 @@ void hash_table_delete(NodeRef t, uint32_t position) {
 }
 
 void hash_table_delete_range(NodeRef t, uint32_t position, uint32_t count) {
+    layout_changed();
     HashDesc* d = hash_table_desc(t);
     uint32_t cells = block_count(d->key_block);
     if (count == 0 || position >= cells) return;
@@ -793,6 +847,7 @@ void hash_table_delete_range(NodeRef t, uint32_t position, uint32_t count) {
 }
 
 void hash_table_clear(NodeRef t) {
+    layout_changed();
     HashDesc* d = hash_table_desc(t);
     d->live_count = d->used_buckets = 0;
     SeriesBuffer* kb = node_buffer(d->key_block);
@@ -807,6 +862,7 @@ void hash_table_clear(NodeRef t) {
 }
 
 NodeRef hash_table_copy(NodeRef t, NodeRef new_block) {
+    layout_changed();
     HoldTable hold_src(t);
     HoldNode hold_block(new_block);
     NodeRef c = copy_series(t);
@@ -836,6 +892,7 @@ NodeRef hash_table_copy(NodeRef t, NodeRef new_block) {
 }
 
 void hash_table_rebuild(NodeRef t, uint32_t size) {
+    layout_changed();
     HoldTable hold(t);
     int32_t start_stamp = current_stamp();
     uint32_t n = round_up_pow2(uint64_t(1.5 * size));
@@ -861,6 +918,7 @@ void hash_table_rebuild(NodeRef t, uint32_t size) {
 }
 
 int hash_table_refresh(NodeRef t, int32_t offset, uint32_t from, uint32_t count, bool drop) {
+    layout_changed();
     if (count > REFRESH_LIMIT) return 1;
     HoldTable hold(t);
     Remap shift{from, from + count, [](const Remap& r, int32_t q) { return q + r.offset; }, offset, 0, 0, 0};
@@ -889,6 +947,7 @@ int hash_table_refresh(NodeRef t, int32_t offset, uint32_t from, uint32_t count,
 }
 
 void hash_table_move_keys(NodeRef t, uint32_t to, uint32_t from, uint32_t count) {
+    layout_changed();
     if (count == 0 || (from <= to && to < from + count)) return;
     // Forward moves name the run's last place; the run lands at [start, start + count).
     int32_t start = to > from ? int32_t(to - (count - 1)) : int32_t(to);
