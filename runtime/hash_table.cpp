@@ -167,15 +167,29 @@ inline bool narrow_text(const Cell* c, NarrowText* out) {
     return true;
 }
 
+inline uint32_t load_u32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
+inline uint16_t load_u16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
+
+// Whether n bytes at a and b are the same, read four or two at a time: short
+// keys are the common case. The last load ends at byte n, overlapping the one
+// before it, so nothing past the text is read.
+inline bool same_bytes(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    if (n >= 4) {
+        for (uint32_t i = 0; i + 4 < n; i += 4)
+            if (load_u32(a + i) != load_u32(b + i)) return false;
+        return load_u32(a + n - 4) == load_u32(b + n - 4);
+    }
+    if (n >= 2) return load_u16(a) == load_u16(b) && load_u16(a + n - 2) == load_u16(b + n - 2);
+    return n == 0 || a[0] == b[0];
+}
+
 // The answer keys_match gives two narrow strings under the equality
 // operators: strict compares code points, equal compares them upper-cased.
 inline bool narrow_texts_equal(const NarrowText& a, const NarrowText& b, bool strict) {
     if (a.length != b.length) return false;
-    uint32_t i = 0;
-    while (i < a.length && a.chars[i] == b.chars[i]) ++i;
-    if (i == a.length) return true;
+    if (same_bytes(a.chars, b.chars, a.length)) return true;
     if (strict) return false;
-    for (; i < a.length; ++i)
+    for (uint32_t i = 0; i < a.length; ++i)
         if (a.chars[i] != b.chars[i] && !latin1_same_folded(a.chars[i], b.chars[i])) return false;
     return true;
 }
