@@ -662,17 +662,6 @@ struct TextFind {
     int32_t position = -1;
 };
 TextFind last_text_find;
-
-// The remembered position when `key` is bound to find it again, else -1.
-inline int32_t recall_text_find(NodeRef t, const Cell* key, int op) {
-    const TextFind& last = last_text_find;
-    if (last.table != t || last.layout != layout_changes || last.epoch != buffer_epoch || op != CMP_EQUAL) return -1;
-    NarrowText text, stored;
-    const Cell* found = node_buffer(hash_table_desc(t)->key_block)->cells() + last.position;
-    if (!narrow_text(key, &text) || !narrow_text(found, &stored) || !narrow_texts_equal(stored, text, false))
-        return -1;
-    return last.position;
-}
 }  // namespace
 
 // Maps and word tables: the position of the first key on the probe path that
@@ -747,7 +736,7 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     return -1;
 }
 
-[[gnu::noinline]] static int32_t probe_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
+int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
     Cell key = map_search_key(key_in);  // a copy: re-indexing may move the caller's cell
     if (hash_table_desc(t)->gc_stamp) check_stamp(t);
     View v = view(t);
@@ -758,12 +747,14 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     return found;
 }
 
-int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* slot) {
-    if (int32_t known = recall_text_find(t, key_in, op); known >= 0) {
-        *slot = MapSlot{-1, hash_table_desc(t)->bucket_flags, hash_table_desc(t)->bucket_count};
-        return known;
-    }
-    return probe_map_key(t, key_in, op, slot);
+int32_t hash_table_recall_map_key(NodeRef t, const Cell* key, int op) {
+    const TextFind& last = last_text_find;
+    if (last.table != t || last.layout != layout_changes || last.epoch != buffer_epoch || op != CMP_EQUAL) return -1;
+    NarrowText text, stored;
+    const Cell* found = node_buffer(hash_table_desc(t)->key_block)->cells() + last.position;
+    if (!narrow_text(key, &text) || !narrow_text(found, &stored) || !narrow_texts_equal(stored, text, false))
+        return -1;
+    return last.position;
 }
 
 // The slot is where insert_key would put the key while the buckets are those
