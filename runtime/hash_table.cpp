@@ -750,8 +750,11 @@ int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* 
 int32_t hash_table_recall_map_key(NodeRef t, const Cell* key, int op) {
     const TextFind& last = last_text_find;
     if (last.table != t || last.layout != layout_changes || last.epoch != buffer_epoch || op != CMP_EQUAL) return -1;
+    // A table whose hashes follow node ids is left to the lookup, which may re-index it.
+    const HashDesc* d = hash_table_desc(t);
+    if (d->gc_stamp) return -1;
     NarrowText text, stored;
-    const Cell* found = node_buffer(hash_table_desc(t)->key_block)->cells() + last.position;
+    const Cell* found = node_buffer(d->key_block)->cells() + last.position;
     if (!narrow_text(key, &text) || !narrow_text(found, &stored) || !narrow_texts_equal(stored, text, false))
         return -1;
     return last.position;
