@@ -50,7 +50,8 @@ int32_t find_key(const Cell* map, const Cell* key, int op) {
 void put_entry(Cell* map, const Cell* key, const Cell* value, bool case_sensitive) {
     MapSlot slot;
     int op = case_sensitive ? CMP_STRICT_EQUAL : CMP_EQUAL;
-    int32_t pos = map_key_type_valid(cell_type(key)) ? hash_table_find_map_key(table_of(map), key, op, &slot) : -1;
+    int32_t pos = hash_table_recall_map_key(table_of(map), key, op);
+    if (pos < 0 && map_key_type_valid(cell_type(key))) pos = hash_table_find_map_key(table_of(map), key, op, &slot);
     if (pos >= 0) {
         if (!live(map, uint32_t(pos))) hash_table_desc(table_of(map))->live_count++;
         *entry(map, uint32_t(pos) + 1) = *value;

@@ -277,7 +277,10 @@ void native_foreach(NativeCall& c) {
     // One word over a block, the common walk, takes each value straight from the buffer.
     bool one_word_over_block = !cell_is(words, T_BLOCK) && type_is_list(cell_type(series));
     Cell* value = stack_push();
-    while (pos < series_count(series)) {
+    auto length = [&] {
+        return one_word_over_block ? node_buffer(series_node(series))->cell_count() : series_count(series);
+    };
+    while (pos < length()) {
         if (one_word_over_block) {
             *value = node_buffer(series_node(series))->cells()[pos++];
             word_assign(words, value);

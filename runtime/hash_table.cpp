@@ -25,6 +25,14 @@ constexpr uint32_t FLAG_LIVE = 0, FLAG_DELETED = 1, FLAG_EMPTY = 2;
 constexpr uint8_t FLAGS_ALL_EMPTY = 0xAA;
 constexpr uint32_t REFRESH_LIMIT = 30000;
 
+// ---------------------------------------------------------------- layout changes
+
+// Counts the changes to the buckets, key positions or key cells of maps and
+// kind-0 tables, and the making of a table: a lookup result remembered with
+// the count is stale once it moves.
+uint64_t layout_changes = 0;
+inline void layout_changed() { ++layout_changes; }
+
 // ---------------------------------------------------------------- rooting
 
 // Tables and nodes that C++ code holds while it allocates, before they are
@@ -86,7 +94,8 @@ struct View {  // the descriptor and its bucket arrays; valid until the next all
     Cell* cells;
     uint32_t mask;
 };
-View view(NodeRef t) {
+// Inline: every lookup takes one, and the call cost as much as the reads.
+__attribute__((always_inline)) inline View view(NodeRef t) {
     HashDesc* d = hash_table_desc(t);
     SeriesBuffer* kb = node_buffer(d->key_block);
     return View{d, reinterpret_cast<uint32_t*>(node_buffer(d->bucket_flags)->head_ptr()),
@@ -159,15 +168,29 @@ inline bool narrow_text(const Cell* c, NarrowText* out) {
     return true;
 }
 
+inline uint32_t load_u32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
+inline uint16_t load_u16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
+
+// Whether n bytes at a and b are the same, read four or two at a time: short
+// keys are the common case. The last load ends at byte n, overlapping the one
+// before it, so nothing past the text is read.
+inline bool same_bytes(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    if (n >= 4) {
+        for (uint32_t i = 0; i + 4 < n; i += 4)
+            if (load_u32(a + i) != load_u32(b + i)) return false;
+        return load_u32(a + n - 4) == load_u32(b + n - 4);
+    }
+    if (n >= 2) return load_u16(a) == load_u16(b) && load_u16(a + n - 2) == load_u16(b + n - 2);
+    return n == 0 || a[0] == b[0];
+}
+
 // The answer keys_match gives two narrow strings under the equality
 // operators: strict compares code points, equal compares them upper-cased.
 inline bool narrow_texts_equal(const NarrowText& a, const NarrowText& b, bool strict) {
     if (a.length != b.length) return false;
-    uint32_t i = 0;
-    while (i < a.length && a.chars[i] == b.chars[i]) ++i;
-    if (i == a.length) return true;
+    if (same_bytes(a.chars, b.chars, a.length)) return true;
     if (strict) return false;
-    for (; i < a.length; ++i)
+    for (uint32_t i = 0; i < a.length; ++i)
         if (a.chars[i] != b.chars[i] && !latin1_same_folded(a.chars[i], b.chars[i])) return false;
     return true;
 }
@@ -288,6 +311,7 @@ void place(uint32_t* flags, int32_t* keys, uint32_t mask, uint32_t hash, int32_t
 // order, so the earliest case variant of a spelling stays first on its probe
 // path; a map re-places its live buckets (removed pairs keep theirs).
 void resize_buckets(NodeRef t, uint64_t m, bool force) {
+    layout_changed();
     uint32_t n = std::max<uint32_t>(round_up_pow2(m), 4);
     int32_t limit = int32_t(0.5 + LOAD_FACTOR * n);
     if (!force && hash_table_desc(t)->live_count >= limit) return;
@@ -442,6 +466,7 @@ uint32_t claim_empty_bucket(NodeRef t, uint32_t bucket) {
 // entries in place; a map re-places its buckets at the same size; kind 0 is
 // rebuilt from its block.
 void reindex(NodeRef t) {
+    layout_changed();
     HoldTable hold(t);
     HashDesc* d = hash_table_desc(t);
     if (d->kind == HASH_KIND_VALUES) {
@@ -473,6 +498,7 @@ HashTableHold::~HashTableHold() { held_tables.pop_back(); }
 // ---------------------------------------------------------------- creation
 
 NodeRef hash_table_create(uint32_t size, NodeRef block, uint32_t first, int32_t kind, int32_t value_cells) {
+    layout_changed();
     assert(kind >= HASH_KIND_VALUES && kind <= HASH_KIND_OWNED_KEYS);
     HoldNode hold_block(block);
     NodeRef t = alloc_series_bytes(sizeof(HashDesc));
@@ -525,6 +551,7 @@ static Cell map_search_key(const Cell* key) {
 // Indexes the key at position; for maps and word tables an equal key already
 // indexed is reported in *found (its position) and nothing changes.
 static int insert_key(NodeRef t, uint32_t position, int32_t* found) {
+    layout_changed();
     if (hash_table_desc(t)->gc_stamp) check_stamp(t);
     if (grow_if_full(t)) return 2;
     View v = view(t);
@@ -570,6 +597,7 @@ static int insert_key(NodeRef t, uint32_t position, int32_t* found) {
 int hash_table_insert(NodeRef t, uint32_t position) { return insert_key(t, position, nullptr); }
 
 void hash_table_put_block(NodeRef t, uint32_t first, uint32_t step) {
+    layout_changed();
     HoldTable hold(t);
     bool map = hash_table_desc(t)->kind == HASH_KIND_MAP;
     for (uint32_t pos = first; pos < block_count(hash_table_desc(t)->key_block);) {
@@ -620,20 +648,39 @@ static int32_t probe_live_keys(const View& v, uint32_t hash, Match match, int32_
     return -1;
 }
 
+// The last lookup of a narrow string! key under CMP_EQUAL that found it, for
+// the map put that mostly follows with the same key (`m/:k: 1 + m/:k`). While
+// no layout has changed and no buffer or node has moved since, a narrow key
+// equal to the stored one, ignoring case, has the hash and the matches along
+// the probe path of the key that found it, so its own lookup would give the
+// same position. The key text is compared each time: the caller's string may
+// have changed, and a key of another type or width takes the full lookup.
+namespace {
+struct TextFind {
+    NodeRef table = 0;
+    uint64_t layout = 0, epoch = 0;
+    int32_t position = -1;
+};
+TextFind last_text_find;
+}  // namespace
+
 // Maps and word tables: the position of the first key on the probe path that
 // matches. Kept apart from kind 0's filters: every map path step comes here.
 // A narrow string! key under an equality operator is read and hashed once,
-// with the same probe and the same answers as the general path.
+// with the same probe and the same answers as the general path; what it finds
+// under CMP_EQUAL is remembered.
 template <bool WantFree = false>
-static int32_t get_single_key(const View& v, const Cell* key, int op, int32_t* free = nullptr) {
+static int32_t get_single_key(NodeRef t, const View& v, const Cell* key, int op, int32_t* free = nullptr) {
     NarrowText text;
     if (is_equality(op) && narrow_text(key, &text)) {
         bool strict = op == CMP_STRICT_EQUAL;
-        return probe_live_keys<WantFree>(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
+        int32_t found = probe_live_keys<WantFree>(v, hash_latin1_chars(text.chars, text.length, 0), [&](const Cell* stored) {
             NarrowText s;
             if (narrow_text(stored, &s)) return narrow_texts_equal(s, text, strict);
             return cell_type(stored) == T_STRING && keys_match(stored, key, op);
         }, free);
+        if (!strict && found >= 0) last_text_find = TextFind{t, layout_changes, buffer_epoch, found};
+        return found;
     }
     return probe_live_keys<WantFree>(v, key_hash(key), [&](const Cell* stored) {
         return (cell_type(key) == T_TEXT_KEY || cell_type(key) == cell_type(stored)) && keys_match(stored, key, op);
@@ -647,7 +694,7 @@ int32_t hash_table_get(NodeRef t, const Cell* key_in, uint32_t head, int32_t ski
     View v = view(t);
     int kind = v.d->kind;
     if (kind == HASH_KIND_MAP) key = map_search_key(&key);
-    if (kind != HASH_KIND_VALUES) return get_single_key(v, &key, op);
+    if (kind != HASH_KIND_VALUES) return get_single_key(t, v, &key, op);
     if (skip < 1) raise_error_int(err::script::out_of_range, skip);
     if (reverse) last = true;
 
@@ -695,15 +742,29 @@ int32_t hash_table_find_map_key(NodeRef t, const Cell* key_in, int op, MapSlot* 
     View v = view(t);
     assert(v.d->kind == HASH_KIND_MAP);
     int32_t free = -1;
-    int32_t found = get_single_key<true>(v, &key, op, &free);
+    int32_t found = get_single_key<true>(t, v, &key, op, &free);
     *slot = MapSlot{free, v.d->bucket_flags, v.d->bucket_count};
     return found;
+}
+
+int32_t hash_table_recall_map_key(NodeRef t, const Cell* key, int op) {
+    const TextFind& last = last_text_find;
+    if (last.table != t || last.layout != layout_changes || last.epoch != buffer_epoch || op != CMP_EQUAL) return -1;
+    // A table whose hashes follow node ids is left to the lookup, which may re-index it.
+    const HashDesc* d = hash_table_desc(t);
+    if (d->gc_stamp) return -1;
+    NarrowText text, stored;
+    const Cell* found = node_buffer(d->key_block)->cells() + last.position;
+    if (!narrow_text(key, &text) || !narrow_text(found, &stored) || !narrow_texts_equal(stored, text, false))
+        return -1;
+    return last.position;
 }
 
 // The slot is where insert_key would put the key while the buckets are those
 // it was taken from, none has been taken since and no growth or re-indexing is
 // due; anything else goes the long way.
 void hash_table_insert_in_slot(NodeRef t, uint32_t position, const MapSlot& slot) {
+    layout_changed();
     View v = view(t);
     bool same = slot.bucket >= 0 && slot.flags == v.d->bucket_flags && slot.bucket_count == v.d->bucket_count;
     if (!same || v.d->gc_stamp || v.d->used_buckets >= v.d->grow_limit || flag_of(v.flags, uint32_t(slot.bucket)) == FLAG_LIVE
@@ -744,6 +805,7 @@ int32_t hash_table_get_next(NodeRef t, const Cell* key_in, HashCursor& cur) {
 }
 
 void hash_table_delete(NodeRef t, uint32_t position) {
+    layout_changed();
     View v = view(t);
     if (v.d->kind == HASH_KIND_MAP) {
         v.cells[position + 1].header = 0;  // the key and its bucket stay
@@ -776,6 +838,7 @@ void hash_table_delete(NodeRef t, uint32_t position) {
 }
 
 void hash_table_delete_range(NodeRef t, uint32_t position, uint32_t count) {
+    layout_changed();
     HashDesc* d = hash_table_desc(t);
     uint32_t cells = block_count(d->key_block);
     if (count == 0 || position >= cells) return;
@@ -793,6 +856,7 @@ void hash_table_delete_range(NodeRef t, uint32_t position, uint32_t count) {
 }
 
 void hash_table_clear(NodeRef t) {
+    layout_changed();
     HashDesc* d = hash_table_desc(t);
     d->live_count = d->used_buckets = 0;
     SeriesBuffer* kb = node_buffer(d->key_block);
@@ -807,6 +871,7 @@ void hash_table_clear(NodeRef t) {
 }
 
 NodeRef hash_table_copy(NodeRef t, NodeRef new_block) {
+    layout_changed();
     HoldTable hold_src(t);
     HoldNode hold_block(new_block);
     NodeRef c = copy_series(t);
@@ -836,6 +901,7 @@ NodeRef hash_table_copy(NodeRef t, NodeRef new_block) {
 }
 
 void hash_table_rebuild(NodeRef t, uint32_t size) {
+    layout_changed();
     HoldTable hold(t);
     int32_t start_stamp = current_stamp();
     uint32_t n = round_up_pow2(uint64_t(1.5 * size));
@@ -861,6 +927,7 @@ void hash_table_rebuild(NodeRef t, uint32_t size) {
 }
 
 int hash_table_refresh(NodeRef t, int32_t offset, uint32_t from, uint32_t count, bool drop) {
+    layout_changed();
     if (count > REFRESH_LIMIT) return 1;
     HoldTable hold(t);
     Remap shift{from, from + count, [](const Remap& r, int32_t q) { return q + r.offset; }, offset, 0, 0, 0};
@@ -889,6 +956,7 @@ int hash_table_refresh(NodeRef t, int32_t offset, uint32_t from, uint32_t count,
 }
 
 void hash_table_move_keys(NodeRef t, uint32_t to, uint32_t from, uint32_t count) {
+    layout_changed();
     if (count == 0 || (from <= to && to < from + count)) return;
     // Forward moves name the run's last place; the run lands at [start, start + count).
     int32_t start = to > from ? int32_t(to - (count - 1)) : int32_t(to);

@@ -82,6 +82,10 @@ int32_t hash_table_get(NodeRef table, const Cell* key, uint32_t head, int32_t sk
 struct MapSlot { int32_t bucket = -1; NodeRef flags = 0; int32_t bucket_count = 0; };
 int32_t hash_table_find_map_key(NodeRef table, const Cell* key, int op, MapSlot* slot);
 void hash_table_insert_in_slot(NodeRef table, uint32_t position, const MapSlot& slot);
+// Maps: the position the last lookup found when this key is bound to find it
+// again (narrow text, equal ignoring case under CMP_EQUAL, nothing changed
+// since), else -1: the put that follows a read of its key need not probe.
+int32_t hash_table_recall_map_key(NodeRef table, const Cell* key, int op);
 
 // Continue a map probe from where the previous call stopped; start with bucket -1.
 struct HashCursor { int32_t bucket = -1; uint32_t start = 0, step = 0, visited = 0; };
