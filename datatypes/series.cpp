@@ -133,11 +133,20 @@ void series_skip(ActionFrame& f) { move_index(f, false); }
 
 // ================================================================== pick and poke
 
-// The unit position n names (1-based forward, -1 the unit before the index),
-// or -1 when n is 0 or the position lies outside the series.
-static int64_t pick_position(const Cell* s, const Cell* n_cell) {
-    if (!cell_is(n_cell, T_INTEGER)) raise_error(err::script::invalid_arg, n_cell);
-    int64_t n = get_integer(n_cell);
+// The index of pick and poke as a number: true names the first value and
+// false the second, a char its code point; any other value names nothing.
+static int64_t pick_index(const Cell* n_cell) {
+    switch (cell_type(n_cell)) {
+    case T_INTEGER: return get_integer(n_cell);
+    case T_CHAR: return get_char(n_cell);
+    case T_LOGIC: return get_logic(n_cell) ? 1 : 2;
+    default: return 0;
+    }
+}
+
+// The unit position index n names (1-based forward, -1 the unit before the
+// index), or -1 when n is 0 or the position lies outside the series.
+static int64_t pick_position(const Cell* s, int64_t n) {
     if (n == 0) return -1;
     int64_t pos = int64_t(series_index(s)) + (n > 0 ? n - 1 : n);
     if (pos < 0 || pos >= int64_t(series_full_length(s))) return -1;
@@ -155,7 +164,7 @@ static void element_at(const Cell* s, uint32_t pos, Cell* out) {
 }
 
 void series_pick(ActionFrame& f) {
-    int64_t pos = pick_position(f.args, f.args + 1);
+    int64_t pos = pick_position(f.args, pick_index(f.args + 1));
     if (pos < 0) set_none(f.args);
     else element_at(f.args, uint32_t(pos), f.args);
 }
@@ -191,8 +200,9 @@ static void store_unit(const Cell* s, uint32_t pos, const Cell* value) {
 
 void series_poke(ActionFrame& f) {
     Cell* value = f.args + 2;
-    int64_t pos = pick_position(f.args, f.args + 1);
-    if (pos < 0) raise_error(err::script::out_of_range, f.args + 1);
+    int64_t n = pick_index(f.args + 1);
+    int64_t pos = pick_position(f.args, n);
+    if (pos < 0) raise_error_int(err::script::out_of_range, n);
     bool owned = ownership_notice(f.args, ChangeWord::poke, value, int32_t(pos), 1);
     if (uint64_t(pos) < series_full_length(f.args)) {  // the handler may have shortened it
         if (buf(f.args)->unit() == 16) buf(f.args)->cells()[pos] = *value;
